@@ -1,0 +1,207 @@
+#include "engine/file_utils.h"
+
+#include <string>
+
+#include "base/bounded_string.h"
+#include "base/scoped.h"
+#include "framework/app.h"
+
+bool IsLeadByte(unsigned char byte) { return IsDBCSLeadByte(byte) != FALSE; }
+
+namespace {
+
+// Calls visit(position) for every real backslash, left to right; stops when visit returns false.
+template <typename Visit>
+void ForEachBackslash(const char* path, Visit visit) {
+  for (const char* p = path; *p != '\0'; ++p) {
+    if (IsLeadByte(static_cast<unsigned char>(*p))) {
+      if (p[1] == '\0') return;  // a lead byte at the very end: no character follows
+      ++p;
+      continue;
+    }
+    if (*p == '\\' && !visit(p)) return;
+  }
+}
+
+bool Exists(const char* path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  return GetFileAttributesExA(path, GetFileExInfoStandard, &data) != FALSE;
+}
+
+bool IsDotEntry(const char* name) {
+  return lstrcmpA(name, ".") == 0 || lstrcmpA(name, "..") == 0;
+}
+
+bool IsAbsolute(const char* path) {
+  const unsigned char first = static_cast<unsigned char>(path[0]);
+  const bool drive = ((first >= 'A' && first <= 'Z') || (first >= 'a' && first <= 'z')) &&
+                     path[1] == ':' && path[2] == '\\';
+  return drive || (path[0] == '\\' && path[1] == '\\');
+}
+
+int CountBackslashes(const char* path) {
+  int count = 0;
+  ForEachBackslash(path, [&](const char*) {
+    ++count;
+    return true;
+  });
+  return count;
+}
+
+bool ClearReadOnly(const char* path, DWORD attributes) {
+  if ((attributes & FILE_ATTRIBUTE_READONLY) == 0) return true;
+  return SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY) != FALSE;
+}
+
+// Removes a junction or symbolic link itself, never what it points to.
+bool RemoveLink(const char* path, DWORD attributes) {
+  if (!ClearReadOnly(path, attributes)) return false;
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return RemoveDirectoryA(path) != FALSE;
+  return DeleteFileA(path) != FALSE;
+}
+
+// Builds "<folder>\<name>" (one backslash) into out; false when it does not fit.
+bool JoinPath(const char* folder, const char* name, char (&out)[kPathBufferSize]) {
+  return base::CopyBounded(out, sizeof(out), folder) && AppendBackslash(out, sizeof(out)) &&
+         base::AppendBounded(out, sizeof(out), name);
+}
+
+bool IsRootToKeep(const char* path) {
+  if (IsUncPath(path) && CountBackslashes(path) == 3 && !HasTrailingBackslash(path)) return true;
+  if (HasTrailingBackslash(path)) {
+    const size_t length = lstrlenA(path);
+    if (length >= 2 && path[length - 2] == ':') return true;
+  }
+  return false;
+}
+
+int DeleteTreeContents(const char* path) {
+  char pattern[kPathBufferSize];
+  if (!JoinPath(path, "*.*", pattern)) return 0;
+  WIN32_FIND_DATAA entry;
+  base::ScopedFindHandle listing(FindFirstFileA(pattern, &entry));
+  if (!listing) return 0;
+  do {
+    if (IsDotEntry(entry.cFileName)) continue;
+    char entryPath[kPathBufferSize];
+    if (!JoinPath(path, entry.cFileName, entryPath)) return 0;
+    const DWORD attributes = entry.dwFileAttributes;
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+      if (!RemoveLink(entryPath, attributes)) return 0;
+    } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+      if (!DeleteFolderTree(entryPath)) return 0;
+    } else {
+      if (!ClearReadOnly(entryPath, attributes)) return 0;
+      if (!DeleteFileA(entryPath)) return 0;
+    }
+  } while (FindNextFileA(listing.get(), &entry));
+  return 1;
+}
+
+}  // namespace
+
+const char* FindLastBackslash(const char* path) {
+  const char* last = nullptr;
+  if (path == nullptr) return nullptr;
+  ForEachBackslash(path, [&](const char* p) {
+    last = p;
+    return true;
+  });
+  return last;
+}
+
+bool AppendBackslash(char* path, size_t size) {
+  return HasTrailingBackslash(path) || base::AppendBounded(path, size, "\\");
+}
+
+int HasTrailingBackslash(const char* path) {
+  if (path == nullptr || path[0] == '\0') return 0;
+  const char* last = FindLastBackslash(path);
+  return (last != nullptr && last[1] == '\0') ? 1 : 0;
+}
+
+int IsUncPath(const char* path) {
+  if (path == nullptr || path[0] != '\\' || path[1] != '\\') return 0;
+  if (path[2] == '?' && path[3] == '\\') return 0;
+  return 1;
+}
+
+int CreateFolderPath(const char* path) {
+  if (path == nullptr) return 0;
+  const std::string whole(path);
+  int level = IsUncPath(path) ? 4 : 1;
+  for (;;) {
+    std::string copy = whole;
+    int found = 0;
+    const char* cut = nullptr;
+    ForEachBackslash(whole.c_str(), [&](const char* p) {
+      if (++found == level) {
+        cut = p;
+        return false;
+      }
+      return true;
+    });
+    if (cut != nullptr) {
+      const size_t at = static_cast<size_t>(cut - whole.c_str());
+      const bool driveRoot = at > 0 && whole[at - 1] == ':';
+      copy.resize(driveRoot ? at + 1 : at);
+    }
+    if (!copy.empty() && !Exists(copy.c_str())) {
+      if (!CreateDirectoryA(copy.c_str(), nullptr)) return 0;
+    } else if (copy.empty()) {
+      return 0;
+    }
+    if (cut == nullptr) return 1;
+    ++level;
+  }
+}
+
+int DeleteFolderTree(const char* path) {
+  if (path == nullptr || path[0] == '\0' || !IsAbsolute(path)) return 0;
+  const DWORD attributes = GetFileAttributesA(path);
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+      !HasTrailingBackslash(path)) {
+    return RemoveLink(path, attributes) ? 1 : 0;
+  }
+  if (!DeleteTreeContents(path)) return 0;
+  if (IsRootToKeep(path)) return 1;
+  const DWORD folderAttributes = GetFileAttributesA(path);
+  if (folderAttributes != INVALID_FILE_ATTRIBUTES && !ClearReadOnly(path, folderAttributes)) {
+    return 0;
+  }
+  return RemoveDirectoryA(path) ? 1 : 0;
+}
+
+int IsFolderEmpty(const char* path) {
+  if (path == nullptr) return 1;
+  char pattern[kPathBufferSize];
+  if (!JoinPath(path, "*.*", pattern)) return 1;
+  WIN32_FIND_DATAA entry;
+  base::ScopedFindHandle listing(FindFirstFileA(pattern, &entry));
+  if (!listing) return 1;
+  do {
+    if (!IsDotEntry(entry.cFileName)) return 0;
+  } while (FindNextFileA(listing.get(), &entry));
+  return 1;
+}
+
+char* GetSystemErrorText(DWORD code) {
+  char* text = nullptr;
+  FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
+                     FORMAT_MESSAGE_FROM_SYSTEM,
+                 nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+                 reinterpret_cast<char*>(&text), 0, nullptr);
+  return text;
+}
+
+void ShowSystemErrorBox(DWORD code) {
+  base::ScopedLocalMemory text(GetSystemErrorText(code));
+  char fallback[64];
+  const char* shown = static_cast<const char*>(text.get());
+  if (shown == nullptr || shown[0] == '\0') {
+    base::FormatBounded(fallback, sizeof(fallback), "System error %lu (0x%08lX).",
+                        static_cast<unsigned long>(code), static_cast<unsigned long>(code));
+    shown = fallback;
+  }
+  AfxMessageBox(shown, MB_OK | MB_ICONEXCLAMATION);
+}

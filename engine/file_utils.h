@@ -1,0 +1,52 @@
+// Path and folder routines shared by the engine. Paths are ANSI strings in the process's ANSI code
+// page, which may be double-byte (code page 932): every backslash search steps over both bytes of
+// a double-byte character, whose second byte may have the value 0x5C.
+#ifndef ENGINE_FILE_UTILS_H_
+#define ENGINE_FILE_UTILS_H_
+
+#include <windows.h>
+
+constexpr size_t kPathBufferSize = 520;
+
+// 1 when the path ends in a real backslash (not the second byte of a double-byte character).
+// The string is walked from its start, so a trail byte that happens to look like a lead byte
+// does not hide a real backslash after it.
+int HasTrailingBackslash(const char* path);
+
+// 1 for "\\server\share..." paths; 0 for the long-path prefix "\\?\" and everything else.
+int IsUncPath(const char* path);
+
+// Creates every missing level of the path (a UNC path starts at its share). A level that exists
+// as a file counts as existing. Nonzero when all missing levels were created; 0 at the first
+// failure, leaving the levels already made.
+int CreateFolderPath(const char* path);
+
+// Deletes a folder with everything in it, clearing read-only bits as needed. A drive root or a
+// share root is emptied but kept. Never follows a junction or symbolic link: such an entry (or a
+// path that is one) is removed as a link, and its target is left alone; if the link cannot be
+// removed, the deletion fails. Refuses, deleting nothing, an empty or relative path and any path
+// whose entries would not fit in a 520-byte buffer. Nonzero when the tree is gone; 0 at the first
+// failure, with what was deleted so far gone.
+int DeleteFolderTree(const char* path);
+
+// 1 when the folder holds nothing but "." and "..", or cannot be listed; 0 otherwise.
+int IsFolderEmpty(const char* path);
+
+// The system's text for an error code, allocated by the system (free it with LocalFree), or NULL
+// when the system has none.
+char* GetSystemErrorText(DWORD code);
+
+// Shows the system's text for the code in the application's message box (OK, exclamation icon,
+// caption = the executable's base name). When the system has no text for the code, the box says
+// "System error <decimal> (0x<hex>)." so the user still has a number to report.
+void ShowSystemErrorBox(DWORD code);
+
+// Helpers used by the path builders of the engine.
+// Appends a backslash unless the path already ends in one; false when it does not fit.
+bool AppendBackslash(char* path, size_t size);
+// Position of the last real backslash, or NULL.
+const char* FindLastBackslash(const char* path);
+// True for a byte that starts a double-byte character in the ANSI code page.
+bool IsLeadByte(unsigned char byte);
+
+#endif  // ENGINE_FILE_UTILS_H_

@@ -1,0 +1,20 @@
+// The new release's setup files, carried scrambled in the updater's own resources ("ZELNA" 136 to
+// 145), and their extraction into "<temp>\TidemarkSXUpdater".
+#ifndef ENGINE_PAYLOAD_H_
+#define ENGINE_PAYLOAD_H_
+
+struct PayloadEntry {
+  const char* fileName;  // NULL ends the table
+  unsigned short resourceId;
+};
+
+// The ten files in the order of extraction, ended by a NULL name.
+extern const PayloadEntry PayloadTable[];
+
+// Unscrambles every file of PayloadTable into a fresh extraction folder (an earlier one is deleted
+// first). Returns 1 with folder[520] holding the folder's path; 0 on failure, after which the
+// partial folder is gone and folder must not be used. Resource, file and write failures show the
+// system's text; a folder that cannot be created or memory that cannot be had show nothing.
+int ExtractPayload(char* folder);
+
+#endif  // ENGINE_PAYLOAD_H_

@@ -1,0 +1,43 @@
+// What the updater knows about the product it updates: names, version, registry places and files.
+// The stand-in releases of the test suite use the same constants, so both sides cannot drift apart.
+#ifndef ENGINE_PRODUCT_CONSTANTS_H_
+#define ENGINE_PRODUCT_CONSTANTS_H_
+
+namespace product {
+
+constexpr char kDisplayName[] = "Tidemark SX";
+constexpr char kDisplayVersion[] = "2.30";
+constexpr char kTargetVersion[] = "2.30.111";
+constexpr char kProductGuid[] = "{5E1B7A20-3C4D-4F8E-9A61-2D7C0B93E4F5}";
+
+// HKEY_LOCAL_MACHINE: the product's uninstall registration; present exactly while it is installed.
+constexpr char kUninstallKey[] =
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
+    "{5E1B7A20-3C4D-4F8E-9A61-2D7C0B93E4F5}";
+constexpr char kUninstallStringValue[] = "UninstallString";
+
+// Under the program-files folder.
+constexpr char kMaintenanceFolder[] =
+    "InstallShield Installation Information\\{5E1B7A20-3C4D-4F8E-9A61-2D7C0B93E4F5}";
+constexpr char kProgramFilesSubfolder[] = "KORVANE\\Tidemark SX";
+constexpr char kMainExecutable[] = "Tidemark.exe";
+constexpr char kLogFile[] = "Tidemark.log";
+
+// Per-user places, relative to a hive under HKEY_USERS (or HKEY_CURRENT_USER).
+constexpr char kSettingsKey[] = "SOFTWARE\\KORVANE SYSTEMS,INC.\\Tidesafe";
+constexpr char kRunKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+constexpr char kAutoRunValue[] = "Tidemark";
+
+// The updater's own key under HKEY_LOCAL_MACHINE and its machine-wide resume entry.
+constexpr char kUpdaterKey[] = "SOFTWARE\\KORVANE SYSTEMS,INC.\\TidemarkSXUpdater";
+constexpr char kResumeRunValue[] = "TidemarkSXUpdater";
+constexpr char kLauncherFileName[] = "TmkUpLauncher.exe";
+constexpr char kExtractionFolderName[] = "TidemarkSXUpdater";
+
+// Custom resource type of the embedded files.
+constexpr char kPayloadResourceType[] = "ZELNA";
+constexpr int kLauncherResourceId = 148;
+
+}  // namespace product
+
+#endif  // ENGINE_PRODUCT_CONSTANTS_H_

@@ -1,0 +1,37 @@
+// The updater key: HKEY_LOCAL_MACHINE "SOFTWARE\KORVANE SYSTEMS,INC.\TidemarkSXUpdater", where the
+// updater remembers an update under way across a restart. It exists only while an update runs.
+//
+// Every operation returns nonzero on success and 0 on failure and shows nothing. `suffix` (may be
+// NULL) is appended to the key path as it is, with no separator; key path and suffix together must
+// fit in 255 characters, or the operation fails without touching the registry.
+#ifndef ENGINE_SETTINGS_STORE_H_
+#define ENGINE_SETTINGS_STORE_H_
+
+#include <windows.h>
+
+// Reads a DWORD. Never creates the key. A value longer than 4 bytes fails; the type is not tested.
+int ReadUpdaterDword(const char* suffix, const char* valueName, DWORD* value);
+
+// Reads a string into buffer[bufferSize]. On success the text is always NUL-terminated inside the
+// buffer, also when the stored data lacks its NUL; a value that does not fit (with its NUL) fails.
+// On failure the buffer holds "" (when bufferSize > 0). The type is not tested.
+int ReadUpdaterString(const char* suffix, const char* valueName, char* buffer, DWORD bufferSize);
+
+// Sets a REG_DWORD (remove == FALSE) or deletes the value (remove != FALSE). Creates the key when
+// absent. A removal succeeds once the key is open, whether or not the value existed.
+int WriteUpdaterDword(const char* suffix, const char* valueName, DWORD value, BOOL remove);
+
+// Sets a REG_SZ with its NUL counted, or deletes the value when text is NULL ("" is stored, not a
+// removal). Creates the key when absent; removal succeeds once the key is open.
+int WriteUpdaterString(const char* suffix, const char* valueName, const char* text);
+
+// Deletes the key with every value and subkey. An absent key is a failure.
+int DeleteUpdaterKey();
+
+// Marking = 1 (on) or removes Marking (off). 1 when the write succeeded.
+int SetMarking(BOOL on);
+
+// 1 when Marking can be read and is nonzero; 0 when it is 0, absent, unreadable or too long.
+int IsMarkingSet();
+
+#endif  // ENGINE_SETTINGS_STORE_H_

@@ -1,0 +1,67 @@
+// The property-sheet wizard of the class layer: a PROPSHEETHEADERA with its pages, a modal run over
+// comctl32's PropertySheetA, and a window procedure hook through which a derived sheet sees the
+// sheet window's own messages from WM_NCCREATE on.
+#ifndef FRAMEWORK_PROPERTY_SHEET_H_
+#define FRAMEWORK_PROPERTY_SHEET_H_
+
+#include <windows.h>
+#include <commctrl.h>
+#include <prsht.h>
+
+#include <string>
+#include <vector>
+
+class CPropertyPageEx;
+
+// Modal result of a wizard that ended with its Finish button (the Finish button's control id).
+#ifndef ID_WIZFINISH
+#define ID_WIZFINISH 0x3025
+#endif
+
+class CPropertySheetEx {
+ public:
+  // captionId: string-table id of the caption (0 for none); selectPage: the start page index.
+  CPropertySheetEx(UINT captionId, HWND parent, UINT selectPage, HBITMAP watermark,
+                   HPALETTE palette, HBITMAP header);
+  virtual ~CPropertySheetEx();
+  CPropertySheetEx(const CPropertySheetEx&) = delete;
+  CPropertySheetEx& operator=(const CPropertySheetEx&) = delete;
+
+  void AddPage(CPropertyPageEx* page);
+  int GetPageCount() const { return static_cast<int>(m_pages.size()); }
+  CPropertyPageEx* GetPage(int index) const { return m_pages.at(index); }
+
+  // Runs the wizard modally. Returns ID_WIZFINISH when it ended with Finish, IDCANCEL when it was
+  // cancelled or closed, -1 when the sheet could not be created.
+  INT_PTR DoModal();
+
+  // Makes the page with this index the current one (PSM_SETCURSEL).
+  void SelectPage(int index);
+
+  HWND GetSafeHwnd() const { return m_hWnd; }
+  const char* GetCaption() const { return m_strCaption.c_str(); }
+  void SetModalResult(INT_PTR result) { m_nModalResult = result; }
+
+  PROPSHEETHEADERA m_psh;
+
+ protected:
+  // Every message of the sheet window passes here first; the default passes it to DefWindowProc.
+  virtual LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);
+  // The sheet's original window procedure (comctl32's), for messages no handler took.
+  virtual LRESULT DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam);
+  // The framework's handling of WM_SYSCOMMAND: SC_CLOSE ends the run with IDCANCEL.
+  LRESULT OnSysCommandDefault(WPARAM id, LPARAM lParam);
+
+  HWND m_hWnd = nullptr;
+
+ private:
+  static LRESULT CALLBACK HookProc(int code, WPARAM wParam, LPARAM lParam);
+  static LRESULT CALLBACK SubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+  std::string m_strCaption;
+  std::vector<CPropertyPageEx*> m_pages;
+  WNDPROC m_originalProc = nullptr;
+  INT_PTR m_nModalResult = IDCANCEL;
+};
+
+#endif  // FRAMEWORK_PROPERTY_SHEET_H_

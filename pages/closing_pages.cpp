@@ -1,0 +1,46 @@
+#include "pages/closing_pages.h"
+
+#include "engine/product_constants.h"
+#include "engine/resume.h"
+#include "res/resource.h"
+
+CWizardRestartGuidancePage::CWizardRestartGuidancePage()
+    : CWizardPage(IDD_RESTART_GUIDANCE, IDS_RESTART_TITLE, IDS_RESTART_SUBTITLE) {}
+
+BOOL CWizardRestartGuidancePage::OnSetActive() {
+  ShowFinishOnly(IDS_FINISH_CLOSE);
+  // From here on nothing the run after the restart needs may be discarded, however this run ends.
+  SetKeepUpdaterState();
+  return CWizardPage::OnSetActive();
+}
+
+CWizardFinalPage::CWizardFinalPage(UINT templateId, UINT titleId, UINT subTitleId,
+                                   int bodyControlId, UINT bodyStringId, UINT finishTextId)
+    : CWizardPage(templateId, titleId, subTitleId),
+      m_bodyControlId(bodyControlId),
+      m_bodyStringId(bodyStringId),
+      m_finishTextId(finishTextId) {}
+
+BOOL CWizardFinalPage::OnInitDialog() {
+  CWizardPage::OnInitDialog();
+  SetFormattedText(m_bodyControlId, m_bodyStringId, product::kDisplayName);
+  return TRUE;
+}
+
+BOOL CWizardFinalPage::OnSetActive() {
+  ShowFinishOnly(m_finishTextId);
+  return CWizardPage::OnSetActive();
+}
+
+BOOL CWizardFinalPage::OnWizardFinish() {
+  DiscardUpdaterState();
+  return CWizardPage::OnWizardFinish();
+}
+
+CWizardCompletedPage::CWizardCompletedPage()
+    : CWizardFinalPage(IDD_COMPLETED, IDS_COMPLETED_TITLE, IDS_COMPLETED_SUBTITLE,
+                       IDC_COMPLETED_BODY, IDS_COMPLETED_BODY, IDS_FINISH_DONE) {}
+
+CWizardIncompletedPage::CWizardIncompletedPage()
+    : CWizardFinalPage(IDD_INCOMPLETED, IDS_INCOMPLETED_TITLE, IDS_INCOMPLETED_SUBTITLE,
+                       IDC_INCOMPLETED_BODY, IDS_INCOMPLETED_BODY, IDS_FINISH_CLOSE) {}

@@ -1,0 +1,43 @@
+// Pages 3 to 5, on which a run ends: restart guidance (keeps the state for the run after the
+// restart), completed and aborted (discard the state on Finish). Each shows Finish only.
+#ifndef PAGES_CLOSING_PAGES_H_
+#define PAGES_CLOSING_PAGES_H_
+
+#include "pages/wizard_page.h"
+
+class CWizardRestartGuidancePage : public CWizardPage {
+ public:
+  CWizardRestartGuidancePage();
+
+ protected:
+  BOOL OnSetActive() override;
+};
+
+// Completed and aborted pages: a body text and the final clean-up on Finish.
+class CWizardFinalPage : public CWizardPage {
+ public:
+  CWizardFinalPage(UINT templateId, UINT titleId, UINT subTitleId, int bodyControlId,
+                   UINT bodyStringId, UINT finishTextId);
+
+ protected:
+  BOOL OnInitDialog() override;
+  BOOL OnSetActive() override;
+  BOOL OnWizardFinish() override;
+
+ private:
+  const int m_bodyControlId;
+  const UINT m_bodyStringId;
+  const UINT m_finishTextId;
+};
+
+class CWizardCompletedPage : public CWizardFinalPage {
+ public:
+  CWizardCompletedPage();
+};
+
+class CWizardIncompletedPage : public CWizardFinalPage {
+ public:
+  CWizardIncompletedPage();
+};
+
+#endif  // PAGES_CLOSING_PAGES_H_

@@ -1,0 +1,27 @@
+// Page 2: unpacks the embedded setup, runs it with the wizard hidden, and when the product is then
+// installed puts back what belongs to the user.
+#ifndef PAGES_INSTALL_PAGE_H_
+#define PAGES_INSTALL_PAGE_H_
+
+#include <string>
+
+#include "pages/wizard_page.h"
+
+class CWizardInstallPage : public CWizardPage {
+ public:
+  CWizardInstallPage();
+
+ protected:
+  BOOL OnInitDialog() override;
+  BOOL OnSetActive() override;
+  LRESULT OnWizardNext() override;
+  BOOL OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
+
+ private:
+  LRESULT OnWorkerDone(WPARAM wParam, LPARAM lParam);
+
+  // The folder the setup was unpacked into; deleted when the setup has ended.
+  std::string m_strSetupFolder;
+};
+
+#endif  // PAGES_INSTALL_PAGE_H_

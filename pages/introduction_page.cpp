@@ -1,0 +1,41 @@
+#include "pages/introduction_page.h"
+
+#include "engine/product_constants.h"
+#include "engine/product_probe.h"
+#include "engine/settings_store.h"
+#include "framework/app.h"
+#include "res/resource.h"
+
+CWizardIntroductionPage::CWizardIntroductionPage()
+    : CWizardPage(IDD_INTRODUCTION, IDS_INTRODUCTION_TITLE, IDS_INTRODUCTION_SUBTITLE) {}
+
+BOOL CWizardIntroductionPage::OnInitDialog() {
+  CWizardPage::OnInitDialog();
+  SetFormattedText(IDC_WELCOME, IDS_WELCOME, product::kDisplayName);
+  SetFormattedText(IDC_PURPOSE, IDS_PURPOSE, product::kDisplayName);
+  SetFormattedText(IDC_VERSION_AFTER, IDS_VERSION_AFTER, product::kDisplayVersion);
+  return TRUE;
+}
+
+BOOL CWizardIntroductionPage::OnSetActive() {
+  PostWizardButtons(PSWIZB_NEXT);
+  return CWizardPage::OnSetActive();
+}
+
+LRESULT CWizardIntroductionPage::OnWizardNext() {
+  if (IsProductInstalled()) {
+    int comparison = 0;
+    if (CompareInstalledVersion(&comparison) && comparison <= 0) {
+      // Same release or newer: nothing to do, and nothing is written.
+      AfxMessageBox(IDS_UP_TO_DATE, MB_OK | MB_ICONINFORMATION);
+      EndDialog(IDCANCEL);
+      return -1;
+    }
+    SetMarking(TRUE);
+    SelectPage(PAGE_UNINSTALL);
+  } else {
+    SetMarking(TRUE);
+    SelectPage(PAGE_INSTALL);
+  }
+  return -1;
+}

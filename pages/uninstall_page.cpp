@@ -1,0 +1,54 @@
+#include "pages/uninstall_page.h"
+
+#include "engine/process_runner.h"
+#include "engine/product_constants.h"
+#include "engine/product_probe.h"
+#include "engine/resume.h"
+#include "res/resource.h"
+
+CWizardUninstallPage::CWizardUninstallPage()
+    : CWizardPage(IDD_UNINSTALL, IDS_UNINSTALL_TITLE, IDS_UNINSTALL_SUBTITLE) {}
+
+BOOL CWizardUninstallPage::OnInitDialog() {
+  CWizardPage::OnInitDialog();
+  SetFormattedText(IDC_UNINSTALL_BODY, IDS_UNINSTALL_BODY, product::kDisplayName);
+  return TRUE;
+}
+
+BOOL CWizardUninstallPage::OnSetActive() {
+  PostWizardButtons(PSWIZB_NEXT);
+  return CWizardPage::OnSetActive();
+}
+
+LRESULT CWizardUninstallPage::OnWizardNext() {
+  BeginWork();
+  if (StartUninstall(m_hWnd)) {
+    // Registered while the uninstaller runs, so that a restart it demands resumes the update.
+    RegisterResume(TRUE);
+  } else {
+    EndWork();
+  }
+  return -1;
+}
+
+BOOL CWizardUninstallPage::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
+  if (message != WM_WORKER_DONE) return FALSE;
+  *result = OnWorkerDone(wParam, lParam);
+  return TRUE;
+}
+
+LRESULT CWizardUninstallPage::OnWorkerDone(WPARAM, LPARAM) {
+  EndWork();
+  switch (GetUninstallOutcome()) {
+    case kUninstallRemoved:
+      SelectPage(PAGE_INSTALL);
+      break;
+    case kUninstallNeedsRestart:
+      SelectPage(PAGE_RESTART_GUIDANCE);
+      break;
+    default:
+      SelectPage(PAGE_INCOMPLETED);
+      break;
+  }
+  return 0;
+}

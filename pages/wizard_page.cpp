@@ -1,0 +1,49 @@
+#include "pages/wizard_page.h"
+
+#include "base/bounded_string.h"
+#include "framework/app.h"
+#include "framework/property_sheet.h"
+
+namespace {
+
+BOOL g_busy = FALSE;
+
+}  // namespace
+
+void SetBusy(BOOL busy) { g_busy = busy; }
+BOOL IsBusy() { return g_busy; }
+
+void CWizardPage::PostWizardButtons(DWORD buttons) {
+  PostMessageA(GetSheetWindow(), PSM_SETWIZBUTTONS, 0, static_cast<LPARAM>(buttons));
+}
+
+void CWizardPage::SelectPage(int index) {
+  if (GetSheet() != nullptr) GetSheet()->SelectPage(index);
+}
+
+void CWizardPage::SetFormattedText(int controlId, UINT stringId, const char* argument) {
+  char text[1024];
+  if (!base::FormatBounded(text, sizeof(text), AfxLoadString(stringId).text, argument)) return;
+  SetDlgItemTextA(m_hWnd, controlId, text);
+}
+
+void CWizardPage::ShowFinishOnly(UINT finishTextId) {
+  const ResourceString text = AfxLoadString(finishTextId);
+  PostWizardButtons(PSWIZB_FINISH);
+  SendMessageA(GetSheetWindow(), PSM_SETFINISHTEXT, 0, reinterpret_cast<LPARAM>(text.text));
+  ShowWindow(GetDlgItem(GetSheetWindow(), IDCANCEL), SW_HIDE);
+}
+
+void CWizardPage::BeginWork() {
+  PostWizardButtons(0);
+  EnableWindow(GetDlgItem(GetSheetWindow(), IDCANCEL), FALSE);
+  SetBusy(TRUE);
+  ShowWindow(GetSheetWindow(), SW_HIDE);
+}
+
+void CWizardPage::EndWork() {
+  PostWizardButtons(PSWIZB_NEXT);
+  EnableWindow(GetDlgItem(GetSheetWindow(), IDCANCEL), TRUE);
+  SetBusy(FALSE);
+  ShowWindow(GetSheetWindow(), SW_RESTORE);
+}

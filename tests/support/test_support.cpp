@@ -1,0 +1,236 @@
+#include "tests/support/test_support.h"
+
+#include <shlwapi.h>
+
+#include <chrono>
+
+namespace testing_support {
+
+namespace {
+
+struct EnumContext {
+  DWORD pid;
+  std::vector<HWND> boxes;
+};
+
+BOOL CALLBACK CollectDialogs(HWND window, LPARAM lParam) {
+  auto* context = reinterpret_cast<EnumContext*>(lParam);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  if (pid != context->pid || !IsWindowVisible(window)) return TRUE;
+  char className[64] = "";
+  GetClassNameA(window, className, sizeof(className));
+  // Message boxes are dialogs without the property sheet's tab/page children.
+  if (lstrcmpA(className, "#32770") == 0 && GetDlgItem(window, 0xFFFF) != nullptr) {
+    context->boxes.push_back(window);
+  }
+  return TRUE;
+}
+
+}  // namespace
+
+MessageBoxAnswerer::MessageBoxAnswerer() : thread_([this] { Run(); }) {}
+
+MessageBoxAnswerer::~MessageBoxAnswerer() {
+  stop_ = true;
+  thread_.join();
+}
+
+std::vector<MessageBoxAnswerer::Box> MessageBoxAnswerer::boxes() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return boxes_;
+}
+
+void MessageBoxAnswerer::Run() {
+  std::vector<HWND> answered;
+  while (!stop_) {
+    EnumContext context{GetCurrentProcessId(), {}};
+    EnumWindows(CollectDialogs, reinterpret_cast<LPARAM>(&context));
+    for (HWND box : context.boxes) {
+      bool seen = false;
+      for (HWND done : answered) seen = seen || done == box;
+      if (seen && IsWindow(box)) continue;
+      Box record;
+      char buffer[2048] = "";
+      GetWindowTextA(box, buffer, sizeof(buffer));
+      record.caption = buffer;
+      GetDlgItemTextA(box, 0xFFFF, buffer, sizeof(buffer));
+      record.text = buffer;
+      record.style = 0;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        boxes_.push_back(record);
+      }
+      answered.push_back(box);
+      HWND ok = GetDlgItem(box, IDOK);
+      if (ok != nullptr) {
+        PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(ok));
+      } else {
+        PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+      }
+    }
+    Sleep(20);
+  }
+}
+
+std::string TempFolder() {
+  char buffer[MAX_PATH * 2];
+  DWORD length = GetTempPathA(sizeof(buffer), buffer);
+  std::string path(buffer, length);
+  while (!path.empty() && path.back() == '\\') path.pop_back();
+  return path;
+}
+
+ScopedTempFolder::ScopedTempFolder(const std::string& name) {
+  static int counter = 0;
+  std::string leaf = name;
+  if (leaf.empty()) {
+    leaf = "utest-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++counter) +
+           "-" + std::to_string(GetTickCount());
+  }
+  path_ = TempFolder() + "\\" + leaf;
+  RemoveTree(path_);
+  CreateDirectoryA(path_.c_str(), nullptr);
+}
+
+ScopedTempFolder::~ScopedTempFolder() { RemoveTree(path_); }
+
+ScopedTempPath::ScopedTempPath(const std::string& folder) {
+  char buffer[2048];
+  hadTmp_ = GetEnvironmentVariableA("TMP", buffer, sizeof(buffer)) > 0;
+  if (hadTmp_) oldTmp_ = buffer;
+  hadTemp_ = GetEnvironmentVariableA("TEMP", buffer, sizeof(buffer)) > 0;
+  if (hadTemp_) oldTemp_ = buffer;
+  SetEnvironmentVariableA("TMP", folder.c_str());
+  SetEnvironmentVariableA("TEMP", folder.c_str());
+}
+
+ScopedTempPath::~ScopedTempPath() {
+  SetEnvironmentVariableA("TMP", hadTmp_ ? oldTmp_.c_str() : nullptr);
+  SetEnvironmentVariableA("TEMP", hadTemp_ ? oldTemp_.c_str() : nullptr);
+}
+
+ScopedRegistryCleanup::ScopedRegistryCleanup(HKEY root, const std::string& path)
+    : root_(root), path_(path) {
+  SHDeleteKeyA(root_, path_.c_str());
+}
+
+ScopedRegistryCleanup::~ScopedRegistryCleanup() { SHDeleteKeyA(root_, path_.c_str()); }
+
+bool WriteFileBytes(const std::string& path, const std::string& bytes) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  const BOOL ok = bytes.empty() ||
+                  WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  CloseHandle(file);
+  return ok && written == bytes.size();
+}
+
+bool ReadFileBytes(const std::string& path, std::string* bytes) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  bytes->clear();
+  char buffer[65536];
+  DWORD read = 0;
+  while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0) {
+    bytes->append(buffer, read);
+  }
+  CloseHandle(file);
+  return true;
+}
+
+bool PathExists(const std::string& path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool RemoveTree(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return true;
+  SetFileAttributesA(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return DeleteFileA(path.c_str()) != FALSE;
+  if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    WIN32_FIND_DATAA entry;
+    HANDLE find = FindFirstFileA((path + "\\*").c_str(), &entry);
+    if (find != INVALID_HANDLE_VALUE) {
+      do {
+        const std::string name = entry.cFileName;
+        if (name != "." && name != "..") RemoveTree(path + "\\" + name);
+      } while (FindNextFileA(find, &entry));
+      FindClose(find);
+    }
+  }
+  return RemoveDirectoryA(path.c_str()) != FALSE;
+}
+
+bool KeyExists(HKEY root, const std::string& path) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  RegCloseKey(key);
+  return true;
+}
+
+bool SetRawValue(HKEY root, const std::string& path, const std::string& name, DWORD type,
+                 const void* data, DWORD size) {
+  HKEY key = nullptr;
+  if (RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
+      ERROR_SUCCESS) {
+    return false;
+  }
+  const LONG result = RegSetValueExA(key, name.c_str(), 0, type,
+                                     static_cast<const BYTE*>(data), size);
+  RegCloseKey(key);
+  return result == ERROR_SUCCESS;
+}
+
+bool SetStringValue(HKEY root, const std::string& path, const std::string& name,
+                    const std::string& value, DWORD type) {
+  return SetRawValue(root, path, name, type, value.c_str(), static_cast<DWORD>(value.size() + 1));
+}
+
+bool GetRawValue(HKEY root, const std::string& path, const std::string& name, DWORD* type,
+                 std::string* data) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return false;
+  DWORD size = 0;
+  LONG result = RegQueryValueExA(key, name.c_str(), nullptr, type, nullptr, &size);
+  if (result == ERROR_SUCCESS) {
+    data->assign(size, '\0');
+    result = RegQueryValueExA(key, name.c_str(), nullptr, type,
+                              reinterpret_cast<BYTE*>(&(*data)[0]), &size);
+    data->resize(size);
+  }
+  RegCloseKey(key);
+  return result == ERROR_SUCCESS;
+}
+
+int RunAndWait(const std::string& commandLine, DWORD timeoutMs) {
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process = {};
+  std::string line = commandLine;
+  if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &process)) {
+    return -1;
+  }
+  CloseHandle(process.hThread);
+  DWORD code = static_cast<DWORD>(-1);
+  if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0) {
+    GetExitCodeProcess(process.hProcess, &code);
+  } else {
+    TerminateProcess(process.hProcess, 1);
+  }
+  CloseHandle(process.hProcess);
+  return static_cast<int>(code);
+}
+
+std::string ExecutableFolder() {
+  char path[MAX_PATH * 2];
+  GetModuleFileNameA(nullptr, path, sizeof(path));
+  PathRemoveFileSpecA(path);
+  return path;
+}
+
+}  // namespace testing_support

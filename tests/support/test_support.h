@@ -1,0 +1,96 @@
+// Helpers for tests that work on the real (Wine) registry, file system and windows.
+#ifndef TESTS_SUPPORT_TEST_SUPPORT_H_
+#define TESTS_SUPPORT_TEST_SUPPORT_H_
+
+#include <windows.h>
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace testing_support {
+
+// Answers this process's message boxes like a user: every top-level dialog box of the process
+// that appears while the answerer lives has its text recorded and its OK (or first) button pressed.
+class MessageBoxAnswerer {
+ public:
+  MessageBoxAnswerer();
+  ~MessageBoxAnswerer();
+  struct Box {
+    std::string caption;  // ANSI
+    std::string text;     // ANSI
+    UINT style;
+  };
+  std::vector<Box> boxes() const;
+
+ private:
+  void Run();
+  std::atomic<bool> stop_{false};
+  mutable std::mutex mutex_;
+  std::vector<Box> boxes_;
+  std::thread thread_;
+};
+
+// A fresh folder under the temporary folder (name may be given, may hold blanks or double-byte
+// characters), deleted with everything in it at the end.
+class ScopedTempFolder {
+ public:
+  explicit ScopedTempFolder(const std::string& name = "");
+  ~ScopedTempFolder();
+  const std::string& path() const { return path_; }
+  std::string Child(const std::string& name) const { return path_ + "\\" + name; }
+
+ private:
+  std::string path_;
+};
+
+// Points TMP and TEMP at another folder for the lifetime of the object.
+class ScopedTempPath {
+ public:
+  explicit ScopedTempPath(const std::string& folder);
+  ~ScopedTempPath();
+
+ private:
+  std::string oldTmp_, oldTemp_;
+  bool hadTmp_ = false, hadTemp_ = false;
+};
+
+// Deletes a registry key tree on construction and again on destruction.
+class ScopedRegistryCleanup {
+ public:
+  ScopedRegistryCleanup(HKEY root, const std::string& path);
+  ~ScopedRegistryCleanup();
+
+ private:
+  HKEY root_;
+  std::string path_;
+};
+
+// File helpers.
+bool WriteFileBytes(const std::string& path, const std::string& bytes);
+bool ReadFileBytes(const std::string& path, std::string* bytes);
+bool PathExists(const std::string& path);
+// Deletes a tree (test-side, independent of the code under test). True when it is gone.
+bool RemoveTree(const std::string& path);
+std::string TempFolder();  // GetTempPathA, without trailing backslash
+
+// Registry helpers.
+bool KeyExists(HKEY root, const std::string& path);
+bool SetStringValue(HKEY root, const std::string& path, const std::string& name,
+                    const std::string& value, DWORD type = REG_SZ);
+bool SetRawValue(HKEY root, const std::string& path, const std::string& name, DWORD type,
+                 const void* data, DWORD size);
+bool GetRawValue(HKEY root, const std::string& path, const std::string& name, DWORD* type,
+                 std::string* data);
+
+// Runs a program and waits for it; returns its exit code or -1.
+int RunAndWait(const std::string& commandLine, DWORD timeoutMs = 60000);
+
+// The folder of this test program.
+std::string ExecutableFolder();
+
+}  // namespace testing_support
+
+#endif  // TESTS_SUPPORT_TEST_SUPPORT_H_
