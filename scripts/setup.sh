@@ -9,7 +9,8 @@ have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok
 packages=(
   g++-mingw-w64-i686-posix mingw-w64-tools mingw-w64-i686-dev binutils-mingw-w64-i686
   wine wine32:i386 xvfb xauth x11-utils fonts-ipafont-gothic imagemagick
-  googletest cmake make python3 ca-certificates
+  googletest cmake make g++ python3 ca-certificates
+  g++-mingw-w64-x86-64-posix wine64
 )
 for p in "${packages[@]}"; do have_pkg "$p" || need+=("$p"); done
 [ ${#need[@]} -eq 0 ] && exit 0
