@@ -9,11 +9,22 @@ have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok
 packages=(
   g++-mingw-w64-i686-posix mingw-w64-tools mingw-w64-i686-dev binutils-mingw-w64-i686
   wine wine32:i386 xvfb xauth x11-utils fonts-ipafont-gothic imagemagick
-  googletest cmake make g++ python3 ca-certificates
+  googletest cmake make g++ python3 ca-certificates locales
   g++-mingw-w64-x86-64-posix wine64
 )
 for p in "${packages[@]}"; do have_pkg "$p" || need+=("$p"); done
-[ ${#need[@]} -eq 0 ] && exit 0
+
+# Wine turns Windows file names into Unix ones through the Unix locale: without a real
+# ja_JP.UTF-8 locale, names with Japanese characters cannot be created at all.
+make_locale() {
+  locale -a 2>/dev/null | grep -qix 'ja_JP.utf8' && return
+  ${SUDO:-} localedef -i ja_JP -f UTF-8 ja_JP.UTF-8
+}
+if [ ${#need[@]} -eq 0 ]; then
+  SUDO=""; [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  make_locale
+  exit 0
+fi
 
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"
@@ -23,4 +34,5 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
 fi
 $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+make_locale
 echo "setup: installed ${need[*]}"

@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Plants, from the Linux side, what Win32 calls under this Wine cannot make: a symbolic link inside
+# a folder tree (listed by Wine as a directory reparse point) and a drive letter (T:) whose root is
+# a scratch folder. Usage: fs-fixture.sh <build-dir>
+set -eu
+here=$(dirname "$(readlink -f "$0")")
+source "$here/wine-env.sh" "$1" 2>/dev/null
+base="$WINEPREFIX/drive_c/fs-fixture"
+rm -rf "$base"
+mkdir -p "$base/tree" "$base/target/sub" "$base/target2"
+echo keep > "$base/tree/keep.txt"
+echo precious > "$base/target/precious.txt"
+echo deep > "$base/target/sub/deep.txt"
+echo precious > "$base/target2/precious.txt"
+ln -s "$base/target" "$base/tree/link"
+ln -s "$base/target2" "$base/toplink"
+
+drive="$WINE_SESSION_DIR/t-drive"
+rm -rf "$drive"
+mkdir -p "$drive/folder/inner"
+echo s > "$drive/scratch.txt"
+echo i > "$drive/folder/inner/file.txt"
+ln -sfn "$drive" "$WINEPREFIX/dosdevices/t:"
