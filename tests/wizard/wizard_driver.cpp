@@ -1,0 +1,171 @@
+#include "tests/wizard/wizard_driver.h"
+
+#include <commctrl.h>
+#include <prsht.h>
+
+#include <vector>
+
+namespace wizard_testing {
+
+const wchar_t kWizardTitle[] = L"Tidemark\u30b7\u30ea\u30fc\u30ba\u30a2\u30c3\u30d7\u30c7\u30fc\u30bf";
+
+namespace {
+
+bool WaitUntil(DWORD timeoutMs, const auto& condition) {
+  const DWORD start = GetTickCount();
+  for (;;) {
+    if (condition()) return true;
+    if (GetTickCount() - start > timeoutMs) return false;
+    Sleep(30);
+  }
+}
+
+struct FindContext {
+  DWORD pid;
+  std::vector<HWND> windows;
+};
+
+BOOL CALLBACK CollectTopLevel(HWND window, LPARAM lParam) {
+  auto* context = reinterpret_cast<FindContext*>(lParam);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  if (pid == context->pid) context->windows.push_back(window);
+  return TRUE;
+}
+
+std::vector<HWND> WindowsOf(DWORD pid) {
+  FindContext context{pid, {}};
+  EnumWindows(CollectTopLevel, reinterpret_cast<LPARAM>(&context));
+  return context.windows;
+}
+
+std::wstring TextOf(HWND window) {
+  wchar_t buffer[2048] = L"";
+  GetWindowTextW(window, buffer, 2048);
+  return buffer;
+}
+
+}  // namespace
+
+std::wstring ProgramFolder() {
+  wchar_t path[MAX_PATH * 2];
+  GetModuleFileNameW(nullptr, path, MAX_PATH * 2);
+  std::wstring folder = path;
+  return folder.substr(0, folder.rfind(L'\\'));
+}
+
+WizardDriver::~WizardDriver() {
+  if (process_ != nullptr) {
+    if (Running()) {
+      TerminateProcess(process_, 99);
+      WaitForSingleObject(process_, 5000);
+    }
+    CloseHandle(process_);
+  }
+}
+
+bool WizardDriver::Start(const std::wstring& exePath) {
+  const std::wstring exe = exePath.empty() ? ProgramFolder() + L"\\Updater.exe" : exePath;
+  std::wstring commandLine = L"\"" + exe + L"\"";
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info = {};
+  if (!CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &info)) {
+    return false;
+  }
+  CloseHandle(info.hThread);
+  process_ = info.hProcess;
+  pid_ = info.dwProcessId;
+  return true;
+}
+
+bool WizardDriver::WaitForWizard(DWORD timeoutMs) {
+  return WaitUntil(timeoutMs, [&] {
+    for (HWND window : WindowsOf(pid_)) {
+      if (TextOf(window) == kWizardTitle && IsWindowVisible(window) &&
+          SendMessageW(window, PSM_GETCURRENTPAGEHWND, 0, 0) != 0) {
+        sheet_ = window;
+        return true;
+      }
+    }
+    return false;
+  });
+}
+
+int WizardDriver::CurrentPage() const {
+  if (sheet_ == nullptr || !IsWindow(sheet_)) return -1;
+  const LRESULT page = SendMessageW(sheet_, PSM_GETCURRENTPAGEHWND, 0, 0);
+  if (page == 0) return -1;
+  return static_cast<int>(SendMessageW(sheet_, PSM_HWNDTOINDEX, static_cast<WPARAM>(page), 0));
+}
+
+bool WizardDriver::WaitForPage(int index, DWORD timeoutMs) const {
+  return WaitUntil(timeoutMs, [&] { return CurrentPage() == index && SheetVisible(); });
+}
+
+std::wstring WizardDriver::PageText(int controlId) const {
+  HWND page = reinterpret_cast<HWND>(SendMessageW(sheet_, PSM_GETCURRENTPAGEHWND, 0, 0));
+  return page ? TextOf(GetDlgItem(page, controlId)) : L"";
+}
+
+std::wstring WizardDriver::Title() const { return TextOf(sheet_); }
+
+std::wstring WizardDriver::ButtonText(int id) const { return TextOf(GetDlgItem(sheet_, id)); }
+
+ButtonState WizardDriver::Button(int id) const {
+  HWND button = GetDlgItem(sheet_, id);
+  return ButtonState{button != nullptr && IsWindowVisible(button) != FALSE,
+                     button != nullptr && IsWindowEnabled(button) != FALSE};
+}
+
+void WizardDriver::Press(int psbtn) const { PostMessageW(sheet_, PSM_PRESSBUTTON, psbtn, 0); }
+
+void WizardDriver::Close() const { PostMessageW(sheet_, WM_SYSCOMMAND, SC_CLOSE, 0); }
+
+bool WizardDriver::AnswerMessageBox(MessageBoxSeen* seen, DWORD timeoutMs) const {
+  HWND box = nullptr;
+  const bool found = WaitUntil(timeoutMs, [&] {
+    for (HWND window : WindowsOf(pid_)) {
+      wchar_t className[32] = L"";
+      GetClassNameW(window, className, 32);
+      if (lstrcmpW(className, L"#32770") == 0 && IsWindowVisible(window) &&
+          GetDlgItem(window, 0xFFFF) != nullptr && window != sheet_) {
+        box = window;
+        return true;
+      }
+    }
+    return false;
+  });
+  if (!found) return false;
+  if (seen != nullptr) {
+    seen->caption = TextOf(box);
+    seen->text = TextOf(GetDlgItem(box, 0xFFFF));
+    seen->owner = GetWindow(box, GW_OWNER);
+  }
+  HWND ok = GetDlgItem(box, IDOK);
+  PostMessageW(box, WM_COMMAND, MAKEWPARAM(ok ? IDOK : IDCANCEL, BN_CLICKED),
+               reinterpret_cast<LPARAM>(ok));
+  return true;
+}
+
+int WizardDriver::WaitForExit(DWORD timeoutMs) {
+  if (process_ == nullptr) return -1;
+  if (WaitForSingleObject(process_, timeoutMs) != WAIT_OBJECT_0) return -1;
+  DWORD code = 0;
+  GetExitCodeProcess(process_, &code);
+  return static_cast<int>(code);
+}
+
+bool WizardDriver::Running() const {
+  return process_ != nullptr && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT;
+}
+
+void WizardDriver::Settle() const {
+  // A message sent after the posted ones returns once they have been processed.
+  if (sheet_ != nullptr) SendMessageW(sheet_, WM_NULL, 0, 0);
+  Sleep(100);
+  if (sheet_ != nullptr) SendMessageW(sheet_, WM_NULL, 0, 0);
+}
+
+}  // namespace wizard_testing

@@ -1,0 +1,83 @@
+// Drives the updater's wizard from outside, as a user would: starts Updater.exe, finds its window
+// by the title, reads the current page, texts and buttons, presses buttons, answers message boxes.
+#ifndef TESTS_WIZARD_WIZARD_DRIVER_H_
+#define TESTS_WIZARD_WIZARD_DRIVER_H_
+
+#include <windows.h>
+
+#include <string>
+
+namespace wizard_testing {
+
+// The wizard's title bar text.
+extern const wchar_t kWizardTitle[];
+
+// Sheet buttons.
+constexpr int kBackButton = 0x3023;
+constexpr int kNextButton = 0x3024;
+constexpr int kFinishButton = 0x3025;
+constexpr int kCancelButton = IDCANCEL;
+
+struct ButtonState {
+  bool visible;
+  bool enabled;
+};
+
+struct MessageBoxSeen {
+  std::wstring caption;
+  std::wstring text;
+  HWND owner;
+};
+
+class WizardDriver {
+ public:
+  WizardDriver() = default;
+  ~WizardDriver();  // ends a process that is still running
+  WizardDriver(const WizardDriver&) = delete;
+  WizardDriver& operator=(const WizardDriver&) = delete;
+
+  // Starts the program (default: Updater.exe beside the test program). False when it cannot start.
+  bool Start(const std::wstring& exePath = L"");
+  // Waits for the wizard window of the started process; false on time-out.
+  bool WaitForWizard(DWORD timeoutMs = 20000);
+  HWND sheet() const { return sheet_; }
+
+  // Index of the current page, or -1.
+  int CurrentPage() const;
+  // Waits until the current page is `index` and the sheet is visible.
+  bool WaitForPage(int index, DWORD timeoutMs = 20000) const;
+  // The text of a control on the current page.
+  std::wstring PageText(int controlId) const;
+  std::wstring Title() const;
+  std::wstring ButtonText(int id) const;
+  ButtonState Button(int id) const;
+  bool SheetVisible() const { return sheet_ && IsWindowVisible(sheet_); }
+
+  // Presses a sheet button (PSBTN_NEXT, PSBTN_FINISH, PSBTN_CANCEL, ...).
+  void Press(int psbtn) const;
+  // Sends the system menu's Close.
+  void Close() const;
+
+  // Waits for a message box of the process, records it and presses its OK button.
+  bool AnswerMessageBox(MessageBoxSeen* seen, DWORD timeoutMs = 20000) const;
+
+  // Waits for the process to end; its exit code, or -1 on time-out.
+  int WaitForExit(DWORD timeoutMs = 20000);
+  bool Running() const;
+  DWORD pid() const { return pid_; }
+
+  // Lets pending posted button changes reach the sheet.
+  void Settle() const;
+
+ private:
+  HANDLE process_ = nullptr;
+  DWORD pid_ = 0;
+  HWND sheet_ = nullptr;
+};
+
+// Folder of the test program (Updater.exe is built beside it).
+std::wstring ProgramFolder();
+
+}  // namespace wizard_testing
+
+#endif  // TESTS_WIZARD_WIZARD_DRIVER_H_

@@ -1,0 +1,236 @@
+// The wizard driven from outside: start page, texts, buttons, routing on Next, cancelling and the
+// close box, the operating-system gate and the message-box caption.
+#include <windows.h>
+#include <prsht.h>
+#include <shlobj.h>
+#include <shlwapi.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "engine/product_constants.h"
+#include "tests/support/test_support.h"
+#include "tests/wizard/wizard_driver.h"
+
+namespace {
+
+using namespace wizard_testing;
+using testing_support::KeyExists;
+using testing_support::ScopedRegistryCleanup;
+
+enum { kIntroduction = 0, kUninstall = 1, kInstall = 2, kRestart = 3, kCompleted = 4, kIncompleted = 5 };
+
+std::wstring ProductFolder() {
+  wchar_t folder[MAX_PATH];
+  SHGetSpecialFolderPathW(nullptr, folder, CSIDL_PROGRAM_FILES, FALSE);
+  return std::wstring(folder) + L"\\KORVANE\\Tidemark SX";
+}
+
+DWORD ReadMarking() {
+  DWORD type = 0;
+  std::string data;
+  if (!testing_support::GetRawValue(HKEY_LOCAL_MACHINE, product::kUpdaterKey, "Marking", &type, &data) ||
+      data.size() != 4) {
+    return 0xFFFFFFFF;
+  }
+  return *reinterpret_cast<const DWORD*>(data.data());
+}
+
+void SetMarkingValue() {
+  const DWORD one = 1;
+  ASSERT_TRUE(testing_support::SetRawValue(HKEY_LOCAL_MACHINE, product::kUpdaterKey, "Marking",
+                                           REG_DWORD, &one, 4));
+}
+
+// Registers a product without any program behind it.
+void RegisterFakeProduct() {
+  ASSERT_TRUE(testing_support::SetStringValue(HKEY_LOCAL_MACHINE, product::kUninstallKey,
+                                              "UninstallString", "C:\\nothing-here\\uninst.exe"));
+}
+
+class WizardFlowTest : public ::testing::Test {
+ protected:
+  void SetUp() override { testing_support::RemoveTree(NarrowProductFolder()); }
+  void TearDown() override { testing_support::RemoveTree(NarrowProductFolder()); }
+  static std::string NarrowProductFolder() {
+    char folder[MAX_PATH];
+    SHGetSpecialFolderPathA(nullptr, folder, CSIDL_PROGRAM_FILES, FALSE);
+    return std::string(folder) + "\\KORVANE\\Tidemark SX";
+  }
+  ScopedRegistryCleanup updaterKey_{HKEY_LOCAL_MACHINE, product::kUpdaterKey};
+  ScopedRegistryCleanup uninstallKey_{HKEY_LOCAL_MACHINE, product::kUninstallKey};
+  WizardDriver wizard_;
+};
+
+TEST_F(WizardFlowTest, FreshMachineOpensOnTheIntroductionWithItsTextsAndNextOnly) {
+  ASSERT_TRUE(wizard_.Start());
+  ASSERT_TRUE(wizard_.WaitForWizard());
+  ASSERT_TRUE(wizard_.WaitForPage(kIntroduction));
+  wizard_.Settle();
+  EXPECT_EQ(kWizardTitle, wizard_.Title());
+  EXPECT_EQ(L"Tidemark SX\u30a2\u30c3\u30d7\u30c7\u30fc\u30c8\u30d7\u30ed\u30b0\u30e9\u30e0\u3078\u3088\u3046\u3053\u305d\u3002",
+            wizard_.PageText(1002));
+  EXPECT_EQ(L"\u3053\u306e\u30d7\u30ed\u30b0\u30e9\u30e0\u306f\u3001\u300cTidemark SX\u300d\u306e\u66f4\u65b0\u3001\u307e\u305f\u306f\u65b0\u898f\u30a4\u30f3\u30b9\u30c8\u30fc\u30eb\u3092\u884c\u3044\u307e\u3059\u3002",
+            wizard_.PageText(1003));
+  EXPECT_EQ(L"\u66f4\u65b0\uff0f\u30a4\u30f3\u30b9\u30c8\u30fc\u30eb\u5f8c\u306e\u30d0\u30fc\u30b8\u30e7\u30f3\u306f\u3001\u300c2.30\u300d\u3068\u306a\u308a\u307e\u3059\u3002",
+            wizard_.PageText(1004));
+  EXPECT_TRUE(wizard_.Button(kNextButton).enabled);
+  EXPECT_FALSE(wizard_.Button(kBackButton).enabled);
+  EXPECT_FALSE(wizard_.Button(kFinishButton).visible);
+  EXPECT_TRUE(wizard_.Button(kCancelButton).visible);
+  EXPECT_TRUE(wizard_.Button(kCancelButton).enabled);
+  EXPECT_FALSE(wizard_.Button(IDHELP).visible) << "no page offers Help";
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, product::kUpdaterKey)) << "nothing written at start";
+}
+
+TEST_F(WizardFlowTest, MarkingWithoutProductResumesOnTheInstallPage) {
+  SetMarkingValue();
+  ASSERT_TRUE(wizard_.Start());
+  ASSERT_TRUE(wizard_.WaitForWizard());
+  EXPECT_TRUE(wizard_.WaitForPage(kInstall));
+  wizard_.Settle();
+  EXPECT_EQ(kWizardTitle, wizard_.Title());
+  EXPECT_TRUE(wizard_.Button(kNextButton).enabled);
+  EXPECT_FALSE(wizard_.Button(kBackButton).enabled);
+}
+
+TEST_F(WizardFlowTest, MarkingWithTheProductInstalledOpensOnTheIntroduction) {
+  SetMarkingValue();
+  RegisterFakeProduct();
+  ASSERT_TRUE(wizard_.Start());
+  ASSERT_TRUE(wizard_.WaitForWizard());
+  EXPECT_TRUE(wizard_.WaitForPage(kIntroduction));
+}
+
+TEST_F(WizardFlowTest, MarkingZeroCountsAsNotSet) {
+  const DWORD zero = 0;
+  ASSERT_TRUE(testing_support::SetRawValue(HKEY_LOCAL_MACHINE, product::kUpdaterKey, "Marking",
+                                           REG_DWORD, &zero, 4));
+  ASSERT_TRUE(wizard_.Start());
+  ASSERT_TRUE(wizard_.WaitForWizard());
+  EXPECT_TRUE(wizard_.WaitForPage(kIntroduction));
+}
+
+TEST_F(WizardFlowTest, NextWithoutProductMarksTheUpdateAndGoesStraightToInstall) {
+  ASSERT_TRUE(wizard_.Start());
+  ASSERT_TRUE(wizard_.WaitForWizard());
+  ASSERT_TRUE(wizard_.WaitForPage(kIntroduction));
+  wizard_.Press(PSBTN_NEXT);
+  ASSERT_TRUE(wizard_.WaitForPage(kInstall));
+  EXPECT_EQ(1u, ReadMarking());
+  wizard_.Settle();
+  EXPECT_EQ(kWizardTitle, wizard_.Title()) << "the caption survives the page change";
+  EXPECT_FALSE(wizard_.Button(kBackButton).enabled);
+  EXPECT_TRUE(wizard_.Button(kNextButton).enabled);
+}
+
+TEST_F(WizardFlowTest, NextWithAnUnreadableInstalledVersionGoesToUninstall) {
+  RegisterFakeProduct();  // registered, but no Tidemark.exe to read a version from
+  ASSERT_TRUE(wizard_.Start());
+  ASSERT_TRUE(wizard_.WaitForWizard());
+  ASSERT_TRUE(wizard_.WaitForPage(kIntroduction));
+  wizard_.Press(PSBTN_NEXT);
+  ASSERT_TRUE(wizard_.WaitForPage(kUninstall));
+  EXPECT_EQ(1u, ReadMarking());
+  wizard_.Settle();
+  EXPECT_EQ(kWizardTitle, wizard_.Title());
+  EXPECT_EQ(L"\u65e7\u30d0\u30fc\u30b8\u30e7\u30f3\u306eTidemark SX\u3092\u30a2\u30f3\u30a4\u30f3\u30b9\u30c8\u30fc\u30eb\u3059\u308b\u5fc5\u8981\u304c\u3042\u308a\u307e\u3059\u3002",
+            wizard_.PageText(1009));
+  EXPECT_FALSE(wizard_.Button(kBackButton).enabled);
+}
+
+TEST_F(WizardFlowTest, CancelOnTheIntroductionEndsAndDiscardsTheUpdaterKey) {
+  SetMarkingValue();
+  RegisterFakeProduct();
+  ASSERT_TRUE(wizard_.Start());
+  ASSERT_TRUE(wizard_.WaitForWizard());
+  ASSERT_TRUE(wizard_.WaitForPage(kIntroduction));
+  wizard_.Press(PSBTN_CANCEL);
+  EXPECT_EQ(0, wizard_.WaitForExit());
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, product::kUpdaterKey));
+}
+
+TEST_F(WizardFlowTest, CloseBoxWhileIdleEndsLikeCancel) {
+  SetMarkingValue();
+  ASSERT_TRUE(wizard_.Start());
+  ASSERT_TRUE(wizard_.WaitForWizard());
+  ASSERT_TRUE(wizard_.WaitForPage(kInstall));
+  wizard_.Close();
+  EXPECT_EQ(0, wizard_.WaitForExit());
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, product::kUpdaterKey));
+}
+
+TEST_F(WizardFlowTest, InstallThatCannotStartLeavesTheWizardReadyOnTheSamePage) {
+  // The temporary folder cannot be made: unpacking fails before setup starts.
+  SetEnvironmentVariableW(L"TMP", L"Q:\\no-such-drive\\temp");
+  SetEnvironmentVariableW(L"TEMP", L"Q:\\no-such-drive\\temp");
+  SetMarkingValue();
+  const bool started = wizard_.Start();
+  SetEnvironmentVariableW(L"TMP", nullptr);
+  SetEnvironmentVariableW(L"TEMP", nullptr);
+  ASSERT_TRUE(started);
+  ASSERT_TRUE(wizard_.WaitForWizard());
+  ASSERT_TRUE(wizard_.WaitForPage(kInstall));
+  wizard_.Press(PSBTN_NEXT);
+  Sleep(500);
+  ASSERT_TRUE(wizard_.WaitForPage(kInstall));
+  wizard_.Settle();
+  EXPECT_TRUE(wizard_.SheetVisible());
+  EXPECT_TRUE(wizard_.Button(kNextButton).enabled);
+  EXPECT_TRUE(wizard_.Button(kCancelButton).enabled);
+  // Not busy: the close box is accepted.
+  wizard_.Close();
+  EXPECT_EQ(0, wizard_.WaitForExit());
+}
+
+// The operating-system gate, exercised for real: Wine reports Windows XP (5.1) to programs of the
+// given file name.
+class ScopedWindowsVersionForProgram {
+ public:
+  ScopedWindowsVersionForProgram(const std::wstring& exeName, const wchar_t* version)
+      : key_(L"Software\\Wine\\AppDefaults\\" + exeName) {
+    HKEY key = nullptr;
+    RegCreateKeyExW(HKEY_CURRENT_USER, key_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    RegSetValueExW(key, L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version),
+                   static_cast<DWORD>((lstrlenW(version) + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+  }
+  ~ScopedWindowsVersionForProgram() { SHDeleteKeyW(HKEY_CURRENT_USER, key_.c_str()); }
+
+ private:
+  std::wstring key_;
+};
+
+const wchar_t kUnsupportedText[] =
+    L"\u3053\u306e\u30a2\u30c3\u30d7\u30c7\u30fc\u30c8\u30d7\u30ed\u30b0\u30e9\u30e0\u3067\u30a2\u30c3\u30d7\u30c7\u30fc\u30c8\u3059\u308bTidemark\u306f\u3001\u304a\u4f7f\u3044\u306eOS\u3067\u306f\u4f7f\u7528\u51fa\u6765\u306a\u3044\u70ba\u3001\u30a2\u30c3\u30d7\u30c7\u30fc\u30c8\u51fa\u6765\u307e\u305b\u3093\u3002\n\n\u30a2\u30c3\u30d7\u30c7\u30fc\u30c8\u30d7\u30ed\u30b0\u30e9\u30e0\u3092\u7d42\u4e86\u3057\u307e\u3059\u3002";
+
+TEST_F(WizardFlowTest, OlderWindowsIsRefusedWithoutWizardOrRegistryChange) {
+  ScopedWindowsVersionForProgram xp(L"Updater.exe", L"winxp");
+  SetMarkingValue();  // would open the install page if the gate let it through
+  ASSERT_TRUE(wizard_.Start());
+  MessageBoxSeen box;
+  ASSERT_TRUE(wizard_.AnswerMessageBox(&box));
+  EXPECT_EQ(L"Updater", box.caption);
+  EXPECT_EQ(kUnsupportedText, box.text);
+  EXPECT_EQ(0, wizard_.WaitForExit());
+  EXPECT_EQ(1u, ReadMarking()) << "nothing read or written: the key stays as it was";
+  EXPECT_FALSE(wizard_.WaitForWizard(200));
+}
+
+TEST_F(WizardFlowTest, RenamedCopyShowsItsOwnNameAsMessageBoxCaption) {
+  testing_support::ScopedTempFolder folder;
+  wchar_t wideFolder[MAX_PATH * 2];
+  MultiByteToWideChar(CP_ACP, 0, folder.path().c_str(), -1, wideFolder, MAX_PATH * 2);
+  const std::wstring name = L"\u66f4\u65b0\u30c4\u30fc\u30eb";  // 更新ツール
+  const std::wstring copy = std::wstring(wideFolder) + L"\\" + name + L".exe";
+  ASSERT_TRUE(CopyFileW((ProgramFolder() + L"\\Updater.exe").c_str(), copy.c_str(), FALSE));
+  ScopedWindowsVersionForProgram xp(name + L".exe", L"winxp");
+  ASSERT_TRUE(wizard_.Start(copy));
+  MessageBoxSeen box;
+  ASSERT_TRUE(wizard_.AnswerMessageBox(&box));
+  EXPECT_EQ(name, box.caption);
+  EXPECT_EQ(0, wizard_.WaitForExit());
+}
+
+}  // namespace
