@@ -11,7 +11,8 @@ const wchar_t kWizardTitle[] = L"Tidemark\u30b7\u30ea\u30fc\u30ba\u30a2\u30c3\u3
 
 namespace {
 
-bool WaitUntil(DWORD timeoutMs, const auto& condition) {
+template <typename Condition>
+bool WaitUntil(DWORD timeoutMs, const Condition& condition) {
   const DWORD start = GetTickCount();
   for (;;) {
     if (condition()) return true;
@@ -78,6 +79,19 @@ bool WizardDriver::Start(const std::wstring& exePath) {
   process_ = info.hProcess;
   pid_ = info.dwProcessId;
   return true;
+}
+
+bool WizardDriver::Attach(DWORD timeoutMs) {
+  HWND found = nullptr;
+  if (!WaitUntil(timeoutMs, [&] {
+        found = FindWindowW(nullptr, kWizardTitle);
+        return found != nullptr && IsWindowVisible(found);
+      })) {
+    return false;
+  }
+  GetWindowThreadProcessId(found, &pid_);
+  process_ = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION | PROCESS_TERMINATE, FALSE, pid_);
+  return process_ != nullptr && WaitForWizard(timeoutMs);
 }
 
 bool WizardDriver::WaitForWizard(DWORD timeoutMs) {

@@ -21,12 +21,6 @@ using testing_support::ScopedRegistryCleanup;
 
 enum { kIntroduction = 0, kUninstall = 1, kInstall = 2, kRestart = 3, kCompleted = 4, kIncompleted = 5 };
 
-std::wstring ProductFolder() {
-  wchar_t folder[MAX_PATH];
-  SHGetSpecialFolderPathW(nullptr, folder, CSIDL_PROGRAM_FILES, FALSE);
-  return std::wstring(folder) + L"\\KORVANE\\Tidemark SX";
-}
-
 DWORD ReadMarking() {
   DWORD type = 0;
   std::string data;

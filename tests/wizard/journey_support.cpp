@@ -1,0 +1,196 @@
+#include "tests/wizard/journey_support.h"
+
+#include <shlobj.h>
+#include <shlwapi.h>
+
+#include <sstream>
+#include <vector>
+
+#include "engine/product_constants.h"
+#include "tests/support/test_support.h"
+
+namespace wizard_testing {
+
+namespace {
+
+void ReadKeyTree(HKEY root, const std::string& path, const std::string& prefix,
+                 std::map<std::string, std::pair<DWORD, std::string>>* out) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return;
+  for (DWORD index = 0;; ++index) {
+    char name[1024];
+    DWORD nameSize = sizeof(name);
+    DWORD type = 0;
+    BYTE data[8192];
+    DWORD dataSize = sizeof(data);
+    if (RegEnumValueA(key, index, name, &nameSize, nullptr, &type, data, &dataSize) != ERROR_SUCCESS) break;
+    (*out)[prefix + "|" + name] = {type, std::string(reinterpret_cast<char*>(data), dataSize)};
+  }
+  std::vector<std::string> subkeys;
+  for (DWORD index = 0;; ++index) {
+    char name[1024];
+    DWORD nameSize = sizeof(name);
+    if (RegEnumKeyExA(key, index, name, &nameSize, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    subkeys.push_back(name);
+  }
+  RegCloseKey(key);
+  for (const std::string& sub : subkeys) {
+    (*out)[prefix + "\\" + sub] = {0, ""};  // the key itself, even when empty
+    ReadKeyTree(root, path + "\\" + sub, prefix + "\\" + sub, out);
+  }
+}
+
+std::string Hex(const std::string& bytes) {
+  static const char digits[] = "0123456789abcdef";
+  std::string text;
+  for (unsigned char c : bytes) {
+    text += digits[c >> 4];
+    text += digits[c & 15];
+  }
+  return text;
+}
+
+std::string Unhex(const std::string& text) {
+  std::string bytes;
+  for (size_t i = 0; i + 1 < text.size(); i += 2) {
+    bytes += static_cast<char>(std::stoi(text.substr(i, 2), nullptr, 16));
+  }
+  return bytes;
+}
+
+std::vector<std::string> StartLines() {
+  std::string bytes;
+  std::vector<std::string> lines;
+  if (!testing_support::ReadFileBytes("C:\\tidemark-standin\\starts.log", &bytes)) return lines;
+  std::istringstream stream(bytes);
+  std::string line;
+  while (std::getline(stream, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty()) lines.push_back(line);
+  }
+  return lines;
+}
+
+}  // namespace
+
+std::string UserData::Serialize() const {
+  std::ostringstream out;
+  out << "log " << (hasLog ? 1 : 0) << " " << Hex(log) << "\n";
+  out << "run " << (hasRunValue ? 1 : 0) << " " << Hex(runValue) << "\n";
+  for (const auto& [name, value] : settings) {
+    out << "set " << Hex(name) << " " << value.first << " " << Hex(value.second) << "\n";
+  }
+  return out.str();
+}
+
+bool UserData::Deserialize(const std::string& text, UserData* data) {
+  std::istringstream in(text);
+  std::string tag;
+  *data = UserData();
+  while (in >> tag) {
+    if (tag == "log" || tag == "run") {
+      int has = 0;
+      std::string hex;
+      in >> has;
+      std::getline(in, hex);
+      if (!hex.empty() && hex[0] == ' ') hex.erase(0, 1);
+      (tag == "log" ? data->hasLog : data->hasRunValue) = has != 0;
+      (tag == "log" ? data->log : data->runValue) = Unhex(hex);
+    } else if (tag == "set") {
+      std::string name, value;
+      DWORD type = 0;
+      in >> name >> type;
+      std::getline(in, value);
+      if (!value.empty() && value[0] == ' ') value.erase(0, 1);
+      data->settings[Unhex(name)] = {type, Unhex(value)};
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string ProductFolderA() {
+  char folder[MAX_PATH];
+  SHGetSpecialFolderPathA(nullptr, folder, CSIDL_PROGRAM_FILES, FALSE);
+  return std::string(folder) + "\\" + product::kProgramFilesSubfolder;
+}
+
+UserData CaptureUserData() {
+  UserData data;
+  data.hasLog = testing_support::ReadFileBytes(ProductFolderA() + "\\" + product::kLogFile, &data.log);
+  ReadKeyTree(HKEY_CURRENT_USER, product::kSettingsKey, "", &data.settings);
+  DWORD type = 0;
+  data.hasRunValue = testing_support::GetRawValue(HKEY_CURRENT_USER, product::kRunKey,
+                                                  product::kAutoRunValue, &type, &data.runValue);
+  return data;
+}
+
+int RunProgram(const std::string& exeName, const std::string& arguments) {
+  const std::string exe = testing_support::ExecutableFolder() + "\\" + exeName;
+  return testing_support::RunAndWait("\"" + exe + "\" " + arguments);
+}
+
+bool InstallOldRelease(const std::string& arguments) {
+  return RunProgram("TidemarkOldSetup.exe", arguments) == 0;
+}
+
+void CleanMachine() {
+  SHDeleteKeyA(HKEY_LOCAL_MACHINE, product::kUninstallKey);
+  SHDeleteKeyA(HKEY_LOCAL_MACHINE, product::kUpdaterKey);
+  SHDeleteKeyA(HKEY_CURRENT_USER, product::kSettingsKey);
+  HKEY run = nullptr;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, product::kRunKey, 0, KEY_SET_VALUE, &run) == ERROR_SUCCESS) {
+    RegDeleteValueA(run, product::kAutoRunValue);
+    RegCloseKey(run);
+  }
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, product::kRunKey, 0, KEY_SET_VALUE, &run) == ERROR_SUCCESS) {
+    RegDeleteValueA(run, product::kResumeRunValue);
+    RegCloseKey(run);
+  }
+  char programFiles[MAX_PATH];
+  SHGetSpecialFolderPathA(nullptr, programFiles, CSIDL_PROGRAM_FILES, FALSE);
+  testing_support::RemoveTree(std::string(programFiles) + "\\KORVANE");
+  testing_support::RemoveTree(std::string(programFiles) + "\\InstallShield Installation Information");
+  testing_support::RemoveTree("C:\\tidemark-standin");
+  const std::string temp = testing_support::TempFolder();
+  testing_support::RemoveTree(temp + "\\" + product::kLauncherFileName);
+  testing_support::RemoveTree(temp + "\\" + product::kExtractionFolderName);
+  // Backup folders: eight hexadecimal digits directly in the temporary folder.
+  WIN32_FIND_DATAA entry;
+  HANDLE find = FindFirstFileA((temp + "\\????????").c_str(), &entry);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      const std::string name = entry.cFileName;
+      if (name.size() == 8 && name.find_first_not_of("0123456789abcdef") == std::string::npos) {
+        testing_support::RemoveTree(temp + "\\" + name);
+      }
+    } while (FindNextFileA(find, &entry));
+    FindClose(find);
+  }
+}
+
+int ProductStartCount() { return static_cast<int>(StartLines().size()); }
+
+std::string LastProductStart() {
+  const std::vector<std::string> lines = StartLines();
+  return lines.empty() ? "" : lines.back();
+}
+
+bool ResumeRunValue(std::string* data) {
+  DWORD type = 0;
+  return testing_support::GetRawValue(HKEY_LOCAL_MACHINE, product::kRunKey, product::kResumeRunValue,
+                                      &type, data);
+}
+
+bool UpdaterKeyExists() { return testing_support::KeyExists(HKEY_LOCAL_MACHINE, product::kUpdaterKey); }
+
+std::string UpdaterString(const char* valueName) {
+  DWORD type = 0;
+  std::string data;
+  if (!testing_support::GetRawValue(HKEY_LOCAL_MACHINE, product::kUpdaterKey, valueName, &type, &data)) return "";
+  while (!data.empty() && data.back() == '\0') data.pop_back();
+  return data;
+}
+
+}  // namespace wizard_testing

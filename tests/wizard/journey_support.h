@@ -1,0 +1,49 @@
+// What an update journey needs around the wizard: installing the stand-in old release, capturing
+// the user's data before and comparing it after, and leaving the machine clean.
+#ifndef TESTS_WIZARD_JOURNEY_SUPPORT_H_
+#define TESTS_WIZARD_JOURNEY_SUPPORT_H_
+
+#include <windows.h>
+
+#include <map>
+#include <string>
+#include <utility>
+
+namespace wizard_testing {
+
+// Everything of the user's that an update must keep.
+struct UserData {
+  bool hasLog = false;
+  std::string log;                                          // bytes of Tidemark.log
+  std::map<std::string, std::pair<DWORD, std::string>> settings;  // "sub\\key|value" -> (type, data)
+  bool hasRunValue = false;
+  std::string runValue;                                     // data of the Run value "Tidemark"
+
+  std::string Serialize() const;
+  static bool Deserialize(const std::string& text, UserData* out);
+};
+
+std::string ProductFolderA();
+UserData CaptureUserData();
+
+// Runs a program of the test's own folder with arguments; its exit code (or -1).
+int RunProgram(const std::string& exeName, const std::string& arguments = "");
+
+// Installs the stand-in old release; extra arguments go to its installer.
+bool InstallOldRelease(const std::string& arguments = "");
+
+// Removes every trace of the product, the updater and the stand-ins from the machine.
+void CleanMachine();
+
+// Lines of the stand-in product's start record (C:\tidemark-standin\starts.log).
+int ProductStartCount();
+std::string LastProductStart();
+
+// The updater's resume registration and working state.
+bool ResumeRunValue(std::string* data);
+bool UpdaterKeyExists();
+std::string UpdaterString(const char* valueName);
+
+}  // namespace wizard_testing
+
+#endif  // TESTS_WIZARD_JOURNEY_SUPPORT_H_

@@ -1,0 +1,88 @@
+// An update across a restart, in two halves around a simulated power cycle (restart_journey.sh):
+// the first half ends on the restart-guidance page, the machine is switched off and booted, the
+// logon runs the resume entry, and the second half drives the wizard that the launcher started.
+// The halves are disabled in the ordinary run; the script runs them in order.
+#include <windows.h>
+#include <prsht.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "engine/product_constants.h"
+#include "tests/support/test_support.h"
+#include "tests/wizard/journey_support.h"
+#include "tests/wizard/wizard_driver.h"
+
+namespace {
+
+using namespace wizard_testing;
+
+std::string RecordFile() { return testing_support::TempFolder() + "\\restart-journey-before.txt"; }
+
+TEST(RestartJourney, DISABLED_BeforeRestart) {
+  CleanMachine();
+  ASSERT_TRUE(InstallOldRelease("--uninstall-mode=restart"));
+  const UserData before = CaptureUserData();
+  ASSERT_TRUE(testing_support::WriteFileBytes(
+      RecordFile(), std::to_string(ProductStartCount()) + "\n" + before.Serialize()));
+
+  WizardDriver wizard;
+  ASSERT_TRUE(wizard.Start());
+  ASSERT_TRUE(wizard.WaitForWizard());
+  ASSERT_TRUE(wizard.WaitForPage(0));
+  wizard.Press(PSBTN_NEXT);
+  ASSERT_TRUE(wizard.WaitForPage(1));
+  wizard.Press(PSBTN_NEXT);
+  ASSERT_TRUE(wizard.WaitForPage(3, 60000));
+  wizard.Press(PSBTN_FINISH);
+  ASSERT_EQ(0, wizard.WaitForExit());
+
+  std::string resume;
+  ASSERT_TRUE(ResumeRunValue(&resume));
+  ASSERT_TRUE(UpdaterKeyExists());
+  // The uninstaller left a file behind for the restart to remove.
+  EXPECT_TRUE(testing_support::PathExists(ProductFolderA()));
+}
+
+TEST(RestartJourney, DISABLED_AfterRestart) {
+  std::string record;
+  ASSERT_TRUE(testing_support::ReadFileBytes(RecordFile(), &record));
+  const size_t newline = record.find('\n');
+  const int startsBefore = std::stoi(record.substr(0, newline));
+  UserData before;
+  ASSERT_TRUE(UserData::Deserialize(record.substr(newline + 1), &before));
+  DeleteFileA(RecordFile().c_str());
+
+  // The logon started the launcher, which started the updater.
+  WizardDriver wizard;
+  ASSERT_TRUE(wizard.Attach(60000)) << "no wizard came up after the restart";
+  ASSERT_TRUE(wizard.WaitForPage(2));
+  EXPECT_FALSE(testing_support::PathExists(ProductFolderA())) << "the restart removed the rest";
+  std::string resume;
+  EXPECT_FALSE(ResumeRunValue(&resume)) << "unregistered as soon as the install page exists";
+  wizard.Press(PSBTN_NEXT);
+  ASSERT_TRUE(wizard.WaitForPage(4, 60000));
+
+  const UserData after = CaptureUserData();
+  EXPECT_EQ(before.log, after.log);
+  for (const auto& [name, value] : before.settings) {
+    auto found = after.settings.find(name);
+    ASSERT_NE(after.settings.end(), found) << name;
+    EXPECT_EQ(value, found->second) << name;
+  }
+  EXPECT_EQ(before.runValue, after.runValue);
+  EXPECT_EQ(startsBefore + 1, ProductStartCount());
+
+  const std::string backup = UpdaterString("BackupFolder");
+  const std::string launcher = UpdaterString("Launcher");
+  wizard.Press(PSBTN_FINISH);
+  EXPECT_EQ(0, wizard.WaitForExit());
+  EXPECT_FALSE(UpdaterKeyExists());
+  EXPECT_FALSE(backup.empty() || testing_support::PathExists(backup));
+  EXPECT_FALSE(launcher.empty() || testing_support::PathExists(launcher));
+  EXPECT_FALSE(ResumeRunValue(&resume));
+  CleanMachine();
+}
+
+}  // namespace
