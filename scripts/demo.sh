@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# The main job: builds the updater and shows it updating the stand-in old release of the product,
+# in a Wine prefix of its own under demo/. With a display (DISPLAY set) the wizard opens for the
+# person at the screen; without one it is driven headless through an update that needs a restart
+# (power off and boot simulated), and the user's data is compared before and after.
+set -euo pipefail
+root=$(cd "$(dirname "$(readlink -f "$0")")/.." && pwd)
+cd "$root"
+bash scripts/setup.sh
+
+cmake --preset mingw-i686 >/dev/null
+cmake --build --preset mingw-i686 >/dev/null
+build=build
+if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  echo "demo: this kernel cannot run 32-bit Linux programs; showing the 64-bit build of the same sources"
+  cmake --preset mingw-x86_64-tests >/dev/null
+  cmake --build --preset mingw-x86_64-tests >/dev/null
+  build=build-x64
+fi
+
+demo="$root/demo"
+mkdir -p "$demo/bin"
+cp "$build/wine-arch" "$demo/wine-arch"
+cp "$build"/bin/*.exe "$demo/bin/"
+bash tests/harness/wine-session.sh stop "$demo" >/dev/null 2>&1 || true
+interactive_display=${DISPLAY:-}
+bash tests/harness/wine-session.sh start "$demo"
+trap 'bash tests/harness/wine-session.sh stop "$demo" >/dev/null 2>&1 || true' EXIT
+source tests/harness/wine-env.sh "$demo" 2>/dev/null
+
+if [ -n "$interactive_display" ] && [ -z "${CI:-}" ]; then
+  echo "demo: installing the stand-in old release 2.20.5 (its uninstaller will ask for a restart)"
+  "$WINE" "$demo/bin/TidemarkOldSetup.exe" --uninstall-mode=restart
+  echo "demo: starting Updater.exe on $interactive_display"
+  DISPLAY=$interactive_display "$WINE" "$demo/bin/Updater.exe"
+  exit 0
+fi
+
+echo "demo: headless run on $DISPLAY: stand-in 2.20.5 installed, updated across a restart"
+bash tests/wizard/restart_journey.sh "$demo"
+echo "demo: the update kept the log file, every settings value and the autorun entry, and started the product"
