@@ -78,6 +78,18 @@ TEST_F(WizardFlowTest, FreshMachineOpensOnTheIntroductionWithItsTextsAndNextOnly
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, product::kUpdaterKey)) << "nothing written at start";
 }
 
+TEST_F(WizardFlowTest, AutoPlayIsVetoedWhileTheWizardIsOpen) {
+  ASSERT_TRUE(wizard_.Start());
+  ASSERT_TRUE(wizard_.WaitForWizard());
+  const UINT query = RegisterWindowMessageW(L"QueryCancelAutoPlay");
+  ASSERT_NE(0u, query);
+  DWORD_PTR answer = 0;
+  ASSERT_TRUE(SendMessageTimeoutW(wizard_.sheet(), query, 0, 0, SMTO_ABORTIFHUNG, 5000, &answer));
+  EXPECT_EQ(1u, answer);
+  ASSERT_TRUE(SendMessageTimeoutW(wizard_.sheet(), query, 2, 0x10, SMTO_ABORTIFHUNG, 5000, &answer));
+  EXPECT_EQ(1u, answer) << "every medium and content type";
+}
+
 TEST_F(WizardFlowTest, MarkingWithoutProductResumesOnTheInstallPage) {
   SetMarkingValue();
   ASSERT_TRUE(wizard_.Start());
