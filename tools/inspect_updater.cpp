@@ -1,0 +1,241 @@
+// Lists what a built Updater.exe carries, read from the file itself on the build machine: the ten
+// embedded setup files (size and SHA-256 of their unscrambled contents), the embedded launcher,
+// the file version and the manifest's requested execution level. A release engineer runs it on a
+// release build before shipping it.
+//
+// Usage: inspect_updater <Updater.exe>      exit code 0 when every expected resource was found.
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "engine/key_stream.h"
+#include "tools/sha256.h"
+
+namespace {
+
+struct PayloadName {
+  const char* name;
+  unsigned id;
+};
+// The order in which the updater extracts the files.
+const PayloadName kPayload[] = {
+    {"_Setup.dll", 136}, {"data1.cab", 137},  {"data1.hdr", 138}, {"data2.cab", 139},
+    {"ISSetup.dll", 140}, {"layout.bin", 141}, {"Setup.bmp", 142}, {"setup.exe", 143},
+    {"setup.ini", 144},  {"setup.inx", 145},
+};
+constexpr unsigned kLauncherId = 148;
+constexpr unsigned kRtVersion = 16;
+constexpr unsigned kRtManifest = 24;
+
+class PeFile {
+ public:
+  bool Load(const std::string& path, std::string* error) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return Fail(error, "cannot open " + path);
+    bytes_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (U16(0) != 0x5A4D) return Fail(error, "not an executable (no MZ header)");
+    const uint32_t pe = U32(0x3C);
+    if (pe + 24 > bytes_.size() || U32(pe) != 0x00004550) return Fail(error, "no PE header");
+    const uint16_t sections = U16(pe + 6);
+    const uint16_t optionalSize = U16(pe + 20);
+    const uint32_t optional = pe + 24;
+    const uint16_t magic = U16(optional);
+    const uint32_t directories = optional + (magic == 0x20B ? 112 : 96);
+    resourceRva_ = U32(directories + 2 * 8);
+    machine_ = U16(pe + 4);
+    for (uint32_t i = 0, s = optional + optionalSize; i < sections; ++i, s += 40) {
+      sections_.push_back({U32(s + 12), U32(s + 8), U32(s + 20), U32(s + 16)});
+    }
+    if (resourceRva_ == 0) return Fail(error, "no resources");
+    resourceBase_ = Offset(resourceRva_);
+    return resourceBase_ != 0 || Fail(error, "resource directory outside the file");
+  }
+
+  uint16_t machine() const { return machine_; }
+
+  // Data of the first language of resource type/name (numeric), or false.
+  bool FindNumeric(unsigned type, unsigned name, std::string* data) const {
+    uint32_t typeDir, nameDir, langDir;
+    if (!Child(0, type, nullptr, &typeDir) || !Child(typeDir, name, nullptr, &nameDir)) return false;
+    return FirstEntryData(nameDir, &langDir, data);
+  }
+  bool FindNamedType(const std::string& type, unsigned name, std::string* data) const {
+    uint32_t typeDir, nameDir, langDir;
+    if (!Child(0, 0, &type, &typeDir) || !Child(typeDir, name, nullptr, &nameDir)) return false;
+    return FirstEntryData(nameDir, &langDir, data);
+  }
+
+ private:
+  struct Section {
+    uint32_t rva, virtualSize, raw, rawSize;
+  };
+  static bool Fail(std::string* error, const std::string& text) {
+    *error = text;
+    return false;
+  }
+  uint16_t U16(size_t at) const {
+    return at + 2 <= bytes_.size() ? static_cast<uint16_t>(static_cast<unsigned char>(bytes_[at]) |
+                                                          static_cast<unsigned char>(bytes_[at + 1]) << 8)
+                                   : 0;
+  }
+  uint32_t U32(size_t at) const { return U16(at) | static_cast<uint32_t>(U16(at + 2)) << 16; }
+  uint32_t Offset(uint32_t rva) const {
+    for (const Section& s : sections_) {
+      const uint32_t size = s.virtualSize > s.rawSize ? s.virtualSize : s.rawSize;
+      if (rva >= s.rva && rva < s.rva + size) return rva - s.rva + s.raw;
+    }
+    return 0;
+  }
+  std::string NameAt(uint32_t offset) const {
+    const uint16_t length = U16(resourceBase_ + offset);
+    std::string name;
+    for (uint16_t i = 0; i < length; ++i) name += static_cast<char>(U16(resourceBase_ + offset + 2 + 2 * i));
+    return name;
+  }
+  // Finds the entry of a resource directory (offset relative to the resource base) by id or name.
+  bool Child(uint32_t dir, unsigned id, const std::string* name, uint32_t* child) const {
+    const uint32_t at = resourceBase_ + dir;
+    const unsigned count = U16(at + 12) + U16(at + 14);
+    for (unsigned i = 0; i < count; ++i) {
+      const uint32_t entry = at + 16 + 8 * i;
+      const uint32_t key = U32(entry);
+      const bool matches = name ? (key & 0x80000000u) && NameAt(key & 0x7FFFFFFFu) == *name
+                                : !(key & 0x80000000u) && key == id;
+      if (matches) {
+        *child = U32(entry + 4) & 0x7FFFFFFFu;
+        return true;
+      }
+    }
+    return false;
+  }
+  bool FirstEntryData(uint32_t dir, uint32_t* lang, std::string* data) const {
+    const uint32_t at = resourceBase_ + dir;
+    if (U16(at + 12) + U16(at + 14) == 0) return false;
+    *lang = U32(at + 16);
+    const uint32_t leaf = resourceBase_ + (U32(at + 20) & 0x7FFFFFFFu);
+    const uint32_t offset = Offset(U32(leaf));
+    const uint32_t size = U32(leaf + 4);
+    if (offset == 0 || offset + static_cast<size_t>(size) > bytes_.size()) return false;
+    data->assign(bytes_, offset, size);
+    return true;
+  }
+
+  std::string bytes_;
+  std::vector<Section> sections_;
+  uint32_t resourceRva_ = 0, resourceBase_ = 0;
+  uint16_t machine_ = 0;
+};
+
+std::string Unscramble(std::string data) {
+  static std::vector<unsigned char> key;
+  if (key.empty()) {
+    key.resize(kKeyStreamSize);
+    FillKeyStream(key.data(), kKeyStreamSize);
+  }
+  for (size_t offset = 0; offset < data.size(); offset += kKeyStreamSize) {
+    const size_t chunk = data.size() - offset < kKeyStreamSize ? data.size() - offset : kKeyStreamSize;
+    XorWithKeyStream(reinterpret_cast<unsigned char*>(&data[offset]), key.data(),
+                     static_cast<unsigned>(chunk));
+  }
+  return data;
+}
+
+// FileVersion of the version block's string table (UTF-16 text after the key "FileVersion").
+std::string FileVersionString(const std::string& block) {
+  const std::u16string key = u"FileVersion";
+  std::string keyBytes;
+  for (char16_t c : key) {
+    keyBytes += static_cast<char>(c & 0xFF);
+    keyBytes += static_cast<char>(c >> 8);
+  }
+  keyBytes.append(2, '\0');
+  size_t at = block.find(keyBytes);
+  if (at == std::string::npos) return "";
+  at += keyBytes.size();
+  at = (at + 3) & ~size_t(3);  // value is 32-bit aligned
+  std::string value;
+  for (; at + 1 < block.size(); at += 2) {
+    const unsigned c = static_cast<unsigned char>(block[at]) | static_cast<unsigned char>(block[at + 1]) << 8;
+    if (c == 0) break;
+    value += c < 0x80 ? static_cast<char>(c) : '?';
+  }
+  return value;
+}
+
+std::string FixedVersion(const std::string& block) {
+  const std::string signature("\xBD\x04\xEF\xFE", 4);
+  const size_t at = block.find(signature);
+  if (at == std::string::npos || at + 16 > block.size()) return "";
+  auto u16 = [&](size_t p) {
+    return static_cast<unsigned>(static_cast<unsigned char>(block[p]) |
+                                 static_cast<unsigned char>(block[p + 1]) << 8);
+  };
+  char text[64];
+  snprintf(text, sizeof(text), "%u.%u.%u.%u", u16(at + 10), u16(at + 8), u16(at + 14), u16(at + 12));
+  return text;
+}
+
+std::string ExecutionLevel(const std::string& manifest) {
+  const std::string key = "requestedExecutionLevel";
+  size_t at = manifest.find(key);
+  if (at == std::string::npos) return "(none)";
+  at = manifest.find("level=", at);
+  if (at == std::string::npos) return "(none)";
+  const char quote = manifest[at + 6];
+  const size_t end = manifest.find(quote, at + 7);
+  return end == std::string::npos ? "(unreadable)" : manifest.substr(at + 7, end - at - 7);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    fprintf(stderr, "usage: %s <Updater.exe>\n", argv[0]);
+    return 2;
+  }
+  PeFile pe;
+  std::string error;
+  if (!pe.Load(argv[1], &error)) {
+    fprintf(stderr, "%s: %s\n", argv[1], error.c_str());
+    return 1;
+  }
+  int missing = 0;
+  printf("%s (%s)\n", argv[1], pe.machine() == 0x14C ? "32-bit x86" : pe.machine() == 0x8664 ? "64-bit x64" : "other machine");
+  printf("embedded setup files (unscrambled):\n");
+  for (const PayloadName& file : kPayload) {
+    std::string data;
+    if (!pe.FindNamedType("ZELNA", file.id, &data)) {
+      printf("  %-12s ZELNA %u  MISSING\n", file.name, file.id);
+      ++missing;
+      continue;
+    }
+    printf("  %-12s ZELNA %u  %10zu bytes  sha256 %s\n", file.name, file.id, data.size(),
+           Sha256Hex(Unscramble(data)).c_str());
+  }
+  std::string launcher;
+  if (pe.FindNamedType("ZELNA", kLauncherId, &launcher)) {
+    printf("launcher:    ZELNA %u  %10zu bytes  sha256 %s\n", kLauncherId, launcher.size(),
+           Sha256Hex(launcher).c_str());
+  } else {
+    printf("launcher:    ZELNA %u  MISSING\n", kLauncherId);
+    ++missing;
+  }
+  std::string version, manifest;
+  if (pe.FindNumeric(kRtVersion, 1, &version)) {
+    printf("file version: %s (fixed part %s)\n", FileVersionString(version).c_str(), FixedVersion(version).c_str());
+  } else {
+    printf("file version: MISSING\n");
+    ++missing;
+  }
+  if (pe.FindNumeric(kRtManifest, 1, &manifest)) {
+    printf("manifest execution level: %s\n", ExecutionLevel(manifest).c_str());
+  } else {
+    printf("manifest: MISSING\n");
+    ++missing;
+  }
+  return missing == 0 ? 0 : 1;
+}
