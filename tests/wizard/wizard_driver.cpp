@@ -115,7 +115,57 @@ int WizardDriver::CurrentPage() const {
 }
 
 bool WizardDriver::WaitForPage(int index, DWORD timeoutMs) const {
-  return WaitUntil(timeoutMs, [&] { return CurrentPage() == index && SheetVisible(); });
+  if (!WaitUntil(timeoutMs, [&] { return CurrentPage() == index && SheetVisible(); })) return false;
+  // For people who want to look at the pages: WIZARD_SCREENSHOT_DIR collects one picture of every
+  // page a driven wizard reaches.
+  wchar_t folder[MAX_PATH];
+  if (GetEnvironmentVariableW(L"WIZARD_SCREENSHOT_DIR", folder, MAX_PATH) > 0) {
+    static int sequence = 0;
+    Settle();
+    Sleep(300);
+    wchar_t name[64];
+    wsprintfW(name, L"\\%lu-%03d-page%d.bmp", GetCurrentProcessId(), ++sequence, index);
+    SaveScreenshot(std::wstring(folder) + name);
+  }
+  return true;
+}
+
+bool WizardDriver::SaveScreenshot(const std::wstring& path) const {
+  RECT rect;
+  if (sheet_ == nullptr || !GetWindowRect(sheet_, &rect)) return false;
+  const int width = rect.right - rect.left;
+  const int height = rect.bottom - rect.top;
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
+  SelectObject(memory, old);
+  BITMAPINFOHEADER info = {};
+  info.biSize = sizeof(info);
+  info.biWidth = width;
+  info.biHeight = height;
+  info.biPlanes = 1;
+  info.biBitCount = 24;
+  info.biCompression = BI_RGB;
+  const DWORD stride = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
+  std::vector<BYTE> pixels(stride * height);
+  GetDIBits(memory, bitmap, 0, height, pixels.data(), reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  BITMAPFILEHEADER header = {};
+  header.bfType = 0x4D42;
+  header.bfOffBits = sizeof(header) + sizeof(info);
+  header.bfSize = header.bfOffBits + static_cast<DWORD>(pixels.size());
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  const bool ok = WriteFile(file, &header, sizeof(header), &written, nullptr) &&
+                  WriteFile(file, &info, sizeof(info), &written, nullptr) &&
+                  WriteFile(file, pixels.data(), static_cast<DWORD>(pixels.size()), &written, nullptr);
+  CloseHandle(file);
+  return ok;
 }
 
 std::wstring WizardDriver::PageText(int controlId) const {

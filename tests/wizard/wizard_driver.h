@@ -68,6 +68,9 @@ class WizardDriver {
   bool Running() const;
   DWORD pid() const { return pid_; }
 
+  // Saves what the screen shows of the wizard as a 24-bit BMP file.
+  bool SaveScreenshot(const std::wstring& path) const;
+
   // Lets pending posted button changes reach the sheet.
   void Settle() const;
 
