@@ -1,0 +1,59 @@
+// Shared helpers of the STAND-IN releases of the product (test support only; never shipped).
+// The stand-ins play the product, its old installer and uninstaller and the new release's setup
+// program so that the updater can be exercised end to end without the real programs.
+#ifndef STANDIN_STANDIN_COMMON_H_
+#define STANDIN_STANDIN_COMMON_H_
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace standin {
+
+// Folder where the stand-ins leave traces for the tests (start records, setup mode marker).
+constexpr char kTraceFolder[] = "C:\\tidemark-standin";
+// File name of the stand-in uninstaller, kept in <ProgramFiles>\KORVANE, outside the product
+// folder and the maintenance folder, so that it never has to remove itself.
+constexpr char kUninstallerFileName[] = "TidemarkStandInUninstall.exe";
+// Extra file that every stand-in installation puts into the product folder; the "restart" mode
+// of the stand-in uninstaller leaves it behind for removal at the next restart.
+constexpr char kLockedFileName[] = "TidemarkShell.dll";
+// Sub-key of the settings key that the stand-ins fill.
+constexpr char kSettingsSubkey[] = "Alarms";
+
+std::string ModuleFolder();                 // folder of the running executable
+std::string ProgramFilesFolder();           // without trailing backslash; "" on failure
+std::string ProductFolder();                // <ProgramFiles>\KORVANE\Tidemark SX
+std::string MaintenanceFolder();            // <ProgramFiles>\InstallShield Installation Information\{GUID}
+std::string CompanyFolder();                // <ProgramFiles>\KORVANE
+std::string UninstallerPath();              // <ProgramFiles>\KORVANE\TidemarkStandInUninstall.exe
+
+bool CreateFolders(const std::string& path);  // every missing level
+bool RemoveTree(const std::string& path);     // true when the path is gone
+bool WriteBytes(const std::string& path, const std::string& bytes);
+bool ReadBytes(const std::string& path, std::string* bytes);
+
+// Appends one line to C:\tidemark-standin\<file>, creating the folder.
+void AppendTrace(const char* file, const std::string& line);
+
+bool SetString(HKEY root, const char* key, const char* name, const std::string& value,
+               DWORD type = REG_SZ);
+bool SetDword(HKEY root, const char* key, const char* name, DWORD value);
+bool SetBinary(HKEY root, const char* key, const char* name, const void* data, DWORD size);
+bool SetBinaryTyped(HKEY root, const char* key, const char* name, DWORD type, const void* data,
+                    DWORD size);
+
+// Writes the product's uninstall registration with the given uninstaller command line.
+bool WriteUninstallRegistration(const std::string& uninstallString, const char* displayVersion);
+
+// Command-line arguments of the running process (ANSI).
+std::vector<std::string> Arguments();
+// "--name=value" → value, or fallback when the option is absent.
+std::string OptionValue(const std::vector<std::string>& args, const std::string& name,
+                        const std::string& fallback);
+bool HasFlag(const std::vector<std::string>& args, const std::string& flag);
+
+}  // namespace standin
+
+#endif  // STANDIN_STANDIN_COMMON_H_
