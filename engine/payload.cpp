@@ -1,4 +1,118 @@
-// PLACEHOLDER until payload extraction lands.
+// Extraction of the embedded setup files into "<temp>\TidemarkSXUpdater".
 #include "engine/payload.h"
-const PayloadEntry PayloadTable[] = {{nullptr, 0}};
-int ExtractPayload(char* folder) { folder[0] = '\0'; return 0; }
+
+#include <windows.h>
+
+#include <cstring>
+
+#include "base/bounded_string.h"
+#include "base/scoped.h"
+#include "engine/file_utils.h"
+#include "engine/key_stream.h"
+#include "engine/product_constants.h"
+
+const PayloadEntry PayloadTable[] = {
+    {"_Setup.dll", 136}, {"data1.cab", 137},  {"data1.hdr", 138}, {"data2.cab", 139},
+    {"ISSetup.dll", 140}, {"layout.bin", 141}, {"Setup.bmp", 142}, {"setup.exe", 143},
+    {"setup.ini", 144},  {"setup.inx", 145},  {nullptr, 0},
+};
+
+namespace {
+
+// Builds "<temp>\TidemarkSXUpdater" (no trailing backslash) into folder[520].
+bool BuildExtractionFolderPath(char* folder) {
+  const DWORD length = GetTempPathA(static_cast<DWORD>(kPathBufferSize), folder);
+  if (length == 0 || length >= kPathBufferSize) {
+    folder[0] = '\0';
+    return false;
+  }
+  return AppendBackslash(folder, kPathBufferSize) &&
+         base::AppendBounded(folder, kPathBufferSize, product::kExtractionFolderName);
+}
+
+// Writes one resource, unscrambled, to path. Shows the system's text on failure.
+bool ExtractEntry(HMODULE module, const PayloadEntry& entry, const char* path,
+                  unsigned char* block, const unsigned char* key) {
+  HRSRC resource = FindResourceA(module, MAKEINTRESOURCEA(entry.resourceId),
+                                 product::kPayloadResourceType);
+  HGLOBAL loaded = resource ? LoadResource(module, resource) : nullptr;
+  const unsigned char* data =
+      loaded ? static_cast<const unsigned char*>(LockResource(loaded)) : nullptr;
+  if (data == nullptr) {
+    const DWORD error = GetLastError();
+    ShowSystemErrorBox(error);
+    return false;
+  }
+
+  base::ScopedHandle file(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) {
+    const DWORD error = GetLastError();
+    ShowSystemErrorBox(error);
+    return false;
+  }
+
+  const DWORD size = SizeofResource(module, resource);
+  DWORD offset = 0;
+  while (offset < size) {
+    const DWORD left = size - offset;
+    const DWORD chunk = left < kKeyStreamSize ? left : kKeyStreamSize;
+    std::memcpy(block, data + offset, chunk);
+    XorWithKeyStream(block, key, chunk);
+    DWORD written = 0;
+    if (!WriteFile(file.get(), block, chunk, &written, nullptr) || written != chunk) {
+      // A short write without an error code still leaves an incomplete file.
+      const DWORD error = GetLastError();
+      ShowSystemErrorBox(error != ERROR_SUCCESS ? error : ERROR_WRITE_FAULT);
+      return false;  // the file is closed before the folder goes
+    }
+    offset += written;
+    if (chunk < kKeyStreamSize) break;
+  }
+  return true;
+}
+
+}  // namespace
+
+int ExtractPayload(char* folder) {
+  folder[0] = '\0';
+  if (!BuildExtractionFolderPath(folder)) {
+    folder[0] = '\0';
+    return 0;
+  }
+
+  // Whatever an earlier run left behind goes first; whether that fully works shows below.
+  WIN32_FILE_ATTRIBUTE_DATA existing;
+  if (GetFileAttributesExA(folder, GetFileExInfoStandard, &existing)) {
+    DeleteFolderTree(folder);
+  }
+  if (!CreateFolderPath(folder)) {
+    folder[0] = '\0';
+    return 0;
+  }
+
+  // The two buffers, the same whatever the size of the files.
+  base::ScopedHeapBlock block(kKeyStreamSize);
+  base::ScopedHeapBlock key(kKeyStreamSize);
+  bool ok = block && key;
+  if (ok) {
+    FillKeyStream(key.as(), kKeyStreamSize);
+    HMODULE module = GetModuleHandleA(nullptr);
+    for (const PayloadEntry* entry = PayloadTable; ok && entry->fileName != nullptr; ++entry) {
+      char path[kPathBufferSize];
+      if (!base::FormatBounded(path, sizeof(path), "%s\\%s", folder, entry->fileName)) {
+        // Cannot happen with a temporary folder that fit, but a cut path must never be written.
+        ShowSystemErrorBox(ERROR_FILENAME_EXCED_RANGE);
+        ok = false;
+        break;
+      }
+      ok = ExtractEntry(module, *entry, path, block.as(), key.as());
+    }
+  }
+  if (!ok) {
+    DeleteFolderTree(folder);
+    folder[0] = '\0';
+    return 0;
+  }
+  return 1;
+}

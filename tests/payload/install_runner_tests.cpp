@@ -1,0 +1,104 @@
+// StartInstall with a payload whose "setup.exe" is a real program (runner_test_program.exe, which
+// records how it was started and when it ended in "<its path>.ran").
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "engine/process_runner.h"
+#include "engine/product_constants.h"
+#include "tests/payload/payload_test_common.h"
+#include "tests/support/test_support.h"
+#include "tests/support/worker_done_window.h"
+
+using testing_support::MessageBoxAnswerer;
+using testing_support::PathExists;
+using testing_support::ReadFileBytes;
+using testing_support::ScopedTempFolder;
+using testing_support::ScopedTempPath;
+using testing_support::WorkerDoneWindow;
+
+namespace {
+
+std::string Marker(const std::string& program) {
+  std::string text;
+  if (!ReadFileBytes(program + ".ran", &text)) return "";
+  return text;
+}
+
+bool HasLine(const std::string& text, const std::string& line) {
+  return ("\n" + text).find("\n" + line + "\n") != std::string::npos;
+}
+
+// Starts the install with TMP and TEMP at tempFolder and waits for the one worker-done message.
+// Checks that setup ran from the extraction folder, with the quoted program path as its command
+// line, and had ended when its end was reported.
+void RunInstall(const std::string& tempFolder) {
+  ScopedTempPath tempPath(tempFolder);
+  const std::string extraction = tempFolder + "\\" + product::kExtractionFolderName;
+  const std::string setup = extraction + "\\setup.exe";
+  WorkerDoneWindow page;
+  bool endedBeforeReport = false;
+  page.OnDone([&] { endedBeforeReport = HasLine(Marker(setup), "end"); });
+
+  std::string folder = "stale";
+  ASSERT_TRUE(StartInstall(page.hwnd(), folder));
+  EXPECT_EQ(extraction, folder);
+  ASSERT_TRUE(page.WaitForCount(1, 30000));
+  EXPECT_TRUE(endedBeforeReport) << "reported before setup ended: " << Marker(setup);
+  page.PumpFor(500);
+  EXPECT_EQ(1, page.count());
+  EXPECT_EQ(0, page.badParameters());
+
+  const std::string marker = Marker(setup);
+  EXPECT_TRUE(HasLine(marker, "command \"" + extraction + "\\Setup.exe\"")) << marker;
+  EXPECT_TRUE(HasLine(marker, "folder " + extraction)) << marker;
+
+  // The ended setup cannot be opened again once every handle to it is closed.
+  const size_t pidAt = marker.find("pid ");
+  ASSERT_NE(std::string::npos, pidAt);
+  const DWORD pid = std::strtoul(marker.c_str() + pidAt + 4, nullptr, 10);
+  HANDLE reopened = nullptr;
+  for (int i = 0; i < 50; ++i) {
+    reopened = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (reopened == nullptr) break;
+    CloseHandle(reopened);
+    Sleep(20);
+  }
+  EXPECT_EQ(nullptr, reopened) << "a handle of the ended setup is still open";
+}
+
+}  // namespace
+
+TEST(StartInstallTest, RunsSetupFromTheExtractionFolderAndReportsItsEndOnce) {
+  ScopedTempFolder temp;
+  MessageBoxAnswerer answerer;
+  RunInstall(temp.path());
+  EXPECT_TRUE(answerer.boxes().empty());
+}
+
+TEST(StartInstallTest, BlankInTheTemporaryFolderStartsTheRealSetupOnly) {
+  // TMP is "<temp>\with space". Unquoted, "<temp>\with space\TidemarkSXUpdater\Setup.exe" would
+  // first be tried as "<temp>\with.exe" with the rest as arguments: a program planted there.
+  ScopedTempFolder outer;
+  const std::string tempFolder = outer.Child("with space");
+  ASSERT_TRUE(CreateDirectoryA(tempFolder.c_str(), nullptr));
+  const std::string planted = outer.Child("with.exe");
+  const std::string program = testing_support::ExecutableFolder() + "\\runner_test_program.exe";
+  ASSERT_TRUE(CopyFileA(program.c_str(), planted.c_str(), FALSE));
+
+  RunInstall(tempFolder);
+  EXPECT_FALSE(PathExists(planted + ".ran")) << "the planted program ran: " << Marker(planted);
+}
+
+TEST(StartInstallTest, FolderThatCannotBeMadeFailsWithoutStartingAnything) {
+  ScopedTempFolder temp;
+  ASSERT_TRUE(testing_support::WriteFileBytes(temp.Child("plain-file"), "x"));
+  ScopedTempPath tempPath(temp.Child("plain-file") + "\\below");
+  WorkerDoneWindow page;
+  std::string folder = "stale";
+  EXPECT_FALSE(StartInstall(page.hwnd(), folder));
+  EXPECT_EQ("", folder);
+  page.PumpFor(300);
+  EXPECT_EQ(0, page.count());
+}

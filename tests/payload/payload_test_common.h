@@ -1,0 +1,44 @@
+// What the payload test programs share: where the plain originals of their embedded files are,
+// and small file helpers.
+#ifndef TESTS_PAYLOAD_PAYLOAD_TEST_COMMON_H_
+#define TESTS_PAYLOAD_PAYLOAD_TEST_COMMON_H_
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "engine/file_utils.h"
+#include "tests/support/test_support.h"
+
+namespace payload_test {
+
+// The plain files that the build scrambled into this program's resources (bin\..\tests\payload).
+inline std::string ReleaseFolder(const char* name) {
+  return testing_support::ExecutableFolder() + "\\..\\tests\\payload\\" + name;
+}
+
+inline std::string SystemText(DWORD code) {
+  char* text = GetSystemErrorText(code);
+  std::string result = text ? text : "";
+  if (text) LocalFree(text);
+  return result;
+}
+
+// Names of the entries of a folder (files and folders, without "." and "..").
+inline std::vector<std::string> ListFolder(const std::string& folder) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA data;
+  HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return names;
+  do {
+    const std::string name = data.cFileName;
+    if (name != "." && name != "..") names.push_back(name);
+  } while (FindNextFileA(find, &data));
+  FindClose(find);
+  return names;
+}
+
+}  // namespace payload_test
+
+#endif  // TESTS_PAYLOAD_PAYLOAD_TEST_COMMON_H_
