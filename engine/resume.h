@@ -15,7 +15,9 @@ BOOL WriteLauncher(char* path, DWORD size);
 void DeleteLauncherFile();
 
 // The final clean-up: backup folder, resume registration, updater key. Does nothing once the
-// keep-state flag is set.
+// keep-state flag is set. While the product is not installed and a backup is recorded, only the
+// resume registration goes: the updater key (with Marking set) and the backup stay, so the next
+// start opens on the install page and restores them after a good setup.
 void DiscardUpdaterState();
 
 // The keep-state flag: set when the restart-guidance page is shown, never cleared.

@@ -1,6 +1,143 @@
-// PLACEHOLDER until backup and restore land.
 #include "engine/user_data_backup.h"
+
+#include "base/bounded_string.h"
+#include "base/scoped.h"
+#include "engine/file_utils.h"
+#include "engine/product_probe.h"
+#include "engine/settings_store.h"
+
 const char* const BackupFileList[] = {"Tidemark.log", nullptr};
-BOOL BackUpUserData() { return TRUE; }
-BOOL RestoreUserData() { return FALSE; }
-BOOL IsOwnBackupFolder(const char*) { return FALSE; }
+
+namespace {
+
+constexpr char kBackupFolderValue[] = "BackupFolder";
+
+bool Exists(const char* path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  return GetFileAttributesExA(path, GetFileExInfoStandard, &data) != FALSE;
+}
+
+// The temporary folder with its trailing backslash; false when it cannot be had or does not fit.
+bool GetTempFolder(char (&folder)[kPathBufferSize]) {
+  folder[0] = '\0';
+  const DWORD length = GetTempPathA(sizeof(folder), folder);
+  if (length == 0 || length >= sizeof(folder)) {
+    folder[0] = '\0';
+    return false;
+  }
+  return AppendBackslash(folder, sizeof(folder));
+}
+
+// The product folder with its trailing backslash.
+bool GetProductFolder(char (&folder)[kPathBufferSize]) {
+  return GetProductInstallFolder(folder) && AppendBackslash(folder, sizeof(folder));
+}
+
+bool IsHexDigit(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+}  // namespace
+
+BOOL IsOwnBackupFolder(const char* path) {
+  if (path == nullptr || path[0] == '\0' || HasTrailingBackslash(path)) return FALSE;
+  const char* last = FindLastBackslash(path);
+  if (last == nullptr) return FALSE;
+  const char* name = last + 1;
+  for (int i = 0; i < 8; ++i) {
+    if (!IsHexDigit(name[i])) return FALSE;
+  }
+  if (name[8] != '\0') return FALSE;
+
+  // The folder part, backslash included, must be the temporary folder itself.
+  char temp[kPathBufferSize];
+  if (!GetTempFolder(temp)) return FALSE;
+  const size_t parentLength = static_cast<size_t>(name - path);
+  if (parentLength != static_cast<size_t>(lstrlenA(temp))) return FALSE;
+  return CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, path,
+                        static_cast<int>(parentLength), temp,
+                        static_cast<int>(parentLength)) == CSTR_EQUAL;
+}
+
+BOOL BackUpUserData() {
+  char productFolder[kPathBufferSize];
+  if (!GetProductInstallFolder(productFolder)) return TRUE;
+  if (!AppendBackslash(productFolder, sizeof(productFolder))) return FALSE;
+
+  char temp[kPathBufferSize];
+  if (!GetTempFolder(temp)) return FALSE;
+
+  // Named by the tick count; a name in use is built again until the count has moved on.
+  char backupFolder[kPathBufferSize];
+  do {
+    if (!base::FormatBounded(backupFolder, sizeof(backupFolder), "%s%08lx", temp,
+                             static_cast<unsigned long>(GetTickCount()))) {
+      return FALSE;
+    }
+  } while (Exists(backupFolder));
+
+  if (!CreateFolderPath(backupFolder)) return FALSE;
+
+  for (const char* const* entry = BackupFileList; *entry != nullptr; ++entry) {
+    char source[kPathBufferSize];
+    char target[kPathBufferSize];
+    if (!base::FormatBounded(source, sizeof(source), "%s%s", productFolder, *entry) ||
+        !base::FormatBounded(target, sizeof(target), "%s\\%s", backupFolder, *entry)) {
+      ShowSystemErrorBox(ERROR_FILENAME_EXCED_RANGE);
+      DeleteFolderTree(backupFolder);
+      return FALSE;
+    }
+    if (!Exists(source)) continue;  // a file the user does not have is not an error
+    if (!CopyFileA(source, target, FALSE)) {
+      ShowSystemErrorBox(GetLastError());
+      DeleteFolderTree(backupFolder);
+      return FALSE;
+    }
+  }
+
+  if (!WriteUpdaterString(nullptr, kBackupFolderValue, backupFolder)) {
+    DeleteFolderTree(backupFolder);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL RestoreUserData() {
+  char productFolder[kPathBufferSize];
+  if (!GetProductFolder(productFolder)) return FALSE;
+
+  char backupFolder[kPathBufferSize];
+  if (!ReadUpdaterString(nullptr, kBackupFolderValue, backupFolder, sizeof(backupFolder))) {
+    return FALSE;
+  }
+  if (HasTrailingBackslash(backupFolder)) backupFolder[lstrlenA(backupFolder) - 1] = '\0';
+  // An emptied value would make the search below list the root of the drive.
+  if (backupFolder[0] == '\0') return FALSE;
+
+  char pattern[kPathBufferSize];
+  if (!base::FormatBounded(pattern, sizeof(pattern), "%s\\*.*", backupFolder)) return FALSE;
+  WIN32_FIND_DATAA entry;
+  {
+    base::ScopedFindHandle listing(FindFirstFileA(pattern, &entry));
+    if (!listing) return FALSE;
+    do {
+      if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+      char source[kPathBufferSize];
+      char target[kPathBufferSize];
+      if (!base::FormatBounded(source, sizeof(source), "%s\\%s", backupFolder, entry.cFileName) ||
+          !base::FormatBounded(target, sizeof(target), "%s%s", productFolder, entry.cFileName)) {
+        ShowSystemErrorBox(ERROR_FILENAME_EXCED_RANGE);
+        return FALSE;
+      }
+      if (!CopyFileA(source, target, FALSE)) {
+        ShowSystemErrorBox(GetLastError());
+        return FALSE;
+      }
+    } while (FindNextFileA(listing.get(), &entry));
+  }
+
+  // Only a folder the backup could have made is deleted; a value that names anything else leaves
+  // that place alone.
+  if (IsOwnBackupFolder(backupFolder)) DeleteFolderTree(backupFolder);
+  return TRUE;
+}

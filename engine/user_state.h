@@ -17,8 +17,9 @@ BOOL RestoreUserState();
 BOOL RestoreUserSettings();
 BOOL RestoreAutoRun();
 
-// Starts a command line with the program's folder as working folder. Shows the system's text and
-// returns FALSE when it cannot be started.
+// Starts a command line with the program's folder as working folder (the program path is the first
+// element of the command line; without a folder part the updater's own is kept). Shows the
+// system's text and returns FALSE when it cannot be started.
 BOOL StartProduct(const char* commandLine);
 
 #endif  // ENGINE_USER_STATE_H_

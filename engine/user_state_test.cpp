@@ -1,0 +1,284 @@
+// The per-user carry-over on the real registry: the user's hive, a second hive loaded from a file,
+// the updater key, and a recorder program standing in for the product.
+#include "engine/user_state.h"
+
+#include <shlwapi.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "engine/file_utils.h"
+#include "engine/product_constants.h"
+#include "engine/settings_store.h"
+#include "tests/support/test_support.h"
+#include "tests/support/user_state_support.h"
+
+namespace {
+
+using testing_support::DumpKeyTree;
+using testing_support::GetRawValue;
+using testing_support::KeyExists;
+using testing_support::MessageBoxAnswerer;
+using testing_support::PlaceRecorder;
+using testing_support::ScopedKeySave;
+using testing_support::ScopedLoadedHive;
+using testing_support::ScopedRegistryCleanup;
+using testing_support::ScopedTempFolder;
+using testing_support::ScopedValueSave;
+using testing_support::SetRawValue;
+using testing_support::SetStringValue;
+using testing_support::WaitForRecord;
+
+const char kSecondHive[] = "S-1-5-21-7-7-7-1001";
+
+std::string SystemText(DWORD code) {
+  char* text = GetSystemErrorText(code);
+  std::string result = text ? text : "";
+  if (text) LocalFree(text);
+  return result;
+}
+
+std::string HiveName() {
+  char name[256];
+  return GetUserHiveName(name) ? name : "";
+}
+
+std::string UpdaterString(const char* name) {
+  char value[520];
+  return ReadUpdaterString(nullptr, name, value, sizeof(value)) ? value : "<absent>";
+}
+
+// Lines of a recorder log: command line, working folder, argument count.
+struct Record {
+  std::string commandLine, folder, count;
+};
+Record ParseRecord(const std::string& text) {
+  Record r;
+  const size_t a = text.find('\n');
+  const size_t b = text.find('\n', a + 1);
+  const size_t c = text.find('\n', b + 1);
+  if (c == std::string::npos) return r;
+  r.commandLine = text.substr(0, a);
+  r.folder = text.substr(a + 1, b - a - 1);
+  r.count = text.substr(b + 1, c - b - 1);
+  return r;
+}
+
+// The user's Run value and settings key and the updater key are saved and put back; the
+// recorder stands ready as "Tidemark.exe" in a folder with a blank.
+class UserStateTest : public testing::Test {
+ protected:
+  UserStateTest()
+      : hive_(HiveName()),
+        runValue_(HKEY_CURRENT_USER, product::kRunKey, product::kAutoRunValue),
+        settings_(HKEY_CURRENT_USER, product::kSettingsKey),
+        updaterKey_(HKEY_LOCAL_MACHINE, product::kUpdaterKey),
+        updaterKeyCleanup_(HKEY_LOCAL_MACHINE, product::kUpdaterKey),
+        temp_("user state " + std::to_string(GetTickCount())) {
+    SHDeleteKeyA(HKEY_CURRENT_USER, product::kSettingsKey);
+    DeleteRunValue();
+    program_ = temp_.Child("Tidemark.exe");
+    log_ = program_ + ".log";
+  }
+
+  void SetUp() override {
+    ASSERT_FALSE(hive_.empty());
+    ASSERT_TRUE(PlaceRecorder(program_));
+  }
+
+  static void DeleteRunValue() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, product::kRunKey, 0, KEY_SET_VALUE, &key) ==
+        ERROR_SUCCESS) {
+      RegDeleteValueA(key, product::kAutoRunValue);
+      RegCloseKey(key);
+    }
+  }
+
+  static void FillSettings(HKEY root, const std::string& path, const std::string& tag) {
+    const DWORD number = 0x12345678;
+    const BYTE binary[] = {0, 1, 0x5c, 0x82, 0xff};
+    SetStringValue(root, path, "Name", "settings of " + tag);
+    SetStringValue(root, path, "Folder", "%USERPROFILE%\\Tidemark", REG_EXPAND_SZ);
+    SetRawValue(root, path, "Count", REG_DWORD, &number, sizeof(number));
+    SetRawValue(root, path, "Blob", REG_BINARY, binary, sizeof(binary));
+    SetRawValue(root, path, "List", REG_MULTI_SZ, "one\0two\0", 9);
+    SetStringValue(root, path + "\\Windows\\Main", "Placement", "10,20,300,400");
+  }
+
+  std::string hive_;
+  ScopedValueSave runValue_;
+  ScopedKeySave settings_;
+  ScopedKeySave updaterKey_;
+  ScopedRegistryCleanup updaterKeyCleanup_;
+  ScopedTempFolder temp_;
+  MessageBoxAnswerer answerer_;
+  std::string program_, log_;
+};
+
+TEST_F(UserStateTest, HiveNameIsTheCurrentUsersHive) {
+  ASSERT_EQ(0u, hive_.rfind("S-1-", 0));
+  // The same key seen through HKEY_CURRENT_USER and through HKEY_USERS\<hive name>.
+  ASSERT_TRUE(SetStringValue(HKEY_CURRENT_USER, product::kSettingsKey, "Probe", hive_));
+  DWORD type = 0;
+  std::string data;
+  ASSERT_TRUE(GetRawValue(HKEY_USERS, hive_ + "\\" + product::kSettingsKey, "Probe", &type, &data));
+  EXPECT_EQ(hive_ + std::string(1, '\0'), data);
+}
+
+TEST_F(UserStateTest, AutoRunIsCapturedRewrittenAsRegSzAndTheProductStarted) {
+  // A quoted program path with blanks and arguments that hold a backslash.
+  const std::string commandLine = "\"" + program_ + "\" /tray /log C:\\logs\\x";
+  ASSERT_TRUE(SetStringValue(HKEY_CURRENT_USER, product::kRunKey, product::kAutoRunValue,
+                             commandLine, REG_EXPAND_SZ));
+  ASSERT_TRUE(CaptureAutoRun());
+  EXPECT_EQ(hive_, UpdaterString("UserID"));
+  EXPECT_EQ(commandLine, UpdaterString("AutoRunCommandLine"));
+
+  DeleteRunValue();  // the uninstaller takes it away
+  ASSERT_TRUE(RestoreAutoRun());
+  DWORD type = 0;
+  std::string data;
+  ASSERT_TRUE(GetRawValue(HKEY_CURRENT_USER, product::kRunKey, product::kAutoRunValue, &type,
+                          &data));
+  EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
+  EXPECT_EQ(commandLine + std::string(1, '\0'), data);
+
+  const Record started = ParseRecord(WaitForRecord(log_));
+  EXPECT_EQ(commandLine, started.commandLine);
+  EXPECT_EQ(temp_.path(), started.folder);  // the program's folder, not a piece of the arguments
+  EXPECT_TRUE(answerer_.boxes().empty());
+}
+
+TEST_F(UserStateTest, WithoutRunValueNothingIsSavedWrittenOrStarted) {
+  ASSERT_TRUE(CaptureAutoRun());
+  EXPECT_EQ("<absent>", UpdaterString("UserID"));
+  EXPECT_EQ("<absent>", UpdaterString("AutoRunCommandLine"));
+  EXPECT_FALSE(RestoreAutoRun());
+  DWORD type = 0;
+  std::string data;
+  EXPECT_FALSE(GetRawValue(HKEY_CURRENT_USER, product::kRunKey, product::kAutoRunValue, &type,
+                           &data));
+}
+
+TEST_F(UserStateTest, RunValueOver511CharactersCountsAsAbsent) {
+  const std::string longest = "\"" + program_ + "\" " + std::string(600, 'a');
+  ASSERT_TRUE(SetStringValue(HKEY_CURRENT_USER, product::kRunKey, product::kAutoRunValue,
+                             longest.substr(0, 512)));
+  ASSERT_TRUE(CaptureAutoRun());
+  EXPECT_EQ("<absent>", UpdaterString("AutoRunCommandLine"));
+  EXPECT_EQ("<absent>", UpdaterString("UserID"));
+
+  ASSERT_TRUE(SetStringValue(HKEY_CURRENT_USER, product::kRunKey, product::kAutoRunValue,
+                             longest.substr(0, 511)));
+  ASSERT_TRUE(CaptureAutoRun());
+  EXPECT_EQ(longest.substr(0, 511), UpdaterString("AutoRunCommandLine"));
+}
+
+TEST_F(UserStateTest, SettingsOfTwoHivesAreSnapshotAndRestored) {
+  ScopedTempFolder hiveFolder("second hive " + std::to_string(GetTickCount()));
+  ScopedLoadedHive second(kSecondHive, hiveFolder.Child("ntuser.dat"));
+  ASSERT_TRUE(second.loaded());
+  const std::string secondSettings = std::string(kSecondHive) + "\\" + product::kSettingsKey;
+  FillSettings(HKEY_CURRENT_USER, product::kSettingsKey, "first user");
+  FillSettings(HKEY_USERS, secondSettings, "second user");
+  const std::string firstTree = DumpKeyTree(HKEY_CURRENT_USER, product::kSettingsKey);
+  const std::string secondTree = DumpKeyTree(HKEY_USERS, secondSettings);
+  ASSERT_NE(firstTree, secondTree);
+
+  ASSERT_TRUE(SnapshotUserSettings());
+  const std::string updater = product::kUpdaterKey;
+  EXPECT_EQ(firstTree, DumpKeyTree(HKEY_LOCAL_MACHINE, updater + "\\" + hive_));
+  EXPECT_EQ(secondTree, DumpKeyTree(HKEY_LOCAL_MACHINE, updater + "\\" + kSecondHive));
+
+  // The new release leaves fresh settings; the snapshots are laid back over them.
+  SHDeleteKeyA(HKEY_CURRENT_USER, product::kSettingsKey);
+  SHDeleteKeyA(HKEY_USERS, secondSettings.c_str());
+  ASSERT_TRUE(SetStringValue(HKEY_USERS, secondSettings, "Name", "fresh"));
+  ASSERT_TRUE(RestoreUserSettings());
+  EXPECT_EQ(firstTree, DumpKeyTree(HKEY_CURRENT_USER, product::kSettingsKey));
+  EXPECT_EQ(secondTree, DumpKeyTree(HKEY_USERS, secondSettings));
+}
+
+TEST_F(UserStateTest, UnloadedHiveIsSkippedAndTheOthersAndTheAutoRunAreStillRestored) {
+  const std::string commandLine = "\"" + program_ + "\"";
+  ASSERT_TRUE(SetStringValue(HKEY_CURRENT_USER, product::kRunKey, product::kAutoRunValue,
+                             commandLine));
+  // The second user's hive name sorts before the current user's, so a stop at the first
+  // unloaded hive would leave the current user's settings unrestored.
+  const char kEarlyHive[] = "S-1-5-21-0-0-0-0999";
+  ScopedTempFolder hiveFolder("early hive " + std::to_string(GetTickCount()));
+  ScopedLoadedHive second(kEarlyHive, hiveFolder.Child("ntuser.dat"));
+  ASSERT_TRUE(second.loaded());
+  FillSettings(HKEY_CURRENT_USER, product::kSettingsKey, "first user");
+  FillSettings(HKEY_USERS, std::string(kEarlyHive) + "\\" + product::kSettingsKey, "early user");
+  const std::string firstTree = DumpKeyTree(HKEY_CURRENT_USER, product::kSettingsKey);
+
+  ASSERT_TRUE(CaptureUserState());
+  const std::string snapshot = std::string(product::kUpdaterKey) + "\\" + kEarlyHive;
+  const std::string savedEarly = DumpKeyTree(HKEY_LOCAL_MACHINE, snapshot);
+  ASSERT_NE("", savedEarly);
+
+  // The second user logs off (or the machine restarts); the uninstaller removes the rest.
+  ASSERT_TRUE(second.Unload());
+  SHDeleteKeyA(HKEY_CURRENT_USER, product::kSettingsKey);
+  DeleteRunValue();
+
+  EXPECT_TRUE(RestoreUserState());
+  EXPECT_EQ(firstTree, DumpKeyTree(HKEY_CURRENT_USER, product::kSettingsKey));
+  EXPECT_FALSE(KeyExists(HKEY_USERS, kEarlyHive));  // nothing made in its place
+  EXPECT_EQ(savedEarly, DumpKeyTree(HKEY_LOCAL_MACHINE, snapshot));  // its snapshot is kept
+  DWORD type = 0;
+  std::string data;
+  ASSERT_TRUE(GetRawValue(HKEY_CURRENT_USER, product::kRunKey, product::kAutoRunValue, &type,
+                          &data));
+  EXPECT_EQ(commandLine + std::string(1, '\0'), data);
+  EXPECT_EQ(commandLine, ParseRecord(WaitForRecord(log_)).commandLine);
+}
+
+TEST_F(UserStateTest, WithoutAnySnapshotSettingsRestoreSucceeds) {
+  ASSERT_TRUE(SnapshotUserSettings());  // no hive has settings: the key is made, no subkeys
+  EXPECT_EQ("(key)\n", DumpKeyTree(HKEY_LOCAL_MACHINE, product::kUpdaterKey));
+  EXPECT_TRUE(RestoreUserSettings());
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, product::kSettingsKey));
+}
+
+TEST_F(UserStateTest, StartProductUsesTheProgramsFolderAsWorkingFolder) {
+  char updaterFolder[MAX_PATH * 2];
+  GetCurrentDirectoryA(sizeof(updaterFolder), updaterFolder);
+
+  // Unquoted full path with blanks and no arguments.
+  ASSERT_TRUE(StartProduct(program_.c_str()));
+  Record r = ParseRecord(WaitForRecord(log_));
+  EXPECT_NE(std::string::npos, r.commandLine.find(program_)) << r.commandLine;
+  EXPECT_EQ(temp_.path(), r.folder);
+
+  // A folder whose name holds a double-byte character with a second byte of 0x5C.
+  const std::string dbcsFolder = temp_.Child("\x95\x5c\x8e\xa6 data");
+  ASSERT_TRUE(CreateDirectoryA(dbcsFolder.c_str(), nullptr));
+  const std::string dbcsProgram = dbcsFolder + "\\\x95\x5c.exe";
+  ASSERT_TRUE(PlaceRecorder(dbcsProgram));
+  ASSERT_TRUE(StartProduct(("\"" + dbcsProgram + "\" -x \\\\server\\share").c_str()));
+  r = ParseRecord(WaitForRecord(dbcsProgram + ".log"));
+  EXPECT_EQ(dbcsFolder, r.folder);
+
+  // No backslash at all: found the usual way, started in the updater's working folder.
+  const std::string bare = testing_support::ExecutableFolder() + "\\userstate_recorder.exe.log";
+  DeleteFileA(bare.c_str());
+  ASSERT_TRUE(StartProduct("userstate_recorder.exe /min"));
+  r = ParseRecord(WaitForRecord(bare));
+  DeleteFileA(bare.c_str());
+  EXPECT_EQ("userstate_recorder.exe /min", r.commandLine);
+  EXPECT_EQ(updaterFolder, r.folder);
+  EXPECT_TRUE(answerer_.boxes().empty());
+}
+
+TEST_F(UserStateTest, StartProductFailureShowsTheSystemText) {
+  EXPECT_FALSE(StartProduct(("\"" + temp_.Child("missing.exe") + "\" /tray").c_str()));
+  const auto boxes = answerer_.boxes();
+  ASSERT_EQ(1u, boxes.size());
+  EXPECT_EQ(SystemText(ERROR_FILE_NOT_FOUND), boxes[0].text);
+}
+
+}  // namespace

@@ -1,0 +1,56 @@
+// The resume launcher. Windows runs it at logon from the machine-wide Run entry that the updater
+// registers; it hands the updater's path (the first argument of its command line) to the shell, so
+// that the updater's own manifest asks for administrator rights, and ends at once.
+//
+// The program carries no C or C++ runtime: its entry point is LauncherEntry below, and it imports
+// nothing but KERNEL32 and SHELL32. It looks at no result and always ends with exit code 0.
+#include <windows.h>
+#include <shellapi.h>
+
+namespace {
+
+// One committed page holds the path: at most 2047 UTF-16 characters and the terminator.
+constexpr SIZE_T kPageSize = 4096;
+constexpr SIZE_T kPageCharacters = kPageSize / sizeof(WCHAR);
+
+// Copies text with its terminator into page; false, leaving the page untouched, when it does not
+// fit. Written out by hand: there is no runtime to supply a string copy.
+bool CopyIntoPage(const WCHAR* text, WCHAR* page) {
+  SIZE_T length = 0;
+  while (text[length] != L'\0') {
+    if (++length >= kPageCharacters) return false;
+  }
+  for (SIZE_T i = 0; i <= length; ++i) page[i] = text[i];
+  return true;
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  int count = 0;
+  LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (arguments == nullptr) return 0;
+  // Without an argument after the program name there is nothing to start.
+  if (count >= 2 && arguments[1] != nullptr) {
+    WCHAR* page = static_cast<WCHAR*>(VirtualAlloc(nullptr, kPageSize, MEM_COMMIT, PAGE_READWRITE));
+    if (page != nullptr) {
+      static const WCHAR kNoDirectory[] = L"";
+      if (CopyIntoPage(arguments[1], page) && page[0] != L'\0') {
+        ShellExecuteW(nullptr, L"open", page, nullptr, kNoDirectory, SW_SHOW);
+      }
+      GlobalFree(arguments);
+      arguments = nullptr;
+      VirtualFree(page, 0, MEM_RELEASE);
+    }
+  }
+  if (arguments != nullptr) GlobalFree(arguments);
+  return 0;
+}
+
+// The process entry point, in place of the runtime's start-up code. The parameters of WinMain are
+// not used; the instance is the image's own base.
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+extern "C" void WINAPI LauncherEntry() {
+  ExitProcess(static_cast<UINT>(
+      WinMain(reinterpret_cast<HINSTANCE>(&__ImageBase), nullptr, nullptr, SW_SHOWDEFAULT)));
+}
