@@ -226,7 +226,7 @@ int main(int argc, char** argv) {
   }
   std::string version, manifest;
   if (pe.FindNumeric(kRtVersion, 1, &version)) {
-    printf("file version: %s (fixed part %s)\n", FileVersionString(version).c_str(), FixedVersion(version).c_str());
+    printf("file version: %s (binary %s)\n", FileVersionString(version).c_str(), FixedVersion(version).c_str());
   } else {
     printf("file version: MISSING\n");
     ++missing;

@@ -14,7 +14,9 @@ bash "$root/tests/harness/wine-session.sh" start "$build"
 trap 'bash "$root/tests/harness/wine-session.sh" stop "$build"' EXIT
 source "$root/tests/harness/wine-env.sh" "$build" 2>/dev/null
 export WIZARD_SCREENSHOT_DIR="Z:${raw//\//\\}"
-"$WINE" "$build/bin/wizard_tests.exe" \
+# Inside a Wine virtual desktop Wine draws the window frame and title bar itself (Xvfb has no
+# window manager), so the pictures show the caption too.
+"$WINE" explorer "/desktop=UpdaterScreenshots,1024x768" "$build/bin/wizard_tests.exe" \
   --gtest_filter='UpdateJourneyTest.UpdateWithoutRestart*:UpdateJourneyTest.RestartGuidance*:UpdateJourneyTest.CancelledUninstaller*' \
   >/dev/null || echo "screenshots: a journey failed; the pictures taken so far are kept" >&2
 

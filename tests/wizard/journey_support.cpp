@@ -172,6 +172,15 @@ void CleanMachine() {
 
 int ProductStartCount() { return static_cast<int>(StartLines().size()); }
 
+bool WaitForProductStarts(int count, DWORD timeoutMs) {
+  const DWORD start = GetTickCount();
+  while (ProductStartCount() < count) {
+    if (GetTickCount() - start > timeoutMs) return false;
+    Sleep(50);
+  }
+  return true;
+}
+
 std::string LastProductStart() {
   const std::vector<std::string> lines = StartLines();
   return lines.empty() ? "" : lines.back();

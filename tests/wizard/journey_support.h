@@ -38,6 +38,8 @@ void CleanMachine();
 // Lines of the stand-in product's start record (C:\tidemark-standin\starts.log).
 int ProductStartCount();
 std::string LastProductStart();
+// Waits until the product has recorded `count` starts (it runs on its own, after the wizard moved).
+bool WaitForProductStarts(int count, DWORD timeoutMs = 15000);
 
 // The updater's resume registration and working state.
 bool ResumeRunValue(std::string* data);

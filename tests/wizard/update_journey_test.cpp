@@ -107,6 +107,8 @@ TEST_F(UpdateJourneyTest, UpdateWithoutRestartKeepsEverythingOfTheUser) {
                                             &type, &marking))
       << "Marking is removed before the completed page";
   ExpectUserDataKept(before, CaptureUserData());
+  EXPECT_TRUE(WaitForProductStarts(startsBefore + 1)) << "the product is started";
+  Sleep(500);
   EXPECT_EQ(startsBefore + 1, ProductStartCount()) << "the product is started once";
   EXPECT_NE(std::string::npos, LastProductStart().find("/autorun"));
 
@@ -164,6 +166,7 @@ TEST_F(UpdateJourneyTest, CloseBoxIsRefusedWhileTheUninstallerRuns) {
   Next(kUninstall);
   wizard_.Press(PSBTN_NEXT);
   Sleep(1000);
+  wizard_.Settle();  // the page has returned from Next and its posted button change is in
   EXPECT_FALSE(wizard_.SheetVisible()) << "hidden while the external program runs";
   EXPECT_FALSE(wizard_.Button(kNextButton).enabled);
   EXPECT_FALSE(wizard_.Button(kCancelButton).enabled);
