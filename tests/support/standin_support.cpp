@@ -132,25 +132,7 @@ std::string StandInNewReleaseFolder() {
 }
 
 int RunIn(const std::string& commandLine, const std::string& workingFolder, DWORD timeoutMs) {
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION process = {};
-  std::string line = commandLine;
-  if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr,
-                      workingFolder.empty() ? nullptr : workingFolder.c_str(), &startup,
-                      &process)) {
-    return -1;
-  }
-  CloseHandle(process.hThread);
-  DWORD code = static_cast<DWORD>(-1);
-  if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0) {
-    GetExitCodeProcess(process.hProcess, &code);
-  } else {
-    TerminateProcess(process.hProcess, 1);
-    WaitForSingleObject(process.hProcess, 5000);
-  }
-  CloseHandle(process.hProcess);
-  return static_cast<int>(code);
+  return RunAndWait(commandLine, timeoutMs, workingFolder);
 }
 
 bool InstallOldRelease(const std::string& options) {

@@ -206,12 +206,13 @@ bool GetRawValue(HKEY root, const std::string& path, const std::string& name, DW
   return result == ERROR_SUCCESS;
 }
 
-int RunAndWait(const std::string& commandLine, DWORD timeoutMs) {
+int RunAndWait(const std::string& commandLine, DWORD timeoutMs, const std::string& workingFolder) {
   STARTUPINFOA startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process = {};
   std::string line = commandLine;
-  if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+  if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr,
+                      workingFolder.empty() ? nullptr : workingFolder.c_str(), &startup,
                       &process)) {
     return -1;
   }
@@ -221,6 +222,7 @@ int RunAndWait(const std::string& commandLine, DWORD timeoutMs) {
     GetExitCodeProcess(process.hProcess, &code);
   } else {
     TerminateProcess(process.hProcess, 1);
+    WaitForSingleObject(process.hProcess, 5000);
   }
   CloseHandle(process.hProcess);
   return static_cast<int>(code);

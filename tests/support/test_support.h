@@ -85,8 +85,10 @@ bool SetRawValue(HKEY root, const std::string& path, const std::string& name, DW
 bool GetRawValue(HKEY root, const std::string& path, const std::string& name, DWORD* type,
                  std::string* data);
 
-// Runs a program and waits for it; returns its exit code or -1.
-int RunAndWait(const std::string& commandLine, DWORD timeoutMs = 60000);
+// Runs a program (in workingFolder, or the current folder when empty) and waits for it; returns
+// its exit code, or -1 when it cannot start or has to be ended after the time-out.
+int RunAndWait(const std::string& commandLine, DWORD timeoutMs = 60000,
+               const std::string& workingFolder = "");
 
 // The folder of this test program.
 std::string ExecutableFolder();
