@@ -150,9 +150,15 @@ void CleanMachine() {
   }
   char programFiles[MAX_PATH];
   SHGetSpecialFolderPathA(nullptr, programFiles, CSIDL_PROGRAM_FILES, FALSE);
-  testing_support::RemoveTree(std::string(programFiles) + "\\KORVANE");
-  testing_support::RemoveTree(std::string(programFiles) + "\\InstallShield Installation Information");
-  testing_support::RemoveTree("C:\\tidemark-standin");
+  // A program that has just ended (the stand-in uninstaller) may keep its file busy a moment
+  // longer under Wine: try again until the folders are really gone.
+  for (const std::string& folder : {std::string(programFiles) + "\\KORVANE",
+                                    std::string(programFiles) + "\\InstallShield Installation Information",
+                                    std::string("C:\\tidemark-standin")}) {
+    for (int attempt = 0; attempt < 50 && testing_support::PathExists(folder); ++attempt) {
+      if (!testing_support::RemoveTree(folder)) Sleep(100);
+    }
+  }
   const std::string temp = testing_support::TempFolder();
   testing_support::RemoveTree(temp + "\\" + product::kLauncherFileName);
   testing_support::RemoveTree(temp + "\\" + product::kExtractionFolderName);
