@@ -80,21 +80,24 @@ void XorAgainstMemcpy() {
 
 std::string Join(const std::string& folder, const std::string& name) { return folder + "\\" + name; }
 
-// Peak of the private memory committed while one extraction runs, above what was committed before.
+// Peak of the private memory committed while one extraction runs, above what was committed just
+// before it. The sampler thread exists (with its stack) before the baseline is taken.
 SIZE_T ExtractionPeakMemory() {
-  const SIZE_T baseline = CommittedPrivateBytes();
-  std::atomic<bool> sampling{true};
-  std::atomic<SIZE_T> peak{baseline};
+  std::atomic<int> phase{0};  // 0 starting, 1 baseline taken, 2 done
+  std::atomic<SIZE_T> baseline{0}, peak{0};
   std::thread sampler([&] {
-    while (sampling) {
+    baseline = peak = CommittedPrivateBytes();
+    phase = 1;
+    while (phase == 1) {
       const SIZE_T now = CommittedPrivateBytes();
       if (now > peak) peak = now;
       Sleep(1);
     }
   });
+  while (phase == 0) Sleep(1);
   char folder[kPathBufferSize];
   const int ok = ExtractPayload(folder);
-  sampling = false;
+  phase = 2;
   sampler.join();
   if (ok) DeleteFolderTree(folder);
   return peak - baseline;
