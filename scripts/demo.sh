@@ -36,6 +36,22 @@ if [ -n "$interactive_display" ] && [ -z "${CI:-}" ]; then
   exit 0
 fi
 
-echo "demo: headless run on $DISPLAY: stand-in 2.20.5 installed, updated across a restart"
-bash tests/wizard/restart_journey.sh "$demo"
+echo "demo: headless run on $DISPLAY: stand-in 2.20.5 installed with user data, updated across a restart"
+shots="$demo/screenshots"
+rm -rf "$shots" && mkdir -p "$shots/raw"
+export WIZARD_NARRATE=1 WIZARD_SCREENSHOT_DIR="Z:${shots//\//\\}\\raw"
+set +e
+bash tests/wizard/restart_journey.sh "$demo" 2>&1 | tee "$demo/journey.log" |
+  grep --line-buffered -E '^(wizard|report|---)|FAILED|Failure'
+result=${PIPESTATUS[0]}
+set -e
+for bmp in "$shots"/raw/*.bmp; do
+  [ -e "$bmp" ] && convert "$bmp" "$shots/$(basename "${bmp%.bmp}").png"
+done
+rm -rf "$shots/raw"
+echo "demo: screenshots of every page passed: $shots"
+if [ "$result" -ne 0 ]; then
+  echo "demo: FAILED: the user's data after the update differs or the journey broke (full log: $demo/journey.log)"
+  exit 1
+fi
 echo "demo: the update kept the log file, every settings value and the autorun entry, and started the product"

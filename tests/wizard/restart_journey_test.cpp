@@ -65,6 +65,24 @@ TEST(RestartJourney, DISABLED_AfterRestart) {
   ASSERT_TRUE(wizard.WaitForPage(4, 60000));
 
   const UserData after = CaptureUserData();
+  const bool productStarted = WaitForProductStarts(startsBefore + 1);
+  Sleep(500);
+  // The report a person reads: the user's data before the update against after it.
+  int settingsKept = 0;
+  for (const auto& [name, value] : before.settings) {
+    auto found = after.settings.find(name);
+    if (found != after.settings.end() && found->second == value) ++settingsKept;
+  }
+  printf("report: log file %s (%zu bytes before, %zu after)\n",
+         before.log == after.log ? "identical" : "DIFFERENT", before.log.size(), after.log.size());
+  printf("report: settings %d of %zu entries identical (types, data, subkeys)\n", settingsKept,
+         before.settings.size());
+  printf("report: autorun entry %s: %s\n", before.runValue == after.runValue ? "identical" : "DIFFERENT",
+         after.runValue.c_str());
+  printf("report: product started %d time(s) since the update began\n",
+         ProductStartCount() - startsBefore);
+  fflush(stdout);
+
   EXPECT_EQ(before.log, after.log);
   for (const auto& [name, value] : before.settings) {
     auto found = after.settings.find(name);
@@ -72,8 +90,7 @@ TEST(RestartJourney, DISABLED_AfterRestart) {
     EXPECT_EQ(value, found->second) << name;
   }
   EXPECT_EQ(before.runValue, after.runValue);
-  EXPECT_TRUE(WaitForProductStarts(startsBefore + 1));
-  Sleep(500);
+  EXPECT_TRUE(productStarted);
   EXPECT_EQ(startsBefore + 1, ProductStartCount()) << "the product is started once";
 
   const std::string backup = UpdaterString("BackupFolder");

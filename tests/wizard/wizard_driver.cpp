@@ -3,6 +3,7 @@
 #include <commctrl.h>
 #include <prsht.h>
 
+#include <cstdio>
 #include <vector>
 
 namespace wizard_testing {
@@ -116,6 +117,13 @@ int WizardDriver::CurrentPage() const {
 
 bool WizardDriver::WaitForPage(int index, DWORD timeoutMs) const {
   if (!WaitUntil(timeoutMs, [&] { return CurrentPage() == index && SheetVisible(); })) return false;
+  // WIZARD_NARRATE tells a watching person each page the driven wizard reaches.
+  if (GetEnvironmentVariableW(L"WIZARD_NARRATE", nullptr, 0) > 0) {
+    static const char* const kPageNames[] = {"introduction", "uninstall", "install",
+                                             "restart guidance", "completed", "aborted"};
+    printf("wizard: page %d (%s)\n", index, index >= 0 && index < 6 ? kPageNames[index] : "?");
+    fflush(stdout);
+  }
   // For people who want to look at the pages: WIZARD_SCREENSHOT_DIR collects one picture of every
   // page a driven wizard reaches.
   wchar_t folder[MAX_PATH];
