@@ -12,6 +12,7 @@
 
 #include "engine/file_utils.h"
 #include "engine/product_constants.h"
+#include "tests/support/run_record.h"
 #include "tests/support/test_support.h"
 #include "tests/support/worker_done_window.h"
 
@@ -25,18 +26,11 @@ using testing_support::WorkerDoneWindow;
 
 namespace {
 
+using testing_support::HasLine;
+using testing_support::RunRecord;
+
 std::string TestProgram() {
   return testing_support::ExecutableFolder() + "\\runner_test_program.exe";
-}
-
-std::string Marker(const std::string& program) {
-  std::string text;
-  if (!ReadFileBytes(program + ".ran", &text)) return "";
-  return text;
-}
-
-bool HasLine(const std::string& text, const std::string& line) {
-  return ("\n" + text).find("\n" + line + "\n") != std::string::npos;
 }
 
 std::string WindowsFolder() {
@@ -74,7 +68,7 @@ TEST_F(ProcessRunnerTest, RunUninstallerStartsTheStoredCommandInTheWindowsFolder
   ASSERT_NE(nullptr, process);
   EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process, 20000));
   CloseHandle(process);
-  const std::string marker = Marker(program_);
+  const std::string marker = RunRecord(program_);
   EXPECT_TRUE(HasLine(marker, "command " + command)) << marker;
   EXPECT_TRUE(HasLine(marker, "folder " + WindowsFolder())) << marker;
   EXPECT_TRUE(HasLine(marker, "end")) << marker;
@@ -88,7 +82,7 @@ TEST_F(ProcessRunnerTest, RunUninstallerTakesACommandOfExactly1023Characters) {
   ASSERT_NE(nullptr, process);
   EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process, 20000));
   CloseHandle(process);
-  EXPECT_TRUE(HasLine(Marker(program_), "end"));
+  EXPECT_TRUE(HasLine(RunRecord(program_), "end"));
 }
 
 TEST_F(ProcessRunnerTest, RunUninstallerGivesNullWhenItCannotStart) {
@@ -113,20 +107,20 @@ TEST_F(ProcessRunnerTest, StartUninstallReportsTheEndOnceAfterTheUninstallerEnde
   RegisterUninstallString("\"" + program_ + "\" 400");
   WorkerDoneWindow page;
   bool endedBeforeReport = false;
-  page.OnDone([&] { endedBeforeReport = HasLine(Marker(program_), "end"); });
+  page.OnDone([&] { endedBeforeReport = HasLine(RunRecord(program_), "end"); });
 
   ASSERT_TRUE(StartUninstall(page.hwnd()));
   ASSERT_TRUE(page.WaitForCount(1, 30000));
-  EXPECT_TRUE(endedBeforeReport) << "reported before the uninstaller ended: " << Marker(program_);
+  EXPECT_TRUE(endedBeforeReport) << "reported before the uninstaller ended: " << RunRecord(program_);
   page.PumpFor(600);
   EXPECT_EQ(1, page.count());
   EXPECT_EQ(0, page.badParameters());
 
   // Once nobody holds a handle to the ended process, it is gone and cannot be opened again: the
   // handles that process creation gave (process and thread) were both released.
-  const size_t pidAt = Marker(program_).find("pid ");
+  const size_t pidAt = RunRecord(program_).find("pid ");
   ASSERT_NE(std::string::npos, pidAt);
-  const DWORD pid = std::strtoul(Marker(program_).c_str() + pidAt + 4, nullptr, 10);
+  const DWORD pid = std::strtoul(RunRecord(program_).c_str() + pidAt + 4, nullptr, 10);
   HANDLE reopened = nullptr;
   for (int i = 0; i < 50; ++i) {
     reopened = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
@@ -178,7 +172,7 @@ TEST_F(ProcessRunnerTest, RunSetupQuotesTheProgramPath) {
   ASSERT_NE(nullptr, process);
   EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process, 20000));
   CloseHandle(process);
-  const std::string marker = Marker(setup);
+  const std::string marker = RunRecord(setup);
   EXPECT_TRUE(HasLine(marker, "command \"" + folder + "\\Setup.exe\"")) << marker;
   EXPECT_TRUE(HasLine(marker, "folder " + folder)) << marker;
   EXPECT_FALSE(PathExists(planted + ".ran")) << "the planted program ran";

@@ -8,6 +8,7 @@
 #include "engine/process_runner.h"
 #include "engine/product_constants.h"
 #include "tests/payload/payload_test_common.h"
+#include "tests/support/run_record.h"
 #include "tests/support/test_support.h"
 #include "tests/support/worker_done_window.h"
 
@@ -20,15 +21,8 @@ using testing_support::WorkerDoneWindow;
 
 namespace {
 
-std::string Marker(const std::string& program) {
-  std::string text;
-  if (!ReadFileBytes(program + ".ran", &text)) return "";
-  return text;
-}
-
-bool HasLine(const std::string& text, const std::string& line) {
-  return ("\n" + text).find("\n" + line + "\n") != std::string::npos;
-}
+using testing_support::HasLine;
+using testing_support::RunRecord;
 
 // Starts the install with TMP and TEMP at tempFolder and waits for the one worker-done message.
 // Checks that setup ran from the extraction folder, with the quoted program path as its command
@@ -39,18 +33,18 @@ void RunInstall(const std::string& tempFolder) {
   const std::string setup = extraction + "\\setup.exe";
   WorkerDoneWindow page;
   bool endedBeforeReport = false;
-  page.OnDone([&] { endedBeforeReport = HasLine(Marker(setup), "end"); });
+  page.OnDone([&] { endedBeforeReport = HasLine(RunRecord(setup), "end"); });
 
   std::string folder = "stale";
   ASSERT_TRUE(StartInstall(page.hwnd(), folder));
   EXPECT_EQ(extraction, folder);
   ASSERT_TRUE(page.WaitForCount(1, 30000));
-  EXPECT_TRUE(endedBeforeReport) << "reported before setup ended: " << Marker(setup);
+  EXPECT_TRUE(endedBeforeReport) << "reported before setup ended: " << RunRecord(setup);
   page.PumpFor(500);
   EXPECT_EQ(1, page.count());
   EXPECT_EQ(0, page.badParameters());
 
-  const std::string marker = Marker(setup);
+  const std::string marker = RunRecord(setup);
   EXPECT_TRUE(HasLine(marker, "command \"" + extraction + "\\Setup.exe\"")) << marker;
   EXPECT_TRUE(HasLine(marker, "folder " + extraction)) << marker;
 
@@ -88,7 +82,7 @@ TEST(StartInstallTest, BlankInTheTemporaryFolderStartsTheRealSetupOnly) {
   ASSERT_TRUE(CopyFileA(program.c_str(), planted.c_str(), FALSE));
 
   RunInstall(tempFolder);
-  EXPECT_FALSE(PathExists(planted + ".ran")) << "the planted program ran: " << Marker(planted);
+  EXPECT_FALSE(PathExists(planted + ".ran")) << "the planted program ran: " << RunRecord(planted);
 }
 
 TEST(StartInstallTest, FolderThatCannotBeMadeFailsWithoutStartingAnything) {

@@ -100,20 +100,6 @@ const char* const kNewReleaseFiles[10] = {"_Setup.dll",  "data1.cab",  "data1.hd
                                           "ISSetup.dll", "layout.bin", "Setup.bmp", "setup.exe",
                                           "setup.ini",   "setup.inx"};
 
-std::string ProgramFilesFolder() {
-  char path[MAX_PATH * 2] = "";
-  if (!SHGetSpecialFolderPathA(nullptr, path, CSIDL_PROGRAM_FILES, FALSE)) return "";
-  std::string folder = path;
-  while (!folder.empty() && folder.back() == '\\') folder.pop_back();
-  return folder;
-}
-
-std::string ProductFolder() { return ProgramFilesFolder() + "\\" + product::kProgramFilesSubfolder; }
-std::string MaintenanceFolder() { return ProgramFilesFolder() + "\\" + product::kMaintenanceFolder; }
-std::string StandInUninstallerPath() {
-  return ProgramFilesFolder() + "\\KORVANE\\TidemarkStandInUninstall.exe";
-}
-
 std::string WindowsFolder() {
   char path[MAX_PATH * 2] = "";
   GetWindowsDirectoryA(path, sizeof(path));

@@ -9,17 +9,20 @@
 #include <string>
 #include <vector>
 
+#include "standin/standin_common.h"
+
 namespace testing_support {
 
 // Folder where the stand-ins leave their traces (starts.log and start-folders.log of the product,
 // uninstaller.log, setup.log: one line per start, the command line and the working folder) and
 // where the setup mode marker "setup-mode.txt" is read.
-constexpr char kStandInTraceFolder[] = "C:\\tidemark-standin";
+constexpr const char* kStandInTraceFolder = standin::kTraceFolder;
 
-std::string ProgramFilesFolder();      // CSIDL_PROGRAM_FILES, no trailing backslash
-std::string ProductFolder();           // <ProgramFiles>\KORVANE\Tidemark SX
-std::string MaintenanceFolder();       // <ProgramFiles>\InstallShield Installation Information\{GUID}
-std::string StandInUninstallerPath();  // <ProgramFiles>\KORVANE\TidemarkStandInUninstall.exe
+// The places the stand-ins themselves use.
+using standin::MaintenanceFolder;   // <ProgramFiles>\InstallShield Installation Information\{GUID}
+using standin::ProductFolder;       // <ProgramFiles>\KORVANE\Tidemark SX
+using standin::ProgramFilesFolder;  // CSIDL_PROGRAM_FILES, no trailing backslash
+inline std::string StandInUninstallerPath() { return standin::UninstallerPath(); }
 std::string WindowsFolder();
 
 // A stand-in program of the build (all programs are in the test program's folder).

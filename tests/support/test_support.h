@@ -10,6 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include "standin/standin_common.h"
+
 namespace testing_support {
 
 // Answers this process's message boxes like a user: every top-level dialog box of the process
@@ -73,7 +75,7 @@ bool WriteFileBytes(const std::string& path, const std::string& bytes);
 bool ReadFileBytes(const std::string& path, std::string* bytes);
 bool PathExists(const std::string& path);
 // Deletes a tree (test-side, independent of the code under test). True when it is gone.
-bool RemoveTree(const std::string& path);
+using standin::RemoveTree;
 std::string TempFolder();  // GetTempPathA, without trailing backslash
 
 // Registry helpers.

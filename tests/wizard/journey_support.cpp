@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/product_constants.h"
+#include "tests/support/standin_support.h"
 #include "tests/support/test_support.h"
 
 namespace wizard_testing {
@@ -110,15 +111,9 @@ bool UserData::Deserialize(const std::string& text, UserData* data) {
   return true;
 }
 
-std::string ProductFolderA() {
-  char folder[MAX_PATH];
-  SHGetSpecialFolderPathA(nullptr, folder, CSIDL_PROGRAM_FILES, FALSE);
-  return std::string(folder) + "\\" + product::kProgramFilesSubfolder;
-}
-
 UserData CaptureUserData() {
   UserData data;
-  data.hasLog = testing_support::ReadFileBytes(ProductFolderA() + "\\" + product::kLogFile, &data.log);
+  data.hasLog = testing_support::ReadFileBytes(testing_support::ProductFolder() + "\\" + product::kLogFile, &data.log);
   ReadKeyTree(HKEY_CURRENT_USER, product::kSettingsKey, "", &data.settings);
   DWORD type = 0;
   data.hasRunValue = testing_support::GetRawValue(HKEY_CURRENT_USER, product::kRunKey,

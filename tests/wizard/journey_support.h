@@ -23,7 +23,6 @@ struct UserData {
   static bool Deserialize(const std::string& text, UserData* out);
 };
 
-std::string ProductFolderA();
 UserData CaptureUserData();
 
 // Runs a program of the test's own folder with arguments; its exit code (or -1).

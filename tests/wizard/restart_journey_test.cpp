@@ -10,6 +10,7 @@
 #include <string>
 
 #include "engine/product_constants.h"
+#include "tests/support/standin_support.h"
 #include "tests/support/test_support.h"
 #include "tests/wizard/journey_support.h"
 #include "tests/wizard/wizard_driver.h"
@@ -42,7 +43,7 @@ TEST(RestartJourney, DISABLED_BeforeRestart) {
   ASSERT_TRUE(ResumeRunValue(&resume));
   ASSERT_TRUE(UpdaterKeyExists());
   // The uninstaller left a file behind for the restart to remove.
-  EXPECT_TRUE(testing_support::PathExists(ProductFolderA()));
+  EXPECT_TRUE(testing_support::PathExists(testing_support::ProductFolder()));
 }
 
 TEST(RestartJourney, DISABLED_AfterRestart) {
@@ -58,7 +59,7 @@ TEST(RestartJourney, DISABLED_AfterRestart) {
   WizardDriver wizard;
   ASSERT_TRUE(wizard.Attach(60000)) << "no wizard came up after the restart";
   ASSERT_TRUE(wizard.WaitForPage(2));
-  EXPECT_FALSE(testing_support::PathExists(ProductFolderA())) << "the restart removed the rest";
+  EXPECT_FALSE(testing_support::PathExists(testing_support::ProductFolder())) << "the restart removed the rest";
   std::string resume;
   EXPECT_FALSE(ResumeRunValue(&resume)) << "unregistered as soon as the install page exists";
   wizard.Press(PSBTN_NEXT);

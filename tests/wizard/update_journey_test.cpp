@@ -8,6 +8,7 @@
 #include <string>
 
 #include "engine/product_constants.h"
+#include "tests/support/standin_support.h"
 #include "tests/support/test_support.h"
 #include "tests/wizard/journey_support.h"
 #include "tests/wizard/wizard_driver.h"
@@ -123,7 +124,7 @@ TEST_F(UpdateJourneyTest, FreshInstallationEndsCompletedAndLeavesNothingBehind) 
   Next(kInstall);
   Next(kCompleted);
   ExpectClosingPage(wizard_, kDoneText);
-  EXPECT_TRUE(testing_support::PathExists(ProductFolderA() + "\\Tidemark.exe"));
+  EXPECT_TRUE(testing_support::PathExists(testing_support::ProductFolder() + "\\Tidemark.exe"));
   EXPECT_FALSE(testing_support::PathExists(testing_support::TempFolder() + "\\" +
                                            product::kExtractionFolderName))
       << "the unpacked setup is deleted when it has ended";
