@@ -22,11 +22,16 @@ start_display() {
   export DISPLAY=":$n"
 }
 
-map_fonts() {
-  # Dialog templates name "ＭＳ Ｐゴシック"; map it and its siblings to the installed IPA font.
-  local reg="$WINE_SESSION_DIR/fonts.reg"
+# Settings of the prefix, applied when the prefix is new or the settings changed.
+configure_prefix() {
+  local reg="$WINE_SESSION_DIR/prefix.reg"
   {
     printf 'Windows Registry Editor Version 5.00\r\n\r\n'
+    # A crashing program ends with its backtrace on stderr instead of waiting on a crash dialog
+    # that nobody answers until the test's timeout.
+    printf '[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\r\n'
+    printf '"ShowCrashDialog"=dword:00000000\r\n\r\n'
+    # Dialog templates name "ＭＳ Ｐゴシック"; map it and its siblings to the installed IPA font.
     printf '[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n'
     for face in 'ＭＳ Ｐゴシック' 'MS PGothic' 'MS UI Gothic' 'MS Shell Dlg' 'MS Shell Dlg 2'; do
       printf '"%s"="IPAPGothic"\r\n' "$face"
@@ -34,8 +39,15 @@ map_fonts() {
     for face in 'ＭＳ ゴシック' 'MS Gothic'; do
       printf '"%s"="IPAGothic"\r\n' "$face"
     done
-  } | iconv -f UTF-8 -t UTF-16LE | { printf '\xff\xfe'; cat; } > "$reg"
+  } | iconv -f UTF-8 -t UTF-16LE | { printf '\xff\xfe'; cat; } > "$reg.new"
+  if [ -f "$WINEPREFIX/prefix-configured" ] && cmp -s "$reg.new" "$reg"; then
+    rm -f "$reg.new"
+    return
+  fi
+  mv "$reg.new" "$reg"
   "$WINE" regedit /S "Z:${reg//\//\\}" >/dev/null 2>&1
+  "$WINESERVER" -w
+  touch "$WINEPREFIX/prefix-configured"
 }
 
 case "$action" in
@@ -45,9 +57,8 @@ case "$action" in
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
       "$WINE" wineboot --init >/dev/null 2>&1
       "$WINESERVER" -w
-      map_fonts
-      "$WINESERVER" -w
     fi
+    configure_prefix
     "$WINESERVER" -p </dev/null >/dev/null 2>&1
     # Warm the server up once so the first test does not pay for it.
     "$WINE" cmd /c exit >/dev/null 2>&1 || true
