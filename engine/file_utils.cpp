@@ -158,10 +158,19 @@ int CreateFolderPath(const char* path) {
 
 int DeleteFolderTree(const char* path) {
   if (path == nullptr || path[0] == '\0' || !IsAbsolute(path)) return 0;
-  const DWORD attributes = GetFileAttributesA(path);
+  // A path that is itself a link is removed as a link, also when it is written with a trailing
+  // backslash: listing "link\" would list the target's contents.
+  char withoutBackslash[kPathBufferSize];
+  const char* linkPath = path;
+  if (HasTrailingBackslash(path) && !IsRootToKeep(path)) {
+    if (!base::CopyBounded(withoutBackslash, sizeof(withoutBackslash), path)) return 0;
+    withoutBackslash[lstrlenA(withoutBackslash) - 1] = '\0';
+    linkPath = withoutBackslash;
+  }
+  const DWORD attributes = GetFileAttributesA(linkPath);
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
-      !HasTrailingBackslash(path)) {
-    return RemoveLink(path, attributes) ? 1 : 0;
+      !IsRootToKeep(path)) {
+    return RemoveLink(linkPath, attributes) ? 1 : 0;
   }
   if (!DeleteTreeContents(path)) return 0;
   if (IsRootToKeep(path)) return 1;
