@@ -81,10 +81,18 @@ int ExtractPayload(char* folder) {
     return 0;
   }
 
-  // Whatever an earlier run left behind goes first; whether that fully works shows below.
+  // Whatever an earlier run left behind goes first. What cannot be removed is never extracted
+  // into: a file held open there, or a link that stays, could be something another program of
+  // the user planted next to the setup that is about to run with administrator rights.
   WIN32_FILE_ATTRIBUTE_DATA existing;
-  if (GetFileAttributesExA(folder, GetFileExInfoStandard, &existing)) {
-    DeleteFolderTree(folder);
+  if (GetFileAttributesExA(folder, GetFileExInfoStandard, &existing) &&
+      !DeleteFolderTree(folder)) {
+    DWORD error = GetLastError();
+    if (GetFileAttributesA(folder) != INVALID_FILE_ATTRIBUTES) {
+      ShowSystemErrorBox(error != ERROR_SUCCESS ? error : ERROR_DIR_NOT_EMPTY);
+      folder[0] = '\0';
+      return 0;
+    }
   }
   if (!CreateFolderPath(folder)) {
     folder[0] = '\0';

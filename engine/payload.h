@@ -13,8 +13,10 @@ extern const PayloadEntry PayloadTable[];
 
 // Unscrambles every file of PayloadTable into a fresh extraction folder (an earlier one is deleted
 // first). Returns 1 with folder[520] holding the folder's path; 0 on failure, after which the
-// partial folder is gone and folder must not be used. Resource, file and write failures show the
-// system's text; a folder that cannot be created or memory that cannot be had show nothing.
+// partial folder is gone and folder must not be used. An earlier folder that cannot be removed
+// completely, resource, file and write failures show the system's text (nothing is written then
+// into the earlier folder); a folder that cannot be created or memory that cannot be had show
+// nothing.
 int ExtractPayload(char* folder);
 
 #endif  // ENGINE_PAYLOAD_H_

@@ -123,16 +123,18 @@ TEST_F(ExtractPayloadTest, LeftoverFolderWithReadOnlyFilesIsReplaced) {
   EXPECT_EQ(0u, GetFileAttributesA((extraction_ + "\\_Setup.dll").c_str()) & FILE_ATTRIBUTE_READONLY);
 }
 
-TEST_F(ExtractPayloadTest, FileThatCannotBeCreatedStopsTheExtraction) {
-  // A leftover "data2.cab" that another program holds open without sharing survives the
-  // deletion of the leftover folder and cannot be created anew: the fourth entry fails.
+TEST_F(ExtractPayloadTest, LeftoverThatCannotBeRemovedIsNeverExtractedInto) {
+  // A leftover "data2.cab" that another program holds open without sharing survives the deletion
+  // of the leftover folder, and so may a file planted beside it for the setup to load: nothing is
+  // written into that folder, and the user sees why.
   ASSERT_TRUE(CreateDirectoryA(extraction_.c_str(), nullptr));
   const std::string locked = extraction_ + "\\data2.cab";
   HANDLE holder = CreateFileA(locked.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(INVALID_HANDLE_VALUE, holder);
+  ASSERT_TRUE(testing_support::WriteFileBytes(extraction_ + "\\version.dll", "planted"));
 
-  char folder[kPathBufferSize];
+  char folder[kPathBufferSize] = "stale";
   std::vector<MessageBoxAnswerer::Box> boxes;
   int result;
   {
@@ -142,16 +144,21 @@ TEST_F(ExtractPayloadTest, FileThatCannotBeCreatedStopsTheExtraction) {
   }
   CloseHandle(holder);
   EXPECT_EQ(0, result);
+  EXPECT_STREQ("", folder);
   ASSERT_EQ(1u, boxes.size());
   EXPECT_EQ(SystemText(ERROR_SHARING_VIOLATION), boxes[0].text);
   EXPECT_EQ("payload_tests", boxes[0].caption);
-  // Nothing after the failing entry was attempted. (What was written before it went with the
-  // attempt to delete the folder, as far as the held file let that go.)
   for (const std::string& name : ListFolder(extraction_)) {
-    EXPECT_TRUE(name == "_Setup.dll" || name == "data1.cab" || name == "data1.hdr" ||
-                name == "data2.cab")
-        << name;
+    EXPECT_TRUE(name == "data2.cab" || name == "version.dll") << "written: " << name;
   }
+  std::string held;
+  ASSERT_TRUE(ReadFileBytes(locked, &held));
+  EXPECT_EQ(0u, held.size()) << "the held file was not written";
+
+  // Once nothing holds it any more, the next extraction replaces the whole folder.
+  ASSERT_EQ(1, ExtractPayload(folder));
+  EXPECT_FALSE(PathExists(extraction_ + "\\version.dll"));
+  ExpectCompleteExtraction(folder);
 }
 
 TEST_F(ExtractPayloadTest, StartInstallFailsQuietlyWhenSetupCannotStart) {
