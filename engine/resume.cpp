@@ -84,7 +84,12 @@ BOOL WriteLauncher(char* path, DWORD size) {
 
 void DeleteLauncherFile() {
   char path[kPathBufferSize];
-  if (ReadUpdaterString(nullptr, kLauncherValue, path, sizeof(path))) DeleteFileA(path);
+  if (!ReadUpdaterString(nullptr, kLauncherValue, path, sizeof(path))) return;
+  // Only the launcher is ever deleted through the value: a damaged one naming another file is
+  // left alone, as this runs with administrator rights.
+  const char* last = FindLastBackslash(path);
+  if (last == nullptr || lstrcmpiA(last + 1, product::kLauncherFileName) != 0) return;
+  DeleteFileA(path);
 }
 
 BOOL RegisterResume(BOOL on) {

@@ -104,6 +104,26 @@ TEST_F(ResumeTest, UnregisterRemovesLauncherFileAndRunValueAndKeepsTheKey) {
   EXPECT_TRUE(PathExists(backup_));
 }
 
+TEST_F(ResumeTest, OnlyTheLauncherIsEverDeletedThroughTheLauncherValue) {
+  Register();
+  const std::string other = temp_.Child("keep me.exe");
+  ASSERT_TRUE(WriteFileBytes(other, "not the launcher"));
+  for (const std::string& damaged :
+       {other, temp_.path() + "\\", temp_.Child("tmkuplauncher.exe.bak")}) {
+    SCOPED_TRACE(damaged);
+    ASSERT_TRUE(WriteUpdaterString(nullptr, "Launcher", damaged.c_str()));
+    DeleteLauncherFile();
+    EXPECT_TRUE(PathExists(other));
+    EXPECT_TRUE(PathExists(launcher_));
+  }
+  // The file name is compared without regard to case.
+  std::string upper = launcher_;
+  upper.replace(upper.size() - 17, 17, "TMKUPLAUNCHER.EXE");
+  ASSERT_TRUE(WriteUpdaterString(nullptr, "Launcher", upper.c_str()));
+  DeleteLauncherFile();
+  EXPECT_FALSE(PathExists(launcher_));
+}
+
 TEST_F(ResumeTest, DiscardRemovesEverythingWhenTheProductIsInstalled) {
   SetInstalled();
   Register();

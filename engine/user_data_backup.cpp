@@ -37,17 +37,23 @@ bool IsHexDigit(char c) {
   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
 
+// The last element of path, when it is a backup folder's name (eight hex digits); else nullptr.
+const char* BackupFolderName(const char* path) {
+  if (path == nullptr || path[0] == '\0' || HasTrailingBackslash(path)) return nullptr;
+  const char* last = FindLastBackslash(path);
+  if (last == nullptr) return nullptr;
+  const char* name = last + 1;
+  for (int i = 0; i < 8; ++i) {
+    if (!IsHexDigit(name[i])) return nullptr;
+  }
+  return name[8] == '\0' ? name : nullptr;
+}
+
 }  // namespace
 
 BOOL IsOwnBackupFolder(const char* path) {
-  if (path == nullptr || path[0] == '\0' || HasTrailingBackslash(path)) return FALSE;
-  const char* last = FindLastBackslash(path);
-  if (last == nullptr) return FALSE;
-  const char* name = last + 1;
-  for (int i = 0; i < 8; ++i) {
-    if (!IsHexDigit(name[i])) return FALSE;
-  }
-  if (name[8] != '\0') return FALSE;
+  const char* name = BackupFolderName(path);
+  if (name == nullptr) return FALSE;
 
   // The folder part, backslash included, must be the temporary folder itself.
   char temp[kPathBufferSize];
@@ -111,8 +117,10 @@ BOOL RestoreUserData() {
     return FALSE;
   }
   if (HasTrailingBackslash(backupFolder)) backupFolder[lstrlenA(backupFolder) - 1] = '\0';
-  // An emptied value would make the search below list the root of the drive.
-  if (backupFolder[0] == '\0') return FALSE;
+  // Only a folder with a backup's name is copied from: a damaged value naming the drive root, the
+  // temporary folder or a system folder would otherwise pour all of its files into the product
+  // folder. (The temporary folder itself may differ after a restart, so only the name counts.)
+  if (BackupFolderName(backupFolder) == nullptr) return FALSE;
 
   char pattern[kPathBufferSize];
   if (!base::FormatBounded(pattern, sizeof(pattern), "%s\\*.*", backupFolder)) return FALSE;

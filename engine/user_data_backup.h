@@ -15,8 +15,9 @@ extern const char* const BackupFileList[];
 BOOL BackUpUserData();
 
 // Copies every file of the recorded backup folder back into the product folder (overwriting) and
-// deletes the backup folder. FALSE, leaving the backup in place, when anything is missing or a
-// copy fails (the system's text is shown for a failed copy).
+// deletes the backup folder. FALSE, leaving the backup in place, when anything is missing, when
+// the recorded folder does not bear a backup's name (eight hexadecimal digits; nothing is copied
+// then) or a copy fails (the system's text is shown for a failed copy).
 BOOL RestoreUserData();
 
 // TRUE when path names a folder the backup could have made: directly inside the temporary folder,

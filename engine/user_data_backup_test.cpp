@@ -211,13 +211,17 @@ TEST(IsOwnBackupFolder, OnlyEightHexDigitsDirectlyInTheTemporaryFolder) {
 }
 
 TEST_F(UserDataBackupTest, RestoreNeverDeletesAFolderThatIsNotABackup) {
-  // A damaged value naming the temporary folder itself: its files are copied, nothing deleted.
+  // A damaged value naming the temporary folder itself, or the drive root: nothing is copied
+  // from it into the product folder, and nothing is deleted.
   const std::string sentinel = temp_.Child("keep me.txt");
   ASSERT_TRUE(WriteFileBytes(sentinel, "keep"));
-  ASSERT_TRUE(WriteUpdaterString(nullptr, "BackupFolder", (temp_.path() + "\\").c_str()));
-  EXPECT_TRUE(RestoreUserData());
-  EXPECT_TRUE(PathExists(sentinel));
-  DeleteFileA(product_.Child("keep me.txt").c_str());
+  for (const std::string& damaged : {temp_.path() + "\\", temp_.path(), std::string("C:\\")}) {
+    SCOPED_TRACE(damaged);
+    ASSERT_TRUE(WriteUpdaterString(nullptr, "BackupFolder", damaged.c_str()));
+    EXPECT_FALSE(RestoreUserData());
+    EXPECT_TRUE(PathExists(sentinel));
+    EXPECT_FALSE(PathExists(product_.Child("keep me.txt")));
+  }
 
   // A backup-like name one level further down is not ours either.
   const std::string nested = temp_.Child("other");

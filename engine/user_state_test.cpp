@@ -99,12 +99,12 @@ class UserStateTest : public testing::Test {
   static void FillSettings(HKEY root, const std::string& path, const std::string& tag) {
     const DWORD number = 0x12345678;
     const BYTE binary[] = {0, 1, 0x5c, 0x82, 0xff};
-    SetStringValue(root, path, "Name", "settings of " + tag);
-    SetStringValue(root, path, "Folder", "%USERPROFILE%\\Tidemark", REG_EXPAND_SZ);
-    SetRawValue(root, path, "Count", REG_DWORD, &number, sizeof(number));
-    SetRawValue(root, path, "Blob", REG_BINARY, binary, sizeof(binary));
-    SetRawValue(root, path, "List", REG_MULTI_SZ, "one\0two\0", 9);
-    SetStringValue(root, path + "\\Windows\\Main", "Placement", "10,20,300,400");
+    ASSERT_TRUE(SetStringValue(root, path, "Name", "settings of " + tag));
+    ASSERT_TRUE(SetStringValue(root, path, "Folder", "%USERPROFILE%\\Tidemark", REG_EXPAND_SZ));
+    ASSERT_TRUE(SetRawValue(root, path, "Count", REG_DWORD, &number, sizeof(number)));
+    ASSERT_TRUE(SetRawValue(root, path, "Blob", REG_BINARY, binary, sizeof(binary)));
+    ASSERT_TRUE(SetRawValue(root, path, "List", REG_MULTI_SZ, "one\0two\0", 9));
+    ASSERT_TRUE(SetStringValue(root, path + "\\Windows\\Main", "Placement", "10,20,300,400"));
   }
 
   std::string hive_;
@@ -214,6 +214,7 @@ TEST_F(UserStateTest, UnloadedHiveIsSkippedAndTheOthersAndTheAutoRunAreStillRest
   FillSettings(HKEY_CURRENT_USER, product::kSettingsKey, "first user");
   FillSettings(HKEY_USERS, std::string(kEarlyHive) + "\\" + product::kSettingsKey, "early user");
   const std::string firstTree = DumpKeyTree(HKEY_CURRENT_USER, product::kSettingsKey);
+  ASSERT_NE(std::string::npos, firstTree.find("|Name|1|")) << firstTree;  // the test's own writes
 
   ASSERT_TRUE(CaptureUserState());
   const std::string snapshot = std::string(product::kUpdaterKey) + "\\" + kEarlyHive;
