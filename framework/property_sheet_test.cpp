@@ -119,8 +119,19 @@ TEST(PropertySheetLayer, FinishEndsTheModalRunWithIdWizFinish) {
 TEST(PropertySheetLayer, CancelAndCloseBoxEndWithIdCancel) {
   WizardHarness cancelled;
   EXPECT_EQ(IDCANCEL, cancelled.Run([](HWND sheet) { PostMessageA(sheet, PSM_PRESSBUTTON, PSBTN_CANCEL, 0); }));
+  // The close box sets the result itself, whatever a page had left there before.
   WizardHarness closed;
-  EXPECT_EQ(IDCANCEL, closed.Run([](HWND sheet) { PostMessageA(sheet, WM_SYSCOMMAND, SC_CLOSE, 0); }));
+  bool nextSeen = false;
+  closed.page1_.onNext = [&]() -> LRESULT {
+    closed.sheet_.SetModalResult(ID_WIZFINISH);
+    nextSeen = true;
+    return -1;
+  };
+  EXPECT_EQ(IDCANCEL, closed.Run([](HWND sheet) {
+    SendMessageA(sheet, PSM_PRESSBUTTON, PSBTN_NEXT, 0);
+    PostMessageA(sheet, WM_SYSCOMMAND, SC_CLOSE, 0);
+  }));
+  EXPECT_TRUE(nextSeen);
   EXPECT_EQ(0, closed.journal_.finishes);
 }
 
