@@ -2,7 +2,9 @@
 
 #include <shlobj.h>
 #include <shlwapi.h>
+#include <tlhelp32.h>
 
+#include <cstring>
 #include <sstream>
 #include <vector>
 
@@ -187,10 +189,10 @@ std::string LastProductStart() {
   return lines.empty() ? "" : lines.back();
 }
 
-bool ResumeRunValue(std::string* data) {
-  DWORD type = 0;
+bool ResumeRunValue(std::string* data, DWORD* type) {
+  DWORD ignored = 0;
   return testing_support::GetRawValue(HKEY_LOCAL_MACHINE, product::kRunKey, product::kResumeRunValue,
-                                      &type, data);
+                                      type != nullptr ? type : &ignored, data);
 }
 
 bool UpdaterKeyExists() { return testing_support::KeyExists(HKEY_LOCAL_MACHINE, product::kUpdaterKey); }
@@ -201,6 +203,44 @@ std::string UpdaterString(const char* valueName) {
   if (!testing_support::GetRawValue(HKEY_LOCAL_MACHINE, product::kUpdaterKey, valueName, &type, &data)) return "";
   while (!data.empty() && data.back() == '\0') data.pop_back();
   return data;
+}
+
+DWORD UpdaterMarking() {
+  DWORD type = 0;
+  std::string data;
+  if (!testing_support::GetRawValue(HKEY_LOCAL_MACHINE, product::kUpdaterKey, "Marking", &type, &data) ||
+      type != REG_DWORD || data.size() != sizeof(DWORD)) {
+    return kNoMarking;
+  }
+  DWORD value = 0;
+  memcpy(&value, data.data(), sizeof(value));
+  return value;
+}
+
+void EndRunningUpdaters() {
+  const std::string updater = testing_support::ExecutableFolder() + "\\Updater.exe";
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return;
+  std::vector<DWORD> ids;
+  PROCESSENTRY32 entry = {};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+    if (lstrcmpiA(entry.szExeFile, "Updater.exe") == 0) ids.push_back(entry.th32ProcessID);
+  }
+  CloseHandle(snapshot);
+  for (DWORD id : ids) {
+    HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION,
+                                 FALSE, id);
+    if (process == nullptr) continue;
+    char image[MAX_PATH * 2] = "";
+    DWORD size = sizeof(image);
+    // Only the updater of this build, not a copy of that name anywhere else.
+    if (QueryFullProcessImageNameA(process, 0, image, &size) && lstrcmpiA(image, updater.c_str()) == 0) {
+      TerminateProcess(process, 99);
+      WaitForSingleObject(process, 5000);
+    }
+    CloseHandle(process);
+  }
 }
 
 }  // namespace wizard_testing

@@ -41,9 +41,16 @@ std::string LastProductStart();
 bool WaitForProductStarts(int count, DWORD timeoutMs = 15000);
 
 // The updater's resume registration and working state.
-bool ResumeRunValue(std::string* data);
+// The Run value's raw data (with the stored NUL) and, when asked, its type.
+bool ResumeRunValue(std::string* data, DWORD* type = nullptr);
 bool UpdaterKeyExists();
 std::string UpdaterString(const char* valueName);
+// Marking as stored: its number when it is a REG_DWORD of four bytes, else kNoMarking.
+constexpr DWORD kNoMarking = 0xFFFFFFFF;
+DWORD UpdaterMarking();
+
+// Ends every running copy of the Updater.exe beside the test program (by process id).
+void EndRunningUpdaters();
 
 }  // namespace wizard_testing
 

@@ -39,9 +39,19 @@ TEST(RestartJourney, DISABLED_BeforeRestart) {
   wizard.Press(PSBTN_FINISH);
   ASSERT_EQ(0, wizard.WaitForExit());
 
-  std::string resume;
-  ASSERT_TRUE(ResumeRunValue(&resume));
   ASSERT_TRUE(UpdaterKeyExists());
+  EXPECT_EQ(1u, UpdaterMarking());
+  // The resume entry: both paths quoted, the NUL stored with the string.
+  const std::string launcher = UpdaterString("Launcher");
+  EXPECT_EQ(testing_support::TempFolder() + "\\" + product::kLauncherFileName, launcher);
+  EXPECT_TRUE(testing_support::PathExists(launcher));
+  std::string resume;
+  DWORD type = 0;
+  ASSERT_TRUE(ResumeRunValue(&resume, &type));
+  EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
+  EXPECT_EQ("\"" + launcher + "\" \"" + testing_support::ExecutableFolder() + "\\Updater.exe\"" +
+                std::string(1, '\0'),
+            resume);
   // The uninstaller left a file behind for the restart to remove.
   EXPECT_TRUE(testing_support::PathExists(testing_support::ProductFolder()));
 }
@@ -56,12 +66,16 @@ TEST(RestartJourney, DISABLED_AfterRestart) {
   DeleteFileA(RecordFile().c_str());
 
   // The logon started the launcher, which started the updater.
+  const std::string launcher = UpdaterString("Launcher");
+  ASSERT_FALSE(launcher.empty()) << "the updater key came through the restart";
   WizardDriver wizard;
   ASSERT_TRUE(wizard.Attach(60000)) << "no wizard came up after the restart";
   ASSERT_TRUE(wizard.WaitForPage(2));
-  EXPECT_FALSE(testing_support::PathExists(testing_support::ProductFolder())) << "the restart removed the rest";
+  // Before Next: the install page's creation has undone the resume registration.
+  EXPECT_FALSE(testing_support::PathExists(launcher)) << "launcher file still there on the install page";
   std::string resume;
   EXPECT_FALSE(ResumeRunValue(&resume)) << "unregistered as soon as the install page exists";
+  EXPECT_FALSE(testing_support::PathExists(testing_support::ProductFolder())) << "the restart removed the rest";
   wizard.Press(PSBTN_NEXT);
   ASSERT_TRUE(wizard.WaitForPage(4, 60000));
 
@@ -93,9 +107,11 @@ TEST(RestartJourney, DISABLED_AfterRestart) {
   EXPECT_EQ(before.runValue, after.runValue);
   EXPECT_TRUE(productStarted);
   EXPECT_EQ(startsBefore + 1, ProductStartCount()) << "the product is started once";
+  ASSERT_TRUE(before.hasRunValue);
+  EXPECT_EQ(std::string(before.runValue.c_str()), LastProductStart())
+      << "the product is started with the user's autorun command line";
 
   const std::string backup = UpdaterString("BackupFolder");
-  const std::string launcher = UpdaterString("Launcher");
   wizard.Press(PSBTN_FINISH);
   EXPECT_EQ(0, wizard.WaitForExit());
   EXPECT_FALSE(UpdaterKeyExists());
@@ -103,6 +119,16 @@ TEST(RestartJourney, DISABLED_AfterRestart) {
   EXPECT_FALSE(launcher.empty() || testing_support::PathExists(launcher));
   EXPECT_FALSE(ResumeRunValue(&resume));
   CleanMachine();
+}
+
+// Always run last by the script, whatever the halves did: no updater left running, machine clean.
+TEST(RestartJourney, DISABLED_CleanUp) {
+  EndRunningUpdaters();
+  CleanMachine();
+  DeleteFileA(RecordFile().c_str());
+  EXPECT_FALSE(UpdaterKeyExists());
+  std::string resume;
+  EXPECT_FALSE(ResumeRunValue(&resume));
 }
 
 }  // namespace

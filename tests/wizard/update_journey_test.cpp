@@ -23,6 +23,13 @@ const wchar_t kUpToDateText[] =
     L"\u73fe\u5728\u30a4\u30f3\u30b9\u30c8\u30fc\u30eb\u3055\u308c\u3066\u3044\u308b\u30d0\u30fc\u30b8\u30e7\u30f3\u306e\u65b9\u304c\u65b0\u3057\u3044\u304b\u3001\u540c\u3058\u30d0\u30fc\u30b8\u30e7\u30f3\u3067\u3059\u3002\n\u30a2\u30c3\u30d7\u30c7\u30fc\u30c8\u306e\u5fc5\u8981\u306f\u3042\u308a\u307e\u305b\u3093\u3002";
 const wchar_t kCloseText[] = L"\u9589\u3058\u308b";  // 閉じる
 const wchar_t kDoneText[] = L"\u5b8c\u4e86";         // 完了
+// The closing pages' body texts, with the product name filled in.
+const wchar_t kCompletedBody[] =
+    L"Tidemark SX\u306e\u30a4\u30f3\u30b9\u30c8\u30fc\u30eb\u306f\u6b63\u5e38\u306b\u7d42\u4e86\u3057\u307e\u3057\u305f\u3002";
+const wchar_t kIncompletedBody[] =
+    L"Tidemark SX\u306e\u30a4\u30f3\u30b9\u30c8\u30fc\u30eb\u306f\u3001\u30ad\u30e3\u30f3\u30bb\u30eb\u307e\u305f\u306f\u30a8\u30e9\u30fc\u306b\u3088\u308a\u4e2d\u6b62\u3055\u308c\u307e\u3057\u305f\u3002";
+constexpr int kCompletedBodyControl = 1007;
+constexpr int kIncompletedBodyControl = 1008;
 
 // Every old value must be back with its type and data; the new release may add values of its own.
 void ExpectUserDataKept(const UserData& before, const UserData& after) {
@@ -41,6 +48,11 @@ void ExpectUserDataKept(const UserData& before, const UserData& after) {
   EXPECT_EQ(before.runValue, after.runValue);
 }
 
+void ExpectNoHelp(const WizardDriver& wizard) {
+  EXPECT_FALSE(wizard.Button(IDHELP).visible) << "no page offers Help (page " << wizard.CurrentPage() << ")";
+}
+
+// The page the wizard is on is a closing page: its Finish text, no Cancel, no Back, no Help.
 void ExpectClosingPage(const WizardDriver& wizard, const wchar_t* finishText) {
   wizard.Settle();
   EXPECT_EQ(kWizardTitle, wizard.Title());
@@ -49,6 +61,17 @@ void ExpectClosingPage(const WizardDriver& wizard, const wchar_t* finishText) {
   EXPECT_TRUE(wizard.Button(kFinishButton).enabled);
   EXPECT_FALSE(wizard.Button(kCancelButton).visible);
   EXPECT_FALSE(wizard.Button(kBackButton).enabled);
+  ExpectNoHelp(wizard);
+}
+
+void ExpectCompletedPage(const WizardDriver& wizard) {
+  ExpectClosingPage(wizard, kDoneText);
+  EXPECT_EQ(kCompletedBody, wizard.PageText(kCompletedBodyControl));
+}
+
+void ExpectIncompletedPage(const WizardDriver& wizard) {
+  ExpectClosingPage(wizard, kCloseText);
+  EXPECT_EQ(kIncompletedBody, wizard.PageText(kIncompletedBodyControl));
 }
 
 class UpdateJourneyTest : public ::testing::Test {
@@ -69,24 +92,95 @@ class UpdateJourneyTest : public ::testing::Test {
   WizardDriver wizard_;
 };
 
-TEST_F(UpdateJourneyTest, CurrentOrNewerReleaseIsDeclinedWithoutMarking) {
-  for (const char* exe : {"Tidemark-2.30.111.exe", "Tidemark-2.30.112.exe", "Tidemark-3.0.exe"}) {
+TEST_F(UpdateJourneyTest, CurrentOrNewerReleaseIsDeclinedAndLeftoverStateDiscarded) {
+  for (const char* exe : {"Tidemark-2.30.111.exe", "Tidemark-2.30.112.exe", "Tidemark-2.31.0.exe",
+                          "Tidemark-3.0.exe"}) {
     SCOPED_TRACE(exe);
     CleanMachine();
     ASSERT_TRUE(InstallOldRelease(std::string("--product-exe=") + exe));
+    // A value left over from an earlier run: ending the wizard cancelled discards the whole key.
+    ASSERT_TRUE(testing_support::SetStringValue(HKEY_LOCAL_MACHINE, product::kUpdaterKey, "UserID",
+                                                "S-1-5-21-0-0-0-1000"));
     WizardDriver wizard;
     ASSERT_TRUE(wizard.Start());
     ASSERT_TRUE(wizard.WaitForWizard());
     ASSERT_TRUE(wizard.WaitForPage(kIntroduction));
     wizard.Press(PSBTN_NEXT);
     MessageBoxSeen box;
-    ASSERT_TRUE(wizard.AnswerMessageBox(&box));
+    ASSERT_TRUE(wizard.WaitForMessageBox(&box));
+    // While the box is up the wizard stays on the introduction page and nothing is marked.
+    int otherPage = -1;
+    for (int poll = 0; poll < 5; ++poll) {
+      if (wizard.CurrentPage() != kIntroduction) otherPage = wizard.CurrentPage();
+      Sleep(40);
+    }
+    EXPECT_EQ(-1, otherPage) << "the page left the introduction while the box was up";
+    EXPECT_EQ(kNoMarking, UpdaterMarking()) << "Marking is never written";
+    WizardDriver::DismissMessageBox(box);
     EXPECT_EQ(kUpToDateText, box.text);
     EXPECT_EQ(L"Updater", box.caption);
     EXPECT_EQ(wizard.sheet(), box.owner);
+    // Until the process has ended, no page after the introduction is shown.
+    const DWORD start = GetTickCount();
+    while (wizard.Running() && GetTickCount() - start < 20000) {
+      const int page = wizard.CurrentPage();
+      if (page != kIntroduction && page != -1) otherPage = page;
+      Sleep(10);
+    }
+    EXPECT_EQ(-1, otherPage) << "a page after the introduction was shown";
     EXPECT_EQ(0, wizard.WaitForExit());
-    EXPECT_FALSE(UpdaterKeyExists()) << "Marking is never written";
+    EXPECT_FALSE(UpdaterKeyExists()) << "the cancelled wizard discards the updater key";
   }
+}
+
+TEST_F(UpdateJourneyTest, FailedBackupLeavesTheWizardReadyOnTheUninstallPage) {
+  ASSERT_TRUE(InstallOldRelease());
+  // The log file is held open without read sharing: copying it into the backup fails.
+  const std::string log = testing_support::ProductFolder() + "\\" + product::kLogFile;
+  HANDLE held = CreateFileA(log.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, held);
+  StartAndWaitFor(kIntroduction);
+  Next(kUninstall);
+  wizard_.Press(PSBTN_NEXT);
+  MessageBoxSeen box;
+  const bool boxShown = wizard_.AnswerMessageBox(&box);
+  CloseHandle(held);
+  ASSERT_TRUE(boxShown) << "the failed copy is reported";
+  wchar_t* system = nullptr;
+  FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM,
+                 nullptr, ERROR_SHARING_VIOLATION, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+                 reinterpret_cast<wchar_t*>(&system), 0, nullptr);
+  ASSERT_NE(nullptr, system);
+  const std::wstring sharingViolation = system;
+  LocalFree(system);
+  EXPECT_EQ(sharingViolation, box.text);
+  EXPECT_EQ(L"Updater", box.caption);
+  EXPECT_EQ(wizard_.sheet(), box.owner);
+
+  // Back where it was before Next: visible, Next and Cancel enabled.
+  ASSERT_TRUE(wizard_.WaitForPage(kUninstall));
+  wizard_.Settle();
+  EXPECT_TRUE(wizard_.SheetVisible());
+  EXPECT_TRUE(wizard_.Button(kNextButton).enabled);
+  EXPECT_TRUE(wizard_.Button(kCancelButton).visible);
+  EXPECT_TRUE(wizard_.Button(kCancelButton).enabled);
+  EXPECT_FALSE(wizard_.Button(kBackButton).enabled);
+  ExpectNoHelp(wizard_);
+  // Nothing was uninstalled and nothing registered to resume.
+  EXPECT_TRUE(testing_support::KeyExists(HKEY_LOCAL_MACHINE, product::kUninstallKey));
+  std::string resume;
+  EXPECT_FALSE(ResumeRunValue(&resume)) << "no resume registration after a failed start";
+  EXPECT_FALSE(testing_support::PathExists(testing_support::TempFolder() + "\\" + product::kLauncherFileName));
+  EXPECT_TRUE(UpdaterString("BackupFolder").empty()) << "no backup recorded";
+  // Not busy: the close box is accepted.
+  wizard_.Close();
+  EXPECT_EQ(0, wizard_.WaitForExit());
+  EXPECT_TRUE(testing_support::KeyExists(HKEY_LOCAL_MACHINE, product::kUninstallKey))
+      << "the product is still registered: the uninstaller never ran";
+  EXPECT_TRUE(testing_support::PathExists(log));
+  EXPECT_FALSE(ResumeRunValue(&resume));
+  EXPECT_FALSE(UpdaterKeyExists());
 }
 
 TEST_F(UpdateJourneyTest, UpdateWithoutRestartKeepsEverythingOfTheUser) {
@@ -94,13 +188,20 @@ TEST_F(UpdateJourneyTest, UpdateWithoutRestartKeepsEverythingOfTheUser) {
   const UserData before = CaptureUserData();
   const int startsBefore = ProductStartCount();
   StartAndWaitFor(kIntroduction);
-  Next(kUninstall);
+  wizard_.Press(PSBTN_NEXT);
+  DWORD markingAtFirstSight = kNoMarking;
+  ASSERT_TRUE(wizard_.WaitForPage(kUninstall, 20000, [&] { markingAtFirstSight = UpdaterMarking(); }));
+  EXPECT_EQ(1u, markingAtFirstSight) << "Marking is written before the uninstall page is shown";
+  wizard_.Settle();
+  ExpectNoHelp(wizard_);
   Next(kInstall);
+  wizard_.Settle();
+  ExpectNoHelp(wizard_);
   std::string resume;
   EXPECT_FALSE(ResumeRunValue(&resume)) << "the install page removes the resume registration";
   EXPECT_FALSE(testing_support::PathExists(testing_support::TempFolder() + "\\" + product::kLauncherFileName));
   Next(kCompleted);
-  ExpectClosingPage(wizard_, kDoneText);
+  ExpectCompletedPage(wizard_);
 
   DWORD type = 0;
   std::string marking;
@@ -111,7 +212,8 @@ TEST_F(UpdateJourneyTest, UpdateWithoutRestartKeepsEverythingOfTheUser) {
   EXPECT_TRUE(WaitForProductStarts(startsBefore + 1)) << "the product is started";
   Sleep(500);
   EXPECT_EQ(startsBefore + 1, ProductStartCount()) << "the product is started once";
-  EXPECT_NE(std::string::npos, LastProductStart().find("/autorun"));
+  EXPECT_EQ(std::string(before.runValue.c_str()), LastProductStart())
+      << "the product is started with the user's autorun command line";
 
   wizard_.Press(PSBTN_FINISH);
   EXPECT_EQ(0, wizard_.WaitForExit());
@@ -123,7 +225,7 @@ TEST_F(UpdateJourneyTest, FreshInstallationEndsCompletedAndLeavesNothingBehind) 
   StartAndWaitFor(kIntroduction);
   Next(kInstall);
   Next(kCompleted);
-  ExpectClosingPage(wizard_, kDoneText);
+  ExpectCompletedPage(wizard_);
   EXPECT_TRUE(testing_support::PathExists(testing_support::ProductFolder() + "\\Tidemark.exe"));
   EXPECT_FALSE(testing_support::PathExists(testing_support::TempFolder() + "\\" +
                                            product::kExtractionFolderName))
@@ -139,7 +241,7 @@ TEST_F(UpdateJourneyTest, CancelledUninstallerEndsOnTheAbortedPageWithNothingTou
   StartAndWaitFor(kIntroduction);
   Next(kUninstall);
   Next(kIncompleted);
-  ExpectClosingPage(wizard_, kCloseText);
+  ExpectIncompletedPage(wizard_);
   wizard_.Press(PSBTN_FINISH);
   EXPECT_EQ(0, wizard_.WaitForExit());
   EXPECT_FALSE(UpdaterKeyExists());
@@ -157,7 +259,7 @@ TEST_F(UpdateJourneyTest, UninstallerThatCannotStartEndsOnTheAbortedPage) {
   StartAndWaitFor(kIntroduction);
   Next(kUninstall);
   Next(kIncompleted);
-  ExpectClosingPage(wizard_, kCloseText);
+  ExpectIncompletedPage(wizard_);
 }
 
 TEST_F(UpdateJourneyTest, CloseBoxIsRefusedWhileTheUninstallerRuns) {
@@ -176,7 +278,7 @@ TEST_F(UpdateJourneyTest, CloseBoxIsRefusedWhileTheUninstallerRuns) {
   EXPECT_TRUE(wizard_.Running()) << "the close box is refused while busy";
   // The sleeper leaves the product registered: the update failed.
   ASSERT_TRUE(wizard_.WaitForPage(kIncompleted, 30000));
-  ExpectClosingPage(wizard_, kCloseText);
+  ExpectIncompletedPage(wizard_);
   wizard_.Close();  // not busy any more: accepted, and the state is discarded once
   EXPECT_EQ(0, wizard_.WaitForExit());
   EXPECT_FALSE(UpdaterKeyExists());
@@ -191,7 +293,7 @@ TEST_F(UpdateJourneyTest, FailedSetupAfterUninstallKeepsTheBackupForTheNextRun) 
   Next(kUninstall);
   Next(kInstall);
   Next(kIncompleted);
-  ExpectClosingPage(wizard_, kCloseText);
+  ExpectIncompletedPage(wizard_);
   wizard_.Press(PSBTN_FINISH);
   EXPECT_EQ(0, wizard_.WaitForExit());
   // The old release is gone and the new one is not in: the user's data must survive.
@@ -209,6 +311,7 @@ TEST_F(UpdateJourneyTest, FailedSetupAfterUninstallKeepsTheBackupForTheNextRun) 
   ASSERT_TRUE(again.WaitForPage(kInstall));
   again.Press(PSBTN_NEXT);
   ASSERT_TRUE(again.WaitForPage(kCompleted, 60000));
+  ExpectCompletedPage(again);
   ExpectUserDataKept(before, CaptureUserData());
   again.Press(PSBTN_FINISH);
   EXPECT_EQ(0, again.WaitForExit());
@@ -222,6 +325,7 @@ TEST_F(UpdateJourneyTest, CancelledSetupOnAFreshMachineDiscardsEverything) {
   SetEnvironmentVariableA("TIDEMARK_STANDIN_SETUP", nullptr);
   Next(kInstall);
   Next(kIncompleted);
+  ExpectIncompletedPage(wizard_);
   EXPECT_FALSE(testing_support::PathExists(testing_support::TempFolder() + "\\" +
                                            product::kExtractionFolderName));
   wizard_.Press(PSBTN_FINISH);
@@ -250,6 +354,7 @@ TEST_F(UpdateJourneyTest, RestartGuidanceKeepsTheStateWhateverEndsTheWizard) {
     }
     EXPECT_EQ(0, wizard.WaitForExit());
     ASSERT_TRUE(UpdaterKeyExists());
+    EXPECT_EQ(1u, UpdaterMarking()) << "Marking stays a REG_DWORD 1 for the run after the restart";
     EXPECT_FALSE(UpdaterString("BackupFolder").empty());
     EXPECT_TRUE(testing_support::PathExists(UpdaterString("BackupFolder")));
     const std::string launcher = UpdaterString("Launcher");

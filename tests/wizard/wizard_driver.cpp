@@ -116,7 +116,22 @@ int WizardDriver::CurrentPage() const {
 }
 
 bool WizardDriver::WaitForPage(int index, DWORD timeoutMs) const {
-  if (!WaitUntil(timeoutMs, [&] { return CurrentPage() == index && SheetVisible(); })) return false;
+  return WaitForPage(index, timeoutMs, nullptr);
+}
+
+bool WizardDriver::WaitForPage(int index, DWORD timeoutMs,
+                               const std::function<void()>& atFirstSight) const {
+  bool seen = false;
+  if (!WaitUntil(timeoutMs, [&] {
+        if (CurrentPage() != index) return false;
+        if (!seen) {
+          seen = true;
+          if (atFirstSight) atFirstSight();
+        }
+        return SheetVisible();
+      })) {
+    return false;
+  }
   // WIZARD_NARRATE tells a watching person each page the driven wizard reaches.
   if (GetEnvironmentVariableW(L"WIZARD_NARRATE", nullptr, 0) > 0) {
     static const char* const kPageNames[] = {"introduction", "uninstall", "install",
@@ -195,7 +210,7 @@ void WizardDriver::Press(int psbtn) const { PostMessageW(sheet_, PSM_PRESSBUTTON
 
 void WizardDriver::Close() const { PostMessageW(sheet_, WM_SYSCOMMAND, SC_CLOSE, 0); }
 
-bool WizardDriver::AnswerMessageBox(MessageBoxSeen* seen, DWORD timeoutMs) const {
+bool WizardDriver::WaitForMessageBox(MessageBoxSeen* seen, DWORD timeoutMs) const {
   HWND box = nullptr;
   const bool found = WaitUntil(timeoutMs, [&] {
     for (HWND window : WindowsOf(pid_)) {
@@ -210,15 +225,37 @@ bool WizardDriver::AnswerMessageBox(MessageBoxSeen* seen, DWORD timeoutMs) const
     return false;
   });
   if (!found) return false;
-  if (seen != nullptr) {
-    seen->caption = TextOf(box);
-    seen->text = TextOf(GetDlgItem(box, 0xFFFF));
-    seen->owner = GetWindow(box, GW_OWNER);
-  }
-  HWND ok = GetDlgItem(box, IDOK);
-  PostMessageW(box, WM_COMMAND, MAKEWPARAM(ok ? IDOK : IDCANCEL, BN_CLICKED),
-               reinterpret_cast<LPARAM>(ok));
+  seen->caption = TextOf(box);
+  seen->text = TextOf(GetDlgItem(box, 0xFFFF));
+  seen->owner = GetWindow(box, GW_OWNER);
+  seen->window = box;
   return true;
+}
+
+void WizardDriver::DismissMessageBox(const MessageBoxSeen& seen) {
+  HWND ok = GetDlgItem(seen.window, IDOK);
+  PostMessageW(seen.window, WM_COMMAND, MAKEWPARAM(ok ? IDOK : IDCANCEL, BN_CLICKED),
+               reinterpret_cast<LPARAM>(ok));
+}
+
+bool WizardDriver::AnswerMessageBox(MessageBoxSeen* seen, DWORD timeoutMs) const {
+  MessageBoxSeen local;
+  MessageBoxSeen* record = seen != nullptr ? seen : &local;
+  if (!WaitForMessageBox(record, timeoutMs)) return false;
+  DismissMessageBox(*record);
+  return true;
+}
+
+bool WizardDriver::HasWizardWindow() const {
+  for (HWND window : WindowsOf(pid_)) {
+    DWORD_PTR page = 0;
+    if (TextOf(window) == kWizardTitle ||
+        (SendMessageTimeoutW(window, PSM_GETCURRENTPAGEHWND, 0, 0, SMTO_ABORTIFHUNG, 2000, &page) &&
+         page != 0)) {
+      return true;
+    }
+  }
+  return false;
 }
 
 int WizardDriver::WaitForExit(DWORD timeoutMs) {

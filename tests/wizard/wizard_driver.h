@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 
 namespace wizard_testing {
@@ -27,6 +28,7 @@ struct MessageBoxSeen {
   std::wstring caption;
   std::wstring text;
   HWND owner;
+  HWND window;
 };
 
 class WizardDriver {
@@ -48,6 +50,9 @@ class WizardDriver {
   int CurrentPage() const;
   // Waits until the current page is `index` and the sheet is visible.
   bool WaitForPage(int index, DWORD timeoutMs = 20000) const;
+  // The same; `atFirstSight` runs in the very poll that first finds `index` as the current page
+  // (visible or not yet), so that it sees the machine as it was when the page came up.
+  bool WaitForPage(int index, DWORD timeoutMs, const std::function<void()>& atFirstSight) const;
   // The text of a control on the current page.
   std::wstring PageText(int controlId) const;
   std::wstring Title() const;
@@ -62,6 +67,12 @@ class WizardDriver {
 
   // Waits for a message box of the process, records it and presses its OK button.
   bool AnswerMessageBox(MessageBoxSeen* seen, DWORD timeoutMs = 20000) const;
+  // Waits for a message box of the process and records it, leaving it up.
+  bool WaitForMessageBox(MessageBoxSeen* seen, DWORD timeoutMs = 20000) const;
+  // Presses the OK button (or Cancel when there is none) of a box found by WaitForMessageBox.
+  static void DismissMessageBox(const MessageBoxSeen& seen);
+  // Whether the process has a wizard window at all (shown or hidden).
+  bool HasWizardWindow() const;
 
   // Waits for the process to end; its exit code, or -1 on time-out.
   int WaitForExit(DWORD timeoutMs = 20000);

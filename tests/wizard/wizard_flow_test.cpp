@@ -11,6 +11,7 @@
 
 #include "engine/product_constants.h"
 #include "tests/support/test_support.h"
+#include "tests/wizard/journey_support.h"
 #include "tests/wizard/wizard_driver.h"
 
 namespace {
@@ -21,14 +22,9 @@ using testing_support::ScopedRegistryCleanup;
 
 enum { kIntroduction = 0, kUninstall = 1, kInstall = 2, kRestart = 3, kCompleted = 4, kIncompleted = 5 };
 
-DWORD ReadMarking() {
-  DWORD type = 0;
-  std::string data;
-  if (!testing_support::GetRawValue(HKEY_LOCAL_MACHINE, product::kUpdaterKey, "Marking", &type, &data) ||
-      data.size() != 4) {
-    return 0xFFFFFFFF;
-  }
-  return *reinterpret_cast<const DWORD*>(data.data());
+// The Help button is never shown, whatever page the wizard is on.
+void ExpectNoHelp(const WizardDriver& wizard) {
+  EXPECT_FALSE(wizard.Button(IDHELP).visible) << "no page offers Help (page " << wizard.CurrentPage() << ")";
 }
 
 void SetMarkingValue() {
@@ -62,6 +58,7 @@ TEST_F(WizardFlowTest, FreshMachineOpensOnTheIntroductionWithItsTextsAndNextOnly
   ASSERT_TRUE(wizard_.WaitForWizard());
   ASSERT_TRUE(wizard_.WaitForPage(kIntroduction));
   wizard_.Settle();
+  EXPECT_TRUE(wizard_.HasWizardWindow());
   EXPECT_EQ(kWizardTitle, wizard_.Title());
   EXPECT_EQ(L"Tidemark SX\u30a2\u30c3\u30d7\u30c7\u30fc\u30c8\u30d7\u30ed\u30b0\u30e9\u30e0\u3078\u3088\u3046\u3053\u305d\u3002",
             wizard_.PageText(1002));
@@ -74,7 +71,7 @@ TEST_F(WizardFlowTest, FreshMachineOpensOnTheIntroductionWithItsTextsAndNextOnly
   EXPECT_FALSE(wizard_.Button(kFinishButton).visible);
   EXPECT_TRUE(wizard_.Button(kCancelButton).visible);
   EXPECT_TRUE(wizard_.Button(kCancelButton).enabled);
-  EXPECT_FALSE(wizard_.Button(IDHELP).visible) << "no page offers Help";
+  ExpectNoHelp(wizard_);
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, product::kUpdaterKey)) << "nothing written at start";
 }
 
@@ -99,6 +96,7 @@ TEST_F(WizardFlowTest, MarkingWithoutProductResumesOnTheInstallPage) {
   EXPECT_EQ(kWizardTitle, wizard_.Title());
   EXPECT_TRUE(wizard_.Button(kNextButton).enabled);
   EXPECT_FALSE(wizard_.Button(kBackButton).enabled);
+  ExpectNoHelp(wizard_);
 }
 
 TEST_F(WizardFlowTest, MarkingWithTheProductInstalledOpensOnTheIntroduction) {
@@ -123,12 +121,14 @@ TEST_F(WizardFlowTest, NextWithoutProductMarksTheUpdateAndGoesStraightToInstall)
   ASSERT_TRUE(wizard_.WaitForWizard());
   ASSERT_TRUE(wizard_.WaitForPage(kIntroduction));
   wizard_.Press(PSBTN_NEXT);
-  ASSERT_TRUE(wizard_.WaitForPage(kInstall));
-  EXPECT_EQ(1u, ReadMarking());
+  DWORD markingAtFirstSight = kNoMarking;
+  ASSERT_TRUE(wizard_.WaitForPage(kInstall, 20000, [&] { markingAtFirstSight = UpdaterMarking(); }));
+  EXPECT_EQ(1u, markingAtFirstSight) << "Marking is written before the install page is shown";
   wizard_.Settle();
   EXPECT_EQ(kWizardTitle, wizard_.Title()) << "the caption survives the page change";
   EXPECT_FALSE(wizard_.Button(kBackButton).enabled);
   EXPECT_TRUE(wizard_.Button(kNextButton).enabled);
+  ExpectNoHelp(wizard_);
 }
 
 TEST_F(WizardFlowTest, NextWithAnUnreadableInstalledVersionGoesToUninstall) {
@@ -137,13 +137,15 @@ TEST_F(WizardFlowTest, NextWithAnUnreadableInstalledVersionGoesToUninstall) {
   ASSERT_TRUE(wizard_.WaitForWizard());
   ASSERT_TRUE(wizard_.WaitForPage(kIntroduction));
   wizard_.Press(PSBTN_NEXT);
-  ASSERT_TRUE(wizard_.WaitForPage(kUninstall));
-  EXPECT_EQ(1u, ReadMarking());
+  DWORD markingAtFirstSight = kNoMarking;
+  ASSERT_TRUE(wizard_.WaitForPage(kUninstall, 20000, [&] { markingAtFirstSight = UpdaterMarking(); }));
+  EXPECT_EQ(1u, markingAtFirstSight) << "Marking is written before the uninstall page is shown";
   wizard_.Settle();
   EXPECT_EQ(kWizardTitle, wizard_.Title());
   EXPECT_EQ(L"\u65e7\u30d0\u30fc\u30b8\u30e7\u30f3\u306eTidemark SX\u3092\u30a2\u30f3\u30a4\u30f3\u30b9\u30c8\u30fc\u30eb\u3059\u308b\u5fc5\u8981\u304c\u3042\u308a\u307e\u3059\u3002",
             wizard_.PageText(1009));
   EXPECT_FALSE(wizard_.Button(kBackButton).enabled);
+  ExpectNoHelp(wizard_);
 }
 
 TEST_F(WizardFlowTest, CancelOnTheIntroductionEndsAndDiscardsTheUpdaterKey) {
@@ -213,14 +215,17 @@ const wchar_t kUnsupportedText[] =
 
 TEST_F(WizardFlowTest, OlderWindowsIsRefusedWithoutWizardOrRegistryChange) {
   ScopedWindowsVersionForProgram xp(L"Updater.exe", L"winxp");
-  SetMarkingValue();  // would open the install page if the gate let it through
+  ASSERT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, product::kUpdaterKey));
   ASSERT_TRUE(wizard_.Start());
   MessageBoxSeen box;
-  ASSERT_TRUE(wizard_.AnswerMessageBox(&box));
+  ASSERT_TRUE(wizard_.WaitForMessageBox(&box));
+  EXPECT_FALSE(wizard_.HasWizardWindow()) << "the refusal comes before any wizard is built";
+  EXPECT_EQ(nullptr, box.owner);
+  WizardDriver::DismissMessageBox(box);
   EXPECT_EQ(L"Updater", box.caption);
   EXPECT_EQ(kUnsupportedText, box.text);
   EXPECT_EQ(0, wizard_.WaitForExit());
-  EXPECT_EQ(1u, ReadMarking()) << "nothing read or written: the key stays as it was";
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, product::kUpdaterKey)) << "nothing written";
   EXPECT_FALSE(wizard_.WaitForWizard(200));
 }
 
