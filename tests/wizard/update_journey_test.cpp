@@ -11,6 +11,7 @@
 #include "tests/support/standin_support.h"
 #include "tests/support/test_support.h"
 #include "tests/wizard/journey_support.h"
+#include "tests/wizard/page_checks.h"
 #include "tests/wizard/wizard_driver.h"
 
 namespace {
@@ -48,10 +49,6 @@ void ExpectUserDataKept(const UserData& before, const UserData& after) {
   EXPECT_EQ(before.runValue, after.runValue);
 }
 
-void ExpectNoHelp(const WizardDriver& wizard) {
-  EXPECT_FALSE(wizard.Button(IDHELP).visible) << "no page offers Help (page " << wizard.CurrentPage() << ")";
-}
-
 // The page the wizard is on is a closing page: its Finish text, no Cancel, no Back, no Help.
 void ExpectClosingPage(const WizardDriver& wizard, const wchar_t* finishText) {
   wizard.Settle();
@@ -61,7 +58,7 @@ void ExpectClosingPage(const WizardDriver& wizard, const wchar_t* finishText) {
   EXPECT_TRUE(wizard.Button(kFinishButton).enabled);
   EXPECT_FALSE(wizard.Button(kCancelButton).visible);
   EXPECT_FALSE(wizard.Button(kBackButton).enabled);
-  ExpectNoHelp(wizard);
+  ExpectPageFrame(wizard);
 }
 
 void ExpectCompletedPage(const WizardDriver& wizard) {
@@ -166,7 +163,7 @@ TEST_F(UpdateJourneyTest, FailedBackupLeavesTheWizardReadyOnTheUninstallPage) {
   EXPECT_TRUE(wizard_.Button(kCancelButton).visible);
   EXPECT_TRUE(wizard_.Button(kCancelButton).enabled);
   EXPECT_FALSE(wizard_.Button(kBackButton).enabled);
-  ExpectNoHelp(wizard_);
+  ExpectPageFrame(wizard_);
   // Nothing was uninstalled and nothing registered to resume.
   EXPECT_TRUE(testing_support::KeyExists(HKEY_LOCAL_MACHINE, product::kUninstallKey));
   std::string resume;
@@ -193,10 +190,10 @@ TEST_F(UpdateJourneyTest, UpdateWithoutRestartKeepsEverythingOfTheUser) {
   ASSERT_TRUE(wizard_.WaitForPage(kUninstall, 20000, [&] { markingAtFirstSight = UpdaterMarking(); }));
   EXPECT_EQ(1u, markingAtFirstSight) << "Marking is written before the uninstall page is shown";
   wizard_.Settle();
-  ExpectNoHelp(wizard_);
+  ExpectPageFrame(wizard_);
   Next(kInstall);
   wizard_.Settle();
-  ExpectNoHelp(wizard_);
+  ExpectPageFrame(wizard_);
   std::string resume;
   EXPECT_FALSE(ResumeRunValue(&resume)) << "the install page removes the resume registration";
   EXPECT_FALSE(testing_support::PathExists(testing_support::TempFolder() + "\\" + product::kLauncherFileName));

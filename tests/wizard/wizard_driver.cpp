@@ -196,6 +196,15 @@ std::wstring WizardDriver::PageText(int controlId) const {
   return page ? TextOf(GetDlgItem(page, controlId)) : L"";
 }
 
+int WizardDriver::PageTop() const {
+  HWND page = reinterpret_cast<HWND>(SendMessageW(sheet_, PSM_GETCURRENTPAGEHWND, 0, 0));
+  RECT rect;
+  if (page == nullptr || !GetWindowRect(page, &rect)) return -1;
+  POINT corner = {rect.left, rect.top};
+  ScreenToClient(sheet_, &corner);
+  return corner.y;
+}
+
 std::wstring WizardDriver::Title() const { return TextOf(sheet_); }
 
 std::wstring WizardDriver::ButtonText(int id) const { return TextOf(GetDlgItem(sheet_, id)); }

@@ -56,6 +56,9 @@ class WizardDriver {
   // The text of a control on the current page.
   std::wstring PageText(int controlId) const;
   std::wstring Title() const;
+  // Where the current page starts, in the sheet's client coordinates (below the header band of a
+  // Wizard97 sheet); -1 when there is no page.
+  int PageTop() const;
   std::wstring ButtonText(int id) const;
   ButtonState Button(int id) const;
   bool SheetVisible() const { return sheet_ && IsWindowVisible(sheet_); }

@@ -12,6 +12,7 @@
 #include "engine/product_constants.h"
 #include "tests/support/test_support.h"
 #include "tests/wizard/journey_support.h"
+#include "tests/wizard/page_checks.h"
 #include "tests/wizard/wizard_driver.h"
 
 namespace {
@@ -21,11 +22,6 @@ using testing_support::KeyExists;
 using testing_support::ScopedRegistryCleanup;
 
 enum { kIntroduction = 0, kUninstall = 1, kInstall = 2, kRestart = 3, kCompleted = 4, kIncompleted = 5 };
-
-// The Help button is never shown, whatever page the wizard is on.
-void ExpectNoHelp(const WizardDriver& wizard) {
-  EXPECT_FALSE(wizard.Button(IDHELP).visible) << "no page offers Help (page " << wizard.CurrentPage() << ")";
-}
 
 void SetMarkingValue() {
   const DWORD one = 1;
@@ -71,7 +67,7 @@ TEST_F(WizardFlowTest, FreshMachineOpensOnTheIntroductionWithItsTextsAndNextOnly
   EXPECT_FALSE(wizard_.Button(kFinishButton).visible);
   EXPECT_TRUE(wizard_.Button(kCancelButton).visible);
   EXPECT_TRUE(wizard_.Button(kCancelButton).enabled);
-  ExpectNoHelp(wizard_);
+  ExpectPageFrame(wizard_);
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, product::kUpdaterKey)) << "nothing written at start";
 }
 
@@ -96,7 +92,7 @@ TEST_F(WizardFlowTest, MarkingWithoutProductResumesOnTheInstallPage) {
   EXPECT_EQ(kWizardTitle, wizard_.Title());
   EXPECT_TRUE(wizard_.Button(kNextButton).enabled);
   EXPECT_FALSE(wizard_.Button(kBackButton).enabled);
-  ExpectNoHelp(wizard_);
+  ExpectPageFrame(wizard_);
 }
 
 TEST_F(WizardFlowTest, MarkingWithTheProductInstalledOpensOnTheIntroduction) {
@@ -128,7 +124,7 @@ TEST_F(WizardFlowTest, NextWithoutProductMarksTheUpdateAndGoesStraightToInstall)
   EXPECT_EQ(kWizardTitle, wizard_.Title()) << "the caption survives the page change";
   EXPECT_FALSE(wizard_.Button(kBackButton).enabled);
   EXPECT_TRUE(wizard_.Button(kNextButton).enabled);
-  ExpectNoHelp(wizard_);
+  ExpectPageFrame(wizard_);
 }
 
 TEST_F(WizardFlowTest, NextWithAnUnreadableInstalledVersionGoesToUninstall) {
@@ -145,7 +141,7 @@ TEST_F(WizardFlowTest, NextWithAnUnreadableInstalledVersionGoesToUninstall) {
   EXPECT_EQ(L"\u65e7\u30d0\u30fc\u30b8\u30e7\u30f3\u306eTidemark SX\u3092\u30a2\u30f3\u30a4\u30f3\u30b9\u30c8\u30fc\u30eb\u3059\u308b\u5fc5\u8981\u304c\u3042\u308a\u307e\u3059\u3002",
             wizard_.PageText(1009));
   EXPECT_FALSE(wizard_.Button(kBackButton).enabled);
-  ExpectNoHelp(wizard_);
+  ExpectPageFrame(wizard_);
 }
 
 TEST_F(WizardFlowTest, CancelOnTheIntroductionEndsAndDiscardsTheUpdaterKey) {
