@@ -98,6 +98,30 @@ TEST_F(UserDataBackupTest, LogFileSurvivesBackupAndRestoreOverTheNewReleasesLog)
   EXPECT_TRUE(answerer_.boxes().empty());
 }
 
+TEST_F(UserDataBackupTest, TemporaryFolderWithDoubleByteNamesIsBackedUpRestoredAndCleared) {
+  // "表ソ": both characters end in the byte of a backslash (0x95 0x5C, 0x83 0x5C).
+  const std::string dbcsTemp = temp_.Child("\x95\x5c\x83\x5c");
+  ASSERT_TRUE(CreateDirectoryA(dbcsTemp.c_str(), nullptr));
+  ScopedTempPath inner(dbcsTemp);
+  ASSERT_TRUE(WriteFileBytes(LogPath(), kLogBytes));
+
+  ASSERT_TRUE(BackUpUserData());
+  const std::string folder = RecordedBackupFolder();
+  const auto made = BackupFoldersIn(dbcsTemp);
+  ASSERT_EQ(1u, made.size());
+  EXPECT_EQ(made[0], folder);
+  EXPECT_TRUE(IsOwnBackupFolder(folder.c_str()));
+
+  ASSERT_TRUE(WriteFileBytes(LogPath(), "new release log\r\n"));
+  ASSERT_TRUE(RestoreUserData());
+  std::string restored;
+  ASSERT_TRUE(ReadFileBytes(LogPath(), &restored));
+  EXPECT_EQ(kLogBytes, restored);
+  EXPECT_FALSE(PathExists(folder));
+  EXPECT_TRUE(PathExists(dbcsTemp));  // the temporary folder itself stays
+  EXPECT_TRUE(answerer_.boxes().empty());
+}
+
 TEST_F(UserDataBackupTest, WithoutLogFileAnEmptyBackupIsRecordedAndRestoredToNothing) {
   ASSERT_TRUE(BackUpUserData());
   const std::string folder = RecordedBackupFolder();

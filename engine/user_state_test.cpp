@@ -162,6 +162,31 @@ TEST_F(UserStateTest, WithoutRunValueNothingIsSavedWrittenOrStarted) {
                            &data));
 }
 
+TEST_F(UserStateTest, AutoRunOfAUserWhoseHiveIsNotLoadedIsNeitherWrittenNorStarted) {
+  const std::string commandLine = "\"" + program_ + "\" /tray";
+  ASSERT_TRUE(WriteUpdaterString(nullptr, "UserID", "S-1-5-21-0-0-0-0998"));
+  ASSERT_TRUE(WriteUpdaterString(nullptr, "AutoRunCommandLine", commandLine.c_str()));
+  EXPECT_FALSE(RestoreAutoRun());
+  EXPECT_FALSE(KeyExists(HKEY_USERS, "S-1-5-21-0-0-0-0998"));  // nothing made in its place
+  EXPECT_FALSE(testing_support::PathExists(log_)) << "the product was started";
+  EXPECT_TRUE(answerer_.boxes().empty());
+}
+
+TEST_F(UserStateTest, WithoutSettingsSnapshotsTheAutoRunIsStillRestored) {
+  const std::string commandLine = "\"" + program_ + "\"";
+  ASSERT_TRUE(SetStringValue(HKEY_CURRENT_USER, product::kRunKey, product::kAutoRunValue,
+                             commandLine));
+  ASSERT_TRUE(CaptureUserState());  // no hive has settings: no snapshot subkeys
+  DeleteRunValue();
+  EXPECT_TRUE(RestoreUserState());
+  DWORD type = 0;
+  std::string data;
+  ASSERT_TRUE(GetRawValue(HKEY_CURRENT_USER, product::kRunKey, product::kAutoRunValue, &type,
+                          &data));
+  EXPECT_EQ(commandLine + std::string(1, '\0'), data);
+  EXPECT_EQ(commandLine, ParseRecord(WaitForRecord(log_)).commandLine);
+}
+
 TEST_F(UserStateTest, RunValueOver511CharactersCountsAsAbsent) {
   const std::string longest = "\"" + program_ + "\" " + std::string(600, 'a');
   ASSERT_TRUE(SetStringValue(HKEY_CURRENT_USER, product::kRunKey, product::kAutoRunValue,
