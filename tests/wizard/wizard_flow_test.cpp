@@ -229,8 +229,12 @@ TEST_F(WizardFlowTest, RenamedCopyShowsItsOwnNameAsMessageBoxCaption) {
   testing_support::ScopedTempFolder folder;
   wchar_t wideFolder[MAX_PATH * 2];
   MultiByteToWideChar(CP_ACP, 0, folder.path().c_str(), -1, wideFolder, MAX_PATH * 2);
-  const std::wstring name = L"\u66f4\u65b0\u30c4\u30fc\u30eb";  // 更新ツール
-  const std::wstring copy = std::wstring(wideFolder) + L"\\" + name + L".exe";
+  // A folder and a name with characters whose second byte in code page 932 is a backslash
+  // (ソ 0x83 0x5C, 表 0x95 0x5C): only a real backslash ends the folder part.
+  const std::wstring subfolder = std::wstring(wideFolder) + L"\\\u30bd\u8868";  // ソ表
+  ASSERT_TRUE(CreateDirectoryW(subfolder.c_str(), nullptr));
+  const std::wstring name = L"\u8868\u793a\u30bd\u30d5\u30c8";  // 表示ソフト
+  const std::wstring copy = subfolder + L"\\" + name + L".exe";
   ASSERT_TRUE(CopyFileW((ProgramFolder() + L"\\Updater.exe").c_str(), copy.c_str(), FALSE));
   ScopedWindowsVersionForProgram xp(name + L".exe", L"winxp");
   ASSERT_TRUE(wizard_.Start(copy));
