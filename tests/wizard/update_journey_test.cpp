@@ -116,6 +116,7 @@ TEST_F(UpdateJourneyTest, CurrentOrNewerReleaseIsDeclinedAndLeftoverStateDiscard
     WizardDriver::DismissMessageBox(box);
     EXPECT_EQ(kUpToDateText, box.text);
     EXPECT_EQ(L"Updater", box.caption);
+    EXPECT_EQ(L"information", box.icon);
     EXPECT_EQ(wizard.sheet(), box.owner);
     // Until the process has ended, no page after the introduction is shown.
     const DWORD start = GetTickCount();
@@ -153,6 +154,7 @@ TEST_F(UpdateJourneyTest, FailedBackupLeavesTheWizardReadyOnTheUninstallPage) {
   LocalFree(system);
   EXPECT_EQ(sharingViolation, box.text);
   EXPECT_EQ(L"Updater", box.caption);
+  EXPECT_EQ(L"warning", box.icon);
   EXPECT_EQ(wizard_.sheet(), box.owner);
 
   // Back where it was before Next: visible, Next and Cancel enabled.

@@ -47,6 +47,132 @@ std::wstring TextOf(HWND window) {
   return buffer;
 }
 
+// The screen's pixels inside rect, top row first, as 0x00RRGGBB.
+std::vector<DWORD> CaptureScreen(const RECT& rect) {
+  const int width = rect.right - rect.left;
+  const int height = rect.bottom - rect.top;
+  std::vector<DWORD> pixels(static_cast<size_t>(width) * height);
+  if (width <= 0 || height <= 0) return pixels;
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
+  SelectObject(memory, old);
+  BITMAPINFOHEADER info = {};
+  info.biSize = sizeof(info);
+  info.biWidth = width;
+  info.biHeight = -height;  // top row first
+  info.biPlanes = 1;
+  info.biBitCount = 32;
+  GetDIBits(memory, bitmap, 0, height, pixels.data(), reinterpret_cast<BITMAPINFO*>(&info),
+            DIB_RGB_COLORS);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  return pixels;
+}
+
+// The pixels of one of the system's icons and which of them are fully opaque.
+struct IconImage {
+  int size = 0;
+  std::vector<DWORD> colour;
+  std::vector<bool> opaque;
+};
+
+IconImage ReadIcon(HICON icon) {
+  IconImage image;
+  ICONINFO parts;
+  if (icon == nullptr || !GetIconInfo(icon, &parts)) return image;
+  BITMAP header;
+  if (parts.hbmColor != nullptr && GetObjectW(parts.hbmColor, sizeof(header), &header)) {
+    const int size = header.bmWidth;
+    image.size = size;
+    image.colour.resize(static_cast<size_t>(size) * size);
+    std::vector<DWORD> mask(image.colour.size());
+    BITMAPINFOHEADER info = {};
+    info.biSize = sizeof(info);
+    info.biWidth = size;
+    info.biHeight = -size;
+    info.biPlanes = 1;
+    info.biBitCount = 32;
+    HDC dc = GetDC(nullptr);
+    GetDIBits(dc, parts.hbmColor, 0, size, image.colour.data(), reinterpret_cast<BITMAPINFO*>(&info),
+              DIB_RGB_COLORS);
+    GetDIBits(dc, parts.hbmMask, 0, size, mask.data(), reinterpret_cast<BITMAPINFO*>(&info),
+              DIB_RGB_COLORS);
+    ReleaseDC(nullptr, dc);
+    bool hasAlpha = false;
+    for (DWORD pixel : image.colour) hasAlpha = hasAlpha || (pixel >> 24) != 0;
+    image.opaque.resize(image.colour.size());
+    for (size_t i = 0; i < image.colour.size(); ++i) {
+      image.opaque[i] = hasAlpha ? (image.colour[i] >> 24) == 0xFF : (mask[i] & 0xFFFFFF) == 0;
+    }
+  }
+  if (parts.hbmColor != nullptr) DeleteObject(parts.hbmColor);
+  if (parts.hbmMask != nullptr) DeleteObject(parts.hbmMask);
+  return image;
+}
+
+// Share of the icon's opaque pixels that the screen shows in (nearly) the same colour.
+double IconMatch(const IconImage& icon, const std::vector<DWORD>& shown, int shownWidth) {
+  int opaque = 0, same = 0;
+  for (int y = 0; y < icon.size; ++y) {
+    for (int x = 0; x < icon.size && x < shownWidth; ++x) {
+      const size_t i = static_cast<size_t>(y) * icon.size + x;
+      const size_t j = static_cast<size_t>(y) * shownWidth + x;
+      if (!icon.opaque[i] || j >= shown.size()) continue;
+      ++opaque;
+      bool similar = true;
+      for (int shift = 0; shift < 24; shift += 8) {
+        const int a = (icon.colour[i] >> shift) & 0xFF, b = (shown[j] >> shift) & 0xFF;
+        similar = similar && (a > b ? a - b : b - a) <= 16;
+      }
+      if (similar) ++same;
+    }
+  }
+  return opaque == 0 ? 0.0 : static_cast<double>(same) / opaque;
+}
+
+BOOL CALLBACK FindIconControl(HWND child, LPARAM lParam) {
+  wchar_t className[16] = L"";
+  GetClassNameW(child, className, 16);
+  if (lstrcmpiW(className, L"Static") == 0 && IsWindowVisible(child) &&
+      (GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
+    *reinterpret_cast<HWND*>(lParam) = child;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// Which of the system's icons the box shows: "information", "warning", "error", "question",
+// "none" (no icon), or "" when what is drawn is none of them (or not drawn yet).
+std::wstring IconOfBox(HWND box) {
+  HWND control = nullptr;
+  EnumChildWindows(box, FindIconControl, reinterpret_cast<LPARAM>(&control));
+  RECT rect;
+  if (control == nullptr || !GetWindowRect(control, &rect)) return L"none";
+  const std::vector<DWORD> shown = CaptureScreen(rect);
+  const struct {
+    WORD id;
+    const wchar_t* name;
+  } kinds[] = {{32516, L"information"},  // IDI_INFORMATION
+               {32515, L"warning"},      // IDI_WARNING
+               {32513, L"error"},        // IDI_ERROR
+               {32514, L"question"}};    // IDI_QUESTION
+  std::wstring best;
+  double bestMatch = 0.9;  // below this, it is not that icon
+  for (const auto& kind : kinds) {
+    const double match = IconMatch(ReadIcon(LoadIconW(nullptr, MAKEINTRESOURCEW(kind.id))), shown,
+                                   rect.right - rect.left);
+    if (match > bestMatch) {
+      bestMatch = match;
+      best = kind.name;
+    }
+  }
+  return best;
+}
+
 }  // namespace
 
 std::wstring ProgramFolder() {
@@ -238,6 +364,8 @@ bool WizardDriver::WaitForMessageBox(MessageBoxSeen* seen, DWORD timeoutMs) cons
   seen->text = TextOf(GetDlgItem(box, 0xFFFF));
   seen->owner = GetWindow(box, GW_OWNER);
   seen->window = box;
+  // The icon is read from the screen once the box has been drawn.
+  WaitUntil(2000, [&] { return !(seen->icon = IconOfBox(box)).empty(); });
   return true;
 }
 

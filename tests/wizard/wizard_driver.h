@@ -29,6 +29,9 @@ struct MessageBoxSeen {
   std::wstring text;
   HWND owner;
   HWND window;
+  // The system icon it shows: "information", "warning", "error", "question" or "none"; "" when
+  // what it shows is none of these.
+  std::wstring icon;
 };
 
 class WizardDriver {

@@ -220,6 +220,7 @@ TEST_F(WizardFlowTest, OlderWindowsIsRefusedWithoutWizardOrRegistryChange) {
   WizardDriver::DismissMessageBox(box);
   EXPECT_EQ(L"Updater", box.caption);
   EXPECT_EQ(kUnsupportedText, box.text);
+  EXPECT_EQ(L"warning", box.icon);
   EXPECT_EQ(0, wizard_.WaitForExit());
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, product::kUpdaterKey)) << "nothing written";
   EXPECT_FALSE(wizard_.WaitForWizard(200));
