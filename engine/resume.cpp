@@ -153,8 +153,13 @@ void DiscardUpdaterState() {
 
   if (backupRecorded) {
     if (HasTrailingBackslash(backupFolder)) backupFolder[lstrlenA(backupFolder) - 1] = '\0';
-    // Only a folder the backup could have made is ever deleted through the recorded value.
-    if (IsOwnBackupFolder(backupFolder)) DeleteFolderTree(backupFolder);
+    // Only a folder the backup could have made is ever deleted through the recorded value, and
+    // only when the product folder holds all of it: a restore that failed (a log held open by the
+    // freshly started product) or an uninstaller that removed the log before failing leaves the
+    // user's only copy in the backup, and that stays.
+    if (IsOwnBackupFolder(backupFolder) && IsBackupRestored(backupFolder)) {
+      DeleteFolderTree(backupFolder);
+    }
   }
   RegisterResume(FALSE);
   DeleteUpdaterKey();

@@ -17,7 +17,9 @@ void DeleteLauncherFile();
 // The final clean-up: backup folder, resume registration, updater key. Does nothing once the
 // keep-state flag is set. While the product is not installed and a backup is recorded, only the
 // resume registration goes: the updater key (with Marking set) and the backup stay, so the next
-// start opens on the install page and restores them after a good setup.
+// start opens on the install page and restores them after a good setup. Otherwise the backup
+// folder is deleted only when the product folder holds every file of it with the same contents;
+// a backup that is the user's only copy stays in the temporary folder.
 void DiscardUpdaterState();
 
 // The keep-state flag: set when the restart-guidance page is shown, never cleared.

@@ -78,6 +78,7 @@ class ResumeTest : public testing::Test {
   ScopedKeySave updaterKey_;
   ScopedRegistryCleanup updaterKeyCleanup_;
   ScopedKeySave registration_;
+  testing_support::ScopedProductFolder product_;
   MessageBoxAnswerer answerer_;
   std::string backup_, launcher_;
 };
@@ -127,11 +128,37 @@ TEST_F(ResumeTest, OnlyTheLauncherIsEverDeletedThroughTheLauncherValue) {
 TEST_F(ResumeTest, DiscardRemovesEverythingWhenTheProductIsInstalled) {
   SetInstalled();
   Register();
+  // The restore put the user's log back: the product folder holds all of the backup.
+  ASSERT_TRUE(WriteFileBytes(product_.Child("Tidemark.log"), "the user's log"));
   DiscardUpdaterState();
   EXPECT_FALSE(PathExists(backup_));
   EXPECT_FALSE(PathExists(launcher_));
   EXPECT_FALSE(RunValueExists());
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, product::kUpdaterKey));
+  EXPECT_TRUE(answerer_.boxes().empty());
+}
+
+TEST_F(ResumeTest, DiscardKeepsABackupThatIsTheUsersOnlyCopy) {
+  // The product is installed, but its folder holds the new release's log (the restore failed) or
+  // no log at all (the uninstaller removed it and then failed): the backup stays, the rest goes.
+  SetInstalled();
+  const char* const productLogs[] = {"new release log", "the user's lo", nullptr};
+  for (const char* productLog : productLogs) {
+    SCOPED_TRACE(productLog ? productLog : "(no log)");
+    Register();
+    DeleteFileA(product_.Child("Tidemark.log").c_str());
+    if (productLog != nullptr) {
+      ASSERT_TRUE(WriteFileBytes(product_.Child("Tidemark.log"), productLog));
+    }
+    DiscardUpdaterState();
+    std::string log;
+    EXPECT_TRUE(ReadFileBytes(backup_ + "\\Tidemark.log", &log));
+    EXPECT_EQ("the user's log", log);
+    EXPECT_FALSE(PathExists(launcher_));
+    EXPECT_FALSE(RunValueExists());
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, product::kUpdaterKey));
+    testing_support::RemoveTree(backup_);
+  }
   EXPECT_TRUE(answerer_.boxes().empty());
 }
 

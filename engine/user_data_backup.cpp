@@ -1,5 +1,7 @@
 #include "engine/user_data_backup.h"
 
+#include <cstring>
+
 #include "base/bounded_string.h"
 #include "base/scoped.h"
 #include "engine/file_utils.h"
@@ -50,6 +52,59 @@ const char* BackupFolderName(const char* path) {
 }
 
 }  // namespace
+
+namespace {
+
+constexpr DWORD kCompareBlockSize = 64 * 1024;
+
+// TRUE when both files exist and hold the same bytes.
+bool SameFileContents(const char* first, const char* second) {
+  base::ScopedHandle a(CreateFileA(first, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  base::ScopedHandle b(CreateFileA(second, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!a || !b) return false;
+  LARGE_INTEGER sizeA, sizeB;
+  if (!GetFileSizeEx(a.get(), &sizeA) || !GetFileSizeEx(b.get(), &sizeB) ||
+      sizeA.QuadPart != sizeB.QuadPart) {
+    return false;
+  }
+  base::ScopedHeapBlock blockA(kCompareBlockSize);
+  base::ScopedHeapBlock blockB(kCompareBlockSize);
+  if (!blockA || !blockB) return false;
+  for (;;) {
+    DWORD readA = 0, readB = 0;
+    if (!ReadFile(a.get(), blockA.get(), kCompareBlockSize, &readA, nullptr) ||
+        !ReadFile(b.get(), blockB.get(), kCompareBlockSize, &readB, nullptr) || readA != readB) {
+      return false;
+    }
+    if (readA == 0) return true;
+    if (memcmp(blockA.get(), blockB.get(), readA) != 0) return false;
+  }
+}
+
+}  // namespace
+
+BOOL IsBackupRestored(const char* backupFolder) {
+  char productFolder[kPathBufferSize];
+  if (!GetProductFolder(productFolder)) return FALSE;
+  char pattern[kPathBufferSize];
+  if (!base::FormatBounded(pattern, sizeof(pattern), "%s\\*.*", backupFolder)) return FALSE;
+  WIN32_FIND_DATAA entry;
+  base::ScopedFindHandle listing(FindFirstFileA(pattern, &entry));
+  if (!listing) return FALSE;
+  do {
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+    char saved[kPathBufferSize];
+    char current[kPathBufferSize];
+    if (!base::FormatBounded(saved, sizeof(saved), "%s\\%s", backupFolder, entry.cFileName) ||
+        !base::FormatBounded(current, sizeof(current), "%s%s", productFolder, entry.cFileName) ||
+        !SameFileContents(saved, current)) {
+      return FALSE;
+    }
+  } while (FindNextFileA(listing.get(), &entry));
+  return TRUE;
+}
 
 BOOL IsOwnBackupFolder(const char* path) {
   const char* name = BackupFolderName(path);

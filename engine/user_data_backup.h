@@ -20,6 +20,12 @@ BOOL BackUpUserData();
 // then) or a copy fails (the system's text is shown for a failed copy).
 BOOL RestoreUserData();
 
+// TRUE when every file of the backup folder (full path, no trailing backslash) is in the product
+// folder with the same contents: nothing of the user's exists only in the backup. FALSE when a file
+// differs or is missing there, when the folder cannot be listed, or when the product folder cannot
+// be determined.
+BOOL IsBackupRestored(const char* backupFolder);
+
 // TRUE when path names a folder the backup could have made: directly inside the temporary folder,
 // named by eight hexadecimal digits. Only such a folder is ever deleted through BackupFolder.
 BOOL IsOwnBackupFolder(const char* path);
