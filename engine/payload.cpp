@@ -87,7 +87,7 @@ int ExtractPayload(char* folder) {
   WIN32_FILE_ATTRIBUTE_DATA existing;
   if (GetFileAttributesExA(folder, GetFileExInfoStandard, &existing) &&
       !DeleteFolderTree(folder)) {
-    DWORD error = GetLastError();
+    const DWORD error = GetLastError();
     if (GetFileAttributesA(folder) != INVALID_FILE_ATTRIBUTES) {
       ShowSystemErrorBox(error != ERROR_SUCCESS ? error : ERROR_DIR_NOT_EMPTY);
       folder[0] = '\0';

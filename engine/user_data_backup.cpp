@@ -51,13 +51,9 @@ const char* BackupFolderName(const char* path) {
   return name[8] == '\0' ? name : nullptr;
 }
 
-}  // namespace
-
-namespace {
-
 constexpr DWORD kCompareBlockSize = 64 * 1024;
 
-// TRUE when both files exist and hold the same bytes.
+// True when both files exist and hold the same bytes.
 bool SameFileContents(const char* first, const char* second) {
   base::ScopedHandle a(CreateFileA(first, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -83,27 +79,40 @@ bool SameFileContents(const char* first, const char* second) {
   }
 }
 
+enum class Visit { kAll, kStopped, kNotListed, kPathTooLong };
+
+// Calls visit(saved, inProduct) for every file directly in backupFolder (no trailing backslash)
+// with its path and the path of the same name in productFolder (with trailing backslash), until
+// a call returns false.
+template <typename Visitor>
+Visit VisitBackedUpFiles(const char* backupFolder, const char* productFolder, Visitor visit) {
+  char pattern[kPathBufferSize];
+  if (!base::FormatBounded(pattern, sizeof(pattern), "%s\\*.*", backupFolder)) {
+    return Visit::kNotListed;
+  }
+  WIN32_FIND_DATAA entry;
+  base::ScopedFindHandle listing(FindFirstFileA(pattern, &entry));
+  if (!listing) return Visit::kNotListed;
+  do {
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+    char saved[kPathBufferSize];
+    char inProduct[kPathBufferSize];
+    if (!base::FormatBounded(saved, sizeof(saved), "%s\\%s", backupFolder, entry.cFileName) ||
+        !base::FormatBounded(inProduct, sizeof(inProduct), "%s%s", productFolder,
+                             entry.cFileName)) {
+      return Visit::kPathTooLong;
+    }
+    if (!visit(saved, inProduct)) return Visit::kStopped;
+  } while (FindNextFileA(listing.get(), &entry));
+  return Visit::kAll;
+}
+
 }  // namespace
 
 BOOL IsBackupRestored(const char* backupFolder) {
   char productFolder[kPathBufferSize];
   if (!GetProductFolder(productFolder)) return FALSE;
-  char pattern[kPathBufferSize];
-  if (!base::FormatBounded(pattern, sizeof(pattern), "%s\\*.*", backupFolder)) return FALSE;
-  WIN32_FIND_DATAA entry;
-  base::ScopedFindHandle listing(FindFirstFileA(pattern, &entry));
-  if (!listing) return FALSE;
-  do {
-    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-    char saved[kPathBufferSize];
-    char current[kPathBufferSize];
-    if (!base::FormatBounded(saved, sizeof(saved), "%s\\%s", backupFolder, entry.cFileName) ||
-        !base::FormatBounded(current, sizeof(current), "%s%s", productFolder, entry.cFileName) ||
-        !SameFileContents(saved, current)) {
-      return FALSE;
-    }
-  } while (FindNextFileA(listing.get(), &entry));
-  return TRUE;
+  return VisitBackedUpFiles(backupFolder, productFolder, SameFileContents) == Visit::kAll;
 }
 
 BOOL IsOwnBackupFolder(const char* path) {
@@ -177,27 +186,14 @@ BOOL RestoreUserData() {
   // folder. (The temporary folder itself may differ after a restart, so only the name counts.)
   if (BackupFolderName(backupFolder) == nullptr) return FALSE;
 
-  char pattern[kPathBufferSize];
-  if (!base::FormatBounded(pattern, sizeof(pattern), "%s\\*.*", backupFolder)) return FALSE;
-  WIN32_FIND_DATAA entry;
-  {
-    base::ScopedFindHandle listing(FindFirstFileA(pattern, &entry));
-    if (!listing) return FALSE;
-    do {
-      if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-      char source[kPathBufferSize];
-      char target[kPathBufferSize];
-      if (!base::FormatBounded(source, sizeof(source), "%s\\%s", backupFolder, entry.cFileName) ||
-          !base::FormatBounded(target, sizeof(target), "%s%s", productFolder, entry.cFileName)) {
-        ShowSystemErrorBox(ERROR_FILENAME_EXCED_RANGE);
-        return FALSE;
-      }
-      if (!CopyFileA(source, target, FALSE)) {
+  const Visit copied = VisitBackedUpFiles(
+      backupFolder, productFolder, [](const char* saved, const char* inProduct) {
+        if (CopyFileA(saved, inProduct, FALSE)) return true;
         ShowSystemErrorBox(GetLastError());
-        return FALSE;
-      }
-    } while (FindNextFileA(listing.get(), &entry));
-  }
+        return false;
+      });
+  if (copied == Visit::kPathTooLong) ShowSystemErrorBox(ERROR_FILENAME_EXCED_RANGE);
+  if (copied != Visit::kAll) return FALSE;
 
   // Only a folder the backup could have made is deleted; a value that names anything else leaves
   // that place alone.

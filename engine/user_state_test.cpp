@@ -96,6 +96,16 @@ class UserStateTest : public testing::Test {
     }
   }
 
+  // The user's Run value holds commandLine again and the product was started with it.
+  void ExpectAutoRunBackAndStarted(const std::string& commandLine) {
+    DWORD type = 0;
+    std::string data;
+    ASSERT_TRUE(GetRawValue(HKEY_CURRENT_USER, product::kRunKey, product::kAutoRunValue, &type,
+                            &data));
+    EXPECT_EQ(commandLine + std::string(1, '\0'), data);
+    EXPECT_EQ(commandLine, ParseRecord(WaitForRecord(log_)).commandLine);
+  }
+
   static void FillSettings(HKEY root, const std::string& path, const std::string& tag) {
     const DWORD number = 0x12345678;
     const BYTE binary[] = {0, 1, 0x5c, 0x82, 0xff};
@@ -179,12 +189,7 @@ TEST_F(UserStateTest, WithoutSettingsSnapshotsTheAutoRunIsStillRestored) {
   ASSERT_TRUE(CaptureUserState());  // no hive has settings: no snapshot subkeys
   DeleteRunValue();
   EXPECT_TRUE(RestoreUserState());
-  DWORD type = 0;
-  std::string data;
-  ASSERT_TRUE(GetRawValue(HKEY_CURRENT_USER, product::kRunKey, product::kAutoRunValue, &type,
-                          &data));
-  EXPECT_EQ(commandLine + std::string(1, '\0'), data);
-  EXPECT_EQ(commandLine, ParseRecord(WaitForRecord(log_)).commandLine);
+  ExpectAutoRunBackAndStarted(commandLine);
 }
 
 TEST_F(UserStateTest, RunValueOver511CharactersCountsAsAbsent) {
@@ -255,12 +260,7 @@ TEST_F(UserStateTest, UnloadedHiveIsSkippedAndTheOthersAndTheAutoRunAreStillRest
   EXPECT_EQ(firstTree, DumpKeyTree(HKEY_CURRENT_USER, product::kSettingsKey));
   EXPECT_FALSE(KeyExists(HKEY_USERS, kEarlyHive));  // nothing made in its place
   EXPECT_EQ(savedEarly, DumpKeyTree(HKEY_LOCAL_MACHINE, snapshot));  // its snapshot is kept
-  DWORD type = 0;
-  std::string data;
-  ASSERT_TRUE(GetRawValue(HKEY_CURRENT_USER, product::kRunKey, product::kAutoRunValue, &type,
-                          &data));
-  EXPECT_EQ(commandLine + std::string(1, '\0'), data);
-  EXPECT_EQ(commandLine, ParseRecord(WaitForRecord(log_)).commandLine);
+  ExpectAutoRunBackAndStarted(commandLine);
 }
 
 TEST_F(UserStateTest, WithoutAnySnapshotSettingsRestoreSucceeds) {

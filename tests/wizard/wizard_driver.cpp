@@ -284,12 +284,8 @@ bool WizardDriver::SaveScreenshot(const std::wstring& path) const {
   if (sheet_ == nullptr || !GetWindowRect(sheet_, &rect)) return false;
   const int width = rect.right - rect.left;
   const int height = rect.bottom - rect.top;
-  HDC screen = GetDC(nullptr);
-  HDC memory = CreateCompatibleDC(screen);
-  HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
-  HGDIOBJ old = SelectObject(memory, bitmap);
-  BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
-  SelectObject(memory, old);
+  const std::vector<DWORD> shown = CaptureScreen(rect);
+  // A 24-bit file, bottom row first.
   BITMAPINFOHEADER info = {};
   info.biSize = sizeof(info);
   info.biWidth = width;
@@ -299,10 +295,15 @@ bool WizardDriver::SaveScreenshot(const std::wstring& path) const {
   info.biCompression = BI_RGB;
   const DWORD stride = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
   std::vector<BYTE> pixels(stride * height);
-  GetDIBits(memory, bitmap, 0, height, pixels.data(), reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
-  DeleteObject(bitmap);
-  DeleteDC(memory);
-  ReleaseDC(nullptr, screen);
+  for (int y = 0; y < height; ++y) {
+    BYTE* row = &pixels[stride * (height - 1 - y)];
+    for (int x = 0; x < width; ++x) {
+      const DWORD pixel = shown[static_cast<size_t>(y) * width + x];
+      row[3 * x] = pixel & 0xFF;
+      row[3 * x + 1] = (pixel >> 8) & 0xFF;
+      row[3 * x + 2] = (pixel >> 16) & 0xFF;
+    }
+  }
   BITMAPFILEHEADER header = {};
   header.bfType = 0x4D42;
   header.bfOffBits = sizeof(header) + sizeof(info);
