@@ -9,7 +9,9 @@
 //   - the current user's settings key with values of several types and a sub-key;
 //   - the current user's Run value "Tidemark".
 // --no-exe, --no-log, --no-settings, --no-run-value and --no-maintenance skip single parts.
-// Exit code 0 on success, 1 when something could not be written.
+// Exit code 0 on success. When something could not be written the exit code names the step in
+// its high word (see Step) and the system error code of that step in its low word, so that a
+// test that could not set the machine up can say why.
 #include <windows.h>
 
 #include <string>
@@ -46,52 +48,74 @@ bool WriteSettings() {
          standin::SetString(HKEY_CURRENT_USER, subkey.c_str(), "Sound", "chime.wav");
 }
 
+// The steps of the set-up, as reported in the high word of a failing exit code.
+enum Step {
+  kStepFolders = 1,
+  kStepProductExe,
+  kStepLog,
+  kStepOtherFile,
+  kStepUninstaller,
+  kStepMaintenance,
+  kStepSettings,
+  kStepRunValue,
+  kStepRegistration,
+};
+
+int Failed(Step step) {
+  const DWORD error = GetLastError();
+  return static_cast<int>((static_cast<DWORD>(step) << 16) | (error & 0xFFFF));
+}
+
 }  // namespace
 
 int main() {
   const std::vector<std::string> args = standin::Arguments();
   const std::string here = standin::ModuleFolder();
   const std::string folder = standin::ProductFolder();
-  if (standin::ProgramFilesFolder().empty() || !standin::CreateFolders(folder)) return 1;
+  if (standin::ProgramFilesFolder().empty() || !standin::CreateFolders(folder)) {
+    return Failed(kStepFolders);
+  }
 
   if (!standin::HasFlag(args, "--no-exe")) {
     const std::string source = here + "\\" + standin::OptionValue(args, "--product-exe",
                                                                    "Tidemark-2.20.5.exe");
     if (!CopyFileA(source.c_str(), (folder + "\\" + product::kMainExecutable).c_str(), FALSE)) {
-      return 1;
+      return Failed(kStepProductExe);
     }
   }
   if (!standin::HasFlag(args, "--no-log") &&
       !standin::WriteBytes(folder + "\\" + product::kLogFile, kOldLog)) {
-    return 1;
+    return Failed(kStepLog);
   }
   if (!standin::WriteBytes(folder + "\\" + standin::kLockedFileName,
                            "Tidemark SX 2.20.5 shell extension (stand-in)\r\n")) {
-    return 1;
+    return Failed(kStepOtherFile);
   }
 
   // The uninstaller lives beside the product folder, never inside it.
   if (!CopyFileA((here + "\\TidemarkOldUninstall.exe").c_str(),
                  standin::UninstallerPath().c_str(), FALSE)) {
-    return 1;
+    return Failed(kStepUninstaller);
   }
   if (!standin::HasFlag(args, "--no-maintenance")) {
     const std::string maintenance = standin::MaintenanceFolder();
     if (!standin::CreateFolders(maintenance) ||
         !standin::WriteBytes(maintenance + "\\setup.ilg", "Tidemark SX 2.20.5 install log\r\n")) {
-      return 1;
+      return Failed(kStepMaintenance);
     }
   }
-  if (!standin::HasFlag(args, "--no-settings") && !WriteSettings()) return 1;
+  if (!standin::HasFlag(args, "--no-settings") && !WriteSettings()) return Failed(kStepSettings);
   if (!standin::HasFlag(args, "--no-run-value") &&
       !standin::SetString(HKEY_CURRENT_USER, product::kRunKey, product::kAutoRunValue,
                           "\"" + folder + "\\" + product::kMainExecutable + "\" /autorun")) {
-    return 1;
+    return Failed(kStepRunValue);
   }
 
   const std::string mode = standin::OptionValue(args, "--uninstall-mode", "clean");
   const std::string uninstallString = standin::OptionValue(
       args, "--uninstall-string", "\"" + standin::UninstallerPath() + "\" /mode=" + mode);
-  if (!standin::WriteUninstallRegistration(uninstallString, "2.20.5")) return 1;
+  if (!standin::WriteUninstallRegistration(uninstallString, "2.20.5")) {
+    return Failed(kStepRegistration);
+  }
   return 0;
 }

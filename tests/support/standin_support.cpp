@@ -121,8 +121,14 @@ int RunIn(const std::string& commandLine, const std::string& workingFolder, DWOR
   return RunAndWait(commandLine, timeoutMs, workingFolder);
 }
 
-bool InstallOldRelease(const std::string& options) {
-  return RunIn("\"" + StandInProgram("TidemarkOldSetup.exe") + "\" " + options, "") == 0;
+::testing::AssertionResult InstallOldRelease(const std::string& options) {
+  const int code = RunIn("\"" + StandInProgram("TidemarkOldSetup.exe") + "\" " + options, "");
+  if (code == 0) return ::testing::AssertionSuccess();
+  char hex[16];
+  wsprintfA(hex, "0x%08lX", static_cast<unsigned long>(code));
+  return ::testing::AssertionFailure()
+         << "the stand-in old release could not be installed: exit code " << hex
+         << " (step in the high word, system error code in the low word)";
 }
 
 int RunRegisteredUninstaller() {

@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
 
@@ -34,8 +36,9 @@ extern const char* const kNewReleaseFiles[10];
 // Runs a command line with the given working folder (empty: inherit) and waits; exit code or -1.
 int RunIn(const std::string& commandLine, const std::string& workingFolder,
           DWORD timeoutMs = 60000);
-// Installs the stand-in old release 2.20.5 with the given extra options; true on exit code 0.
-bool InstallOldRelease(const std::string& options = "");
+// Installs the stand-in old release 2.20.5 with the given extra options; succeeds on exit code
+// 0, and otherwise reports the exit code (the failed step and its system error code).
+::testing::AssertionResult InstallOldRelease(const std::string& options = "");
 // Runs the registered "UninstallString" as the updater does (as stored, Windows folder as working
 // folder); the uninstaller's exit code, or -1 when there is no registration or it cannot start.
 int RunRegisteredUninstaller();

@@ -4,6 +4,8 @@
 #include <shlwapi.h>
 #include <tlhelp32.h>
 
+#include <gtest/gtest.h>
+
 #include <cstring>
 #include <sstream>
 #include <vector>
@@ -123,15 +125,6 @@ UserData CaptureUserData() {
   return data;
 }
 
-int RunProgram(const std::string& exeName, const std::string& arguments) {
-  const std::string exe = testing_support::ExecutableFolder() + "\\" + exeName;
-  return testing_support::RunAndWait("\"" + exe + "\" " + arguments);
-}
-
-bool InstallOldRelease(const std::string& arguments) {
-  return RunProgram("TidemarkOldSetup.exe", arguments) == 0;
-}
-
 void CleanMachine() {
   SHDeleteKeyA(HKEY_LOCAL_MACHINE, product::kUninstallKey);
   SHDeleteKeyA(HKEY_LOCAL_MACHINE, product::kUpdaterKey);
@@ -147,14 +140,17 @@ void CleanMachine() {
   }
   char programFiles[MAX_PATH];
   SHGetSpecialFolderPathA(nullptr, programFiles, CSIDL_PROGRAM_FILES, FALSE);
-  // A program that has just ended (the stand-in uninstaller) may keep its file busy a moment
-  // longer under Wine: try again until the folders are really gone.
+  // A program that has just ended may keep a file open a moment longer under Wine. Its deletion
+  // then either fails or stays pending (the file is still there and cannot be written again):
+  // in both cases wait and try again until the folders are really gone.
   for (const std::string& folder : {std::string(programFiles) + "\\KORVANE",
                                     std::string(programFiles) + "\\InstallShield Installation Information",
                                     std::string("C:\\tidemark-standin")}) {
-    for (int attempt = 0; attempt < 50 && testing_support::PathExists(folder); ++attempt) {
-      if (!testing_support::RemoveTree(folder)) Sleep(100);
+    for (int attempt = 0; attempt < 100 && testing_support::PathExists(folder); ++attempt) {
+      if (attempt > 0) Sleep(100);
+      testing_support::RemoveTree(folder);
     }
+    if (testing_support::PathExists(folder)) ADD_FAILURE() << "could not clean away " << folder;
   }
   const std::string temp = testing_support::TempFolder();
   testing_support::RemoveTree(temp + "\\" + product::kLauncherFileName);

@@ -25,12 +25,6 @@ struct UserData {
 
 UserData CaptureUserData();
 
-// Runs a program of the test's own folder with arguments; its exit code (or -1).
-int RunProgram(const std::string& exeName, const std::string& arguments = "");
-
-// Installs the stand-in old release; extra arguments go to its installer.
-bool InstallOldRelease(const std::string& arguments = "");
-
 // Removes every trace of the product, the updater and the stand-ins from the machine.
 void CleanMachine();
 

@@ -18,6 +18,7 @@
 namespace {
 
 using namespace wizard_testing;
+using testing_support::InstallOldRelease;
 
 std::string RecordFile() { return testing_support::TempFolder() + "\\restart-journey-before.txt"; }
 

@@ -17,6 +17,7 @@
 namespace {
 
 using namespace wizard_testing;
+using testing_support::InstallOldRelease;
 
 enum { kIntroduction = 0, kUninstall = 1, kInstall = 2, kRestart = 3, kCompleted = 4, kIncompleted = 5 };
 
