@@ -31,6 +31,10 @@ configure_prefix() {
     # that nobody answers until the test's timeout.
     printf '[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\r\n'
     printf '"ShowCrashDialog"=dword:00000000\r\n\r\n'
+    # Xvfb runs without a window manager. Wine's windows are unmanaged, so hiding one does not wait
+    # two seconds for a window manager's acknowledgement that never comes.
+    printf '[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n'
+    printf '"Managed"="N"\r\n\r\n'
     # Dialog templates name "ＭＳ Ｐゴシック"; map it and its siblings to the installed IPA font.
     printf '[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n'
     for face in 'ＭＳ Ｐゴシック' 'MS PGothic' 'MS UI Gothic' 'MS Shell Dlg' 'MS Shell Dlg 2'; do
