@@ -15,38 +15,35 @@ if(NOT UPDATER_HOST_CXX)
                       "the payload packing step needs one. Set UPDATER_HOST_CXX.")
 endif()
 
-add_custom_command(
-  OUTPUT ${UPDATER_PACK_PAYLOAD}
-  COMMAND ${CMAKE_COMMAND} -E make_directory ${UPDATER_HOST_TOOLS_DIR}
-  COMMAND ${UPDATER_HOST_CXX} -std=c++17 -O2 -Wall -Wextra -I${CMAKE_SOURCE_DIR}
-          -o ${UPDATER_PACK_PAYLOAD}
-          ${CMAKE_SOURCE_DIR}/tools/pack_payload.cpp ${CMAKE_SOURCE_DIR}/engine/key_stream.cpp
-  DEPENDS ${CMAKE_SOURCE_DIR}/tools/pack_payload.cpp ${CMAKE_SOURCE_DIR}/engine/key_stream.cpp
-          ${CMAKE_SOURCE_DIR}/engine/key_stream.h
-  COMMENT "Building the payload packer for the build machine"
-  VERBATIM)
-add_custom_target(host_pack_payload DEPENDS ${UPDATER_PACK_PAYLOAD})
+# updater_host_tool(<target> <output> <comment> SOURCES <.cpp ...> HEADERS <.h ...> [ALL]):
+# compiles the sources into <output> with the build machine's compiler; <target> builds it.
+function(updater_host_tool target output comment)
+  cmake_parse_arguments(T "ALL" "" "SOURCES;HEADERS" ${ARGN})
+  list(TRANSFORM T_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/)
+  list(TRANSFORM T_HEADERS PREPEND ${CMAKE_SOURCE_DIR}/)
+  add_custom_command(
+    OUTPUT ${output}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${UPDATER_HOST_TOOLS_DIR}
+    COMMAND ${UPDATER_HOST_CXX} -std=c++17 -O2 -Wall -Wextra -I${CMAKE_SOURCE_DIR} -o ${output}
+            ${T_SOURCES}
+    DEPENDS ${T_SOURCES} ${T_HEADERS}
+    COMMENT "${comment}"
+    VERBATIM)
+  if(T_ALL)
+    add_custom_target(${target} ALL DEPENDS ${output})
+  else()
+    add_custom_target(${target} DEPENDS ${output})
+  endif()
+endfunction()
 
-add_custom_command(
-  OUTPUT ${UPDATER_MAKE_SAMPLE_FILES}
-  COMMAND ${CMAKE_COMMAND} -E make_directory ${UPDATER_HOST_TOOLS_DIR}
-  COMMAND ${UPDATER_HOST_CXX} -std=c++17 -O2 -Wall -Wextra
-          -o ${UPDATER_MAKE_SAMPLE_FILES} ${CMAKE_SOURCE_DIR}/tools/make_sample_files.cpp
-  DEPENDS ${CMAKE_SOURCE_DIR}/tools/make_sample_files.cpp
-  COMMENT "Building the sample-file writer for the build machine"
-  VERBATIM)
-add_custom_target(host_make_sample_files DEPENDS ${UPDATER_MAKE_SAMPLE_FILES})
-
+updater_host_tool(host_pack_payload ${UPDATER_PACK_PAYLOAD}
+  "Building the payload packer for the build machine"
+  SOURCES tools/pack_payload.cpp engine/key_stream.cpp HEADERS engine/key_stream.h)
+updater_host_tool(host_make_sample_files ${UPDATER_MAKE_SAMPLE_FILES}
+  "Building the sample-file writer for the build machine"
+  SOURCES tools/make_sample_files.cpp)
 # The release engineer's inspection of a built Updater.exe (runs on the build machine).
-add_custom_command(
-  OUTPUT ${UPDATER_INSPECT}
-  COMMAND ${CMAKE_COMMAND} -E make_directory ${UPDATER_HOST_TOOLS_DIR}
-  COMMAND ${UPDATER_HOST_CXX} -std=c++17 -O2 -Wall -Wextra -I${CMAKE_SOURCE_DIR}
-          -o ${UPDATER_INSPECT} ${CMAKE_SOURCE_DIR}/tools/inspect_updater.cpp
-          ${CMAKE_SOURCE_DIR}/tools/sha256.cpp ${CMAKE_SOURCE_DIR}/engine/key_stream.cpp
-  DEPENDS ${CMAKE_SOURCE_DIR}/tools/inspect_updater.cpp ${CMAKE_SOURCE_DIR}/tools/sha256.cpp
-          ${CMAKE_SOURCE_DIR}/tools/sha256.h ${CMAKE_SOURCE_DIR}/engine/key_stream.cpp
-          ${CMAKE_SOURCE_DIR}/engine/key_stream.h
-  COMMENT "Building the updater inspection tool for the build machine"
-  VERBATIM)
-add_custom_target(host_inspect_updater ALL DEPENDS ${UPDATER_INSPECT})
+updater_host_tool(host_inspect_updater ${UPDATER_INSPECT}
+  "Building the updater inspection tool for the build machine" ALL
+  SOURCES tools/inspect_updater.cpp tools/sha256.cpp engine/key_stream.cpp
+  HEADERS tools/sha256.h engine/key_stream.h)
