@@ -135,7 +135,7 @@ BOOL RegisterResume(BOOL on) {
 }
 
 void DiscardUpdaterState() {
-  if (g_keepUpdaterState) return;
+  if (IsKeepingUpdaterState()) return;
 
   char backupFolder[kPathBufferSize];
   const bool backupRecorded =

@@ -28,8 +28,6 @@ class CPropertySheetEx {
   CPropertySheetEx& operator=(const CPropertySheetEx&) = delete;
 
   void AddPage(CPropertyPageEx* page);
-  int GetPageCount() const { return static_cast<int>(m_pages.size()); }
-  CPropertyPageEx* GetPage(int index) const { return m_pages.at(index); }
 
   // Runs the wizard modally. Returns ID_WIZFINISH when it ended with Finish, IDCANCEL when it was
   // cancelled or closed, -1 when the sheet could not be created.
