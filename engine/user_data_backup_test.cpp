@@ -68,6 +68,17 @@ class UserDataBackupTest : public testing::Test {
   }
   std::string LogPath() const { return product_.Child("Tidemark.log"); }
 
+  // The new release writes its own log; the restore puts the user's back over it and removes
+  // the backup folder.
+  void ExpectRestoreOverTheNewReleasesLog(const std::string& folder) {
+    ASSERT_TRUE(WriteFileBytes(LogPath(), "new release log\r\n"));
+    ASSERT_TRUE(RestoreUserData());
+    std::string restored;
+    ASSERT_TRUE(ReadFileBytes(LogPath(), &restored));
+    EXPECT_EQ(kLogBytes, restored);
+    EXPECT_FALSE(PathExists(folder));
+  }
+
   ScopedTempFolder temp_;
   ScopedTempPath tempPath_;
   ScopedKeySave updaterKey_;
@@ -88,13 +99,7 @@ TEST_F(UserDataBackupTest, LogFileSurvivesBackupAndRestoreOverTheNewReleasesLog)
   ASSERT_TRUE(ReadFileBytes(folder + "\\Tidemark.log", &saved));
   EXPECT_EQ(kLogBytes, saved);
 
-  // The new release writes its own log; the restore puts the user's back over it.
-  ASSERT_TRUE(WriteFileBytes(LogPath(), "new release log\r\n"));
-  ASSERT_TRUE(RestoreUserData());
-  std::string restored;
-  ASSERT_TRUE(ReadFileBytes(LogPath(), &restored));
-  EXPECT_EQ(kLogBytes, restored);
-  EXPECT_FALSE(PathExists(folder));
+  ExpectRestoreOverTheNewReleasesLog(folder);
   EXPECT_TRUE(answerer_.boxes().empty());
 }
 
@@ -112,12 +117,7 @@ TEST_F(UserDataBackupTest, TemporaryFolderWithDoubleByteNamesIsBackedUpRestoredA
   EXPECT_EQ(made[0], folder);
   EXPECT_TRUE(IsOwnBackupFolder(folder.c_str()));
 
-  ASSERT_TRUE(WriteFileBytes(LogPath(), "new release log\r\n"));
-  ASSERT_TRUE(RestoreUserData());
-  std::string restored;
-  ASSERT_TRUE(ReadFileBytes(LogPath(), &restored));
-  EXPECT_EQ(kLogBytes, restored);
-  EXPECT_FALSE(PathExists(folder));
+  ExpectRestoreOverTheNewReleasesLog(folder);
   EXPECT_TRUE(PathExists(dbcsTemp));  // the temporary folder itself stays
   EXPECT_TRUE(answerer_.boxes().empty());
 }

@@ -32,7 +32,7 @@ std::string UninstallerPath();              // <ProgramFiles>\KORVANE\TidemarkSt
 bool CreateFolders(const std::string& path);  // every missing level
 bool RemoveTree(const std::string& path);     // true when the path is gone
 bool WriteBytes(const std::string& path, const std::string& bytes);
-bool ReadBytes(const std::string& path, std::string* bytes);
+bool ReadBytes(const std::string& path, std::string* bytes);  // others may keep it open for writing
 
 // Appends one line to C:\tidemark-standin\<file>, creating the folder.
 void AppendTrace(const char* file, const std::string& line);

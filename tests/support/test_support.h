@@ -70,9 +70,14 @@ class ScopedRegistryCleanup {
   std::string path_;
 };
 
-// File helpers.
-bool WriteFileBytes(const std::string& path, const std::string& bytes);
-bool ReadFileBytes(const std::string& path, std::string* bytes);
+// File helpers: whole-file writes and reads (the reader lets others keep the file open for
+// writing), shared with the stand-ins.
+inline bool WriteFileBytes(const std::string& path, const std::string& bytes) {
+  return standin::WriteBytes(path, bytes);
+}
+inline bool ReadFileBytes(const std::string& path, std::string* bytes) {
+  return standin::ReadBytes(path, bytes);
+}
 bool PathExists(const std::string& path);
 // Deletes a tree (test-side, independent of the code under test). True when it is gone.
 using standin::RemoveTree;
