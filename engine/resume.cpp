@@ -15,8 +15,6 @@ namespace {
 BOOL g_keepUpdaterState = FALSE;
 
 constexpr DWORD kTransferBufferSize = 102400;
-constexpr char kLauncherValue[] = "Launcher";
-constexpr char kBackupFolderValue[] = "BackupFolder";
 
 // Both paths quoted: "<launcher>" "<updater>".
 constexpr size_t kResumeCommandLineSize = 2 * kPathBufferSize + 8;
@@ -84,7 +82,7 @@ BOOL WriteLauncher(char* path, DWORD size) {
 
 void DeleteLauncherFile() {
   char path[kPathBufferSize];
-  if (!ReadUpdaterString(nullptr, kLauncherValue, path, sizeof(path))) return;
+  if (!ReadUpdaterString(nullptr, updater_value::kLauncher, path, sizeof(path))) return;
   // Only the launcher is ever deleted through the value: a damaged one naming another file is
   // left alone, as this runs with administrator rights.
   const char* last = FindLastBackslash(path);
@@ -106,7 +104,7 @@ BOOL RegisterResume(BOOL on) {
 
   char launcher[kPathBufferSize];
   if (!WriteLauncher(launcher, sizeof(launcher))) return FALSE;
-  if (!WriteUpdaterString(nullptr, kLauncherValue, launcher)) {
+  if (!WriteUpdaterString(nullptr, updater_value::kLauncher, launcher)) {
     DeleteFileA(launcher);
     return FALSE;
   }
@@ -139,7 +137,7 @@ void DiscardUpdaterState() {
 
   char backupFolder[kPathBufferSize];
   const bool backupRecorded =
-      ReadUpdaterString(nullptr, kBackupFolderValue, backupFolder, sizeof(backupFolder)) != 0;
+      ReadUpdaterString(nullptr, updater_value::kBackupFolder, backupFolder, sizeof(backupFolder)) != 0;
 
   // The old release is gone and the new one did not get installed: the backed-up log file, the
   // settings snapshots and the saved autorun entry are all the user has left. Keep them, with

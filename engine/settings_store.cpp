@@ -86,11 +86,11 @@ int DeleteUpdaterKey() {
 }
 
 int SetMarking(BOOL on) {
-  return WriteUpdaterDword(nullptr, "Marking", on ? 1 : 0, on ? FALSE : TRUE) ? 1 : 0;
+  return WriteUpdaterDword(nullptr, updater_value::kMarking, on ? 1 : 0, on ? FALSE : TRUE) ? 1 : 0;
 }
 
 int IsMarkingSet() {
   DWORD marking = 0;
-  if (!ReadUpdaterDword(nullptr, "Marking", &marking)) return 0;
+  if (!ReadUpdaterDword(nullptr, updater_value::kMarking, &marking)) return 0;
   return marking != 0 ? 1 : 0;
 }

@@ -9,6 +9,24 @@
 
 #include <windows.h>
 
+// The names of the updater key's values: the one place that spells them.
+namespace updater_value {
+// REG_DWORD 1 while an update is under way.
+constexpr char kMarking[] = "Marking";
+// REG_SZ: the folder holding the saved copy of the user's files.
+constexpr char kBackupFolder[] = "BackupFolder";
+// REG_SZ: the hive name (string SID) of the user whose autorun entry was saved.
+constexpr char kUserId[] = "UserID";
+// REG_SZ: the saved command line of that user's autorun entry.
+constexpr char kAutoRunCommandLine[] = "AutoRunCommandLine";
+// REG_DWORD: the registry type the autorun entry had (REG_SZ or REG_EXPAND_SZ).
+constexpr char kAutoRunType[] = "AutoRunType";
+// REG_SZ: the resume launcher's full path.
+constexpr char kLauncher[] = "Launcher";
+// REG_SZ: the protected work folder of this update.
+constexpr char kWorkFolder[] = "WorkFolder";
+}  // namespace updater_value
+
 // Reads a DWORD. Never creates the key. A value longer than 4 bytes fails; the type is not tested.
 int ReadUpdaterDword(const char* suffix, const char* valueName, DWORD* value);
 

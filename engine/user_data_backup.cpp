@@ -12,7 +12,6 @@ const char* const BackupFileList[] = {"Tidemark.log", nullptr};
 
 namespace {
 
-constexpr char kBackupFolderValue[] = "BackupFolder";
 
 bool Exists(const char* path) {
   WIN32_FILE_ATTRIBUTE_DATA data;
@@ -165,7 +164,7 @@ BOOL BackUpUserData() {
     }
   }
 
-  if (!WriteUpdaterString(nullptr, kBackupFolderValue, backupFolder)) {
+  if (!WriteUpdaterString(nullptr, updater_value::kBackupFolder, backupFolder)) {
     DeleteFolderTree(backupFolder);
     return FALSE;
   }
@@ -177,7 +176,7 @@ BOOL RestoreUserData() {
   if (!GetProductFolder(productFolder)) return FALSE;
 
   char backupFolder[kPathBufferSize];
-  if (!ReadUpdaterString(nullptr, kBackupFolderValue, backupFolder, sizeof(backupFolder))) {
+  if (!ReadUpdaterString(nullptr, updater_value::kBackupFolder, backupFolder, sizeof(backupFolder))) {
     return FALSE;
   }
   if (HasTrailingBackslash(backupFolder)) backupFolder[lstrlenA(backupFolder) - 1] = '\0';

@@ -16,8 +16,6 @@ constexpr size_t kCommandLineSize = 512;
 constexpr size_t kWorkingFolderSize = 260;
 constexpr DWORD kProductCreationFlags = CREATE_DEFAULT_ERROR_MODE | NORMAL_PRIORITY_CLASS;
 
-constexpr char kUserIdValue[] = "UserID";
-constexpr char kAutoRunCommandLineValue[] = "AutoRunCommandLine";
 
 using ConvertSidToStringSidAFunction = BOOL(WINAPI*)(PSID, LPSTR*);
 
@@ -152,8 +150,8 @@ BOOL CaptureAutoRun() {
     }
   }
 
-  if (!WriteUpdaterString(nullptr, kUserIdValue, hiveName)) return FALSE;
-  if (!WriteUpdaterString(nullptr, kAutoRunCommandLineValue, commandLine)) return FALSE;
+  if (!WriteUpdaterString(nullptr, updater_value::kUserId, hiveName)) return FALSE;
+  if (!WriteUpdaterString(nullptr, updater_value::kAutoRunCommandLine, commandLine)) return FALSE;
   return TRUE;
 }
 
@@ -229,8 +227,8 @@ BOOL RestoreUserSettings() {
 BOOL RestoreAutoRun() {
   char hiveName[kHiveNameSize];
   char commandLine[kCommandLineSize];
-  if (!ReadUpdaterString(nullptr, kUserIdValue, hiveName, sizeof(hiveName)) ||
-      !ReadUpdaterString(nullptr, kAutoRunCommandLineValue, commandLine, sizeof(commandLine))) {
+  if (!ReadUpdaterString(nullptr, updater_value::kUserId, hiveName, sizeof(hiveName)) ||
+      !ReadUpdaterString(nullptr, updater_value::kAutoRunCommandLine, commandLine, sizeof(commandLine))) {
     return FALSE;
   }
   if (!IsHiveLoaded(hiveName)) return FALSE;
