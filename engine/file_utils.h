@@ -32,6 +32,13 @@ int DeleteFolderTree(const char* path);
 // 1 when the folder holds nothing but "." and "..", or cannot be listed; 0 otherwise.
 int IsFolderEmpty(const char* path);
 
+// Writes a file's data through to the disk (FlushFileBuffers); 0 when it cannot be opened or
+// flushed, with the Win32 code in GetLastError().
+int FlushFileToDisk(const char* path);
+
+// 1 when the path is an existing folder that is not a junction or symbolic link.
+int IsPlainFolder(const char* path);
+
 // The system's text for an error code, allocated by the system (free it with LocalFree), or NULL
 // when the system has none.
 char* GetSystemErrorText(DWORD code);

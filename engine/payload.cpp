@@ -1,4 +1,4 @@
-// Extraction of the embedded setup files into "<temp>\TidemarkSXUpdater".
+// Extraction of the embedded setup files into the setup folder of the update's work folder.
 #include "engine/payload.h"
 
 #include <windows.h>
@@ -10,6 +10,7 @@
 #include "engine/file_utils.h"
 #include "engine/key_stream.h"
 #include "engine/product_constants.h"
+#include "engine/work_folder.h"
 
 const PayloadEntry PayloadTable[] = {
     {"_Setup.dll", 136}, {"data1.cab", 137},  {"data1.hdr", 138}, {"data2.cab", 139},
@@ -19,15 +20,17 @@ const PayloadEntry PayloadTable[] = {
 
 namespace {
 
-// Builds "<temp>\TidemarkSXUpdater" (no trailing backslash) into folder[520].
+// The work folder's setup folder into folder[520], making the work folder when there is none yet.
+// Shows the system's text when no work folder can be had.
 bool BuildExtractionFolderPath(char* folder) {
-  const DWORD length = GetTempPathA(static_cast<DWORD>(kPathBufferSize), folder);
-  if (length == 0 || length >= kPathBufferSize) {
+  char workFolder[kPathBufferSize];
+  if (!EnsureWorkFolder(workFolder) || !GetWorkPath(WorkItem::kSetupFolder, folder)) {
+    const DWORD error = GetLastError();
+    ShowSystemErrorBox(error != ERROR_SUCCESS ? error : ERROR_CANNOT_MAKE);
     folder[0] = '\0';
     return false;
   }
-  return AppendBackslash(folder, kPathBufferSize) &&
-         base::AppendBounded(folder, kPathBufferSize, product::kExtractionFolderName);
+  return true;
 }
 
 // Writes one resource, unscrambled, to path. Shows the system's text on failure.
@@ -94,7 +97,7 @@ int ExtractPayload(char* folder) {
       return 0;
     }
   }
-  if (!CreateFolderPath(folder)) {
+  if (!CreateDirectoryA(folder, nullptr)) {
     folder[0] = '\0';
     return 0;
   }

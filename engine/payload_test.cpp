@@ -10,12 +10,13 @@
 
 #include "engine/file_utils.h"
 #include "engine/product_constants.h"
+#include "engine/settings_store.h"
+#include "engine/work_folder.h"
 #include "tests/support/test_support.h"
+#include "tests/support/user_state_support.h"
 
 using testing_support::MessageBoxAnswerer;
 using testing_support::PathExists;
-using testing_support::ScopedTempFolder;
-using testing_support::ScopedTempPath;
 
 namespace {
 
@@ -45,28 +46,44 @@ TEST(PayloadTableTest, TenFilesInExtractionOrderEndedByNull) {
   EXPECT_EQ(10u, i);
 }
 
-TEST(ExtractPayloadTest, MissingResourceShowsSystemTextAndRemovesLeftoverFolder) {
-  // This program carries no "ZELNA" resources: the first entry already fails. A leftover folder
-  // with read-only contents is removed first, and the new one is gone afterwards.
-  ScopedTempFolder temp;
-  ScopedTempPath tempPath(temp.path());
-  const std::string extraction = temp.Child(product::kExtractionFolderName);
+// An empty updater key; the work folder a test makes goes at its end.
+class ExtractPayloadTest : public testing::Test {
+ protected:
+  ExtractPayloadTest()
+      : updaterKey_(HKEY_LOCAL_MACHINE, product::kUpdaterKey),
+        updaterKeyCleanup_(HKEY_LOCAL_MACHINE, product::kUpdaterKey) {}
+  void TearDown() override { DiscardWorkFolder(); }
+
+  // ExtractPayload's result, folder and message boxes.
+  int Extract(char* folder, std::vector<MessageBoxAnswerer::Box>* boxes) {
+    MessageBoxAnswerer answerer;
+    const int result = ExtractPayload(folder);
+    Sleep(100);
+    *boxes = answerer.boxes();
+    return result;
+  }
+
+  testing_support::ScopedKeySave updaterKey_;
+  testing_support::ScopedRegistryCleanup updaterKeyCleanup_;
+};
+
+TEST_F(ExtractPayloadTest, MissingResourceShowsSystemTextAndRemovesLeftoverFolder) {
+  // This program carries no "ZELNA" resources: the first entry already fails. A leftover setup
+  // folder with read-only contents is removed first, and the new one is gone afterwards.
+  char work[kPathBufferSize];
+  ASSERT_TRUE(EnsureWorkFolder(work));
+  const std::string extraction = std::string(work) + "\\setup";
   ASSERT_TRUE(CreateDirectoryA(extraction.c_str(), nullptr));
   ASSERT_TRUE(testing_support::WriteFileBytes(extraction + "\\stale.txt", "old"));
   ASSERT_TRUE(SetFileAttributesA((extraction + "\\stale.txt").c_str(), FILE_ATTRIBUTE_READONLY));
 
   char folder[kPathBufferSize];
   lstrcpyA(folder, "garbage");
-  int result;
   std::vector<MessageBoxAnswerer::Box> boxes;
-  {
-    MessageBoxAnswerer answerer;
-    result = ExtractPayload(folder);
-    boxes = answerer.boxes();
-  }
-  EXPECT_EQ(0, result);
+  EXPECT_EQ(0, Extract(folder, &boxes));
   EXPECT_STREQ("", folder);
   EXPECT_FALSE(PathExists(extraction));
+  EXPECT_TRUE(PathExists(work));
   ASSERT_EQ(1u, boxes.size());
   EXPECT_EQ("engine_tests", boxes[0].caption);
   // The system's text for what FindResourceA answers for this program's missing resource.
@@ -76,21 +93,19 @@ TEST(ExtractPayloadTest, MissingResourceShowsSystemTextAndRemovesLeftoverFolder)
   EXPECT_FALSE(boxes[0].text.empty());
 }
 
-TEST(ExtractPayloadTest, FolderThatCannotBeCreatedFailsSilently) {
-  // The temporary folder lies under a file, so no folder can be made there.
-  ScopedTempFolder temp;
-  ASSERT_TRUE(testing_support::WriteFileBytes(temp.Child("plain-file"), "x"));
-  ScopedTempPath tempPath(temp.Child("plain-file") + "\\below");
+TEST_F(ExtractPayloadTest, AFileWhereTheSetupFolderGoesIsNeverExtractedInto) {
+  // A file stands at the setup folder's name: it is not a folder the extraction can clear, so the
+  // extraction is refused with the system's text and the file stays.
+  char work[kPathBufferSize];
+  ASSERT_TRUE(EnsureWorkFolder(work));
+  const std::string setup = std::string(work) + "\\setup";
+  ASSERT_TRUE(testing_support::WriteFileBytes(setup, "x"));
   char folder[kPathBufferSize];
-  int result;
   std::vector<MessageBoxAnswerer::Box> boxes;
-  {
-    MessageBoxAnswerer answerer;
-    result = ExtractPayload(folder);
-    Sleep(100);
-    boxes = answerer.boxes();
-  }
-  EXPECT_EQ(0, result);
+  EXPECT_EQ(0, Extract(folder, &boxes));
   EXPECT_STREQ("", folder);
-  EXPECT_TRUE(boxes.empty());
+  EXPECT_EQ(1u, boxes.size());
+  std::string bytes;
+  EXPECT_TRUE(testing_support::ReadFileBytes(setup, &bytes));
+  EXPECT_EQ("x", bytes);
 }

@@ -7,6 +7,7 @@
 #include "engine/file_utils.h"
 #include "engine/payload.h"
 #include "engine/product_constants.h"
+#include "engine/settings_store.h"
 #include "engine/user_data_backup.h"
 #include "engine/user_state.h"
 
@@ -106,9 +107,8 @@ HANDLE RunUninstaller() {
 }
 
 HANDLE RunSetup(const char* folder) {
-  // The program path is quoted: the temporary folder lies in the user's profile, whose name may
-  // hold blanks, and an unquoted path would make the system try each blank-separated prefix
-  // ("C:\Users\Taro.exe" ...) as a program first.
+  // The program path is quoted: a Windows folder whose path holds a blank would otherwise make the
+  // system try each blank-separated prefix as a program first.
   char commandLine[kCommandLineSize];
   if (!base::FormatBounded(commandLine, sizeof(commandLine), "\"%s\\Setup.exe\"", folder)) {
     return nullptr;
@@ -122,6 +122,9 @@ BOOL StartUninstall(HWND page) {
   if (!BackUpUserData()) return FALSE;
   // A failed capture keeps the backup made above; it is recorded in BackupFolder.
   if (!CaptureUserState()) return FALSE;
+  // The backup's record and the captured state are on the disk before the uninstaller removes
+  // the originals.
+  FlushUpdaterKey();
 
   // May be NULL: the watcher then reports the end at once, and the page judges the outcome.
   HANDLE process = RunUninstaller();

@@ -12,6 +12,7 @@
 
 #include "engine/file_utils.h"
 #include "engine/product_constants.h"
+#include "engine/work_folder.h"
 #include "tests/support/run_record.h"
 #include "tests/support/test_support.h"
 #include "tests/support/worker_done_window.h"
@@ -46,6 +47,7 @@ class ProcessRunnerTest : public testing::Test {
     program_ = temp_.Child("old uninstaller.exe");
     ASSERT_TRUE(CopyFileA(TestProgram().c_str(), program_.c_str(), FALSE));
   }
+  void TearDown() override { DiscardWorkFolder(); }
 
   void RegisterUninstallString(const std::string& commandLine) {
     ASSERT_TRUE(testing_support::SetStringValue(HKEY_LOCAL_MACHINE, product::kUninstallKey,
@@ -199,5 +201,6 @@ TEST_F(ProcessRunnerTest, StartInstallFailsWithEmptyFolderWhenExtractionFails) {
   EXPECT_EQ(1u, boxes.size());
   page.PumpFor(300);
   EXPECT_EQ(0, page.count());
-  EXPECT_FALSE(PathExists(temp_.Child(product::kExtractionFolderName)));
+  char setup[520];
+  EXPECT_FALSE(GetWorkPath(WorkItem::kSetupFolder, setup) && PathExists(setup));
 }

@@ -32,7 +32,8 @@ constexpr char kAutoRunValue[] = "Tidemark";
 constexpr char kUpdaterKey[] = "SOFTWARE\\KORVANE SYSTEMS,INC.\\TidemarkSXUpdater";
 constexpr char kResumeRunValue[] = "TidemarkSXUpdater";
 constexpr char kLauncherFileName[] = "TmkUpLauncher.exe";
-constexpr char kExtractionFolderName[] = "TidemarkSXUpdater";
+// The update's protected work folder in the Windows folder's Temp: this prefix, 16 hex digits.
+constexpr char kWorkFolderPrefix[] = "TidemarkSXUpdater-";
 
 // Custom resource type of the embedded files.
 constexpr char kPayloadResourceType[] = "ZELNA";

@@ -4,9 +4,10 @@
 #include "base/scoped.h"
 #include "engine/file_utils.h"
 #include "engine/product_constants.h"
-#include "engine/product_probe.h"
 #include "engine/settings_store.h"
+#include "engine/update_stage.h"
 #include "engine/user_data_backup.h"
+#include "engine/work_folder.h"
 #include "framework/app.h"
 
 namespace {
@@ -25,20 +26,31 @@ BOOL WriteLauncherFailed(const char* path) {
   return FALSE;
 }
 
+// Copies the running updater into the work folder (unless it runs from there) and gives the copy's
+// path in copy[520].
+bool CopyUpdaterIntoWorkFolder(char* copy) {
+  if (!GetWorkPath(WorkItem::kUpdaterCopy, copy)) return false;
+  char own[kPathBufferSize];
+  CWinApp* app = AfxGetApp();
+  const DWORD length =
+      GetModuleFileNameA(app != nullptr ? app->m_hInstance : nullptr, own, sizeof(own));
+  if (length == 0 || length >= sizeof(own)) return false;
+  if (lstrcmpiA(own, copy) == 0) return true;
+  if (!CopyFileA(own, copy, FALSE)) {
+    ShowSystemErrorBox(GetLastError());
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 void SetKeepUpdaterState() { g_keepUpdaterState = TRUE; }
 BOOL IsKeepingUpdaterState() { return g_keepUpdaterState; }
 
 BOOL WriteLauncher(char* path, DWORD size) {
-  if (path == nullptr || size == 0) return FALSE;
-  path[0] = '\0';
-  const DWORD length = GetTempPathA(size, path);
-  if (length == 0 || length >= size || !AppendBackslash(path, size) ||
-      !base::AppendBounded(path, size, product::kLauncherFileName)) {
-    path[0] = '\0';
-    return FALSE;
-  }
+  if (path == nullptr || size < kPathBufferSize) return FALSE;
+  if (!GetWorkPath(WorkItem::kLauncher, path)) return FALSE;
 
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (GetFileAttributesExA(path, GetFileExInfoStandard, &data)) DeleteFileA(path);
@@ -81,13 +93,9 @@ BOOL WriteLauncher(char* path, DWORD size) {
 }
 
 void DeleteLauncherFile() {
+  // Only the launcher inside the trusted work folder is ever deleted, whatever Launcher says.
   char path[kPathBufferSize];
-  if (!ReadUpdaterString(nullptr, updater_value::kLauncher, path, sizeof(path))) return;
-  // Only the launcher is ever deleted through the value: a damaged one naming another file is
-  // left alone, as this runs with administrator rights.
-  const char* last = FindLastBackslash(path);
-  if (last == nullptr || lstrcmpiA(last + 1, product::kLauncherFileName) != 0) return;
-  DeleteFileA(path);
+  if (GetWorkPath(WorkItem::kLauncher, path)) DeleteFileA(path);
 }
 
 BOOL RegisterResume(BOOL on) {
@@ -102,6 +110,8 @@ BOOL RegisterResume(BOOL on) {
     return TRUE;
   }
 
+  char workFolder[kPathBufferSize];
+  if (!EnsureWorkFolder(workFolder)) return FALSE;
   char launcher[kPathBufferSize];
   if (!WriteLauncher(launcher, sizeof(launcher))) return FALSE;
   if (!WriteUpdaterString(nullptr, updater_value::kLauncher, launcher)) {
@@ -109,14 +119,13 @@ BOOL RegisterResume(BOOL on) {
     return FALSE;
   }
 
+  // The resume entry starts the copy of the updater in the work folder, never the file the user
+  // started (which lies wherever the user put it).
   char updater[kPathBufferSize];
-  CWinApp* app = AfxGetApp();
-  const DWORD length =
-      GetModuleFileNameA(app != nullptr ? app->m_hInstance : nullptr, updater, sizeof(updater));
-  if (length == 0 || length >= sizeof(updater)) return FALSE;
+  if (!CopyUpdaterIntoWorkFolder(updater)) return FALSE;
 
-  // Both paths are quoted: the temporary folder lies in the user's profile, whose name may
-  // contain blanks, and the launcher takes the first argument after its own path as the updater.
+  // Both paths are quoted, and the launcher takes the first argument after its own path as the
+  // updater.
   char commandLine[kResumeCommandLineSize];
   if (!base::FormatBounded(commandLine, sizeof(commandLine), "\"%s\" \"%s\"", launcher, updater)) {
     return FALSE;
@@ -134,31 +143,32 @@ BOOL RegisterResume(BOOL on) {
 
 void DiscardUpdaterState() {
   if (IsKeepingUpdaterState()) return;
-
-  char backupFolder[kPathBufferSize];
-  const bool backupRecorded =
-      ReadUpdaterString(nullptr, updater_value::kBackupFolder, backupFolder, sizeof(backupFolder)) != 0;
-
-  // The old release is gone and the new one did not get installed: the backed-up log file, the
-  // settings snapshots and the saved autorun entry are all the user has left. Keep them, with
-  // Marking, so that the next start of the updater opens on the install page and restores them
-  // after a good setup; only the resume registration goes.
-  if (backupRecorded && !IsProductInstalled()) {
-    SetMarking(TRUE);
-    RegisterResume(FALSE);
-    return;
-  }
-
-  if (backupRecorded) {
-    if (HasTrailingBackslash(backupFolder)) backupFolder[lstrlenA(backupFolder) - 1] = '\0';
-    // Only a folder the backup could have made is ever deleted through the recorded value, and
-    // only when the product folder holds all of it: a restore that failed (a log held open by the
-    // freshly started product) or an uninstaller that removed the log before failing leaves the
-    // user's only copy in the backup, and that stays.
-    if (IsOwnBackupFolder(backupFolder) && IsBackupRestored(backupFolder)) {
-      DeleteFolderTree(backupFolder);
-    }
-  }
+  // Only the resume registration goes while what it holds is still needed; the next start of the
+  // updater carries on from the stage it finds.
   RegisterResume(FALSE);
+  if (IsUpdaterStateNeeded()) return;
+  DiscardWorkFolder();
   DeleteUpdaterKey();
+}
+
+BOOL IsUpdaterStateNeeded() {
+  const UpdateState state = GetUpdateState();
+  if (!state.underWay || !HasSavedUserState()) return FALSE;
+  switch (state.stage) {
+    case kStageRestartPending:
+    case kStageInstallPending:
+    case kStageRestorePending:
+      // The old release is gone, or the new one is in without what was saved of the user's.
+      return TRUE;
+    case kStageUninstallPending: {
+      // The old release is still there. Its uninstaller may have removed the log before it
+      // failed: a backup that is the user's only copy stays, with its record.
+      char backupFolder[kPathBufferSize];
+      return GetWorkPath(WorkItem::kBackupFolder, backupFolder) && IsPlainFolder(backupFolder) &&
+             !IsBackupRestored(backupFolder);
+    }
+    case kStageNothingToDo:
+      break;
+  }
+  return FALSE;
 }

@@ -1,26 +1,34 @@
-// The way back after a restart: the launcher written to the temporary folder and the machine-wide
-// Run value "TidemarkSXUpdater" that starts it, and the final clean-up of the updater's state.
+// The way back after a restart: the launcher and a copy of the updater in the update's protected
+// work folder, the machine-wide Run value "TidemarkSXUpdater" that starts them, and the final
+// clean-up of the updater's state.
 #ifndef ENGINE_RESUME_H_
 #define ENGINE_RESUME_H_
 
 #include <windows.h>
 
-// TRUE: write the launcher and register it; FALSE: delete the launcher file and the Run value.
+// TRUE: write the launcher and a copy of the running updater into the work folder (made when there
+// is none yet), record the launcher in Launcher and register the Run value
+// "<launcher>" "<updater copy>"; FALSE: delete the work folder's launcher file and the Run value.
 BOOL RegisterResume(BOOL on);
 
-// Writes "<temp>\TmkUpLauncher.exe" from resource "ZELNA" 148 and leaves its path in path[size].
+// Writes "<work folder>\TmkUpLauncher.exe" from resource "ZELNA" 148 and leaves its path in
+// path[size] (size at least 520). FALSE when there is no trusted work folder or the file cannot be
+// written (the system's text is shown for a resource or file failure).
 BOOL WriteLauncher(char* path, DWORD size);
 
-// Deletes the file that the Launcher value names, if any.
+// Deletes the launcher file of the trusted work folder, if any; never a file Launcher names
+// elsewhere.
 void DeleteLauncherFile();
 
-// The final clean-up: backup folder, resume registration, updater key. Does nothing once the
-// keep-state flag is set. While the product is not installed and a backup is recorded, only the
-// resume registration goes: the updater key (with Marking set) and the backup stay, so the next
-// start opens on the install page and restores them after a good setup. Otherwise the backup
-// folder is deleted only when the product folder holds every file of it with the same contents;
-// a backup that is the user's only copy stays in the temporary folder.
+// The final clean-up. Does nothing once the keep-state flag is set. Otherwise the resume
+// registration goes; then, unless IsUpdaterStateNeeded(), the work folder (with the backup, the
+// unpacked setup, the launcher and the updater copy) and the whole updater key.
 void DiscardUpdaterState();
+
+// TRUE while the updater key and the work folder hold what the user still needs: an update under
+// way (Marking) whose old release is gone or whose new release is in without the saved state put
+// back, or whose old release is still installed but no longer holds the log the backup saved.
+BOOL IsUpdaterStateNeeded();
 
 // The keep-state flag: set when the restart-guidance page is shown, never cleared.
 void SetKeepUpdaterState();

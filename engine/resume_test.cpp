@@ -12,6 +12,7 @@
 #include "engine/file_utils.h"
 #include "engine/product_constants.h"
 #include "engine/settings_store.h"
+#include "engine/work_folder.h"
 #include "tests/support/test_support.h"
 #include "tests/support/user_state_support.h"
 
@@ -21,11 +22,9 @@ using testing_support::GetRawValue;
 using testing_support::KeyExists;
 using testing_support::MessageBoxAnswerer;
 using testing_support::PathExists;
-using testing_support::ReadFileBytes;
 using testing_support::ScopedKeySave;
 using testing_support::ScopedRegistryCleanup;
 using testing_support::ScopedTempFolder;
-using testing_support::ScopedTempPath;
 using testing_support::ScopedValueSave;
 using testing_support::SetStringValue;
 using testing_support::WriteFileBytes;
@@ -36,61 +35,60 @@ bool RunValueExists() {
   return GetRawValue(HKEY_LOCAL_MACHINE, product::kRunKey, product::kResumeRunValue, &type, &data);
 }
 
-// A temporary folder with a blank, the Run value, the updater key and the product's uninstall
-// registration saved and put back.
+// The Run value, the updater key and the product's uninstall registration saved and put back.
 class ResumeTest : public testing::Test {
  protected:
   ResumeTest()
-      : temp_("resume test " + std::to_string(GetTickCount())),
-        tempPath_(temp_.path()),
-        runValue_(HKEY_LOCAL_MACHINE, product::kRunKey, product::kResumeRunValue),
+      : runValue_(HKEY_LOCAL_MACHINE, product::kRunKey, product::kResumeRunValue),
         updaterKey_(HKEY_LOCAL_MACHINE, product::kUpdaterKey),
         updaterKeyCleanup_(HKEY_LOCAL_MACHINE, product::kUpdaterKey),
         registration_(HKEY_LOCAL_MACHINE, product::kUninstallKey) {
     SHDeleteKeyA(HKEY_LOCAL_MACHINE, product::kUninstallKey);
   }
+  void TearDown() override { DiscardWorkFolder(); }
 
   void SetInstalled() {
     ASSERT_TRUE(SetStringValue(HKEY_LOCAL_MACHINE, product::kUninstallKey, "DisplayName",
                                product::kDisplayName));
   }
 
-  // The state an update leaves before its end: backup folder with the log, launcher file and Run
-  // value, Marking, a settings snapshot.
+  // The state an update leaves before its end: the work folder with the backed-up log and the
+  // launcher, the Run value, Marking, a settings snapshot.
   void Register() {
-    backup_ = temp_.Child("00c0ffee");
-    ASSERT_TRUE(CreateDirectoryA(backup_.c_str(), nullptr));
+    char folder[520];
+    ASSERT_TRUE(EnsureWorkFolder(folder));
+    work_ = folder;
+    backup_ = work_ + "\\backup";
+    ASSERT_TRUE(CreateDirectoryA(backup_.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
     ASSERT_TRUE(WriteFileBytes(backup_ + "\\Tidemark.log", "the user's log"));
     ASSERT_TRUE(WriteUpdaterString(nullptr, "BackupFolder", backup_.c_str()));
-    launcher_ = temp_.Child("TmkUpLauncher.exe");
+    launcher_ = work_ + "\\TmkUpLauncher.exe";
     ASSERT_TRUE(WriteFileBytes(launcher_, "MZ launcher"));
     ASSERT_TRUE(WriteUpdaterString(nullptr, "Launcher", launcher_.c_str()));
     ASSERT_TRUE(SetStringValue(HKEY_LOCAL_MACHINE, product::kRunKey, product::kResumeRunValue,
-                               "\"" + launcher_ + "\" \"C:\\updater.exe\""));
+                               "\"" + launcher_ + "\" \"" + work_ + "\\Updater.exe\""));
     ASSERT_TRUE(SetMarking(TRUE));
     ASSERT_TRUE(SetStringValue(HKEY_LOCAL_MACHINE,
                                std::string(product::kUpdaterKey) + "\\.DEFAULT", "Name", "x"));
   }
 
-  ScopedTempFolder temp_;
-  ScopedTempPath tempPath_;
   ScopedValueSave runValue_;
   ScopedKeySave updaterKey_;
   ScopedRegistryCleanup updaterKeyCleanup_;
   ScopedKeySave registration_;
   testing_support::ScopedProductFolder product_;
   MessageBoxAnswerer answerer_;
-  std::string backup_, launcher_;
+  std::string work_, backup_, launcher_;
 };
 
-TEST_F(ResumeTest, WithoutTheLauncherResourceNothingIsWrittenOrRegistered) {
+TEST_F(ResumeTest, WithoutTheLauncherResourceNothingIsRegistered) {
   char path[520];
-  EXPECT_FALSE(WriteLauncher(path, sizeof(path)));
-  EXPECT_FALSE(PathExists(temp_.Child("TmkUpLauncher.exe")));
+  EXPECT_FALSE(WriteLauncher(path, sizeof(path)));  // no work folder yet
   EXPECT_FALSE(RegisterResume(TRUE));
   EXPECT_FALSE(RunValueExists());
-  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, product::kUpdaterKey));
-  EXPECT_EQ(2u, answerer_.boxes().size());  // the system's text, once per attempt
+  ASSERT_TRUE(GetWorkPath(WorkItem::kLauncher, path));
+  EXPECT_FALSE(PathExists(path));
+  EXPECT_EQ(1u, answerer_.boxes().size());  // the system's text for the missing resource
 }
 
 TEST_F(ResumeTest, UnregisterRemovesLauncherFileAndRunValueAndKeepsTheKey) {
@@ -105,81 +103,71 @@ TEST_F(ResumeTest, UnregisterRemovesLauncherFileAndRunValueAndKeepsTheKey) {
   EXPECT_TRUE(PathExists(backup_));
 }
 
-TEST_F(ResumeTest, OnlyTheLauncherIsEverDeletedThroughTheLauncherValue) {
+TEST_F(ResumeTest, OnlyTheWorkFoldersLauncherIsEverDeleted) {
   Register();
-  const std::string other = temp_.Child("keep me.exe");
+  ScopedTempFolder elsewhere("launcher elsewhere " + std::to_string(GetTickCount()));
+  const std::string other = elsewhere.Child("TmkUpLauncher.exe");
   ASSERT_TRUE(WriteFileBytes(other, "not the launcher"));
-  for (const std::string& damaged :
-       {other, temp_.path() + "\\", temp_.Child("tmkuplauncher.exe.bak")}) {
-    SCOPED_TRACE(damaged);
-    ASSERT_TRUE(WriteUpdaterString(nullptr, "Launcher", damaged.c_str()));
-    DeleteLauncherFile();
-    EXPECT_TRUE(PathExists(other));
-    EXPECT_TRUE(PathExists(launcher_));
-  }
-  // The file name is compared without regard to case.
-  std::string upper = launcher_;
-  upper.replace(upper.size() - 17, 17, "TMKUPLAUNCHER.EXE");
-  ASSERT_TRUE(WriteUpdaterString(nullptr, "Launcher", upper.c_str()));
+  ASSERT_TRUE(WriteUpdaterString(nullptr, "Launcher", other.c_str()));
   DeleteLauncherFile();
+  EXPECT_TRUE(PathExists(other));
   EXPECT_FALSE(PathExists(launcher_));
+  // A work folder that is not a plain one in the Windows folder's Temp is not ours either.
+  ASSERT_TRUE(WriteUpdaterString(nullptr, "WorkFolder", elsewhere.path().c_str()));
+  DeleteLauncherFile();
+  EXPECT_TRUE(PathExists(other));
+  ASSERT_TRUE(WriteUpdaterString(nullptr, "WorkFolder", work_.c_str()));
 }
 
-TEST_F(ResumeTest, DiscardRemovesEverythingWhenTheProductIsInstalled) {
-  SetInstalled();
-  Register();
-  // The restore put the user's log back: the product folder holds all of the backup.
-  ASSERT_TRUE(WriteFileBytes(product_.Child("Tidemark.log"), "the user's log"));
-  DiscardUpdaterState();
-  EXPECT_FALSE(PathExists(backup_));
-  EXPECT_FALSE(PathExists(launcher_));
-  EXPECT_FALSE(RunValueExists());
-  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, product::kUpdaterKey));
-  EXPECT_TRUE(answerer_.boxes().empty());
-}
-
-TEST_F(ResumeTest, DiscardKeepsABackupThatIsTheUsersOnlyCopy) {
-  // The product is installed, but its folder holds the new release's log (the restore failed) or
-  // no log at all (the uninstaller removed it and then failed): the backup stays, the rest goes.
-  SetInstalled();
-  const char* const productLogs[] = {"new release log", "the user's lo", nullptr};
-  for (const char* productLog : productLogs) {
-    SCOPED_TRACE(productLog ? productLog : "(no log)");
-    Register();
+TEST_F(ResumeTest, DiscardKeepsWhatTheUserStillNeedsAndRemovesEverythingElse) {
+  const struct {
+    const char* what;
+    bool installed;
+    const char* productLog;  // nullptr: none
+    bool marking;
+    bool kept;
+  } kRows[] = {
+      {"the product holds the saved log", true, "the user's log", true, false},
+      {"no update under way", true, nullptr, false, false},
+      {"the uninstaller removed the log, then failed", true, nullptr, true, true},
+      {"the product holds another log", true, "new release log", true, true},
+      {"the old release is gone, the new one is not in", false, nullptr, true, true},
+  };
+  for (const auto& row : kRows) {
+    SCOPED_TRACE(row.what);
+    SHDeleteKeyA(HKEY_LOCAL_MACHINE, product::kUninstallKey);
+    if (row.installed) {
+      SetInstalled();
+    }
     DeleteFileA(product_.Child("Tidemark.log").c_str());
-    if (productLog != nullptr) {
-      ASSERT_TRUE(WriteFileBytes(product_.Child("Tidemark.log"), productLog));
+    if (row.productLog != nullptr) {
+      ASSERT_TRUE(WriteFileBytes(product_.Child("Tidemark.log"), row.productLog));
+    }
+    Register();
+    if (!row.marking) {
+      ASSERT_TRUE(SetMarking(FALSE));
     }
     DiscardUpdaterState();
-    std::string log;
-    EXPECT_TRUE(ReadFileBytes(backup_ + "\\Tidemark.log", &log));
-    EXPECT_EQ("the user's log", log);
     EXPECT_FALSE(PathExists(launcher_));
     EXPECT_FALSE(RunValueExists());
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, product::kUpdaterKey));
-    testing_support::RemoveTree(backup_);
+    EXPECT_EQ(row.kept, KeyExists(HKEY_LOCAL_MACHINE, product::kUpdaterKey));
+    EXPECT_EQ(row.kept, PathExists(backup_ + "\\Tidemark.log"));
+    if (row.kept) {
+      EXPECT_TRUE(IsMarkingSet());
+      char value[520];
+      ASSERT_TRUE(ReadUpdaterString(nullptr, "BackupFolder", value, sizeof(value)));
+      EXPECT_EQ(backup_, value);
+      EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, std::string(product::kUpdaterKey) + "\\.DEFAULT"));
+    } else {
+      EXPECT_FALSE(PathExists(work_));
+    }
+    DiscardWorkFolder();
+    SHDeleteKeyA(HKEY_LOCAL_MACHINE, product::kUpdaterKey);
   }
   EXPECT_TRUE(answerer_.boxes().empty());
 }
 
-TEST_F(ResumeTest, DiscardKeepsTheBackupWhileTheProductIsNotInstalled) {
-  // The old release is gone and the new setup failed: the user's data must survive the wizard's
-  // end, and the next start must open on the install page.
-  Register();
-  DiscardUpdaterState();
-  EXPECT_FALSE(PathExists(launcher_));
-  EXPECT_FALSE(RunValueExists());
-  std::string log;
-  EXPECT_TRUE(ReadFileBytes(backup_ + "\\Tidemark.log", &log));
-  EXPECT_EQ("the user's log", log);
-  EXPECT_TRUE(IsMarkingSet());
-  char value[520];
-  ASSERT_TRUE(ReadUpdaterString(nullptr, "BackupFolder", value, sizeof(value)));
-  EXPECT_EQ(backup_, value);
-  EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, std::string(product::kUpdaterKey) + "\\.DEFAULT"));
-}
-
-TEST_F(ResumeTest, DiscardWithoutBackupRemovesEverythingAlsoWhenNotInstalled) {
+TEST_F(ResumeTest, DiscardWithoutAnythingSavedRemovesEverythingAlsoWhenNotInstalled) {
   ASSERT_TRUE(SetMarking(TRUE));
   DiscardUpdaterState();
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, product::kUpdaterKey));
@@ -188,28 +176,17 @@ TEST_F(ResumeTest, DiscardWithoutBackupRemovesEverythingAlsoWhenNotInstalled) {
   EXPECT_TRUE(answerer_.boxes().empty());
 }
 
-TEST_F(ResumeTest, DiscardNeverDeletesAFolderThatIsNotABackup) {
+TEST_F(ResumeTest, DiscardNeverDeletesAFolderOutsideTheWorkFolder) {
   SetInstalled();
-  const std::string sentinel = temp_.Child("keep me.txt");
-  ASSERT_TRUE(WriteFileBytes(sentinel, "keep"));
-  // The temporary folder itself, with a trailing backslash.
-  ASSERT_TRUE(WriteUpdaterString(nullptr, "BackupFolder", (temp_.path() + "\\").c_str()));
-  DiscardUpdaterState();
-  EXPECT_TRUE(PathExists(sentinel));
-  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, product::kUpdaterKey));
-
-  // A backup-like name outside the temporary folder.
   ScopedTempFolder elsewhere("elsewhere " + std::to_string(GetTickCount()));
-  const std::string foreign = elsewhere.Child("1234abcd");
-  ASSERT_TRUE(CreateDirectoryA(foreign.c_str(), nullptr));
-  ASSERT_TRUE(WriteFileBytes(foreign + "\\data.txt", "data"));
-  {
-    ScopedTempPath inner(temp_.Child("inner"));  // the temporary folder is somewhere else now
-    ASSERT_TRUE(WriteUpdaterString(nullptr, "BackupFolder", foreign.c_str()));
+  ASSERT_TRUE(WriteFileBytes(elsewhere.Child("data.txt"), "data"));
+  for (const char* value : {"BackupFolder", "WorkFolder"}) {
+    SCOPED_TRACE(value);
+    ASSERT_TRUE(WriteUpdaterString(nullptr, value, elsewhere.path().c_str()));
     DiscardUpdaterState();
+    EXPECT_TRUE(PathExists(elsewhere.Child("data.txt")));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, product::kUpdaterKey));
   }
-  EXPECT_TRUE(PathExists(foreign + "\\data.txt"));
-  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, product::kUpdaterKey));
 }
 
 }  // namespace

@@ -85,8 +85,18 @@ int DeleteUpdaterKey() {
   return SHDeleteKeyA(HKEY_LOCAL_MACHINE, product::kUpdaterKey) == ERROR_SUCCESS;
 }
 
+int FlushUpdaterKey() {
+  base::ScopedRegKey key;
+  if (!OpenForQuery(nullptr, key)) return 0;
+  return RegFlushKey(key.get()) == ERROR_SUCCESS ? 1 : 0;
+}
+
 int SetMarking(BOOL on) {
-  return WriteUpdaterDword(nullptr, updater_value::kMarking, on ? 1 : 0, on ? FALSE : TRUE) ? 1 : 0;
+  if (!WriteUpdaterDword(nullptr, updater_value::kMarking, on ? 1 : 0, on ? FALSE : TRUE)) {
+    return 0;
+  }
+  FlushUpdaterKey();
+  return 1;
 }
 
 int IsMarkingSet() {

@@ -46,7 +46,12 @@ int WriteUpdaterString(const char* suffix, const char* valueName, const char* te
 // Deletes the key with every value and subkey. An absent key is a failure.
 int DeleteUpdaterKey();
 
-// Marking = 1 (on) or removes Marking (off). 1 when the write succeeded.
+// Writes the updater key through to the disk (RegFlushKey), so that what it records survives a
+// power cut from here on. 1 on success.
+int FlushUpdaterKey();
+
+// Marking = 1 (on) or removes Marking (off), written through to the disk. 1 when the write
+// succeeded.
 int SetMarking(BOOL on);
 
 // 1 when Marking can be read and is nonzero; 0 when it is 0, absent, unreadable or too long.

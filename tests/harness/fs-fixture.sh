@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Plants, from the Linux side, what Win32 calls under this Wine cannot make: a symbolic link inside
-# a folder tree (listed by Wine as a directory reparse point) and a drive letter (T:) whose root is
-# a scratch folder. Usage: fs-fixture.sh <build-dir>
+# Plants, from the Linux side, what Win32 calls under this Wine cannot make: symbolic links inside
+# a folder tree and at a work folder's name (listed by Wine as directory reparse points) and a
+# drive letter (T:) whose root is a scratch folder. Usage: fs-fixture.sh <build-dir>
 set -eu
 here=$(dirname "$(readlink -f "$0")")
 source "$here/wine-env.sh" "$1" 2>/dev/null
@@ -14,6 +14,10 @@ echo deep > "$base/target/sub/deep.txt"
 echo precious > "$base/target2/precious.txt"
 ln -s "$base/target" "$base/tree/link"
 ln -s "$base/target2" "$base/toplink"
+# A link planted at a work folder's name in the Windows folder's Temp.
+wintemp=$(find "$WINEPREFIX/drive_c" -maxdepth 2 -ipath "$WINEPREFIX/drive_c/windows/temp" | head -1)
+rm -f "$wintemp/TidemarkSXUpdater-00000000deadbeef"
+ln -s "$base/target2" "$wintemp/TidemarkSXUpdater-00000000deadbeef"
 
 drive="$WINE_SESSION_DIR/t-drive"
 rm -rf "$drive"

@@ -1,0 +1,144 @@
+#include "engine/update_stage.h"
+
+#include "base/scoped.h"
+#include "engine/file_utils.h"
+#include "engine/product_constants.h"
+#include "engine/product_probe.h"
+#include "engine/settings_store.h"
+
+namespace {
+
+constexpr wchar_t kSessionManagerKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+// The list the system carries out at the restart; newer Windows versions keep a second one.
+constexpr const wchar_t* kPendingRenameValues[] = {L"PendingFileRenameOperations",
+                                                   L"PendingFileRenameOperations2"};
+constexpr size_t kWidePathSize = 600;
+
+// "\??\" + the product folder (no trailing backslash), as the pending list writes a path.
+bool GetPendingFormOfProductFolder(wchar_t (&wide)[kWidePathSize], int* length) {
+  char folder[kPathBufferSize];
+  if (!GetProductInstallFolder(folder)) return false;
+  if (HasTrailingBackslash(folder)) folder[lstrlenA(folder) - 1] = '\0';
+  lstrcpyW(wide, L"\\??\\");
+  const int converted = MultiByteToWideChar(CP_ACP, 0, folder, -1, wide + 4, kWidePathSize - 4);
+  if (converted <= 1) return false;
+  *length = lstrlenW(wide);
+  return true;
+}
+
+// True when source (as listed) is the folder itself or a path below it.
+bool IsUnder(const wchar_t* source, const wchar_t* folder, int folderLength) {
+  const int length = lstrlenW(source);
+  if (length < folderLength) return false;
+  if (CompareStringW(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, source, folderLength, folder,
+                     folderLength) != CSTR_EQUAL) {
+    return false;
+  }
+  return source[folderLength] == L'\0' || source[folderLength] == L'\\';
+}
+
+// Walks one pending list: pairs of strings (source, target), where an empty target means a
+// deletion, so an empty string is no end marker; the data's size is.
+bool ListHasRemovalUnder(HKEY key, const wchar_t* valueName, const wchar_t* folder, int length) {
+  DWORD type = 0;
+  DWORD bytes = 0;
+  if (RegQueryValueExW(key, valueName, nullptr, &type, nullptr, &bytes) != ERROR_SUCCESS ||
+      type != REG_MULTI_SZ || bytes < sizeof(wchar_t)) {
+    return false;
+  }
+  const DWORD count = bytes / sizeof(wchar_t);
+  base::ScopedHeapBlock block((count + 2) * sizeof(wchar_t));
+  if (!block) return false;
+  wchar_t* data = block.as<wchar_t>();
+  if (RegQueryValueExW(key, valueName, nullptr, &type, reinterpret_cast<BYTE*>(data), &bytes) !=
+      ERROR_SUCCESS) {
+    return false;
+  }
+  const DWORD read = bytes / sizeof(wchar_t);
+  data[read] = L'\0';
+  data[read + 1] = L'\0';
+  for (DWORD at = 0; at < read;) {
+    const wchar_t* source = data + at;
+    at += lstrlenW(source) + 1;
+    if (at < read) at += lstrlenW(data + at) + 1;  // the target
+    if (source[0] != L'\0' && IsUnder(source, folder, length)) return true;
+  }
+  return false;
+}
+
+bool HasValue(const char* name) {
+  base::ScopedRegKey key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, product::kUpdaterKey, 0, KEY_QUERY_VALUE, key.receive()) !=
+      ERROR_SUCCESS) {
+    return false;
+  }
+  return RegQueryValueExA(key.get(), name, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+}
+
+}  // namespace
+
+int IsRestartPending() {
+  wchar_t folder[kWidePathSize];
+  int length = 0;
+  if (!GetPendingFormOfProductFolder(folder, &length)) return 0;
+  base::ScopedRegKey key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0, KEY_QUERY_VALUE, key.receive()) !=
+      ERROR_SUCCESS) {
+    return 0;
+  }
+  for (const wchar_t* value : kPendingRenameValues) {
+    if (ListHasRemovalUnder(key.get(), value, folder, length)) return 1;
+  }
+  return 0;
+}
+
+int HasSavedUserState() {
+  if (HasValue(updater_value::kBackupFolder) || HasValue(updater_value::kAutoRunCommandLine)) {
+    return 1;
+  }
+  base::ScopedRegKey key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, product::kUpdaterKey, 0, KEY_QUERY_VALUE, key.receive()) !=
+      ERROR_SUCCESS) {
+    return 0;
+  }
+  DWORD subkeys = 0;
+  if (RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr,
+                       nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+    return 0;
+  }
+  return subkeys > 0 ? 1 : 0;
+}
+
+UpdateState GetUpdateState() {
+  UpdateState state;
+  state.underWay = IsMarkingSet() != 0;
+  if (IsProductInstalled()) {
+    int comparison = 0;
+    const bool current = CompareInstalledVersion(&comparison) && comparison <= 0;
+    if (!current) {
+      state.stage = kStageUninstallPending;
+    } else {
+      state.stage = state.underWay ? kStageRestorePending : kStageNothingToDo;
+    }
+  } else {
+    state.stage =
+        (state.underWay && IsRestartPending()) ? kStageRestartPending : kStageInstallPending;
+  }
+  return state;
+}
+
+const char* GetUpdateStageName(UpdateStage stage) {
+  switch (stage) {
+    case kStageNothingToDo:
+      return "nothing to do";
+    case kStageUninstallPending:
+      return "uninstall pending";
+    case kStageRestartPending:
+      return "restart pending";
+    case kStageInstallPending:
+      return "install pending";
+    case kStageRestorePending:
+      return "restore pending";
+  }
+  return "unknown";
+}

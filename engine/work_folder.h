@@ -1,0 +1,48 @@
+// The protected work folder of one update: everything the elevated updater writes and later runs,
+// loads or copies back lives there, never in a place the user's own programs can change.
+//
+//   <Windows>\Temp\TidemarkSXUpdater-<16 hex digits>     only Administrators and SYSTEM may change it
+//     setup\                 the unpacked setup files
+//     backup\                the saved copy of the user's files (BackupFolder names it)
+//     TmkUpLauncher.exe      the resume launcher
+//     <updater file name>    the copy of the updater that the resume entry starts
+//
+// The folder is recorded in the updater key (WorkFolder). Every path inside it is built here.
+#ifndef ENGINE_WORK_FOLDER_H_
+#define ENGINE_WORK_FOLDER_H_
+
+#include <windows.h>
+
+// The places inside the work folder.
+enum class WorkItem { kSetupFolder, kBackupFolder, kLauncher, kUpdaterCopy };
+
+// The security of the work folder, as SDDL: owner Administrators; SYSTEM and Administrators full
+// control; Users read and execute (the launcher and the updater copy run at any user's logon);
+// nothing inherited from the parent.
+extern const char kWorkFolderSecurity[];
+
+// The recorded work folder into folder[520] when it can still be trusted: a plain directory (not a
+// link) directly in the Windows folder's Temp, named like a work folder and owned by
+// Administrators or SYSTEM. FALSE (folder "") when none is recorded or the recorded one fails any
+// of these tests: it is then treated as missing and nothing is ever copied from it.
+BOOL GetWorkFolder(char* folder);
+
+// The recorded work folder when it can be trusted; otherwise a new one, created with
+// kWorkFolderSecurity under a fresh random name (never a folder that already existed) and
+// recorded in WorkFolder. FALSE with the Win32 code in GetLastError() when none can be had.
+BOOL EnsureWorkFolder(char* folder);
+
+// The path of an item inside the trusted recorded work folder into path[520]; FALSE (path "")
+// when there is no trusted work folder or the path does not fit.
+BOOL GetWorkPath(WorkItem item, char* path);
+
+// TRUE when path is the item's place inside the trusted recorded work folder (case-insensitive).
+BOOL IsWorkPath(WorkItem item, const char* path);
+
+// Deletes the recorded work folder with everything in it and removes WorkFolder. The running
+// program cannot delete its own file: when it runs from the work folder, that file and the folder
+// are scheduled for removal at the next restart instead. A folder that cannot be trusted is left
+// alone.
+void DiscardWorkFolder();
+
+#endif  // ENGINE_WORK_FOLDER_H_

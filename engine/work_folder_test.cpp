@@ -1,0 +1,116 @@
+// The update's protected work folder, on the real file system and the real updater key.
+#include "engine/work_folder.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "engine/product_constants.h"
+#include "engine/settings_store.h"
+#include "tests/support/standin_support.h"
+#include "tests/support/test_support.h"
+#include "tests/support/user_state_support.h"
+
+namespace {
+
+using testing_support::PathExists;
+using testing_support::ScopedKeySave;
+using testing_support::ScopedRegistryCleanup;
+using testing_support::WriteFileBytes;
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+bool StartsWith(const std::string& text, const std::string& prefix) {
+  return Lower(text).compare(0, prefix.size(), Lower(prefix)) == 0;
+}
+
+std::string WindowsTemp() { return testing_support::WindowsFolder() + "\\Temp"; }
+
+class WorkFolderTest : public testing::Test {
+ protected:
+  WorkFolderTest()
+      : updaterKey_(HKEY_LOCAL_MACHINE, product::kUpdaterKey),
+        updaterKeyCleanup_(HKEY_LOCAL_MACHINE, product::kUpdaterKey) {}
+  void TearDown() override { DiscardWorkFolder(); }
+
+  std::string Ensure() {
+    char folder[520];
+    return EnsureWorkFolder(folder) ? folder : "";
+  }
+
+  ScopedKeySave updaterKey_;
+  ScopedRegistryCleanup updaterKeyCleanup_;
+};
+
+TEST_F(WorkFolderTest, EachUpdateGetsAFreshFolderOutsideTheUsersFolders) {
+  const std::string first = Ensure();
+  const std::string prefix = WindowsTemp() + "\\" + product::kWorkFolderPrefix;
+  ASSERT_TRUE(StartsWith(first, prefix)) << first;
+  const std::string digits = first.substr(prefix.size());
+  EXPECT_EQ(16u, digits.size());
+  EXPECT_EQ(std::string::npos, digits.find_first_not_of("0123456789abcdef")) << digits;
+  char profile[MAX_PATH] = "";
+  ASSERT_NE(0u, GetEnvironmentVariableA("USERPROFILE", profile, sizeof(profile)));
+  EXPECT_FALSE(StartsWith(first, profile));
+  EXPECT_FALSE(StartsWith(first, testing_support::TempFolder()));
+
+  // Found again while recorded; its places are built inside it.
+  EXPECT_EQ(first, Ensure());
+  char launcher[520];
+  ASSERT_TRUE(GetWorkPath(WorkItem::kLauncher, launcher));
+  EXPECT_EQ(first + "\\TmkUpLauncher.exe", launcher);
+  EXPECT_TRUE(IsWorkPath(WorkItem::kLauncher, Lower(launcher).c_str()));
+  EXPECT_FALSE(IsWorkPath(WorkItem::kSetupFolder, launcher));
+
+  // The end of the update takes it and its record away; the next update gets another name.
+  ASSERT_TRUE(WriteFileBytes(first + "\\TmkUpLauncher.exe", "MZ"));
+  DiscardWorkFolder();
+  EXPECT_FALSE(PathExists(first));
+  char value[520];
+  EXPECT_FALSE(ReadUpdaterString(nullptr, "WorkFolder", value, sizeof(value)));
+  const std::string second = Ensure();
+  EXPECT_TRUE(StartsWith(second, prefix));
+  EXPECT_NE(first, second);
+}
+
+TEST_F(WorkFolderTest, ARecordedFolderThatIsNotAPlainWorkFolderIsNeverUsedOrTouched) {
+  const std::string userTemp = testing_support::TempFolder();
+  const std::string name = std::string(product::kWorkFolderPrefix) + "00000000c0ffee00";
+  testing_support::ScopedTempFolder planted(name);
+  ASSERT_TRUE(WriteFileBytes(planted.Child("TmkUpLauncher.exe"), "planted"));
+  const std::string shortName = WindowsTemp() + "\\" + product::kWorkFolderPrefix + "0123456789abcde";
+  ASSERT_TRUE(CreateDirectoryA(shortName.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+  const std::string fileName = WindowsTemp() + "\\" + product::kWorkFolderPrefix + "0123456789abcdef";
+  ASSERT_TRUE(WriteFileBytes(fileName, "a file, not a folder"));
+  // A symbolic link planted at a work folder's name (the file-system fixture makes it).
+  const std::string link = WindowsTemp() + "\\" + product::kWorkFolderPrefix + "00000000deadbeef";
+
+  for (const std::string& recorded :
+       {planted.path(), userTemp + "\\" + name, WindowsTemp(), WindowsTemp() + "\\", shortName,
+        fileName, link, link + "\\", std::string("C:\\"), std::string(""),
+        std::string(product::kWorkFolderPrefix) + "00000000c0ffee00"}) {
+    SCOPED_TRACE(recorded);
+    ASSERT_TRUE(WriteUpdaterString(nullptr, "WorkFolder", recorded.c_str()));
+    char found[520];
+    EXPECT_FALSE(GetWorkFolder(found));
+    EXPECT_FALSE(GetWorkPath(WorkItem::kLauncher, found));
+    DiscardWorkFolder();
+    EXPECT_TRUE(PathExists(planted.Child("TmkUpLauncher.exe")));
+    EXPECT_TRUE(PathExists(shortName));
+    EXPECT_TRUE(PathExists(fileName));
+    EXPECT_TRUE(PathExists(link + "\\precious.txt"));
+    // A new update gets a folder of its own instead.
+    ASSERT_TRUE(WriteUpdaterString(nullptr, "WorkFolder", recorded.c_str()));
+    const std::string made = Ensure();
+    EXPECT_TRUE(StartsWith(made, WindowsTemp() + "\\" + product::kWorkFolderPrefix));
+    EXPECT_NE(Lower(recorded), Lower(made));
+    DiscardWorkFolder();
+  }
+  RemoveDirectoryA(shortName.c_str());
+  DeleteFileA(fileName.c_str());
+}
+
+}  // namespace
