@@ -6,7 +6,7 @@
 #include "base/scoped.h"
 #include "engine/product_probe.h"
 #include "engine/resume.h"
-#include "engine/settings_store.h"
+#include "engine/update_stage.h"
 #include "pages/closing_pages.h"
 #include "pages/install_page.h"
 #include "pages/introduction_page.h"
@@ -28,6 +28,7 @@ BOOL CUpdaterApp::InitInstance() {
   InitCommonControls();
   if (!IsSupportedWindows()) {
     AfxMessageBox(IDS_UNSUPPORTED_WINDOWS, MB_OK | MB_ICONEXCLAMATION);
+    m_exitCode = kExitUnsupportedWindows;
     return FALSE;
   }
 
@@ -39,10 +40,10 @@ BOOL CUpdaterApp::InitInstance() {
   CWizardCompletedPage completed;
   CWizardIncompletedPage incompleted;
 
-  // A run whose update began earlier (Marking) and whose old release is gone resumes on the
-  // install page.
-  sheet.m_psh.nStartPage =
-      (!IsProductInstalled() && IsMarkingSet()) ? PAGE_INSTALL : PAGE_INTRODUCTION;
+  // A run whose update began earlier (Marking) carries on where it stands: on the install page
+  // when its old release is gone or its new release is in, on the restart-guidance page while the
+  // restart is still to come.
+  sheet.m_psh.nStartPage = GetStartPage(GetUpdateState());
 
   // Declared after the pages, so it is deleted first; without it the wizard runs all the same.
   base::ScopedGdiObject header(LoadBitmapA(m_hInstance, MAKEINTRESOURCEA(IDB_HEADER)));
@@ -69,5 +70,6 @@ BOOL CUpdaterApp::InitInstance() {
   const INT_PTR result = sheet.DoModal();
   m_pMainWnd = nullptr;
   if (result == IDCANCEL) DiscardUpdaterState();
+  m_exitCode = result < 0 ? kExitFailed : GetRunExitCode();
   return FALSE;
 }

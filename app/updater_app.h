@@ -9,6 +9,12 @@ class CUpdaterApp : public CWinApp {
   // Checks Windows, runs the wizard modally, discards the updater's state when it was cancelled.
   // Always FALSE: the program ends when the wizard has closed.
   BOOL InitInstance() override;
+  // How the run ended, for software-distribution tools: 0 completed, 3010 restart needed, 1602
+  // cancelled, 1603 failed, 1638 already current, 1150 Windows too old.
+  int ExitInstance() override { return m_exitCode; }
+
+ private:
+  int m_exitCode = 0;
 };
 
 #endif  // APP_UPDATER_APP_H_

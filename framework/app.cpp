@@ -78,5 +78,5 @@ int AfxWinMain(HINSTANCE instance) {
   if (app == nullptr) return 1;
   app->m_hInstance = instance;
   app->InitInstance();
-  return 0;
+  return app->ExitInstance();
 }

@@ -17,6 +17,8 @@ class CWinApp {
 
   // The per-instance start-up. Returning FALSE ends the program once it returns.
   virtual BOOL InitInstance() { return FALSE; }
+  // Called when the start-up has returned; its result is the program's exit code.
+  virtual int ExitInstance() { return 0; }
 
   HINSTANCE m_hInstance = nullptr;
   // Owner of the program's message boxes while it exists; cleared when its window is destroyed.
@@ -44,7 +46,7 @@ struct ResourceString {
 };
 ResourceString AfxLoadString(UINT id);
 
-// The body of WinMain: runs the application object's start-up and returns the exit code.
+// The body of WinMain: runs the application object's start-up, then returns its ExitInstance().
 int AfxWinMain(HINSTANCE instance);
 
 #endif  // FRAMEWORK_APP_H_

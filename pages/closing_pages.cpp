@@ -9,17 +9,20 @@ CWizardRestartGuidancePage::CWizardRestartGuidancePage()
 
 BOOL CWizardRestartGuidancePage::OnSetActive() {
   ShowFinishOnly(IDS_FINISH_CLOSE);
+  SetRunExitCode(kExitRestartNeeded);
   // From here on nothing the run after the restart needs may be discarded, however this run ends.
   SetKeepUpdaterState();
   return CWizardPage::OnSetActive();
 }
 
 CWizardFinalPage::CWizardFinalPage(UINT templateId, UINT titleId, UINT subTitleId,
-                                   int bodyControlId, UINT bodyStringId, UINT finishTextId)
+                                   int bodyControlId, UINT bodyStringId, UINT finishTextId,
+                                   int exitCode)
     : CWizardPage(templateId, titleId, subTitleId),
       m_bodyControlId(bodyControlId),
       m_bodyStringId(bodyStringId),
-      m_finishTextId(finishTextId) {}
+      m_finishTextId(finishTextId),
+      m_exitCode(exitCode) {}
 
 BOOL CWizardFinalPage::OnInitDialog() {
   CWizardPage::OnInitDialog();
@@ -29,6 +32,7 @@ BOOL CWizardFinalPage::OnInitDialog() {
 
 BOOL CWizardFinalPage::OnSetActive() {
   ShowFinishOnly(m_finishTextId);
+  SetRunExitCode(m_exitCode);
   return CWizardPage::OnSetActive();
 }
 
@@ -39,8 +43,10 @@ BOOL CWizardFinalPage::OnWizardFinish() {
 
 CWizardCompletedPage::CWizardCompletedPage()
     : CWizardFinalPage(IDD_COMPLETED, IDS_COMPLETED_TITLE, IDS_COMPLETED_SUBTITLE,
-                       IDC_COMPLETED_BODY, IDS_COMPLETED_BODY, IDS_FINISH_DONE) {}
+                       IDC_COMPLETED_BODY, IDS_COMPLETED_BODY, IDS_FINISH_DONE,
+                       kExitCompleted) {}
 
 CWizardIncompletedPage::CWizardIncompletedPage()
     : CWizardFinalPage(IDD_INCOMPLETED, IDS_INCOMPLETED_TITLE, IDS_INCOMPLETED_SUBTITLE,
-                       IDC_INCOMPLETED_BODY, IDS_INCOMPLETED_BODY, IDS_FINISH_CLOSE) {}
+                       IDC_INCOMPLETED_BODY, IDS_INCOMPLETED_BODY, IDS_FINISH_CLOSE,
+                       kExitFailed) {}

@@ -17,7 +17,7 @@ class CWizardRestartGuidancePage : public CWizardPage {
 class CWizardFinalPage : public CWizardPage {
  public:
   CWizardFinalPage(UINT templateId, UINT titleId, UINT subTitleId, int bodyControlId,
-                   UINT bodyStringId, UINT finishTextId);
+                   UINT bodyStringId, UINT finishTextId, int exitCode);
 
  protected:
   BOOL OnInitDialog() override;
@@ -28,6 +28,8 @@ class CWizardFinalPage : public CWizardPage {
   const int m_bodyControlId;
   const UINT m_bodyStringId;
   const UINT m_finishTextId;
+  // The run's exit code once this page is shown.
+  const int m_exitCode;
 };
 
 class CWizardCompletedPage : public CWizardFinalPage {

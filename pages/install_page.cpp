@@ -5,6 +5,7 @@
 #include "engine/product_probe.h"
 #include "engine/resume.h"
 #include "engine/settings_store.h"
+#include "engine/update_stage.h"
 #include "engine/user_data_backup.h"
 #include "engine/user_state.h"
 #include "res/resource.h"
@@ -22,7 +23,16 @@ BOOL CWizardInstallPage::OnInitDialog() {
 
 BOOL CWizardInstallPage::OnSetActive() {
   PostWizardButtons(PSWIZB_NEXT);
-  return CWizardPage::OnSetActive();
+  const BOOL result = CWizardPage::OnSetActive();
+  if (GetUpdateState().stage == kStageRestorePending) {
+    // The new release is already in (an earlier run ended after its setup): only the restore is
+    // left, and it runs with the wizard in view, as after a setup of this run.
+    PostWizardButtons(0);
+    EnableWindow(GetDlgItem(GetSheetWindow(), IDCANCEL), FALSE);
+    SetBusy(TRUE);
+    PostMessageA(m_hWnd, WM_WORKER_DONE, 0, 0);
+  }
+  return result;
 }
 
 LRESULT CWizardInstallPage::OnWizardNext() {
@@ -42,11 +52,16 @@ LRESULT CWizardInstallPage::OnWorkerDone(WPARAM, LPARAM) {
   EndWork();
   if (IsProductInstalled()) {
     // The log file goes back before the settings and the autorun entry; each step runs whatever
-    // the one before it returned.
-    RestoreUserData();
-    RestoreUserState();
-    SetMarking(FALSE);
-    SelectPage(PAGE_COMPLETED);
+    // the one before it returned. Marking goes only when everything is back: otherwise the saved
+    // state stays, and the next start restores it without running setup again.
+    const BOOL dataRestored = RestoreUserData();
+    const BOOL stateRestored = RestoreUserState();
+    if (dataRestored && stateRestored) {
+      SetMarking(FALSE);
+      SelectPage(PAGE_COMPLETED);
+    } else {
+      SelectPage(PAGE_INCOMPLETED);
+    }
   } else {
     SelectPage(PAGE_INCOMPLETED);
   }

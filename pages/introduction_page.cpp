@@ -1,7 +1,6 @@
 #include "pages/introduction_page.h"
 
 #include "engine/product_constants.h"
-#include "engine/product_probe.h"
 #include "engine/settings_store.h"
 #include "framework/app.h"
 #include "res/resource.h"
@@ -23,19 +22,23 @@ BOOL CWizardIntroductionPage::OnSetActive() {
 }
 
 LRESULT CWizardIntroductionPage::OnWizardNext() {
-  if (IsProductInstalled()) {
-    int comparison = 0;
-    if (CompareInstalledVersion(&comparison) && comparison <= 0) {
+  switch (GetUpdateState().stage) {
+    case kStageNothingToDo:
+    case kStageRestorePending:
       // Same release or newer: nothing to do, and nothing is written.
       AfxMessageBox(IDS_UP_TO_DATE, MB_OK | MB_ICONINFORMATION);
+      SetRunExitCode(kExitAlreadyCurrent);
       EndDialog(IDCANCEL);
-      return -1;
-    }
-    SetMarking(TRUE);
-    SelectPage(PAGE_UNINSTALL);
-  } else {
-    SetMarking(TRUE);
-    SelectPage(PAGE_INSTALL);
+      break;
+    case kStageUninstallPending:
+      SetMarking(TRUE);
+      SelectPage(PAGE_UNINSTALL);
+      break;
+    case kStageRestartPending:
+    case kStageInstallPending:
+      SetMarking(TRUE);
+      SelectPage(PAGE_INSTALL);
+      break;
   }
   return -1;
 }

@@ -7,11 +7,29 @@
 namespace {
 
 BOOL g_busy = FALSE;
+int g_exitCode = kExitCancelled;
 
 }  // namespace
 
 void SetBusy(BOOL busy) { g_busy = busy; }
 BOOL IsBusy() { return g_busy; }
+void SetRunExitCode(int code) { g_exitCode = code; }
+int GetRunExitCode() { return g_exitCode; }
+
+int GetStartPage(const UpdateState& state) {
+  if (!state.underWay) return PAGE_INTRODUCTION;
+  switch (state.stage) {
+    case kStageRestartPending:
+      return PAGE_RESTART_GUIDANCE;
+    case kStageInstallPending:
+    case kStageRestorePending:
+      return PAGE_INSTALL;
+    case kStageNothingToDo:
+    case kStageUninstallPending:
+      break;
+  }
+  return PAGE_INTRODUCTION;
+}
 
 void CWizardPage::PostWizardButtons(DWORD buttons) {
   PostMessageA(GetSheetWindow(), PSM_SETWIZBUTTONS, 0, static_cast<LPARAM>(buttons));
