@@ -228,8 +228,9 @@ BOOL RestoreAutoRun() {
   char hiveName[kHiveNameSize];
   char commandLine[kCommandLineSize];
   if (!ReadUpdaterString(nullptr, updater_value::kUserId, hiveName, sizeof(hiveName)) ||
-      !ReadUpdaterString(nullptr, updater_value::kAutoRunCommandLine, commandLine, sizeof(commandLine))) {
-    return FALSE;
+      !ReadUpdaterString(nullptr, updater_value::kAutoRunCommandLine, commandLine,
+                         sizeof(commandLine))) {
+    return TRUE;  // no autorun entry was saved: nothing to put back
   }
   if (!IsHiveLoaded(hiveName)) return FALSE;
 

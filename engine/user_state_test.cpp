@@ -165,7 +165,7 @@ TEST_F(UserStateTest, WithoutRunValueNothingIsSavedWrittenOrStarted) {
   ASSERT_TRUE(CaptureAutoRun());
   EXPECT_EQ("<absent>", UpdaterString("UserID"));
   EXPECT_EQ("<absent>", UpdaterString("AutoRunCommandLine"));
-  EXPECT_FALSE(RestoreAutoRun());
+  EXPECT_TRUE(RestoreAutoRun()) << "nothing saved is nothing to put back";
   DWORD type = 0;
   std::string data;
   EXPECT_FALSE(GetRawValue(HKEY_CURRENT_USER, product::kRunKey, product::kAutoRunValue, &type,

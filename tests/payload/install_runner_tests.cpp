@@ -15,8 +15,6 @@
 using testing_support::MessageBoxAnswerer;
 using testing_support::PathExists;
 using testing_support::ReadFileBytes;
-using testing_support::ScopedTempFolder;
-using testing_support::ScopedTempPath;
 using testing_support::WorkerDoneWindow;
 
 namespace {
@@ -24,12 +22,12 @@ namespace {
 using testing_support::HasLine;
 using testing_support::RunRecord;
 
-// Starts the install with TMP and TEMP at tempFolder and waits for the one worker-done message.
-// Checks that setup ran from the extraction folder, with the quoted program path as its command
-// line, and had ended when its end was reported.
-void RunInstall(const std::string& tempFolder) {
-  ScopedTempPath tempPath(tempFolder);
-  const std::string extraction = tempFolder + "\\" + product::kExtractionFolderName;
+// Starts the install and waits for the one worker-done message. Checks that setup ran from the
+// work folder's setup folder, with the quoted program path as its command line, and had ended
+// when its end was reported.
+void RunInstall() {
+  payload_test::ScopedWork work;
+  const std::string extraction = work.Setup();
   const std::string setup = extraction + "\\setup.exe";
   WorkerDoneWindow page;
   bool endedBeforeReport = false;
@@ -65,34 +63,22 @@ void RunInstall(const std::string& tempFolder) {
 }  // namespace
 
 TEST(StartInstallTest, RunsSetupFromTheExtractionFolderAndReportsItsEndOnce) {
-  ScopedTempFolder temp;
   MessageBoxAnswerer answerer;
-  RunInstall(temp.path());
+  RunInstall();
   EXPECT_TRUE(answerer.boxes().empty());
 }
 
-TEST(StartInstallTest, BlankInTheTemporaryFolderStartsTheRealSetupOnly) {
-  // TMP is "<temp>\with space". Unquoted, "<temp>\with space\TidemarkSXUpdater\Setup.exe" would
-  // first be tried as "<temp>\with.exe" with the rest as arguments: a program planted there.
-  ScopedTempFolder outer;
-  const std::string tempFolder = outer.Child("with space");
-  ASSERT_TRUE(CreateDirectoryA(tempFolder.c_str(), nullptr));
-  const std::string planted = outer.Child("with.exe");
-  const std::string program = testing_support::ExecutableFolder() + "\\runner_test_program.exe";
-  ASSERT_TRUE(CopyFileA(program.c_str(), planted.c_str(), FALSE));
-
-  RunInstall(tempFolder);
-  EXPECT_FALSE(PathExists(planted + ".ran")) << "the planted program ran: " << RunRecord(planted);
-}
-
 TEST(StartInstallTest, FolderThatCannotBeMadeFailsWithoutStartingAnything) {
-  ScopedTempFolder temp;
-  ASSERT_TRUE(testing_support::WriteFileBytes(temp.Child("plain-file"), "x"));
-  ScopedTempPath tempPath(temp.Child("plain-file") + "\\below");
+  // A file stands at the setup folder's name: the extraction is refused (with the system's text),
+  // nothing starts and nothing is reported to the page.
+  payload_test::ScopedWork work;
+  ASSERT_TRUE(testing_support::WriteFileBytes(work.Setup(), "x"));
+  MessageBoxAnswerer answerer;
   WorkerDoneWindow page;
   std::string folder = "stale";
   EXPECT_FALSE(StartInstall(page.hwnd(), folder));
   EXPECT_EQ("", folder);
   page.PumpFor(300);
   EXPECT_EQ(0, page.count());
+  EXPECT_EQ(1u, answerer.boxes().size());
 }

@@ -18,8 +18,6 @@ using payload_test::ReleaseFolder;
 using payload_test::SystemText;
 using testing_support::PathExists;
 using testing_support::ReadFileBytes;
-using testing_support::ScopedTempFolder;
-using testing_support::ScopedTempPath;
 
 namespace {
 
@@ -100,9 +98,8 @@ class FolderAtBoxTime {
 }  // namespace
 
 TEST(ExtractPayloadMissingTest, StopsAfterTheEarlierFilesShowsSystemTextAndRemovesFolder) {
-  ScopedTempFolder temp;
-  ScopedTempPath tempPath(temp.path());
-  const std::string extraction = temp.Child(product::kExtractionFolderName);
+  payload_test::ScopedWork work;
+  const std::string extraction = work.Setup();
 
   char folder[kPathBufferSize];
   int result;

@@ -9,7 +9,10 @@
 #include <vector>
 
 #include "engine/file_utils.h"
+#include "engine/product_constants.h"
+#include "engine/work_folder.h"
 #include "tests/support/test_support.h"
+#include "tests/support/user_state_support.h"
 
 namespace payload_test {
 
@@ -38,6 +41,26 @@ inline std::vector<std::string> ListFolder(const std::string& folder) {
   FindClose(find);
   return names;
 }
+
+// An empty updater key with a work folder made for the test; both go when it ends.
+class ScopedWork {
+ public:
+  ScopedWork() {
+    char folder[kPathBufferSize];
+    if (EnsureWorkFolder(folder)) folder_ = folder;
+  }
+  ~ScopedWork() { DiscardWorkFolder(); }
+  ScopedWork(const ScopedWork&) = delete;
+  ScopedWork& operator=(const ScopedWork&) = delete;
+
+  // Where the setup is unpacked.
+  std::string Setup() const { return folder_ + "\\setup"; }
+
+ private:
+  testing_support::ScopedKeySave saved_{HKEY_LOCAL_MACHINE, product::kUpdaterKey};
+  testing_support::ScopedRegistryCleanup cleanup_{HKEY_LOCAL_MACHINE, product::kUpdaterKey};
+  std::string folder_;
+};
 
 }  // namespace payload_test
 

@@ -21,8 +21,6 @@ using payload_test::SystemText;
 using testing_support::MessageBoxAnswerer;
 using testing_support::PathExists;
 using testing_support::ReadFileBytes;
-using testing_support::ScopedTempFolder;
-using testing_support::ScopedTempPath;
 
 namespace {
 
@@ -53,9 +51,8 @@ void ExpectCompleteExtraction(const std::string& folder) {
 
 class ExtractPayloadTest : public testing::Test {
  protected:
-  ScopedTempFolder temp_;
-  ScopedTempPath tempPath_{temp_.path()};
-  std::string extraction_ = temp_.Child(product::kExtractionFolderName);
+  payload_test::ScopedWork work_;
+  std::string extraction_ = work_.Setup();
 };
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "engine/product_constants.h"
 #include "engine/resume.h"
 #include "engine/settings_store.h"
+#include "engine/work_folder.h"
 #include "tests/support/test_support.h"
 #include "tests/support/user_state_support.h"
 
@@ -16,8 +17,6 @@ namespace {
 using namespace testing_support;
 
 TEST(KeepUpdaterState, DiscardDoesNothingOnceTheFlagIsSet) {
-  ScopedTempFolder temp("keep state " + std::to_string(GetTickCount()));
-  ScopedTempPath tempPath(temp.path());
   ScopedValueSave runValue(HKEY_LOCAL_MACHINE, product::kRunKey, product::kResumeRunValue);
   ScopedKeySave updaterKey(HKEY_LOCAL_MACHINE, product::kUpdaterKey);
   ScopedRegistryCleanup updaterKeyCleanup(HKEY_LOCAL_MACHINE, product::kUpdaterKey);
@@ -25,12 +24,14 @@ TEST(KeepUpdaterState, DiscardDoesNothingOnceTheFlagIsSet) {
   ScopedKeySave registration(HKEY_LOCAL_MACHINE, product::kUninstallKey);
   ASSERT_TRUE(SetStringValue(HKEY_LOCAL_MACHINE, product::kUninstallKey, "DisplayName", "x"));
 
-  const std::string backup = temp.Child("0000beef");
+  char work[520];
+  ASSERT_TRUE(EnsureWorkFolder(work));
+  const std::string backup = std::string(work) + "\\backup";
   ASSERT_TRUE(CreateDirectoryA(backup.c_str(), nullptr));
   ASSERT_TRUE(WriteUpdaterString(nullptr, "BackupFolder", backup.c_str()));
   ASSERT_TRUE(SetMarking(TRUE));
   ASSERT_TRUE(RegisterResume(TRUE));
-  const std::string launcher = temp.Child("TmkUpLauncher.exe");
+  const std::string launcher = std::string(work) + "\\TmkUpLauncher.exe";
   const std::string before = DumpKeyTree(HKEY_LOCAL_MACHINE, product::kUpdaterKey);
   DWORD type = 0;
   std::string run;
@@ -50,7 +51,7 @@ TEST(KeepUpdaterState, DiscardDoesNothingOnceTheFlagIsSet) {
   ASSERT_TRUE(GetRawValue(HKEY_LOCAL_MACHINE, product::kRunKey, product::kResumeRunValue, &type,
                           &after));
   EXPECT_EQ(run, after);
-  DeleteFileA(launcher.c_str());
+  RemoveTree(work);
 }
 
 }  // namespace

@@ -5,12 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "engine/file_utils.h"
 #include "engine/product_constants.h"
 #include "engine/resume.h"
 #include "engine/settings_store.h"
+#include "engine/work_folder.h"
 #include "tests/support/test_support.h"
 #include "tests/support/user_state_support.h"
 
@@ -24,7 +26,6 @@ using testing_support::ReadFileBytes;
 using testing_support::ScopedKeySave;
 using testing_support::ScopedRegistryCleanup;
 using testing_support::ScopedTempFolder;
-using testing_support::ScopedTempPath;
 using testing_support::ScopedValueSave;
 using testing_support::WriteFileBytes;
 
@@ -46,25 +47,32 @@ std::wstring Wide(const std::string& text) {
 class ResumeLauncherTest : public testing::Test {
  protected:
   ResumeLauncherTest()
-      : temp_("resume launcher " + std::to_string(GetTickCount())),
-        tempPath_(temp_.path()),
-        runValue_(HKEY_LOCAL_MACHINE, product::kRunKey, product::kResumeRunValue),
+      : runValue_(HKEY_LOCAL_MACHINE, product::kRunKey, product::kResumeRunValue),
         updaterKey_(HKEY_LOCAL_MACHINE, product::kUpdaterKey),
-        updaterKeyCleanup_(HKEY_LOCAL_MACHINE, product::kUpdaterKey) {}
+        updaterKeyCleanup_(HKEY_LOCAL_MACHINE, product::kUpdaterKey) {
+    char folder[520];
+    if (EnsureWorkFolder(folder)) work_ = folder;
+  }
+  void TearDown() override { DiscardWorkFolder(); }
 
-  std::string LauncherPath() const { return temp_.Child("TmkUpLauncher.exe"); }
+  std::string LauncherPath() const { return work_ + "\\TmkUpLauncher.exe"; }
+  // The copy of this program (playing the updater) that the resume entry starts.
+  std::string UpdaterCopy() const {
+    char self[520];
+    GetModuleFileNameA(nullptr, self, sizeof(self));
+    return work_ + "\\" + (strrchr(self, '\\') + 1);
+  }
   static std::string BuiltLauncher() {
     std::string bytes;
     ReadFileBytes(ExecutableFolder() + "\\TmkUpLauncher.exe", &bytes);
     return bytes;
   }
 
-  ScopedTempFolder temp_;
-  ScopedTempPath tempPath_;
   ScopedValueSave runValue_;
   ScopedKeySave updaterKey_;
   ScopedRegistryCleanup updaterKeyCleanup_;
   MessageBoxAnswerer answerer_;
+  std::string work_;
 };
 
 TEST_F(ResumeLauncherTest, LauncherFileIsTheBuiltLauncherByteForByte) {
@@ -98,11 +106,9 @@ TEST_F(ResumeLauncherTest, LauncherFileInUseFailsWithTheSystemText) {
 }
 
 TEST_F(ResumeLauncherTest, RunValueQuotesBothPathsAndIsUndoneByUnregister) {
-  ASSERT_NE(std::string::npos, LauncherPath().find(' '));  // the case that needs the quotes
   ASSERT_TRUE(RegisterResume(TRUE));
 
-  char self[520];
-  GetModuleFileNameA(nullptr, self, sizeof(self));
+  const std::string self = UpdaterCopy();
   const std::string expected = "\"" + LauncherPath() + "\" \"" + self + "\"";
   DWORD type = 0;
   std::string data;
@@ -135,8 +141,7 @@ TEST_F(ResumeLauncherTest, RunValueQuotesBothPathsAndIsUndoneByUnregister) {
 }
 
 TEST_F(ResumeLauncherTest, RegisteredCommandLineStartsTheUpdaterAgain) {
-  // What the system does at logon: run the Run value's command line. The temporary folder's path
-  // holds a blank, so an unquoted launcher path would be cut at it.
+  // What the system does at logon: run the Run value's command line.
   ASSERT_TRUE(RegisterResume(TRUE));
   DWORD type = 0;
   std::string data;
@@ -144,7 +149,8 @@ TEST_F(ResumeLauncherTest, RegisteredCommandLineStartsTheUpdaterAgain) {
                           &data));
   std::string commandLine = data.c_str();
 
-  const std::string mark = temp_.Child("resumed.txt");
+  ScopedTempFolder temp;
+  const std::string mark = temp.Child("resumed.txt");
   SetEnvironmentVariableA("USERSTATE_RESUMED_MARK", mark.c_str());
   STARTUPINFOA startup = {};
   startup.cb = sizeof(startup);
@@ -163,11 +169,9 @@ TEST_F(ResumeLauncherTest, RegisteredCommandLineStartsTheUpdaterAgain) {
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
 
-  // The updater (this program) was started again.
+  // The updater (this program's copy in the work folder) was started again.
   const std::string record = testing_support::WaitForRecord(mark, 1);
-  char self[520];
-  GetModuleFileNameA(nullptr, self, sizeof(self));
-  EXPECT_NE(std::string::npos, record.find(self)) << record;
+  EXPECT_NE(std::string::npos, record.find(UpdaterCopy())) << record;
   Sleep(300);  // let the resumed program end before its file goes
   ASSERT_TRUE(RegisterResume(FALSE));
 }

@@ -126,6 +126,8 @@ UserData CaptureUserData() {
 }
 
 void CleanMachine() {
+  // Removals a restart would carry out: left in the list, they would hold the next update back.
+  testing_support::DropPendingRenamesUnder(testing_support::ProductFolder());
   SHDeleteKeyA(HKEY_LOCAL_MACHINE, product::kUninstallKey);
   SHDeleteKeyA(HKEY_LOCAL_MACHINE, product::kUpdaterKey);
   SHDeleteKeyA(HKEY_CURRENT_USER, product::kSettingsKey);
@@ -152,21 +154,27 @@ void CleanMachine() {
     }
     if (testing_support::PathExists(folder)) ADD_FAILURE() << "could not clean away " << folder;
   }
-  const std::string temp = testing_support::TempFolder();
-  testing_support::RemoveTree(temp + "\\" + product::kLauncherFileName);
-  testing_support::RemoveTree(temp + "\\" + product::kExtractionFolderName);
-  // Backup folders: eight hexadecimal digits directly in the temporary folder.
-  WIN32_FIND_DATAA entry;
-  HANDLE find = FindFirstFileA((temp + "\\????????").c_str(), &entry);
-  if (find != INVALID_HANDLE_VALUE) {
-    do {
-      const std::string name = entry.cFileName;
-      if (name.size() == 8 && name.find_first_not_of("0123456789abcdef") == std::string::npos) {
-        testing_support::RemoveTree(temp + "\\" + name);
-      }
-    } while (FindNextFileA(find, &entry));
-    FindClose(find);
+  for (const std::string& work : WorkFolders()) {
+    testing_support::DropPendingRenamesUnder(work);
+    testing_support::RemoveTree(work);
   }
+}
+
+std::vector<std::string> WorkFolders() {
+  std::vector<std::string> found;
+  const std::string temp = testing_support::WindowsFolder() + "\\Temp\\";
+  WIN32_FIND_DATAA entry;
+  HANDLE find = FindFirstFileA((temp + product::kWorkFolderPrefix + "*").c_str(), &entry);
+  if (find == INVALID_HANDLE_VALUE) return found;
+  do {
+    // A link planted at such a name (the file-system fixture's) is not one of ours.
+    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+        !(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+      found.push_back(temp + entry.cFileName);
+    }
+  } while (FindNextFileA(find, &entry));
+  FindClose(find);
+  return found;
 }
 
 int ProductStartCount() { return static_cast<int>(StartLines().size()); }
@@ -215,6 +223,8 @@ DWORD UpdaterMarking() {
 
 void EndRunningUpdaters() {
   const std::string updater = testing_support::ExecutableFolder() + "\\Updater.exe";
+  const std::string workPrefix =
+      testing_support::WindowsFolder() + "\\Temp\\" + product::kWorkFolderPrefix;
   HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
   if (snapshot == INVALID_HANDLE_VALUE) return;
   std::vector<DWORD> ids;
@@ -230,8 +240,10 @@ void EndRunningUpdaters() {
     if (process == nullptr) continue;
     char image[MAX_PATH * 2] = "";
     DWORD size = sizeof(image);
-    // Only the updater of this build, not a copy of that name anywhere else.
-    if (QueryFullProcessImageNameA(process, 0, image, &size) && lstrcmpiA(image, updater.c_str()) == 0) {
+    // Only the updater of this build or its copy in a work folder, not one anywhere else.
+    if (QueryFullProcessImageNameA(process, 0, image, &size) &&
+        (lstrcmpiA(image, updater.c_str()) == 0 ||
+         _strnicmp(image, workPrefix.c_str(), workPrefix.size()) == 0)) {
       TerminateProcess(process, 99);
       WaitForSingleObject(process, 5000);
     }

@@ -8,6 +8,7 @@
 #include <map>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace wizard_testing {
 
@@ -27,6 +28,9 @@ UserData CaptureUserData();
 
 // Removes every trace of the product, the updater and the stand-ins from the machine.
 void CleanMachine();
+
+// The updater's work folders in the Windows folder's Temp (plain folders only).
+std::vector<std::string> WorkFolders();
 
 // Lines of the stand-in product's start record (C:\tidemark-standin\starts.log).
 int ProductStartCount();

@@ -38,23 +38,38 @@ TEST(RestartJourney, DISABLED_BeforeRestart) {
   wizard.Press(PSBTN_NEXT);
   ASSERT_TRUE(wizard.WaitForPage(3, 60000));
   wizard.Press(PSBTN_FINISH);
-  ASSERT_EQ(0, wizard.WaitForExit());
+  ASSERT_EQ(3010, wizard.WaitForExit());
 
   ASSERT_TRUE(UpdaterKeyExists());
   EXPECT_EQ(1u, UpdaterMarking());
-  // The resume entry: both paths quoted, the NUL stored with the string.
+  // The resume entry: the launcher and the updater's copy in the work folder, both paths quoted,
+  // the NUL stored with the string.
+  const std::string work = UpdaterString("WorkFolder");
   const std::string launcher = UpdaterString("Launcher");
-  EXPECT_EQ(testing_support::TempFolder() + "\\" + product::kLauncherFileName, launcher);
+  EXPECT_EQ(work + "\\" + product::kLauncherFileName, launcher);
   EXPECT_TRUE(testing_support::PathExists(launcher));
   std::string resume;
   DWORD type = 0;
   ASSERT_TRUE(ResumeRunValue(&resume, &type));
   EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
-  EXPECT_EQ("\"" + launcher + "\" \"" + testing_support::ExecutableFolder() + "\\Updater.exe\"" +
-                std::string(1, '\0'),
-            resume);
+  EXPECT_EQ("\"" + launcher + "\" \"" + work + "\\Updater.exe\"" + std::string(1, '\0'), resume);
   // The uninstaller left a file behind for the restart to remove.
   EXPECT_TRUE(testing_support::PathExists(testing_support::ProductFolder()));
+
+  // The user starts the updater again before restarting: it says to restart, installs nothing and
+  // keeps everything for the run after the restart.
+  WizardDriver early;
+  ASSERT_TRUE(early.Start());
+  ASSERT_TRUE(early.WaitForWizard());
+  ASSERT_TRUE(early.WaitForPage(3));
+  early.Press(PSBTN_FINISH);
+  EXPECT_EQ(3010, early.WaitForExit());
+  EXPECT_TRUE(testing_support::ReadTraceLines("setup.log").empty()) << "setup ran before the restart";
+  std::string resumeAfter;
+  ASSERT_TRUE(ResumeRunValue(&resumeAfter));
+  EXPECT_EQ(resume, resumeAfter);
+  EXPECT_TRUE(testing_support::PathExists(launcher));
+  EXPECT_EQ(1u, UpdaterMarking());
 }
 
 TEST(RestartJourney, DISABLED_AfterRestart) {
@@ -112,13 +127,31 @@ TEST(RestartJourney, DISABLED_AfterRestart) {
   EXPECT_EQ(std::string(before.runValue.c_str()), LastProductStart())
       << "the product is started with the user's autorun command line";
 
-  const std::string backup = UpdaterString("BackupFolder");
+  const std::string work = UpdaterString("WorkFolder");
   wizard.Press(PSBTN_FINISH);
   EXPECT_EQ(0, wizard.WaitForExit());
   EXPECT_FALSE(UpdaterKeyExists());
-  EXPECT_FALSE(backup.empty() || testing_support::PathExists(backup));
-  EXPECT_FALSE(launcher.empty() || testing_support::PathExists(launcher));
   EXPECT_FALSE(ResumeRunValue(&resume));
+  // The updater that ran is the work folder's copy: everything else of the folder is gone, the
+  // copy and the folder go at the next restart.
+  ASSERT_FALSE(work.empty());
+  EXPECT_FALSE(testing_support::PathExists(work + "\\backup"));
+  EXPECT_FALSE(testing_support::PathExists(launcher));
+  EXPECT_TRUE(testing_support::PathExists(work + "\\Updater.exe"));
+  ASSERT_TRUE(testing_support::WriteFileBytes(RecordFile(), work));
+}
+
+// After one more restart the new release is whole (nothing the old uninstaller scheduled took any
+// of it) and nothing of the update is left.
+TEST(RestartJourney, DISABLED_AfterSecondRestart) {
+  std::string work;
+  ASSERT_TRUE(testing_support::ReadFileBytes(RecordFile(), &work));
+  DeleteFileA(RecordFile().c_str());
+  for (const char* file : {"Tidemark.exe", "TidemarkShell.dll", "Tidemark.log"}) {
+    EXPECT_TRUE(testing_support::PathExists(testing_support::ProductFolder() + "\\" + file)) << file;
+  }
+  EXPECT_FALSE(testing_support::PathExists(work));
+  EXPECT_TRUE(WorkFolders().empty());
   CleanMachine();
 }
 

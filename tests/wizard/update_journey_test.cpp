@@ -127,7 +127,7 @@ TEST_F(UpdateJourneyTest, CurrentOrNewerReleaseIsDeclinedAndLeftoverStateDiscard
       Sleep(10);
     }
     EXPECT_EQ(-1, otherPage) << "a page after the introduction was shown";
-    EXPECT_EQ(0, wizard.WaitForExit());
+    EXPECT_EQ(1638, wizard.WaitForExit()) << "already current";
     EXPECT_FALSE(UpdaterKeyExists()) << "the cancelled wizard discards the updater key";
   }
 }
@@ -171,11 +171,12 @@ TEST_F(UpdateJourneyTest, FailedBackupLeavesTheWizardReadyOnTheUninstallPage) {
   EXPECT_TRUE(testing_support::KeyExists(HKEY_LOCAL_MACHINE, product::kUninstallKey));
   std::string resume;
   EXPECT_FALSE(ResumeRunValue(&resume)) << "no resume registration after a failed start";
-  EXPECT_FALSE(testing_support::PathExists(testing_support::TempFolder() + "\\" + product::kLauncherFileName));
+  EXPECT_TRUE(UpdaterString("Launcher").empty()) << "no launcher written";
   EXPECT_TRUE(UpdaterString("BackupFolder").empty()) << "no backup recorded";
   // Not busy: the close box is accepted.
   wizard_.Close();
-  EXPECT_EQ(0, wizard_.WaitForExit());
+  EXPECT_EQ(1602, wizard_.WaitForExit()) << "cancelled";
+  EXPECT_TRUE(WorkFolders().empty()) << "nothing of the update is left";
   EXPECT_TRUE(testing_support::KeyExists(HKEY_LOCAL_MACHINE, product::kUninstallKey))
       << "the product is still registered: the uninstaller never ran";
   EXPECT_TRUE(testing_support::PathExists(log));
@@ -199,7 +200,10 @@ TEST_F(UpdateJourneyTest, UpdateWithoutRestartKeepsEverythingOfTheUser) {
   ExpectPageFrame(wizard_);
   std::string resume;
   EXPECT_FALSE(ResumeRunValue(&resume)) << "the install page removes the resume registration";
-  EXPECT_FALSE(testing_support::PathExists(testing_support::TempFolder() + "\\" + product::kLauncherFileName));
+  const std::string work = UpdaterString("WorkFolder");
+  ASSERT_FALSE(work.empty());
+  EXPECT_FALSE(testing_support::PathExists(work + "\\" + product::kLauncherFileName));
+  EXPECT_EQ(work + "\\backup", UpdaterString("BackupFolder"));
   Next(kCompleted);
   ExpectCompletedPage(wizard_);
 
@@ -219,6 +223,7 @@ TEST_F(UpdateJourneyTest, UpdateWithoutRestartKeepsEverythingOfTheUser) {
   EXPECT_EQ(0, wizard_.WaitForExit());
   EXPECT_FALSE(UpdaterKeyExists());
   EXPECT_FALSE(ResumeRunValue(&resume));
+  EXPECT_FALSE(testing_support::PathExists(work)) << "the work folder goes at the end";
 }
 
 TEST_F(UpdateJourneyTest, FreshInstallationEndsCompletedAndLeavesNothingBehind) {
@@ -227,12 +232,14 @@ TEST_F(UpdateJourneyTest, FreshInstallationEndsCompletedAndLeavesNothingBehind) 
   Next(kCompleted);
   ExpectCompletedPage(wizard_);
   EXPECT_TRUE(testing_support::PathExists(testing_support::ProductFolder() + "\\Tidemark.exe"));
-  EXPECT_FALSE(testing_support::PathExists(testing_support::TempFolder() + "\\" +
-                                           product::kExtractionFolderName))
+  const std::string work = UpdaterString("WorkFolder");
+  ASSERT_FALSE(work.empty());
+  EXPECT_FALSE(testing_support::PathExists(work + "\\setup"))
       << "the unpacked setup is deleted when it has ended";
   wizard_.Press(PSBTN_FINISH);
   EXPECT_EQ(0, wizard_.WaitForExit());
   EXPECT_FALSE(UpdaterKeyExists());
+  EXPECT_TRUE(WorkFolders().empty()) << "nothing of the update is left";
 }
 
 TEST_F(UpdateJourneyTest, CancelledUninstallerEndsOnTheAbortedPageWithNothingTouched) {
@@ -243,11 +250,11 @@ TEST_F(UpdateJourneyTest, CancelledUninstallerEndsOnTheAbortedPageWithNothingTou
   Next(kIncompleted);
   ExpectIncompletedPage(wizard_);
   wizard_.Press(PSBTN_FINISH);
-  EXPECT_EQ(0, wizard_.WaitForExit());
+  EXPECT_EQ(1603, wizard_.WaitForExit()) << "failed";
   EXPECT_FALSE(UpdaterKeyExists());
   std::string resume;
   EXPECT_FALSE(ResumeRunValue(&resume));
-  EXPECT_FALSE(testing_support::PathExists(testing_support::TempFolder() + "\\" + product::kLauncherFileName));
+  EXPECT_TRUE(WorkFolders().empty()) << "nothing of the update is left";
   const UserData after = CaptureUserData();
   EXPECT_EQ(before.log, after.log);
   EXPECT_EQ(before.settings, after.settings);
@@ -280,7 +287,7 @@ TEST_F(UpdateJourneyTest, CloseBoxIsRefusedWhileTheUninstallerRuns) {
   ASSERT_TRUE(wizard_.WaitForPage(kIncompleted, 30000));
   ExpectIncompletedPage(wizard_);
   wizard_.Close();  // not busy any more: accepted, and the state is discarded once
-  EXPECT_EQ(0, wizard_.WaitForExit());
+  EXPECT_EQ(1603, wizard_.WaitForExit());
   EXPECT_FALSE(UpdaterKeyExists());
 }
 
@@ -295,7 +302,7 @@ TEST_F(UpdateJourneyTest, FailedSetupAfterUninstallKeepsTheBackupForTheNextRun) 
   Next(kIncompleted);
   ExpectIncompletedPage(wizard_);
   wizard_.Press(PSBTN_FINISH);
-  EXPECT_EQ(0, wizard_.WaitForExit());
+  EXPECT_EQ(1603, wizard_.WaitForExit());
   // The old release is gone and the new one is not in: the user's data must survive.
   ASSERT_TRUE(UpdaterKeyExists());
   const std::string backup = UpdaterString("BackupFolder");
@@ -317,6 +324,7 @@ TEST_F(UpdateJourneyTest, FailedSetupAfterUninstallKeepsTheBackupForTheNextRun) 
   EXPECT_EQ(0, again.WaitForExit());
   EXPECT_FALSE(UpdaterKeyExists());
   EXPECT_FALSE(testing_support::PathExists(backup));
+  EXPECT_TRUE(WorkFolders().empty());
 }
 
 TEST_F(UpdateJourneyTest, CancelledSetupOnAFreshMachineDiscardsEverything) {
@@ -326,11 +334,11 @@ TEST_F(UpdateJourneyTest, CancelledSetupOnAFreshMachineDiscardsEverything) {
   Next(kInstall);
   Next(kIncompleted);
   ExpectIncompletedPage(wizard_);
-  EXPECT_FALSE(testing_support::PathExists(testing_support::TempFolder() + "\\" +
-                                           product::kExtractionFolderName));
+  EXPECT_FALSE(testing_support::PathExists(UpdaterString("WorkFolder") + "\\setup"));
   wizard_.Press(PSBTN_FINISH);
-  EXPECT_EQ(0, wizard_.WaitForExit());
+  EXPECT_EQ(1603, wizard_.WaitForExit());
   EXPECT_FALSE(UpdaterKeyExists()) << "no backup was ever made: nothing to keep";
+  EXPECT_TRUE(WorkFolders().empty());
 }
 
 TEST_F(UpdateJourneyTest, RestartGuidanceKeepsTheStateWhateverEndsTheWizard) {
@@ -352,17 +360,20 @@ TEST_F(UpdateJourneyTest, RestartGuidanceKeepsTheStateWhateverEndsTheWizard) {
     } else {
       wizard.Close();
     }
-    EXPECT_EQ(0, wizard.WaitForExit());
+    EXPECT_EQ(3010, wizard.WaitForExit()) << "restart needed";
     ASSERT_TRUE(UpdaterKeyExists());
     EXPECT_EQ(1u, UpdaterMarking()) << "Marking stays a REG_DWORD 1 for the run after the restart";
     EXPECT_FALSE(UpdaterString("BackupFolder").empty());
     EXPECT_TRUE(testing_support::PathExists(UpdaterString("BackupFolder")));
+    // The resume entry starts the launcher and a copy of the updater, both in the work folder.
+    const std::string work = UpdaterString("WorkFolder");
     const std::string launcher = UpdaterString("Launcher");
+    EXPECT_EQ(work + "\\" + product::kLauncherFileName, launcher);
     EXPECT_TRUE(testing_support::PathExists(launcher));
+    EXPECT_TRUE(testing_support::PathExists(work + "\\Updater.exe"));
     std::string resume;
     ASSERT_TRUE(ResumeRunValue(&resume));
-    EXPECT_EQ("\"" + launcher + "\" \"" + testing_support::ExecutableFolder() + "\\Updater.exe\"",
-              std::string(resume.c_str()));
+    EXPECT_EQ("\"" + launcher + "\" \"" + work + "\\Updater.exe\"", std::string(resume.c_str()));
   }
 }
 

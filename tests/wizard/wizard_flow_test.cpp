@@ -10,6 +10,7 @@
 #include <string>
 
 #include "engine/product_constants.h"
+#include "tests/support/standin_support.h"
 #include "tests/support/test_support.h"
 #include "tests/wizard/journey_support.h"
 #include "tests/wizard/page_checks.h"
@@ -37,8 +38,11 @@ void RegisterFakeProduct() {
 
 class WizardFlowTest : public ::testing::Test {
  protected:
-  void SetUp() override { testing_support::RemoveTree(NarrowProductFolder()); }
-  void TearDown() override { testing_support::RemoveTree(NarrowProductFolder()); }
+  void SetUp() override { TearDown(); }
+  void TearDown() override {
+    testing_support::RemoveTree(NarrowProductFolder());
+    for (const std::string& work : wizard_testing::WorkFolders()) testing_support::RemoveTree(work);
+  }
   static std::string NarrowProductFolder() {
     char folder[MAX_PATH];
     SHGetSpecialFolderPathA(nullptr, folder, CSIDL_PROGRAM_FILES, FALSE);
@@ -151,7 +155,7 @@ TEST_F(WizardFlowTest, CancelOnTheIntroductionEndsAndDiscardsTheUpdaterKey) {
   ASSERT_TRUE(wizard_.WaitForWizard());
   ASSERT_TRUE(wizard_.WaitForPage(kIntroduction));
   wizard_.Press(PSBTN_CANCEL);
-  EXPECT_EQ(0, wizard_.WaitForExit());
+  EXPECT_EQ(1602, wizard_.WaitForExit()) << "cancelled";
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, product::kUpdaterKey));
 }
 
@@ -161,31 +165,35 @@ TEST_F(WizardFlowTest, CloseBoxWhileIdleEndsLikeCancel) {
   ASSERT_TRUE(wizard_.WaitForWizard());
   ASSERT_TRUE(wizard_.WaitForPage(kInstall));
   wizard_.Close();
-  EXPECT_EQ(0, wizard_.WaitForExit());
+  EXPECT_EQ(1602, wizard_.WaitForExit()) << "cancelled";
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, product::kUpdaterKey));
 }
 
 TEST_F(WizardFlowTest, InstallThatCannotStartLeavesTheWizardReadyOnTheSamePage) {
-  // The temporary folder cannot be made: unpacking fails before setup starts.
-  SetEnvironmentVariableW(L"TMP", L"Q:\\no-such-drive\\temp");
-  SetEnvironmentVariableW(L"TEMP", L"Q:\\no-such-drive\\temp");
+  // The recorded work folder holds a file where the setup goes: unpacking fails (and says why)
+  // before setup starts.
+  const std::string work = testing_support::WindowsFolder() + "\\Temp\\" +
+                           product::kWorkFolderPrefix + "0123456789abcdef";
+  ASSERT_TRUE(CreateDirectoryA(work.c_str(), nullptr));
+  ASSERT_TRUE(testing_support::WriteFileBytes(work + "\\setup", "in the way"));
+  ASSERT_TRUE(testing_support::SetStringValue(HKEY_LOCAL_MACHINE, product::kUpdaterKey,
+                                              "WorkFolder", work));
   SetMarkingValue();
-  const bool started = wizard_.Start();
-  SetEnvironmentVariableW(L"TMP", nullptr);
-  SetEnvironmentVariableW(L"TEMP", nullptr);
-  ASSERT_TRUE(started);
+  ASSERT_TRUE(wizard_.Start());
   ASSERT_TRUE(wizard_.WaitForWizard());
   ASSERT_TRUE(wizard_.WaitForPage(kInstall));
   wizard_.Press(PSBTN_NEXT);
-  Sleep(500);
+  MessageBoxSeen box;
+  EXPECT_TRUE(wizard_.AnswerMessageBox(&box));
   ASSERT_TRUE(wizard_.WaitForPage(kInstall));
   wizard_.Settle();
   EXPECT_TRUE(wizard_.SheetVisible());
   EXPECT_TRUE(wizard_.Button(kNextButton).enabled);
   EXPECT_TRUE(wizard_.Button(kCancelButton).enabled);
-  // Not busy: the close box is accepted.
+  // Not busy: the close box is accepted; nothing was saved, so the work folder goes.
   wizard_.Close();
-  EXPECT_EQ(0, wizard_.WaitForExit());
+  EXPECT_EQ(1602, wizard_.WaitForExit());
+  EXPECT_FALSE(testing_support::PathExists(work));
 }
 
 // The operating-system gate, exercised for real: Wine reports Windows XP (5.1) to programs of the
@@ -221,7 +229,7 @@ TEST_F(WizardFlowTest, OlderWindowsIsRefusedWithoutWizardOrRegistryChange) {
   EXPECT_EQ(L"Updater", box.caption);
   EXPECT_EQ(kUnsupportedText, box.text);
   EXPECT_EQ(L"warning", box.icon);
-  EXPECT_EQ(0, wizard_.WaitForExit());
+  EXPECT_EQ(1150, wizard_.WaitForExit()) << "Windows too old";
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, product::kUpdaterKey)) << "nothing written";
   EXPECT_FALSE(wizard_.WaitForWizard(200));
 }
@@ -242,7 +250,7 @@ TEST_F(WizardFlowTest, RenamedCopyShowsItsOwnNameAsMessageBoxCaption) {
   MessageBoxSeen box;
   ASSERT_TRUE(wizard_.AnswerMessageBox(&box));
   EXPECT_EQ(name, box.caption);
-  EXPECT_EQ(0, wizard_.WaitForExit());
+  EXPECT_EQ(1150, wizard_.WaitForExit());
 }
 
 }  // namespace
