@@ -224,11 +224,13 @@ int Install() {
     return 1603;
   }
   if (!WriteSettingsDefaults(here)) return 1603;
+  standin::PauseIfAsked("setup-files");
   // The registration comes last: it exists only when everything else is in place.
   if (!standin::WriteUninstallRegistration(
           "\"" + standin::UninstallerPath() + "\" /mode=clean", product::kTargetVersion)) {
     return 1603;
   }
+  standin::PauseIfAsked("setup-registered");
   return 0;
 }
 

@@ -61,6 +61,7 @@ int main() {
 
   const std::string mode = standin::OptionValue(standin::Arguments(), "/mode", "clean");
   const std::string folder = standin::ProductFolder();
+  standin::PauseIfAsked("uninstall-start");
 
   if (mode == "cancel") return 1602;
   if (mode == "fail") {
@@ -78,7 +79,9 @@ int main() {
     }
     return 3010;
   }
-  // clean
+  // clean: the user's log goes first (a test may cut the power right after it)
+  DeleteFileA((folder + "\\" + product::kLogFile).c_str());
+  standin::PauseIfAsked("uninstall-log-removed");
   RemoveRegistrationAndMaintenance();
   RemoveUserState();
   return standin::RemoveTree(folder) ? 0 : 1603;

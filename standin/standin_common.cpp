@@ -1,6 +1,8 @@
 // Shared helpers of the stand-in releases of the product (test support only).
 #include "standin/standin_common.h"
 
+#include <cstring>
+
 #include <shellapi.h>
 #include <shlobj.h>
 
@@ -83,6 +85,14 @@ bool ReadBytes(const std::string& path, std::string* bytes) {
   }
   CloseHandle(file);
   return ok != FALSE;
+}
+
+void PauseIfAsked(const char* point) {
+  const std::string marker = std::string(kTraceFolder) + "\\pause-at.txt";
+  std::string asked;
+  if (!ReadBytes(marker, &asked) || asked.compare(0, strlen(point), point) != 0) return;
+  WriteBytes(std::string(kTraceFolder) + "\\paused.txt", point);
+  while (GetFileAttributesA(marker.c_str()) != INVALID_FILE_ATTRIBUTES) Sleep(50);
 }
 
 void AppendTrace(const char* file, const std::string& line) {

@@ -37,6 +37,12 @@ bool ReadBytes(const std::string& path, std::string* bytes);  // others may keep
 // Appends one line to C:\tidemark-standin\<file>, creating the folder.
 void AppendTrace(const char* file, const std::string& line);
 
+// Where a test interrupts an update: while C:\tidemark-standin\pause-at.txt holds `point`, the
+// stand-in writes the point into paused.txt there and waits until pause-at.txt is gone (or the
+// power goes). Points: "uninstall-start", "uninstall-log-removed", "setup-files",
+// "setup-registered".
+void PauseIfAsked(const char* point);
+
 bool SetString(HKEY root, const char* key, const char* name, const std::string& value,
                DWORD type = REG_SZ);
 bool SetDword(HKEY root, const char* key, const char* name, DWORD value);

@@ -177,6 +177,23 @@ std::vector<std::string> WorkFolders() {
   return found;
 }
 
+// Every old value must be back with its type and data; the new release may add values of its own.
+void ExpectUserDataKept(const UserData& before, const UserData& after) {
+  ASSERT_TRUE(before.hasLog);
+  EXPECT_TRUE(after.hasLog);
+  EXPECT_EQ(before.log, after.log) << "log file not byte-identical";
+  ASSERT_FALSE(before.settings.empty());
+  for (const auto& [name, value] : before.settings) {
+    auto found = after.settings.find(name);
+    ASSERT_NE(after.settings.end(), found) << "settings entry lost: " << name;
+    EXPECT_EQ(value.first, found->second.first) << "type changed: " << name;
+    EXPECT_EQ(value.second, found->second.second) << "data changed: " << name;
+  }
+  ASSERT_TRUE(before.hasRunValue);
+  EXPECT_TRUE(after.hasRunValue);
+  EXPECT_EQ(before.runValue, after.runValue);
+}
+
 int ProductStartCount() { return static_cast<int>(StartLines().size()); }
 
 bool WaitForProductStarts(int count, DWORD timeoutMs) {
@@ -219,6 +236,23 @@ DWORD UpdaterMarking() {
   DWORD value = 0;
   memcpy(&value, data.data(), sizeof(value));
   return value;
+}
+
+void WaitForProgramsToEnd(std::initializer_list<const char*> names, DWORD timeoutMs) {
+  const DWORD start = GetTickCount();
+  for (;;) {
+    bool running = false;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return;
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+      for (const char* name : names) running = running || lstrcmpiA(entry.szExeFile, name) == 0;
+    }
+    CloseHandle(snapshot);
+    if (!running || GetTickCount() - start > timeoutMs) return;
+    Sleep(100);
+  }
 }
 
 void EndRunningUpdaters() {

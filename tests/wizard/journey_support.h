@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <initializer_list>
 #include <map>
 #include <string>
 #include <utility>
@@ -25,6 +26,9 @@ struct UserData {
 };
 
 UserData CaptureUserData();
+
+// Every old value must be back with its type and data; the new release may add values of its own.
+void ExpectUserDataKept(const UserData& before, const UserData& after);
 
 // Removes every trace of the product, the updater and the stand-ins from the machine.
 void CleanMachine();
@@ -47,7 +51,11 @@ std::string UpdaterString(const char* valueName);
 constexpr DWORD kNoMarking = 0xFFFFFFFF;
 DWORD UpdaterMarking();
 
-// Ends every running copy of the Updater.exe beside the test program (by process id).
+// Waits (at most timeoutMs) until no process of these file names runs.
+void WaitForProgramsToEnd(std::initializer_list<const char*> names, DWORD timeoutMs = 30000);
+
+// Ends every running Updater.exe of this build: the one beside the test program and the copies in
+// work folders.
 void EndRunningUpdaters();
 
 }  // namespace wizard_testing

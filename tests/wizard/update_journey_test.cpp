@@ -33,23 +33,6 @@ const wchar_t kIncompletedBody[] =
 constexpr int kCompletedBodyControl = 1007;
 constexpr int kIncompletedBodyControl = 1008;
 
-// Every old value must be back with its type and data; the new release may add values of its own.
-void ExpectUserDataKept(const UserData& before, const UserData& after) {
-  ASSERT_TRUE(before.hasLog);
-  EXPECT_TRUE(after.hasLog);
-  EXPECT_EQ(before.log, after.log) << "log file not byte-identical";
-  ASSERT_FALSE(before.settings.empty());
-  for (const auto& [name, value] : before.settings) {
-    auto found = after.settings.find(name);
-    ASSERT_NE(after.settings.end(), found) << "settings entry lost: " << name;
-    EXPECT_EQ(value.first, found->second.first) << "type changed: " << name;
-    EXPECT_EQ(value.second, found->second.second) << "data changed: " << name;
-  }
-  ASSERT_TRUE(before.hasRunValue);
-  EXPECT_TRUE(after.hasRunValue);
-  EXPECT_EQ(before.runValue, after.runValue);
-}
-
 // The page the wizard is on is a closing page: its Finish text, no Cancel, no Back, no Help.
 void ExpectClosingPage(const WizardDriver& wizard, const wchar_t* finishText) {
   wizard.Settle();

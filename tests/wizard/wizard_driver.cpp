@@ -208,6 +208,11 @@ bool WizardDriver::Start(const std::wstring& exePath) {
   return true;
 }
 
+void WizardDriver::Detach() {
+  if (process_ != nullptr) CloseHandle(process_);
+  process_ = nullptr;
+}
+
 bool WizardDriver::Attach(DWORD timeoutMs) {
   HWND found = nullptr;
   if (!WaitUntil(timeoutMs, [&] {

@@ -43,6 +43,8 @@ class WizardDriver {
 
   // Starts the program (default: Updater.exe beside the test program). False when it cannot start.
   bool Start(const std::wstring& exePath = L"");
+  // Lets the process run on without this driver (it is not ended when the driver goes).
+  void Detach();
   // Finds a wizard that another program started and takes it over; false on time-out.
   bool Attach(DWORD timeoutMs = 20000);
   // Waits for the wizard window of the started process; false on time-out.

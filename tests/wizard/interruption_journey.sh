@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# An update interrupted at each of its steps, by a power cut (wineserver -k, then a plain wineboot,
+# which carries out the removals scheduled for the restart and runs the machine-wide Run entries
+# as a logon does) or by a kill of the updater, then carried on by the user. One row a line.
+# Usage: interruption_journey.sh <build-dir>
+set -u
+here=$(dirname "$(readlink -f "$0")")
+source "$here/../harness/wine-env.sh" "$1" 2>/dev/null
+tests="$1/bin/wizard_tests.exe"
+step() {
+  "$WINE" "$tests" --gtest_also_run_disabled_tests --gtest_filter="InterruptionJourney.DISABLED_$1"
+}
+# point (a stand-in pause, or the install page) and the kind of interruption
+rows="
+uninstall-start power
+uninstall-start kill
+uninstall-log-removed power
+uninstall-log-removed kill
+install-page power
+install-page kill
+setup-files power
+setup-files kill
+setup-registered power
+setup-registered kill
+"
+result=0
+failed=""
+while read -r point kind; do
+  [ -n "$point" ] || continue
+  echo "=== interruption: $kind at $point"
+  booted=0
+  if INTERRUPTION_POINT=$point INTERRUPTION_KIND=$kind step InterruptAt >/tmp/interruption.$$ 2>&1; then
+    if [ "$kind" = power ]; then
+      "$WINESERVER" -k
+      "$WINE" wineboot </dev/null >/dev/null 2>&1
+      booted=1
+    fi
+    INTERRUPTION_BOOTED=$booted step FinishAfterInterruption >/tmp/interruption.$$ 2>&1 && ok=1 || ok=0
+  else
+    ok=0
+  fi
+  if [ $ok = 1 ]; then
+    echo "row passed: $kind at $point"
+  else
+    cat /tmp/interruption.$$
+    echo "row FAILED: $kind at $point"
+    result=1
+    failed="$failed [$kind at $point]"
+    step CleanUp >/dev/null 2>&1
+  fi
+done <<< "$rows"
+rm -f /tmp/interruption.$$
+step CleanUp >/dev/null || echo "interruption journey: clean-up step failed"
+"$WINESERVER" -p </dev/null >/dev/null 2>&1 || true
+[ $result = 0 ] || echo "failed rows:$failed"
+exit $result
