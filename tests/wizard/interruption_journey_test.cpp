@@ -51,6 +51,7 @@ TEST(InterruptionJourney, DISABLED_InterruptAt) {
   ASSERT_TRUE(testing_support::InstallOldRelease());
   ASSERT_TRUE(testing_support::WriteFileBytes(RecordFile(), CaptureUserData().Serialize()));
   if (point != "install-page") {
+    CreateDirectoryA(TracePath("").c_str(), nullptr);
     ASSERT_TRUE(testing_support::WriteFileBytes(TracePath("pause-at.txt"), point));
   }
 
