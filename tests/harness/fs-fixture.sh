@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Plants, from the Linux side, what Win32 calls under this Wine cannot make: a symbolic link inside
 # a folder tree (listed by Wine as a directory reparse point) and a drive letter (T:) whose root is
-# a scratch folder. Usage: fs-fixture.sh <build-dir>
+# a scratch folder, and links at the names of run logs. Usage: fs-fixture.sh <build-dir>
 set -eu
 here=$(dirname "$(readlink -f "$0")")
 source "$here/wine-env.sh" "$1" 2>/dev/null
@@ -14,6 +14,14 @@ echo deep > "$base/target/sub/deep.txt"
 echo precious > "$base/target2/precious.txt"
 ln -s "$base/target" "$base/tree/link"
 ln -s "$base/target2" "$base/toplink"
+
+# Links with run-log names: at the name of a new log (to a file, and dangling) and at the name of
+# an old log that the pruning reaches.
+mkdir -p "$base/runlog" "$base/runlog-target"
+echo precious > "$base/runlog-target/precious.txt"
+ln -s "$base/runlog-target/precious.txt" "$base/runlog/TidemarkSXUpdater_20261207-235901_4242.log"
+ln -s "$base/runlog-target/made-through-link.log" "$base/runlog/TidemarkSXUpdater_20261207-235901_4243.log"
+ln -s "$base/runlog-target/precious.txt" "$base/runlog/TidemarkSXUpdater_20000101-000000_1.log"
 
 drive="$WINE_SESSION_DIR/t-drive"
 rm -rf "$drive"
