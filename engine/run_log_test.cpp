@@ -1,0 +1,163 @@
+// The run log on the real (Wine) file system, in code page 932: its place, name and encoding, and
+// what it does with what is already in its folder.
+#include "engine/run_log.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "base/bounded_string.h"
+#include "engine/user_state.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using testing_support::PathExists;
+using testing_support::ReadFileBytes;
+using testing_support::ScopedTempFolder;
+using testing_support::WriteFileBytes;
+
+const SYSTEMTIME kStart = {2026, 12, 1, 7, 23, 59, 1, 0};  // 2026-12-07 23:59:01
+
+std::string LogName(const std::string& time, DWORD processId) {
+  return "TidemarkSXUpdater_" + time + "_" + std::to_string(processId) + ".log";
+}
+
+std::string WindowsTempLogPath(const SYSTEMTIME& t) {
+  char windows[MAX_PATH];
+  char time[32];
+  GetEnvironmentVariableA("windir", windows, sizeof(windows));
+  base::FormatBounded(time, sizeof(time), "%04u%02u%02u-%02u%02u%02u", t.wYear, t.wMonth, t.wDay,
+                      t.wHour, t.wMinute, t.wSecond);
+  return std::string(windows) + "\\Temp\\" + LogName(time, GetCurrentProcessId());
+}
+
+// The text with every digit as '#'.
+std::string Shape(std::string text) {
+  for (char& c : text) c = (c >= '0' && c <= '9') ? '#' : c;
+  return text;
+}
+
+TEST(RunLog, OneRunWritesUtf8LinesToItsOwnFileInTheWindowsTemp) {
+  SYSTEMTIME before, after;
+  GetLocalTime(&before);
+  SetLastError(ERROR_SHARING_VIOLATION);
+  RunLogOpen();
+  GetLocalTime(&after);
+  const std::string path = RunLogPath();
+  EXPECT_TRUE(path == WindowsTempLogPath(before) || path == WindowsTempLogPath(after)) << path;
+  RunLogOpen();
+  EXPECT_EQ(path, RunLogPath()) << "a second call keeps this run's log";
+
+  RunLogStart("2.30.111");
+  // "テスト C:\表\file 7" in code page 932; 表 ends in the byte of a backslash.
+  RunLogWrite("%s %d", "\x83\x65\x83\x58\x83\x67 C:\\\x95\x5c\\file", 7);
+  RunLogWrite("two\r\nlines");
+  RunLogFailure("Copy", ERROR_ACCESS_DENIED);
+  RunLogEnd(3);
+  RunLogWrite("after the end");
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError()) << "the caller's error";
+
+  std::string bytes;
+  ASSERT_TRUE(ReadFileBytes(path, &bytes));
+  ASSERT_EQ("\xEF\xBB\xBF", bytes.substr(0, 3));
+  std::vector<std::string> texts;
+  size_t at = 3;
+  for (size_t end; (end = bytes.find("\r\n", at)) != std::string::npos; at = end + 2) {
+    EXPECT_EQ("####-##-## ##:##:##.###  ", Shape(bytes.substr(at, 25)));
+    texts.push_back(bytes.substr(at + 25, end - at - 25));
+  }
+  EXPECT_EQ(bytes.size(), at) << "every line ends in CR LF";
+  char sid[256];
+  ASSERT_TRUE(GetUserHiveName(sid));
+  const std::string failure = "Copy: error 5 (0x00000005): ";
+  ASSERT_EQ(5u, texts.size());
+  EXPECT_NE(std::string::npos, texts[0].find("2.30.111")) << texts[0];
+  EXPECT_NE(std::string::npos, texts[0].find(sid)) << texts[0];
+  EXPECT_EQ("\xE3\x83\x86\xE3\x82\xB9\xE3\x83\x88 C:\\\xE8\xA1\xA8\\file 7", texts[1]);
+  EXPECT_EQ("two  lines", texts[2]);
+  EXPECT_EQ(failure, texts[3].substr(0, failure.size()));
+  EXPECT_LT(failure.size(), texts[3].size()) << "the system's text follows";
+  EXPECT_NE(std::string::npos, texts[4].find("exit code 3")) << texts[4];
+}
+
+// Names in the folder before this run's log is made at kStart, and whether each is still there
+// after: the nine newest other logs (one from a clock that was ahead), never anything else.
+TEST(RunLogFolder, KeepsTheTenNewestLogsAndLeavesEverythingElse) {
+  const std::vector<std::pair<std::string, bool>> kEntries = {
+      {LogName("20261207-235901", 4242), true},  // at this run's first name: creation fails
+      {LogName("20270101-000000", 1), true},
+      {LogName("20261207-235859", 4294967295u), true},
+      {LogName("20261207-235858", 8), true},
+      {LogName("20261207-225959", 8), true},
+      {LogName("20261206-235959", 8), true},
+      {LogName("20261107-235959", 8), true},
+      {LogName("20251207-235959", 8), true},
+      {LogName("20251207-235958", 9), true},
+      {LogName("20241207-235959", 8), false},
+      {LogName("20190101-000000", 12), false},
+      {"TidemarkSXUpdater_20190101-000000_1.txt", true},
+      {"TidemarkSXUpdater_20190101-0000_1.log", true},
+      {"TidemarkSXUpdater_20190101-000000_.log", true},
+      {"TidemarkSXUpdater_20190101-000000_12345678901.log", true},
+      {"TidemarkSXUpdater_2019010a-000000_1.log", true},
+      {"TidemarkSXUpdater_20190101-000000_1.log.old", true},
+      {"Other_20190101-000000_1.log", true},
+  };
+  ScopedTempFolder folder("run logs \x83\x5c");
+  for (const auto& entry : kEntries) {
+    ASSERT_TRUE(WriteFileBytes(folder.Child(entry.first), entry.first));
+  }
+  const std::string subfolder = folder.Child(LogName("20000101-000000", 2));
+  ASSERT_TRUE(CreateDirectoryA(subfolder.c_str(), nullptr));
+
+  char path[kPathBufferSize];
+  EXPECT_FALSE(CreateRunLog(folder.path().c_str(), kStart, 4242, path).valid());
+  EXPECT_STREQ("", path);
+  EXPECT_TRUE(CreateRunLog(folder.path().c_str(), kStart, 4244, path).valid());
+  EXPECT_EQ(folder.Child(LogName("20261207-235901", 4244)), path);
+
+  for (const auto& entry : kEntries) {
+    std::string content;
+    const bool present = ReadFileBytes(folder.Child(entry.first), &content);
+    EXPECT_EQ(entry.second, present) << entry.first;
+    if (present) {
+      EXPECT_EQ(entry.first, content) << "untouched";
+    }
+  }
+  EXPECT_TRUE(PathExists(subfolder));
+}
+
+// The fixture step (tests/harness/fs-fixture.sh) plants Unix links in C:\fs-fixture\runlog: at the
+// names of logs made at kStart by processes 4242 (to precious.txt) and 4243 (dangling), and at an
+// old log's name (to precious.txt). Under Wine a link to a file is listed as a plain file.
+TEST(RunLogLinks, NeverWritesOrDeletesThroughALink) {
+  const std::string folder = "C:\\fs-fixture\\runlog";
+  const std::string target = "C:\\fs-fixture\\runlog-target";
+  const std::string oldLink = folder + "\\" + LogName("20000101-000000", 1);
+  ASSERT_TRUE(PathExists(oldLink)) << "fixture missing: run the suite through ctest";
+  char path[kPathBufferSize];
+  EXPECT_FALSE(CreateRunLog(folder.c_str(), kStart, 4242, path).valid());
+  EXPECT_FALSE(CreateRunLog(folder.c_str(), kStart, 4243, path).valid());
+
+  // Ten newer logs, so that the pruning reaches the old link.
+  std::vector<std::string> newer;
+  for (int second = 10; second < 20; ++second) {
+    newer.push_back(folder + "\\" + LogName("20261207-2358" + std::to_string(second), 1));
+    ASSERT_TRUE(WriteFileBytes(newer.back(), "log"));
+  }
+  EXPECT_TRUE(CreateRunLog(folder.c_str(), kStart, 4244, path).valid());
+  EXPECT_FALSE(PathExists(newer.front())) << "the oldest log is deleted";
+
+  std::string content;
+  EXPECT_TRUE(ReadFileBytes(target + "\\precious.txt", &content));
+  EXPECT_EQ("precious\n", content);
+  EXPECT_FALSE(PathExists(target + "\\made-through-link.log"));
+  EXPECT_TRUE(PathExists(oldLink));
+  DeleteFileA(path);
+  for (const std::string& log : newer) DeleteFileA(log.c_str());
+}
+
+}  // namespace
