@@ -2,10 +2,13 @@
 
 #include <commctrl.h>
 
+#include <string>
+
 #include "app/wizard_sheet.h"
 #include "base/scoped.h"
 #include "engine/product_probe.h"
 #include "engine/resume.h"
+#include "engine/run_log.h"
 #include "engine/update_stage.h"
 #include "pages/closing_pages.h"
 #include "pages/install_page.h"
@@ -20,16 +23,33 @@ namespace {
 constexpr DWORD kWizard97Flag = 0x01000000;
 constexpr DWORD kComctl32Version579 = 0x5004F;
 
+// The updater's own file version, for the run's log.
+std::string GetOwnVersion() {
+  char path[MAX_PATH * 2];
+  const DWORD length = GetModuleFileNameA(nullptr, path, sizeof(path));
+  std::string version;
+  if (length == 0 || length >= sizeof(path) || !GetFileVersionString(path, version)) return "?";
+  return version;
+}
+
 }  // namespace
 
 CUpdaterApp theApp;
 
 BOOL CUpdaterApp::InitInstance() {
+  m_exitCode = Run();
+  RunLogEnd(m_exitCode);
+  return FALSE;
+}
+
+int CUpdaterApp::Run() {
   InitCommonControls();
+  RunLogOpen();
+  RunLogStart(GetOwnVersion().c_str());
   if (!IsSupportedWindows()) {
+    RunLogWrite("this Windows is not supported");
     AfxMessageBox(IDS_UNSUPPORTED_WINDOWS, MB_OK | MB_ICONEXCLAMATION);
-    m_exitCode = kExitUnsupportedWindows;
-    return FALSE;
+    return kExitUnsupportedWindows;
   }
 
   CUpdaterWizardSheet sheet(IDS_CAPTION, nullptr, PAGE_INTRODUCTION, nullptr, nullptr, nullptr);
@@ -43,7 +63,11 @@ BOOL CUpdaterApp::InitInstance() {
   // A run whose update began earlier (Marking) carries on where it stands: on the install page
   // when its old release is gone or its new release is in, on the restart-guidance page while the
   // restart is still to come.
-  sheet.m_psh.nStartPage = GetStartPage(GetUpdateState());
+  const UpdateState state = GetUpdateState();
+  sheet.m_psh.nStartPage = GetStartPage(state);
+  RunLogWrite("stage: %s%s; start page: %s", GetUpdateStageName(state.stage),
+              state.underWay ? " (an update is under way)" : "",
+              GetPageName(static_cast<int>(sheet.m_psh.nStartPage)));
 
   // Declared after the pages, so it is deleted first; without it the wizard runs all the same.
   base::ScopedGdiObject header(LoadBitmapA(m_hInstance, MAKEINTRESOURCEA(IDB_HEADER)));
@@ -70,6 +94,5 @@ BOOL CUpdaterApp::InitInstance() {
   const INT_PTR result = sheet.DoModal();
   m_pMainWnd = nullptr;
   if (result == IDCANCEL) DiscardUpdaterState();
-  m_exitCode = result < 0 ? kExitFailed : GetRunExitCode();
-  return FALSE;
+  return result < 0 ? kExitFailed : GetRunExitCode();
 }

@@ -14,6 +14,9 @@ class CUpdaterApp : public CWinApp {
   int ExitInstance() override { return m_exitCode; }
 
  private:
+  // Start-up and the wizard's modal run; the exit code.
+  int Run();
+
   int m_exitCode = 0;
 };
 

@@ -1,3 +1,4 @@
+#include "engine/run_log.h"
 #include "engine/file_utils.h"
 
 #include <string>
@@ -194,6 +195,16 @@ int IsFolderEmpty(const char* path) {
   return 1;
 }
 
+int GetWindowsTempFolder(char* folder) {
+  const UINT length = GetSystemWindowsDirectoryA(folder, static_cast<UINT>(kPathBufferSize));
+  if (length == 0 || length >= kPathBufferSize || !AppendBackslash(folder, kPathBufferSize) ||
+      !base::AppendBounded(folder, kPathBufferSize, "Temp")) {
+    folder[0] = '\0';
+    return 0;
+  }
+  return 1;
+}
+
 int FlushFileToDisk(const char* path) {
   base::ScopedHandle file(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -217,6 +228,7 @@ char* GetSystemErrorText(DWORD code) {
 }
 
 void ShowSystemErrorBox(DWORD code) {
+  RunLogFailure("shown to the user", code);
   base::ScopedLocalMemory text(GetSystemErrorText(code));
   char fallback[64];
   const char* shown = static_cast<const char*>(text.get());

@@ -1,4 +1,5 @@
 // Extraction of the embedded setup files into the setup folder of the update's work folder.
+#include "engine/run_log.h"
 #include "engine/payload.h"
 
 #include <windows.h>
@@ -56,6 +57,7 @@ bool ExtractEntry(HMODULE module, const PayloadEntry& entry, const char* path,
   }
 
   const DWORD size = SizeofResource(module, resource);
+  RunLogWrite("extracting %s (%lu bytes)", path, static_cast<unsigned long>(size));
   DWORD offset = 0;
   while (offset < size) {
     const DWORD left = size - offset;

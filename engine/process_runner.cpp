@@ -1,5 +1,6 @@
 // Starts the registered uninstaller and the extracted setup, each under a watcher thread that
 // posts WM_WORKER_DONE to the starting page when the program has ended.
+#include "engine/run_log.h"
 #include "engine/process_runner.h"
 
 #include "base/bounded_string.h"
@@ -30,8 +31,10 @@ HANDLE StartProgram(char* commandLine, const char* workingFolder) {
   startup.cb = sizeof(startup);  // 68 in the 32-bit program
   PROCESS_INFORMATION process;
   ZeroMemory(&process, sizeof(process));
+  RunLogWrite("starting: %s (in %s)", commandLine, workingFolder);
   if (!CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, kCreationFlags, nullptr,
                       workingFolder, &startup, &process)) {
+    RunLogFailure("the program could not be started", GetLastError());
     return nullptr;
   }
   CloseHandle(process.hThread);
@@ -76,7 +79,13 @@ DWORD WINAPI ProcessWatcherThread(LPVOID parameter) {
   // No time-out: the wizard waits as long as the program runs. On a NULL handle (the program
   // could not be started) the wait fails at once and the end is reported straight away.
   WaitForSingleObject(process, INFINITE);
-  if (process != nullptr) CloseHandle(process);
+  if (process != nullptr) {
+    DWORD code = 0;
+    if (GetExitCodeProcess(process, &code)) {
+      RunLogWrite("the program ended with exit code %lu", static_cast<unsigned long>(code));
+    }
+    CloseHandle(process);
+  }
   PostMessageA(page, WM_WORKER_DONE, 0, 0);
   return 0;
 }

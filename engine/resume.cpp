@@ -1,3 +1,4 @@
+#include "engine/run_log.h"
 #include "engine/resume.h"
 
 #include "base/bounded_string.h"
@@ -136,6 +137,7 @@ BOOL RegisterResume(BOOL on) {
       ERROR_SUCCESS) {
     return FALSE;
   }
+  RunLogWrite("resume registered: %s", commandLine);
   return RegSetValueExA(runKey.get(), product::kResumeRunValue, 0, REG_SZ,
                         reinterpret_cast<const BYTE*>(commandLine),
                         static_cast<DWORD>(lstrlenA(commandLine) + 1)) == ERROR_SUCCESS;
@@ -146,7 +148,11 @@ void DiscardUpdaterState() {
   // Only the resume registration goes while what it holds is still needed; the next start of the
   // updater carries on from the stage it finds.
   RegisterResume(FALSE);
-  if (IsUpdaterStateNeeded()) return;
+  if (IsUpdaterStateNeeded()) {
+    RunLogWrite("clean-up: the saved state is still needed and stays for the next start");
+    return;
+  }
+  RunLogWrite("clean-up: work folder and updater key removed");
   DiscardWorkFolder();
   DeleteUpdaterKey();
 }

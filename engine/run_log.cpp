@@ -252,11 +252,7 @@ void RunLogOpen() {
   if (log.opened) return;
   log.opened = true;
   char folder[kPathBufferSize];
-  const UINT length = GetSystemWindowsDirectoryA(folder, sizeof(folder));
-  if (length == 0 || length >= sizeof(folder) || !AppendBackslash(folder, sizeof(folder)) ||
-      !base::AppendBounded(folder, sizeof(folder), "Temp")) {
-    return;
-  }
+  if (!GetWindowsTempFolder(folder)) return;
   SYSTEMTIME start;
   GetLocalTime(&start);
   log.file = CreateRunLog(folder, start, GetCurrentProcessId(), log.path);

@@ -1,3 +1,4 @@
+#include "engine/run_log.h"
 #include "engine/user_data_backup.h"
 
 #include <cstring>
@@ -119,7 +120,12 @@ BOOL BackUpUserData() {
   const bool copied =
       VisitListedFiles(backupFolder, productFolder, [](const char* saved, const char* inProduct) {
         // A file the product folder no longer holds keeps the copy an earlier run saved.
-        if (!IsPlainFile(inProduct)) return true;
+        if (!IsPlainFile(inProduct)) {
+          RunLogWrite("backup: %s not there; the saved copy %s is kept", inProduct,
+                      IsPlainFile(saved) ? "that exists" : "(none)");
+          return true;
+        }
+        RunLogWrite("backup: %s -> %s", inProduct, saved);
         return ReplaceWithCopy(inProduct, saved);
       });
   if (!copied) {
@@ -139,6 +145,8 @@ BOOL RestoreUserData() {
   // Only the backup folder of the trusted work folder is ever read: a value naming anything else
   // (a place the user's programs can write, a system folder) is nothing that can be restored.
   if (!IsWorkPath(WorkItem::kBackupFolder, backupFolder) || !IsPlainFolder(backupFolder)) {
+    RunLogWrite("restore: the recorded backup %s is not the work folder's; nothing taken from it",
+                backupFolder);
     WriteUpdaterString(nullptr, updater_value::kBackupFolder, nullptr);
     return TRUE;
   }
@@ -148,6 +156,7 @@ BOOL RestoreUserData() {
   const bool copied =
       VisitListedFiles(backupFolder, productFolder, [](const char* saved, const char* inProduct) {
         if (!IsPlainFile(saved)) return true;  // not saved, or not a plain file: never followed
+        RunLogWrite("restore: %s -> %s", saved, inProduct);
         return CopyFileA(saved, inProduct, FALSE) && FlushFileToDisk(inProduct);
       });
   if (!copied) {

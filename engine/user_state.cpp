@@ -1,3 +1,4 @@
+#include "engine/run_log.h"
 #include "engine/user_state.h"
 
 #include <shlwapi.h>
@@ -185,6 +186,7 @@ BOOL SnapshotUserSettings() {
       break;
     }
     if (SHCopyKeyA(HKEY_USERS, settingsPath, snapshot.get(), 0) != ERROR_SUCCESS) break;
+    RunLogWrite("capture: settings of hive %s saved", hiveName);
   }
   return TRUE;
 }
@@ -211,7 +213,11 @@ BOOL RestoreUserSettings() {
 
     // The snapshot of a user who is not logged on now stays in the updater key; the others and
     // the autorun entry are still restored.
-    if (!IsHiveLoaded(hiveName)) continue;
+    if (!IsHiveLoaded(hiveName)) {
+      RunLogWrite("restore: hive %s is not loaded; its settings wait in the updater key", hiveName);
+      continue;
+    }
+    RunLogWrite("restore: settings of hive %s", hiveName);
 
     char settingsPath[kKeyPathSize];
     if (!BuildHivePath(hiveName, product::kSettingsKey, settingsPath)) return FALSE;

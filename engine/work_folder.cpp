@@ -1,3 +1,4 @@
+#include "engine/run_log.h"
 #include "engine/work_folder.h"
 
 #include <aclapi.h>
@@ -43,19 +44,13 @@ bool IsHexDigit(char c) {
 }
 
 // "<Windows>\Temp\" into folder[520].
-bool GetWindowsTempFolder(char* folder) {
-  const UINT length = GetWindowsDirectoryA(folder, static_cast<UINT>(kPathBufferSize));
-  if (length == 0 || length >= kPathBufferSize) {
-    folder[0] = '\0';
-    return false;
-  }
-  return AppendBackslash(folder, kPathBufferSize) &&
-         base::AppendBounded(folder, kPathBufferSize, "Temp\\");
+bool GetWindowsTempFolderWithBackslash(char* folder) {
+  return GetWindowsTempFolder(folder) && AppendBackslash(folder, kPathBufferSize);
 }
 
 // "<Windows>\Temp\TidemarkSXUpdater-<16 random hex digits>" into folder[520].
 bool BuildNewWorkFolderName(char* folder) {
-  if (!GetWindowsTempFolder(folder)) return false;
+  if (!GetWindowsTempFolderWithBackslash(folder)) return false;
   ScopedCryptProvider provider;
   BYTE random[kRandomDigits / 2];
   if (provider.get() == 0 || !CryptGenRandom(provider.get(), sizeof(random), random)) {
@@ -130,7 +125,7 @@ bool IsOwnedByAdministrators(const char* path) {
 // digits, no trailing backslash.
 bool HasWorkFolderShape(const char* path) {
   char temp[kPathBufferSize];
-  if (!GetWindowsTempFolder(temp)) return false;
+  if (!GetWindowsTempFolderWithBackslash(temp)) return false;
   const int tempLength = lstrlenA(temp);
   if (lstrlenA(path) <= tempLength ||
       CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, path, tempLength, temp, tempLength) !=
@@ -197,6 +192,7 @@ BOOL GetWorkFolder(char* folder) {
   }
   if (!HasWorkFolderShape(recorded) || !IsPlainFolder(recorded) ||
       !IsOwnedByAdministrators(recorded)) {
+    RunLogWrite("the recorded work folder %s cannot be trusted; it is not used", recorded);
     return FALSE;
   }
   return base::CopyBounded(folder, kPathBufferSize, recorded) ? TRUE : FALSE;
@@ -210,6 +206,7 @@ BOOL EnsureWorkFolder(char* folder) {
       return FALSE;
     }
     if (CreateProtectedFolder(folder)) {
+      RunLogWrite("work folder created: %s", folder);
       if (!WriteUpdaterString(nullptr, updater_value::kWorkFolder, folder)) {
         const DWORD error = GetLastError();
         RemoveDirectoryA(folder);
@@ -252,6 +249,7 @@ void DiscardWorkFolder() {
   char copy[kPathBufferSize];
   const bool runningFromIt =
       GetOwnPath(own) && BuildItemPath(folder, WorkItem::kUpdaterCopy, copy) && SamePath(own, copy);
+  RunLogWrite("work folder removed: %s", folder);
   if (!runningFromIt) {
     DeleteFolderTree(folder);
     return;

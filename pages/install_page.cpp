@@ -4,6 +4,7 @@
 #include "engine/process_runner.h"
 #include "engine/product_probe.h"
 #include "engine/resume.h"
+#include "engine/run_log.h"
 #include "engine/settings_store.h"
 #include "engine/update_stage.h"
 #include "engine/user_data_backup.h"
@@ -56,6 +57,8 @@ LRESULT CWizardInstallPage::OnWorkerDone(WPARAM, LPARAM) {
     // state stays, and the next start restores it without running setup again.
     const BOOL dataRestored = RestoreUserData();
     const BOOL stateRestored = RestoreUserState();
+    RunLogWrite("restore: log file %s, settings and autorun entry %s",
+                dataRestored ? "back" : "NOT back", stateRestored ? "back" : "NOT back");
     if (dataRestored && stateRestored) {
       SetMarking(FALSE);
       SelectPage(PAGE_COMPLETED);
@@ -63,6 +66,7 @@ LRESULT CWizardInstallPage::OnWorkerDone(WPARAM, LPARAM) {
       SelectPage(PAGE_INCOMPLETED);
     }
   } else {
+    RunLogWrite("setup ended without the product installed");
     SelectPage(PAGE_INCOMPLETED);
   }
   return 0;

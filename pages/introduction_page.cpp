@@ -1,6 +1,7 @@
 #include "pages/introduction_page.h"
 
 #include "engine/product_constants.h"
+#include "engine/run_log.h"
 #include "engine/settings_store.h"
 #include "framework/app.h"
 #include "res/resource.h"
@@ -26,6 +27,7 @@ LRESULT CWizardIntroductionPage::OnWizardNext() {
     case kStageNothingToDo:
     case kStageRestorePending:
       // Same release or newer: nothing to do, and nothing is written.
+      RunLogWrite("the installed release is the same or newer: nothing to do");
       AfxMessageBox(IDS_UP_TO_DATE, MB_OK | MB_ICONINFORMATION);
       SetRunExitCode(kExitAlreadyCurrent);
       EndDialog(IDCANCEL);

@@ -20,6 +20,9 @@ enum PageIndex {
 // way has its old release gone or its new release in, the introduction page otherwise.
 int GetStartPage(const UpdateState& state);
 
+// The page's name for the run's log.
+const char* GetPageName(int index);
+
 // The updater's exit code, as software-distribution tools read it.
 constexpr int kExitCompleted = 0;
 constexpr int kExitRestartNeeded = 3010;     // ERROR_SUCCESS_REBOOT_REQUIRED

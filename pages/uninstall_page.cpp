@@ -3,6 +3,7 @@
 #include "engine/process_runner.h"
 #include "engine/product_constants.h"
 #include "engine/product_probe.h"
+#include "engine/run_log.h"
 #include "engine/resume.h"
 #include "res/resource.h"
 
@@ -39,7 +40,11 @@ BOOL CWizardUninstallPage::OnMessage(UINT message, WPARAM wParam, LPARAM lParam,
 
 LRESULT CWizardUninstallPage::OnWorkerDone(WPARAM, LPARAM) {
   EndWork();
-  switch (GetUninstallOutcome()) {
+  const int outcome = GetUninstallOutcome();
+  RunLogWrite("uninstall outcome: %s", outcome == kUninstallRemoved        ? "removed"
+                                       : outcome == kUninstallNeedsRestart ? "restart needed"
+                                                                           : "still installed");
+  switch (outcome) {
     case kUninstallRemoved:
       SelectPage(PAGE_INSTALL);
       break;

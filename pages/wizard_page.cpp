@@ -1,6 +1,7 @@
 #include "pages/wizard_page.h"
 
 #include "base/bounded_string.h"
+#include "engine/run_log.h"
 #include "framework/app.h"
 #include "framework/property_sheet.h"
 
@@ -16,6 +17,12 @@ BOOL IsBusy() { return g_busy; }
 void SetRunExitCode(int code) { g_exitCode = code; }
 int GetRunExitCode() { return g_exitCode; }
 
+const char* GetPageName(int index) {
+  static const char* const kNames[] = {"introduction", "uninstall", "install",
+                                       "restart guidance", "completed", "aborted"};
+  return index >= 0 && index < 6 ? kNames[index] : "unknown";
+}
+
 int GetStartPage(const UpdateState& state) {
   if (!state.underWay) return PAGE_INTRODUCTION;
   switch (state.stage) {
@@ -29,6 +36,13 @@ int GetStartPage(const UpdateState& state) {
       break;
   }
   return PAGE_INTRODUCTION;
+}
+
+BOOL CWizardPage::OnSetActive() {
+  const LRESULT index = SendMessageA(GetSheetWindow(), PSM_HWNDTOINDEX,
+                                     reinterpret_cast<WPARAM>(m_hWnd), 0);
+  RunLogWrite("page shown: %s", GetPageName(static_cast<int>(index)));
+  return CPropertyPageEx::OnSetActive();
 }
 
 void CWizardPage::PostWizardButtons(DWORD buttons) {

@@ -11,6 +11,8 @@ class CWizardPage : public CPropertyPageEx {
       : CPropertyPageEx(templateId, 0, headerTitleId, headerSubTitleId) {}
 
  protected:
+  // Records the page in the run's log, then the framework's activation.
+  BOOL OnSetActive() override;
   // Posts PSM_SETWIZBUTTONS (never with Back).
   void PostWizardButtons(DWORD buttons);
   // Makes page `index` the current one.

@@ -238,6 +238,18 @@ DWORD UpdaterMarking() {
   return value;
 }
 
+std::string RunLogOf(DWORD pid) {
+  const std::string temp = testing_support::WindowsFolder() + "\\Temp\\";
+  WIN32_FIND_DATAA entry;
+  const std::string pattern = temp + "TidemarkSXUpdater_*_" + std::to_string(pid) + ".log";
+  HANDLE find = FindFirstFileA(pattern.c_str(), &entry);
+  if (find == INVALID_HANDLE_VALUE) return "";
+  FindClose(find);
+  std::string text;
+  testing_support::ReadFileBytes(temp + entry.cFileName, &text);
+  return text;
+}
+
 void WaitForProgramsToEnd(std::initializer_list<const char*> names, DWORD timeoutMs) {
   const DWORD start = GetTickCount();
   for (;;) {

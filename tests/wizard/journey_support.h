@@ -51,6 +51,9 @@ std::string UpdaterString(const char* valueName);
 constexpr DWORD kNoMarking = 0xFFFFFFFF;
 DWORD UpdaterMarking();
 
+// The text of the run log the updater with this process id wrote ("" when there is none).
+std::string RunLogOf(DWORD pid);
+
 // Waits (at most timeoutMs) until no process of these file names runs.
 void WaitForProgramsToEnd(std::initializer_list<const char*> names, DWORD timeoutMs = 30000);
 

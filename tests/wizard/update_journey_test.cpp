@@ -244,12 +244,34 @@ TEST_F(UpdateJourneyTest, CancelledUninstallerEndsOnTheAbortedPageWithNothingTou
   EXPECT_EQ(before.runValue, after.runValue);
 }
 
-TEST_F(UpdateJourneyTest, UninstallerThatCannotStartEndsOnTheAbortedPage) {
+TEST_F(UpdateJourneyTest, UninstallerThatCannotStartEndsOnTheAbortedPageAndTheLogSaysWhy) {
   ASSERT_TRUE(InstallOldRelease("--uninstall-string=C:\\no-such-folder\\uninstall.exe"));
   StartAndWaitFor(kIntroduction);
   Next(kUninstall);
   Next(kIncompleted);
   ExpectIncompletedPage(wizard_);
+  wizard_.Press(PSBTN_FINISH);
+  EXPECT_EQ(1603, wizard_.WaitForExit());
+
+  // The run's log, in the Windows folder's Temp, holds every step in order, the failure with its
+  // code and the exit code.
+  const std::string log = RunLogOf(wizard_.pid());
+  ASSERT_EQ(0u, log.find("\xEF\xBB\xBF")) << "UTF-8 with a byte-order mark";
+  size_t at = 0;
+  for (const std::string& step :
+       {std::string(" started: Windows "), std::string("stage: uninstall pending; start page: introduction"),
+        std::string("page shown: introduction"), std::string("page shown: uninstall"),
+        std::string("backup: ") + testing_support::ProductFolder() + "\\Tidemark.log -> ",
+        std::string("capture: settings of hive S-1-5-21-"),
+        std::string("starting: C:\\no-such-folder\\uninstall.exe"),
+        // The system's code for the missing program (2 or 3) with its text.
+        std::string("the program could not be started: error "), std::string(" (0x0000000"),
+        std::string("uninstall outcome: still installed"), std::string("page shown: aborted"),
+        std::string("ended with exit code 1603")}) {
+    const size_t found = log.find(step, at);
+    ASSERT_NE(std::string::npos, found) << "missing after position " << at << ": " << step << "\n" << log;
+    at = found;
+  }
 }
 
 TEST_F(UpdateJourneyTest, CloseBoxIsRefusedWhileTheUninstallerRuns) {
