@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "engine/file_utils.h"
 #include "engine/product_constants.h"
@@ -49,20 +50,19 @@ std::string UpdaterString(const char* name) {
   return ReadUpdaterString(nullptr, name, value, sizeof(value)) ? value : "<absent>";
 }
 
-// Lines of a recorder log: command line, working folder, argument count.
+// The last record of a recorder log: command line, working folder, the starting process's file
+// name (its argument count is not looked at).
 struct Record {
-  std::string commandLine, folder, count;
+  std::string commandLine, folder, parent;
 };
 Record ParseRecord(const std::string& text) {
-  Record r;
-  const size_t a = text.find('\n');
-  const size_t b = text.find('\n', a + 1);
-  const size_t c = text.find('\n', b + 1);
-  if (c == std::string::npos) return r;
-  r.commandLine = text.substr(0, a);
-  r.folder = text.substr(a + 1, b - a - 1);
-  r.count = text.substr(b + 1, c - b - 1);
-  return r;
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+    lines.push_back(text.substr(start, end - start));
+  }
+  if (lines.size() < 4) return Record();
+  return Record{lines[lines.size() - 4], lines[lines.size() - 3], lines[lines.size() - 2]};
 }
 
 // The user's Run value and settings key and the updater key are saved and put back; the
@@ -279,6 +279,8 @@ TEST_F(UserStateTest, StartProductUsesTheProgramsFolderAsWorkingFolder) {
   Record r = ParseRecord(WaitForRecord(log_));
   EXPECT_NE(std::string::npos, r.commandLine.find(program_)) << r.commandLine;
   EXPECT_EQ(temp_.path(), r.folder);
+  EXPECT_STRCASEEQ("explorer.exe", r.parent.c_str())
+      << "started by the desktop shell, not by the updater";
 
   // A folder whose name holds a double-byte character with a second byte of 0x5C.
   const std::string dbcsFolder = temp_.Child("\x95\x5c\x8e\xa6 data");
@@ -295,7 +297,8 @@ TEST_F(UserStateTest, StartProductUsesTheProgramsFolderAsWorkingFolder) {
   ASSERT_TRUE(StartProduct("userstate_recorder.exe /min"));
   r = ParseRecord(WaitForRecord(bare));
   DeleteFileA(bare.c_str());
-  EXPECT_EQ("userstate_recorder.exe /min", r.commandLine);
+  EXPECT_EQ("\"" + testing_support::ExecutableFolder() + "\\userstate_recorder.exe\" /min",
+            r.commandLine);
   EXPECT_EQ(updaterFolder, r.folder);
   EXPECT_TRUE(answerer_.boxes().empty());
 }
