@@ -224,6 +224,20 @@ bool ShellExecuteAtDesktop(const char* program, const char* arguments, const cha
   return false;
 }
 
+// commandLine with its environment variables expanded into expanded[kCommandLineSize]; false when
+// the result does not fit.
+bool ExpandCommandLine(const char* commandLine, char (&expanded)[kCommandLineSize]) {
+  // The ANSI function may need one byte more than the text it writes.
+  const DWORD room = sizeof(expanded) - 1;
+  const DWORD needed = ExpandEnvironmentStringsA(commandLine, expanded, room);
+  expanded[room] = '\0';
+  if (needed == 0 || needed > room) {
+    expanded[0] = '\0';
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 BOOL GetUserHiveName(char* hiveName) {
@@ -261,6 +275,7 @@ BOOL CaptureAutoRun() {
   if (!BuildHivePath(hiveName, product::kRunKey, runKeyPath)) return FALSE;
 
   char commandLine[kCommandLineSize];
+  DWORD type = REG_NONE;
   {
     base::ScopedRegKey runKey;
     if (RegOpenKeyExA(HKEY_USERS, runKeyPath, 0, KEY_QUERY_VALUE, runKey.receive()) !=
@@ -268,15 +283,17 @@ BOOL CaptureAutoRun() {
       return TRUE;  // no Run key: nothing to save
     }
     DWORD size = sizeof(commandLine);
-    if (RegQueryValueExA(runKey.get(), product::kAutoRunValue, nullptr, nullptr,
+    if (RegQueryValueExA(runKey.get(), product::kAutoRunValue, nullptr, &type,
                          reinterpret_cast<BYTE*>(commandLine), &size) != ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ) ||
         !base::TerminateRegistryString(commandLine, sizeof(commandLine), size)) {
-      return TRUE;  // no value, or one too long to be kept: nothing to save
+      return TRUE;  // no value, not a string, or too long to be kept: nothing to save
     }
   }
 
   if (!WriteUpdaterString(nullptr, updater_value::kUserId, hiveName)) return FALSE;
   if (!WriteUpdaterString(nullptr, updater_value::kAutoRunCommandLine, commandLine)) return FALSE;
+  if (!WriteUpdaterDword(nullptr, updater_value::kAutoRunType, type, FALSE)) return FALSE;
   return TRUE;
 }
 
@@ -357,6 +374,10 @@ BOOL RestoreAutoRun() {
     return FALSE;
   }
   if (!IsHiveLoaded(hiveName)) return FALSE;
+  DWORD type = REG_SZ;
+  if (!ReadUpdaterDword(nullptr, updater_value::kAutoRunType, &type) || type != REG_EXPAND_SZ) {
+    type = REG_SZ;
+  }
 
   char runKeyPath[kKeyPathSize];
   if (!BuildHivePath(hiveName, product::kRunKey, runKeyPath)) return FALSE;
@@ -366,13 +387,19 @@ BOOL RestoreAutoRun() {
         ERROR_SUCCESS) {
       return FALSE;
     }
-    if (RegSetValueExA(runKey.get(), product::kAutoRunValue, 0, REG_SZ,
+    if (RegSetValueExA(runKey.get(), product::kAutoRunValue, 0, type,
                        reinterpret_cast<const BYTE*>(commandLine),
                        static_cast<DWORD>(lstrlenA(commandLine) + 1)) != ERROR_SUCCESS) {
       return FALSE;
     }
   }
-  return StartProduct(commandLine);
+  if (type != REG_EXPAND_SZ) return StartProduct(commandLine);
+  char expanded[kCommandLineSize];
+  if (!ExpandCommandLine(commandLine, expanded)) {
+    ShowSystemErrorBox(ERROR_FILENAME_EXCED_RANGE);
+    return FALSE;
+  }
+  return StartProduct(expanded);
 }
 
 BOOL StartProduct(const char* commandLine) {

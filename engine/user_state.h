@@ -13,11 +13,16 @@
 BOOL GetUserHiveName(char* hiveName);
 
 BOOL CaptureUserState();
+// Saves the user's Run value "Tidemark" (REG_SZ or REG_EXPAND_SZ; a value of another type counts
+// as none) with its type into the updater key.
 BOOL CaptureAutoRun();
 BOOL SnapshotUserSettings();
 
 BOOL RestoreUserState();
 BOOL RestoreUserSettings();
+// Writes the saved Run value back with its saved type (REG_SZ unless that was REG_EXPAND_SZ) and
+// starts the product with it, environment variables expanded for a REG_EXPAND_SZ value (one whose
+// expansion exceeds 511 characters is not started: the system's text is shown).
 BOOL RestoreAutoRun();
 
 // Starts a command line unelevated, as the user at the desktop: the desktop shell starts the

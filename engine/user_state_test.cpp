@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -137,39 +138,106 @@ TEST_F(UserStateTest, HiveNameIsTheCurrentUsersHive) {
   EXPECT_EQ(hive_ + std::string(1, '\0'), data);
 }
 
-TEST_F(UserStateTest, AutoRunIsCapturedRewrittenAsRegSzAndTheProductStarted) {
-  // A quoted program path with blanks and arguments that hold a backslash.
-  const std::string commandLine = "\"" + program_ + "\" /tray /log C:\\logs\\x";
-  ASSERT_TRUE(SetStringValue(HKEY_CURRENT_USER, product::kRunKey, product::kAutoRunValue,
-                             commandLine, REG_EXPAND_SZ));
-  ASSERT_TRUE(CaptureAutoRun());
-  EXPECT_EQ(hive_, UpdaterString("UserID"));
-  EXPECT_EQ(commandLine, UpdaterString("AutoRunCommandLine"));
+TEST_F(UserStateTest, AutoRunIsCapturedRewrittenWithItsTypeAndTheProductStarted) {
+  // A quoted program path with blanks and arguments that hold a backslash; the same program
+  // reached through an environment variable.
+  SetEnvironmentVariableA("TIDEMARK_TEST_FOLDER", temp_.path().c_str());
+  const std::string direct = "\"" + program_ + "\" /tray /log C:\\logs\\x";
+  const struct {
+    DWORD type;
+    std::string value;
+  } rows[] = {{REG_SZ, direct},
+              {REG_EXPAND_SZ, "\"%TIDEMARK_TEST_FOLDER%\\Tidemark.exe\" /tray /log C:\\logs\\x"}};
+  int starts = 0;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.value);
+    ASSERT_TRUE(SetStringValue(HKEY_CURRENT_USER, product::kRunKey, product::kAutoRunValue,
+                               row.value, row.type));
+    ASSERT_TRUE(CaptureAutoRun());
+    EXPECT_EQ(hive_, UpdaterString("UserID"));
+    EXPECT_EQ(row.value, UpdaterString("AutoRunCommandLine"));
 
-  DeleteRunValue();  // the uninstaller takes it away
-  ASSERT_TRUE(RestoreAutoRun());
-  DWORD type = 0;
-  std::string data;
-  ASSERT_TRUE(GetRawValue(HKEY_CURRENT_USER, product::kRunKey, product::kAutoRunValue, &type,
-                          &data));
-  EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
-  EXPECT_EQ(commandLine + std::string(1, '\0'), data);
+    DeleteRunValue();  // the uninstaller takes it away
+    ASSERT_TRUE(RestoreAutoRun());
+    DWORD type = 0;
+    std::string data;
+    ASSERT_TRUE(GetRawValue(HKEY_CURRENT_USER, product::kRunKey, product::kAutoRunValue, &type,
+                            &data));
+    EXPECT_EQ(row.type, type);
+    EXPECT_EQ(row.value + std::string(1, '\0'), data);
 
-  const Record started = ParseRecord(WaitForRecord(log_));
-  EXPECT_EQ(commandLine, started.commandLine);
-  EXPECT_EQ(temp_.path(), started.folder);  // the program's folder, not a piece of the arguments
+    const Record started = ParseRecord(WaitForRecord(log_, 4 * ++starts));
+    EXPECT_EQ(direct, started.commandLine);
+    EXPECT_EQ(temp_.path(), started.folder);  // the program's folder, not a piece of the arguments
+  }
+  SetEnvironmentVariableA("TIDEMARK_TEST_FOLDER", nullptr);
   EXPECT_TRUE(answerer_.boxes().empty());
 }
 
-TEST_F(UserStateTest, WithoutRunValueNothingIsSavedWrittenOrStarted) {
-  ASSERT_TRUE(CaptureAutoRun());
-  EXPECT_EQ("<absent>", UpdaterString("UserID"));
-  EXPECT_EQ("<absent>", UpdaterString("AutoRunCommandLine"));
-  EXPECT_FALSE(RestoreAutoRun());
-  DWORD type = 0;
-  std::string data;
-  EXPECT_FALSE(GetRawValue(HKEY_CURRENT_USER, product::kRunKey, product::kAutoRunValue, &type,
-                           &data));
+TEST_F(UserStateTest, SavedTypeOtherThanExpandSzIsWrittenAsRegSzAndAnOverlongExpansionNotStarted) {
+  SetEnvironmentVariableA("TIDEMARK_TEST_LONG", std::string(600, 'x').c_str());
+  const std::string plain = "\"" + program_ + "\" /tray";
+  const DWORD kAbsent = 0xFFFFFFFF;
+  const struct {
+    DWORD savedType;
+    std::string value;
+    DWORD writtenType;
+    bool started;
+  } rows[] = {{kAbsent, plain, REG_SZ, true},
+              {REG_MULTI_SZ, plain, REG_SZ, true},
+              {REG_EXPAND_SZ, plain + " %TIDEMARK_TEST_LONG%", REG_EXPAND_SZ, false}};
+  ASSERT_TRUE(WriteUpdaterString(nullptr, updater_value::kUserId, hive_.c_str()));
+  int starts = 0;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.value);
+    ASSERT_TRUE(WriteUpdaterString(nullptr, updater_value::kAutoRunCommandLine, row.value.c_str()));
+    ASSERT_TRUE(WriteUpdaterDword(nullptr, updater_value::kAutoRunType, row.savedType,
+                                  row.savedType == kAbsent));
+    EXPECT_EQ(row.started, RestoreAutoRun() != FALSE);
+    DWORD type = 0;
+    std::string data;
+    ASSERT_TRUE(GetRawValue(HKEY_CURRENT_USER, product::kRunKey, product::kAutoRunValue, &type,
+                            &data));
+    EXPECT_EQ(row.writtenType, type);
+    EXPECT_EQ(row.value + std::string(1, '\0'), data);
+    if (row.started) {
+      EXPECT_EQ(plain, ParseRecord(WaitForRecord(log_, 4 * ++starts)).commandLine);
+    } else {
+      const std::string log = WaitForRecord(log_, 0, 0);
+      EXPECT_EQ(4 * starts, std::count(log.begin(), log.end(), '\n')) << "started: " << log;
+    }
+  }
+  SetEnvironmentVariableA("TIDEMARK_TEST_LONG", nullptr);
+  ASSERT_EQ(1u, answerer_.boxes().size());
+  EXPECT_EQ(SystemText(ERROR_FILENAME_EXCED_RANGE), answerer_.boxes()[0].text);
+}
+
+TEST_F(UserStateTest, WithoutAStringRunValueNothingIsSavedWrittenOrStarted) {
+  const DWORD number = 1;
+  const struct {
+    DWORD type;  // REG_NONE: no value at all
+    const void* data;
+    DWORD size;
+  } rows[] = {{REG_NONE, nullptr, 0},
+              {REG_MULTI_SZ, "C:\\x.exe\0", 10},
+              {REG_BINARY, "C:\\x.exe", 9},
+              {REG_DWORD, &number, sizeof(number)}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.type);
+    DeleteRunValue();
+    if (row.data != nullptr) {
+      ASSERT_TRUE(SetRawValue(HKEY_CURRENT_USER, product::kRunKey, product::kAutoRunValue,
+                              row.type, row.data, row.size));
+    }
+    ASSERT_TRUE(CaptureAutoRun());
+    EXPECT_EQ("<absent>", UpdaterString("UserID"));
+    EXPECT_EQ("<absent>", UpdaterString("AutoRunCommandLine"));
+    EXPECT_FALSE(RestoreAutoRun());
+    DWORD type = REG_NONE;
+    std::string data;
+    GetRawValue(HKEY_CURRENT_USER, product::kRunKey, product::kAutoRunValue, &type, &data);
+    EXPECT_EQ(row.type, type) << "the Run value is left as it was";
+  }
 }
 
 TEST_F(UserStateTest, AutoRunOfAUserWhoseHiveIsNotLoadedIsNeitherWrittenNorStarted) {
