@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include "app/single_instance.h"
 #include "app/wizard_sheet.h"
 #include "base/scoped.h"
 #include "engine/product_probe.h"
@@ -25,6 +26,7 @@ constexpr DWORD kComctl32Version579 = 0x5004F;
 CUpdaterApp theApp;
 
 BOOL CUpdaterApp::InitInstance() {
+  if (!ClaimSingleInstance()) return FALSE;
   InitCommonControls();
   if (!IsSupportedWindows()) {
     AfxMessageBox(IDS_UNSUPPORTED_WINDOWS, MB_OK | MB_ICONEXCLAMATION);
