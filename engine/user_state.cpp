@@ -412,11 +412,14 @@ BOOL StartProduct(const char* commandLine) {
     ShowSystemErrorBox(ERROR_FILENAME_EXCED_RANGE);
     return FALSE;
   }
-  // The shell is handed the full path, found the way CreateProcess would find the program.
+  // The shell is handed the full path, found the way CreateProcess would find the program. A
+  // folder is not a program: the shell would open a window on it.
   char found[kPathBufferSize];
   const DWORD length = SearchPathA(nullptr, program, ".exe", sizeof(found), found, nullptr);
-  if (length == 0 || length >= sizeof(found)) {
-    ShowSystemErrorBox(length == 0 ? GetLastError() : ERROR_FILENAME_EXCED_RANGE);
+  if (length == 0 || length >= sizeof(found) || !IsFile(found)) {
+    ShowSystemErrorBox(length == 0                ? GetLastError()
+                       : length >= sizeof(found) ? ERROR_FILENAME_EXCED_RANGE
+                                                 : ERROR_FILE_NOT_FOUND);
     return FALSE;
   }
   return ShellExecuteAtDesktop(found, arguments, workingFolder) ? TRUE : FALSE;

@@ -372,10 +372,16 @@ TEST_F(UserStateTest, StartProductUsesTheProgramsFolderAsWorkingFolder) {
 }
 
 TEST_F(UserStateTest, StartProductFailureShowsTheSystemText) {
-  EXPECT_FALSE(StartProduct(("\"" + temp_.Child("missing.exe") + "\" /tray").c_str()));
+  // A missing program, and a folder where the program should be.
+  ASSERT_TRUE(CreateDirectoryA(temp_.Child("folder.exe").c_str(), nullptr));
+  for (const char* name : {"missing.exe", "folder.exe"}) {
+    SCOPED_TRACE(name);
+    EXPECT_FALSE(StartProduct(("\"" + temp_.Child(name) + "\" /tray").c_str()));
+  }
   const auto boxes = answerer_.boxes();
-  ASSERT_EQ(1u, boxes.size());
+  ASSERT_EQ(2u, boxes.size());
   EXPECT_EQ(SystemText(ERROR_FILE_NOT_FOUND), boxes[0].text);
+  EXPECT_EQ(SystemText(ERROR_FILE_NOT_FOUND), boxes[1].text);
 }
 
 }  // namespace
