@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "app/single_instance.h"
 #include "app/wizard_sheet.h"
 #include "base/scoped.h"
 #include "engine/product_probe.h"
@@ -37,6 +38,11 @@ std::string GetOwnVersion() {
 CUpdaterApp theApp;
 
 BOOL CUpdaterApp::InitInstance() {
+  // A second updater only brings the running one to the front: it writes nothing, not even a log.
+  if (!ClaimSingleInstance()) {
+    m_exitCode = kExitAlreadyRunning;
+    return FALSE;
+  }
   m_exitCode = Run();
   RunLogEnd(m_exitCode);
   return FALSE;

@@ -4,6 +4,8 @@
 #define BASE_SCOPED_H_
 
 #include <windows.h>
+#include <objbase.h>
+#include <oleauto.h>
 
 #include <utility>
 
@@ -93,6 +95,45 @@ struct GdiObjectTraits {
 };
 // A GDI object (bitmap, font ...).
 using ScopedGdiObject = ScopedGeneric<HGDIOBJ, GdiObjectTraits>;
+
+template <typename T>
+struct ComInterfaceTraits {
+  static T* Invalid() { return nullptr; }
+  static bool IsValid(T* p) { return p != nullptr; }
+  static void Close(T* p) { p->Release(); }
+};
+// A COM interface pointer; receive() as void** for QueryInterface and CoCreateInstance.
+template <typename T>
+using ScopedComInterface = ScopedGeneric<T*, ComInterfaceTraits<T>>;
+template <typename T>
+void** ReceiveInterface(ScopedComInterface<T>* owner) {
+  return reinterpret_cast<void**>(owner->receive());
+}
+
+struct BstrTraits {
+  static BSTR Invalid() { return nullptr; }
+  static bool IsValid(BSTR s) { return s != nullptr; }
+  static void Close(BSTR s) { SysFreeString(s); }
+};
+// A string allocated with SysAllocString.
+using ScopedBstr = ScopedGeneric<BSTR, BstrTraits>;
+
+// COM on the calling thread (single-threaded apartment) for the owner's lifetime. A thread that
+// already has COM keeps its own apartment.
+class ScopedComApartment {
+ public:
+  ScopedComApartment() : result_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
+  ~ScopedComApartment() {
+    if (SUCCEEDED(result_)) CoUninitialize();
+  }
+  ScopedComApartment(const ScopedComApartment&) = delete;
+  ScopedComApartment& operator=(const ScopedComApartment&) = delete;
+  // False only when COM could not be used at all.
+  bool usable() const { return SUCCEEDED(result_) || result_ == RPC_E_CHANGED_MODE; }
+
+ private:
+  HRESULT result_;
+};
 
 // A block from the process heap. Allocation failure leaves get() == nullptr.
 class ScopedHeapBlock {

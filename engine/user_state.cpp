@@ -1,6 +1,10 @@
 #include "engine/run_log.h"
 #include "engine/user_state.h"
 
+#include <exdisp.h>
+#include <shldisp.h>
+#include <shlguid.h>
+#include <shlobj.h>
 #include <shlwapi.h>
 
 #include "base/bounded_string.h"
@@ -15,8 +19,6 @@ constexpr size_t kHiveNameSize = 256;
 constexpr size_t kKeyPathSize = 260;
 constexpr size_t kCommandLineSize = 512;
 constexpr size_t kWorkingFolderSize = 260;
-constexpr DWORD kProductCreationFlags = CREATE_DEFAULT_ERROR_MODE | NORMAL_PRIORITY_CLASS;
-
 
 using ConvertSidToStringSidAFunction = BOOL(WINAPI*)(PSID, LPSTR*);
 
@@ -39,11 +41,14 @@ bool IsFile(const char* path) {
 
 // The program path of a command line, the way CreateProcessA finds it: a quoted first element
 // without its quotes; otherwise the shortest blank-separated prefix that names a file (as it is or
-// with ".exe"), or the first blank-separated element when none does.
-bool GetProgramPath(const char* commandLine, char (&program)[kPathBufferSize]) {
+// with ".exe"), or the first blank-separated element when none does. *arguments points at what
+// follows the program path, leading blanks skipped.
+bool GetProgramPath(const char* commandLine, char (&program)[kPathBufferSize],
+                    const char** arguments) {
   program[0] = '\0';
   const char* start = commandLine;
   while (IsBlank(*start)) ++start;
+  const char* rest = nullptr;
   if (*start == '"') {
     ++start;
     size_t length = 0;
@@ -53,10 +58,10 @@ bool GetProgramPath(const char* commandLine, char (&program)[kPathBufferSize]) {
     }
     if (length >= sizeof(program)) return false;
     lstrcpynA(program, start, static_cast<int>(length) + 1);
-    return true;
+    rest = start + length + (start[length] == '"' ? 1 : 0);
   }
   size_t firstEnd = 0;
-  for (size_t end = 0;; ++end) {
+  for (size_t end = 0; rest == nullptr; ++end) {
     const char c = start[end];
     if (c == '\0' || IsBlank(c)) {
       if (firstEnd == 0) firstEnd = end;
@@ -68,26 +73,37 @@ bool GetProgramPath(const char* commandLine, char (&program)[kPathBufferSize]) {
           (base::FormatBounded(withExtension, sizeof(withExtension), "%s.exe", candidate) &&
            IsFile(withExtension))) {
         lstrcpynA(program, start, static_cast<int>(end) + 1);
-        return true;
+        rest = start + end;
+        break;
       }
       if (c == '\0') break;
     } else if (IsLeadByte(static_cast<unsigned char>(c)) && start[end + 1] != '\0') {
       ++end;
     }
   }
-  if (firstEnd >= sizeof(program)) return false;
-  lstrcpynA(program, start, static_cast<int>(firstEnd) + 1);
+  if (rest == nullptr) {
+    if (firstEnd >= sizeof(program)) return false;
+    lstrcpynA(program, start, static_cast<int>(firstEnd) + 1);
+    rest = start + firstEnd;
+  }
+  while (IsBlank(*rest)) ++rest;
+  *arguments = rest;
   return true;
 }
 
-// The program's folder as working folder: "" when the program path has no folder part (the
-// process then keeps the updater's working folder). A drive root keeps its backslash.
-bool GetWorkingFolder(const char* commandLine, char (&folder)[kWorkingFolderSize]) {
+// The program's folder as working folder; the updater's own working folder when the program path
+// has no folder part. A drive root keeps its backslash.
+bool GetWorkingFolder(const char* program, char (&folder)[kWorkingFolderSize]) {
   folder[0] = '\0';
-  char program[kPathBufferSize];
-  if (!GetProgramPath(commandLine, program)) return false;
   const char* last = FindLastBackslash(program);
-  if (last == nullptr) return true;
+  if (last == nullptr) {
+    const DWORD length = GetCurrentDirectoryA(sizeof(folder), folder);
+    if (length == 0 || length >= sizeof(folder)) {
+      folder[0] = '\0';
+      return false;
+    }
+    return true;
+  }
   size_t length = static_cast<size_t>(last - program);
   if (length == 2 && program[1] == ':') length = 3;
   if (length == 0) length = 1;  // "\program.exe": the root of the current drive
@@ -96,22 +112,145 @@ bool GetWorkingFolder(const char* commandLine, char (&folder)[kWorkingFolderSize
   return true;
 }
 
+// The token of the user at the desktop: that of the desktop shell's process, or the updater's own
+// where no shell window exists.
+bool OpenDesktopUserToken(base::ScopedHandle* token) {
+  const HWND shell = GetShellWindow();
+  if (shell == nullptr) {
+    return OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token->receive()) != FALSE;
+  }
+  DWORD processId = 0;
+  if (GetWindowThreadProcessId(shell, &processId) == 0) return false;
+  base::ScopedHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+  return process && OpenProcessToken(process.get(), TOKEN_QUERY, token->receive()) != FALSE;
+}
+
+// text in the ANSI code page as a BSTR; empty owner when it cannot be converted.
+base::ScopedBstr ToBstr(const char* text) {
+  const int length = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+  if (length <= 0) return base::ScopedBstr();
+  base::ScopedBstr result(SysAllocStringLen(nullptr, static_cast<UINT>(length - 1)));
+  if (!result || MultiByteToWideChar(CP_ACP, 0, text, -1, result.get(), length) != length) {
+    return base::ScopedBstr();
+  }
+  return result;
+}
+
+// Arguments for automation calls; a string variant borrows the text, its owner frees it.
+VARIANT StringVariant(BSTR text) {
+  VARIANT value;
+  VariantInit(&value);
+  V_VT(&value) = VT_BSTR;
+  V_BSTR(&value) = text;
+  return value;
+}
+
+VARIANT NumberVariant(LONG number) {
+  VARIANT value;
+  VariantInit(&value);
+  V_VT(&value) = VT_I4;
+  V_I4(&value) = number;
+  return value;
+}
+
+DWORD ErrorCodeOf(HRESULT result) {
+  return HRESULT_FACILITY(result) == FACILITY_WIN32 ? HRESULT_CODE(result)
+                                                    : static_cast<DWORD>(result);
+}
+
+// Asks the desktop shell to start the program: it runs as the user at the desktop, with the
+// shell's rights. False without a box when no desktop shell answers or when the shell tried and
+// failed (it tells the user itself); false with the system's text when the shell cannot be asked.
+bool ShellExecuteAtDesktop(const char* program, const char* arguments, const char* folder) {
+  base::ScopedComApartment apartment;
+  if (!apartment.usable()) return false;
+  base::ScopedComInterface<IShellWindows> shellWindows;
+  if (FAILED(CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_LOCAL_SERVER, IID_IShellWindows,
+                              base::ReceiveInterface(&shellWindows)))) {
+    return false;
+  }
+  VARIANT location = NumberVariant(CSIDL_DESKTOP);
+  VARIANT empty;
+  VariantInit(&empty);
+  long desktopWindow = 0;
+  base::ScopedComInterface<IDispatch> desktop;
+  if (shellWindows.get()->FindWindowSW(&location, &empty, SWC_DESKTOP, &desktopWindow,
+                                       SWFO_NEEDDISPATCH, desktop.receive()) != S_OK ||
+      !desktop) {
+    return false;
+  }
+
+  // Desktop -> its browser -> the active view -> the view's automation object -> the shell's
+  // own dispatch object, whose ShellExecute runs inside the shell.
+  base::ScopedComInterface<IServiceProvider> services;
+  base::ScopedComInterface<IShellBrowser> browser;
+  base::ScopedComInterface<IShellView> view;
+  base::ScopedComInterface<IDispatch> viewDispatch;
+  base::ScopedComInterface<IShellFolderViewDual> folderView;
+  base::ScopedComInterface<IDispatch> application;
+  base::ScopedComInterface<IShellDispatch2> shell;
+  HRESULT result =
+      desktop.get()->QueryInterface(IID_IServiceProvider, base::ReceiveInterface(&services));
+  if (SUCCEEDED(result)) {
+    result = services.get()->QueryService(SID_STopLevelBrowser, IID_IShellBrowser,
+                                          base::ReceiveInterface(&browser));
+  }
+  if (SUCCEEDED(result)) result = browser.get()->QueryActiveShellView(view.receive());
+  if (SUCCEEDED(result)) {
+    result = view.get()->GetItemObject(SVGIO_BACKGROUND, IID_IDispatch,
+                                       base::ReceiveInterface(&viewDispatch));
+  }
+  if (SUCCEEDED(result)) {
+    result = viewDispatch.get()->QueryInterface(IID_IShellFolderViewDual,
+                                                base::ReceiveInterface(&folderView));
+  }
+  if (SUCCEEDED(result)) result = folderView.get()->get_Application(application.receive());
+  if (SUCCEEDED(result)) {
+    result =
+        application.get()->QueryInterface(IID_IShellDispatch2, base::ReceiveInterface(&shell));
+  }
+  base::ScopedBstr file(ToBstr(program));
+  base::ScopedBstr parameters(ToBstr(arguments));
+  base::ScopedBstr directory(ToBstr(folder));
+  if (SUCCEEDED(result) && (!file || !parameters || !directory)) {
+    result = HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION);
+  }
+  if (SUCCEEDED(result)) {
+    result = shell.get()->ShellExecute(file.get(), StringVariant(parameters.get()),
+                                       StringVariant(directory.get()), empty,
+                                       NumberVariant(SW_SHOWNORMAL));
+    if (SUCCEEDED(result)) return result == S_OK;
+  }
+  ShowSystemErrorBox(ErrorCodeOf(result));
+  return false;
+}
+
+// commandLine with its environment variables expanded into expanded[kCommandLineSize]; false when
+// the result does not fit.
+bool ExpandCommandLine(const char* commandLine, char (&expanded)[kCommandLineSize]) {
+  // The ANSI function may need one byte more than the text it writes.
+  const DWORD room = sizeof(expanded) - 1;
+  const DWORD needed = ExpandEnvironmentStringsA(commandLine, expanded, room);
+  expanded[room] = '\0';
+  if (needed == 0 || needed > room) {
+    expanded[0] = '\0';
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 BOOL GetUserHiveName(char* hiveName) {
   hiveName[0] = '\0';
-  char userName[256];
-  DWORD userNameSize = sizeof(userName);
-  if (!GetUserNameA(userName, &userNameSize)) return FALSE;
-
-  BYTE sid[256];
-  DWORD sidSize = sizeof(sid);
-  char domain[256];
-  DWORD domainSize = sizeof(domain);
-  SID_NAME_USE use;
-  if (!LookupAccountNameA(nullptr, userName, sid, &sidSize, domain, &domainSize, &use)) {
-    return FALSE;
-  }
+  base::ScopedHandle token;
+  if (!OpenDesktopUserToken(&token)) return FALSE;
+  union {
+    TOKEN_USER user;
+    BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  } owner;
+  DWORD size = 0;
+  if (!GetTokenInformation(token.get(), TokenUser, &owner, sizeof(owner), &size)) return FALSE;
 
   base::ScopedLibrary advapi(LoadLibraryA("advapi32.dll"));
   if (!advapi) return FALSE;
@@ -120,7 +259,7 @@ BOOL GetUserHiveName(char* hiveName) {
   if (convert == nullptr) return FALSE;
 
   LPSTR text = nullptr;
-  if (!convert(reinterpret_cast<PSID>(sid), &text)) return FALSE;
+  if (!convert(owner.user.User.Sid, &text)) return FALSE;
   base::ScopedLocalMemory owned(text);
   return base::CopyBounded(hiveName, kHiveNameSize, text) ? TRUE : FALSE;
 }
@@ -137,6 +276,7 @@ BOOL CaptureAutoRun() {
   if (!BuildHivePath(hiveName, product::kRunKey, runKeyPath)) return FALSE;
 
   char commandLine[kCommandLineSize];
+  DWORD type = REG_NONE;
   {
     base::ScopedRegKey runKey;
     if (RegOpenKeyExA(HKEY_USERS, runKeyPath, 0, KEY_QUERY_VALUE, runKey.receive()) !=
@@ -144,15 +284,18 @@ BOOL CaptureAutoRun() {
       return TRUE;  // no Run key: nothing to save
     }
     DWORD size = sizeof(commandLine);
-    if (RegQueryValueExA(runKey.get(), product::kAutoRunValue, nullptr, nullptr,
+    if (RegQueryValueExA(runKey.get(), product::kAutoRunValue, nullptr, &type,
                          reinterpret_cast<BYTE*>(commandLine), &size) != ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ) ||
         !base::TerminateRegistryString(commandLine, sizeof(commandLine), size)) {
-      return TRUE;  // no value, or one too long to be kept: nothing to save
+      return TRUE;  // no value, not a string, or too long to be kept: nothing to save
     }
   }
 
   if (!WriteUpdaterString(nullptr, updater_value::kUserId, hiveName)) return FALSE;
   if (!WriteUpdaterString(nullptr, updater_value::kAutoRunCommandLine, commandLine)) return FALSE;
+  if (!WriteUpdaterDword(nullptr, updater_value::kAutoRunType, type, FALSE)) return FALSE;
+  RunLogWrite("capture: autorun entry of %s saved: %s", hiveName, commandLine);
   return TRUE;
 }
 
@@ -239,6 +382,10 @@ BOOL RestoreAutoRun() {
     return TRUE;  // no autorun entry was saved: nothing to put back
   }
   if (!IsHiveLoaded(hiveName)) return FALSE;
+  DWORD type = REG_SZ;
+  if (!ReadUpdaterDword(nullptr, updater_value::kAutoRunType, &type) || type != REG_EXPAND_SZ) {
+    type = REG_SZ;
+  }
 
   char runKeyPath[kKeyPathSize];
   if (!BuildHivePath(hiveName, product::kRunKey, runKeyPath)) return FALSE;
@@ -248,35 +395,49 @@ BOOL RestoreAutoRun() {
         ERROR_SUCCESS) {
       return FALSE;
     }
-    if (RegSetValueExA(runKey.get(), product::kAutoRunValue, 0, REG_SZ,
+    if (RegSetValueExA(runKey.get(), product::kAutoRunValue, 0, type,
                        reinterpret_cast<const BYTE*>(commandLine),
                        static_cast<DWORD>(lstrlenA(commandLine) + 1)) != ERROR_SUCCESS) {
       return FALSE;
     }
   }
-  return StartProduct(commandLine);
+  RunLogWrite("restore: autorun entry of %s written back (%s): %s", hiveName,
+              type == REG_EXPAND_SZ ? "REG_EXPAND_SZ" : "REG_SZ", commandLine);
+  // The entry is back, so its record goes: a restore run again after an interruption does not
+  // start the product a second time. Whether the product starts now does not change that the
+  // entry is back: its next logon starts it in any case.
+  WriteUpdaterString(nullptr, updater_value::kUserId, nullptr);
+  WriteUpdaterString(nullptr, updater_value::kAutoRunCommandLine, nullptr);
+  WriteUpdaterDword(nullptr, updater_value::kAutoRunType, 0, TRUE);
+  FlushUpdaterKey();
+  char expanded[kCommandLineSize];
+  if (type == REG_EXPAND_SZ && !ExpandCommandLine(commandLine, expanded)) {
+    ShowSystemErrorBox(ERROR_FILENAME_EXCED_RANGE);
+    return TRUE;
+  }
+  StartProduct(type == REG_EXPAND_SZ ? expanded : commandLine);
+  return TRUE;
 }
 
 BOOL StartProduct(const char* commandLine) {
   char line[kCommandLineSize];
+  char program[kPathBufferSize];
+  const char* arguments = nullptr;
   char workingFolder[kWorkingFolderSize];
   if (!base::CopyBounded(line, sizeof(line), commandLine) ||
-      !GetWorkingFolder(commandLine, workingFolder)) {
+      !GetProgramPath(line, program, &arguments) || !GetWorkingFolder(program, workingFolder)) {
     ShowSystemErrorBox(ERROR_FILENAME_EXCED_RANGE);
     return FALSE;
   }
-
-  STARTUPINFOA startup;
-  ZeroMemory(&startup, sizeof(startup));
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION process;
-  ZeroMemory(&process, sizeof(process));
-  if (!CreateProcessA(nullptr, line, nullptr, nullptr, FALSE, kProductCreationFlags, nullptr,
-                      workingFolder[0] != '\0' ? workingFolder : nullptr, &startup, &process)) {
-    ShowSystemErrorBox(GetLastError());
+  // The shell is handed the full path, found the way CreateProcess would find the program. A
+  // folder is not a program: the shell would open a window on it.
+  char found[kPathBufferSize];
+  const DWORD length = SearchPathA(nullptr, program, ".exe", sizeof(found), found, nullptr);
+  if (length == 0 || length >= sizeof(found) || !IsFile(found)) {
+    ShowSystemErrorBox(length == 0                ? GetLastError()
+                       : length >= sizeof(found) ? ERROR_FILENAME_EXCED_RANGE
+                                                 : ERROR_FILE_NOT_FOUND);
     return FALSE;
   }
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  return TRUE;
+  return ShellExecuteAtDesktop(found, arguments, workingFolder) ? TRUE : FALSE;
 }

@@ -6,20 +6,36 @@
 
 #include <windows.h>
 
-// The current user's hive name under HKEY_USERS (string SID) into hiveName[256].
+// The hive name under HKEY_USERS (string SID) of the user at the desktop, taken from the desktop
+// shell's token, into hiveName[256]: a user who elevated with an administrator's password keeps
+// their own hive. Where no shell window exists, the updater's own user. FALSE when the shell's
+// token cannot be read.
 BOOL GetUserHiveName(char* hiveName);
 
 BOOL CaptureUserState();
+// Saves the user's Run value "Tidemark" (REG_SZ or REG_EXPAND_SZ; a value of another type counts
+// as none) with its type into the updater key.
 BOOL CaptureAutoRun();
 BOOL SnapshotUserSettings();
 
 BOOL RestoreUserState();
 BOOL RestoreUserSettings();
+// Writes the saved Run value back with its saved type (REG_SZ unless that was REG_EXPAND_SZ),
+// removes the saved entry from the updater key and starts the product with it, environment
+// variables expanded for a REG_EXPAND_SZ value (one whose expansion exceeds 511 characters is not
+// started: the system's text is shown). TRUE once the entry is back, whether or not the product
+// could be started, and when none was saved; FALSE when it cannot be written back (its owner's
+// hive is not loaded, the Run key cannot be written), keeping the saved entry.
 BOOL RestoreAutoRun();
 
-// Starts a command line with the program's folder as working folder (the program path is the first
-// element of the command line; without a folder part the updater's own is kept). Shows the
-// system's text and returns FALSE when it cannot be started.
+// Starts a command line unelevated, as the user at the desktop: the desktop shell starts the
+// program (the first element of the command line, found as CreateProcess would find it) with the
+// rest as its arguments and the program's folder as working folder (without a folder part, the
+// updater's own). Never started with the updater's rights: where no desktop shell answers, nothing
+// starts (the autorun entry starts the product at the next logon) and the result is FALSE with
+// nothing shown. FALSE with the system's text when the program is not found or the shell cannot
+// be asked; FALSE without a box of the updater's when the shell fails to start it (the shell tells
+// the user).
 BOOL StartProduct(const char* commandLine);
 
 #endif  // ENGINE_USER_STATE_H_

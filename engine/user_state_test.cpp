@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "engine/file_utils.h"
 #include "engine/product_constants.h"
@@ -49,20 +51,19 @@ std::string UpdaterString(const char* name) {
   return ReadUpdaterString(nullptr, name, value, sizeof(value)) ? value : "<absent>";
 }
 
-// Lines of a recorder log: command line, working folder, argument count.
+// The last record of a recorder log: command line, working folder, the starting process's file
+// name (its argument count is not looked at).
 struct Record {
-  std::string commandLine, folder, count;
+  std::string commandLine, folder, parent;
 };
 Record ParseRecord(const std::string& text) {
-  Record r;
-  const size_t a = text.find('\n');
-  const size_t b = text.find('\n', a + 1);
-  const size_t c = text.find('\n', b + 1);
-  if (c == std::string::npos) return r;
-  r.commandLine = text.substr(0, a);
-  r.folder = text.substr(a + 1, b - a - 1);
-  r.count = text.substr(b + 1, c - b - 1);
-  return r;
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+    lines.push_back(text.substr(start, end - start));
+  }
+  if (lines.size() < 4) return Record();
+  return Record{lines[lines.size() - 4], lines[lines.size() - 3], lines[lines.size() - 2]};
 }
 
 // The user's Run value and settings key and the updater key are saved and put back; the
@@ -137,39 +138,107 @@ TEST_F(UserStateTest, HiveNameIsTheCurrentUsersHive) {
   EXPECT_EQ(hive_ + std::string(1, '\0'), data);
 }
 
-TEST_F(UserStateTest, AutoRunIsCapturedRewrittenAsRegSzAndTheProductStarted) {
-  // A quoted program path with blanks and arguments that hold a backslash.
-  const std::string commandLine = "\"" + program_ + "\" /tray /log C:\\logs\\x";
-  ASSERT_TRUE(SetStringValue(HKEY_CURRENT_USER, product::kRunKey, product::kAutoRunValue,
-                             commandLine, REG_EXPAND_SZ));
-  ASSERT_TRUE(CaptureAutoRun());
-  EXPECT_EQ(hive_, UpdaterString("UserID"));
-  EXPECT_EQ(commandLine, UpdaterString("AutoRunCommandLine"));
+TEST_F(UserStateTest, AutoRunIsCapturedRewrittenWithItsTypeAndTheProductStarted) {
+  // A quoted program path with blanks and arguments that hold a backslash; the same program
+  // reached through an environment variable.
+  SetEnvironmentVariableA("TIDEMARK_TEST_FOLDER", temp_.path().c_str());
+  const std::string direct = "\"" + program_ + "\" /tray /log C:\\logs\\x";
+  const struct {
+    DWORD type;
+    std::string value;
+  } rows[] = {{REG_SZ, direct},
+              {REG_EXPAND_SZ, "\"%TIDEMARK_TEST_FOLDER%\\Tidemark.exe\" /tray /log C:\\logs\\x"}};
+  int starts = 0;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.value);
+    ASSERT_TRUE(SetStringValue(HKEY_CURRENT_USER, product::kRunKey, product::kAutoRunValue,
+                               row.value, row.type));
+    ASSERT_TRUE(CaptureAutoRun());
+    EXPECT_EQ(hive_, UpdaterString("UserID"));
+    EXPECT_EQ(row.value, UpdaterString("AutoRunCommandLine"));
 
-  DeleteRunValue();  // the uninstaller takes it away
-  ASSERT_TRUE(RestoreAutoRun());
-  DWORD type = 0;
-  std::string data;
-  ASSERT_TRUE(GetRawValue(HKEY_CURRENT_USER, product::kRunKey, product::kAutoRunValue, &type,
-                          &data));
-  EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
-  EXPECT_EQ(commandLine + std::string(1, '\0'), data);
+    DeleteRunValue();  // the uninstaller takes it away
+    ASSERT_TRUE(RestoreAutoRun());
+    DWORD type = 0;
+    std::string data;
+    ASSERT_TRUE(GetRawValue(HKEY_CURRENT_USER, product::kRunKey, product::kAutoRunValue, &type,
+                            &data));
+    EXPECT_EQ(row.type, type);
+    EXPECT_EQ(row.value + std::string(1, '\0'), data);
+    EXPECT_EQ("<absent>", UpdaterString("AutoRunCommandLine")) << "the entry is back: no record";
 
-  const Record started = ParseRecord(WaitForRecord(log_));
-  EXPECT_EQ(commandLine, started.commandLine);
-  EXPECT_EQ(temp_.path(), started.folder);  // the program's folder, not a piece of the arguments
+    const Record started = ParseRecord(WaitForRecord(log_, 4 * ++starts));
+    EXPECT_EQ(direct, started.commandLine);
+    EXPECT_EQ(temp_.path(), started.folder);  // the program's folder, not a piece of the arguments
+  }
+  SetEnvironmentVariableA("TIDEMARK_TEST_FOLDER", nullptr);
   EXPECT_TRUE(answerer_.boxes().empty());
 }
 
-TEST_F(UserStateTest, WithoutRunValueNothingIsSavedWrittenOrStarted) {
-  ASSERT_TRUE(CaptureAutoRun());
-  EXPECT_EQ("<absent>", UpdaterString("UserID"));
-  EXPECT_EQ("<absent>", UpdaterString("AutoRunCommandLine"));
-  EXPECT_TRUE(RestoreAutoRun()) << "nothing saved is nothing to put back";
-  DWORD type = 0;
-  std::string data;
-  EXPECT_FALSE(GetRawValue(HKEY_CURRENT_USER, product::kRunKey, product::kAutoRunValue, &type,
-                           &data));
+TEST_F(UserStateTest, SavedTypeOtherThanExpandSzIsWrittenAsRegSzAndAnOverlongExpansionNotStarted) {
+  SetEnvironmentVariableA("TIDEMARK_TEST_LONG", std::string(600, 'x').c_str());
+  const std::string plain = "\"" + program_ + "\" /tray";
+  const DWORD kAbsent = 0xFFFFFFFF;
+  const struct {
+    DWORD savedType;
+    std::string value;
+    DWORD writtenType;
+    bool started;
+  } rows[] = {{kAbsent, plain, REG_SZ, true},
+              {REG_MULTI_SZ, plain, REG_SZ, true},
+              {REG_EXPAND_SZ, plain + " %TIDEMARK_TEST_LONG%", REG_EXPAND_SZ, false}};
+  ASSERT_TRUE(WriteUpdaterString(nullptr, updater_value::kUserId, hive_.c_str()));
+  int starts = 0;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.value);
+    ASSERT_TRUE(WriteUpdaterString(nullptr, updater_value::kAutoRunCommandLine, row.value.c_str()));
+    ASSERT_TRUE(WriteUpdaterDword(nullptr, updater_value::kAutoRunType, row.savedType,
+                                  row.savedType == kAbsent));
+    EXPECT_TRUE(RestoreAutoRun());
+    DWORD type = 0;
+    std::string data;
+    ASSERT_TRUE(GetRawValue(HKEY_CURRENT_USER, product::kRunKey, product::kAutoRunValue, &type,
+                            &data));
+    EXPECT_EQ(row.writtenType, type);
+    EXPECT_EQ(row.value + std::string(1, '\0'), data);
+    if (row.started) {
+      EXPECT_EQ(plain, ParseRecord(WaitForRecord(log_, 4 * ++starts)).commandLine);
+    } else {
+      const std::string log = WaitForRecord(log_, 0, 0);
+      EXPECT_EQ(4 * starts, std::count(log.begin(), log.end(), '\n')) << "started: " << log;
+    }
+  }
+  SetEnvironmentVariableA("TIDEMARK_TEST_LONG", nullptr);
+  ASSERT_EQ(1u, answerer_.boxes().size());
+  EXPECT_EQ(SystemText(ERROR_FILENAME_EXCED_RANGE), answerer_.boxes()[0].text);
+}
+
+TEST_F(UserStateTest, WithoutAStringRunValueNothingIsSavedWrittenOrStarted) {
+  const DWORD number = 1;
+  const struct {
+    DWORD type;  // REG_NONE: no value at all
+    const void* data;
+    DWORD size;
+  } rows[] = {{REG_NONE, nullptr, 0},
+              {REG_MULTI_SZ, "C:\\x.exe\0", 10},
+              {REG_BINARY, "C:\\x.exe", 9},
+              {REG_DWORD, &number, sizeof(number)}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.type);
+    DeleteRunValue();
+    if (row.data != nullptr) {
+      ASSERT_TRUE(SetRawValue(HKEY_CURRENT_USER, product::kRunKey, product::kAutoRunValue,
+                              row.type, row.data, row.size));
+    }
+    ASSERT_TRUE(CaptureAutoRun());
+    EXPECT_EQ("<absent>", UpdaterString("UserID"));
+    EXPECT_EQ("<absent>", UpdaterString("AutoRunCommandLine"));
+    EXPECT_TRUE(RestoreAutoRun()) << "nothing saved is nothing to put back";
+    DWORD type = REG_NONE;
+    std::string data;
+    GetRawValue(HKEY_CURRENT_USER, product::kRunKey, product::kAutoRunValue, &type, &data);
+    EXPECT_EQ(row.type, type) << "the Run value is left as it was";
+  }
 }
 
 TEST_F(UserStateTest, AutoRunOfAUserWhoseHiveIsNotLoadedIsNeitherWrittenNorStarted) {
@@ -279,6 +348,8 @@ TEST_F(UserStateTest, StartProductUsesTheProgramsFolderAsWorkingFolder) {
   Record r = ParseRecord(WaitForRecord(log_));
   EXPECT_NE(std::string::npos, r.commandLine.find(program_)) << r.commandLine;
   EXPECT_EQ(temp_.path(), r.folder);
+  EXPECT_STRCASEEQ("explorer.exe", r.parent.c_str())
+      << "started by the desktop shell, not by the updater";
 
   // A folder whose name holds a double-byte character with a second byte of 0x5C.
   const std::string dbcsFolder = temp_.Child("\x95\x5c\x8e\xa6 data");
@@ -295,16 +366,23 @@ TEST_F(UserStateTest, StartProductUsesTheProgramsFolderAsWorkingFolder) {
   ASSERT_TRUE(StartProduct("userstate_recorder.exe /min"));
   r = ParseRecord(WaitForRecord(bare));
   DeleteFileA(bare.c_str());
-  EXPECT_EQ("userstate_recorder.exe /min", r.commandLine);
+  EXPECT_EQ("\"" + testing_support::ExecutableFolder() + "\\userstate_recorder.exe\" /min",
+            r.commandLine);
   EXPECT_EQ(updaterFolder, r.folder);
   EXPECT_TRUE(answerer_.boxes().empty());
 }
 
 TEST_F(UserStateTest, StartProductFailureShowsTheSystemText) {
-  EXPECT_FALSE(StartProduct(("\"" + temp_.Child("missing.exe") + "\" /tray").c_str()));
+  // A missing program, and a folder where the program should be.
+  ASSERT_TRUE(CreateDirectoryA(temp_.Child("folder.exe").c_str(), nullptr));
+  for (const char* name : {"missing.exe", "folder.exe"}) {
+    SCOPED_TRACE(name);
+    EXPECT_FALSE(StartProduct(("\"" + temp_.Child(name) + "\" /tray").c_str()));
+  }
   const auto boxes = answerer_.boxes();
-  ASSERT_EQ(1u, boxes.size());
+  ASSERT_EQ(2u, boxes.size());
   EXPECT_EQ(SystemText(ERROR_FILE_NOT_FOUND), boxes[0].text);
+  EXPECT_EQ(SystemText(ERROR_FILE_NOT_FOUND), boxes[1].text);
 }
 
 }  // namespace

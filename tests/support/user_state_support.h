@@ -76,13 +76,13 @@ class ScopedProductFolder {
   std::string log_;
 };
 
-// The recorder: a program that appends "<command line>\n<working folder>\n<argument count>\n" to
-// "<its own path>.log" each time it starts.
+// The recorder: a program that appends "<command line>\n<working folder>\n<file name of the
+// process that started it>\n<argument count>\n" to "<its own path>.log" each time it starts.
 std::string RecorderPath();
 // Copies the recorder to target; its log is target + ".log".
 bool PlaceRecorder(const std::string& target);
 // Waits until the file exists and holds at least `lines` lines; its text, or "" after the time-out.
-std::string WaitForRecord(const std::string& logPath, int lines = 3, DWORD timeoutMs = 15000);
+std::string WaitForRecord(const std::string& logPath, int lines = 4, DWORD timeoutMs = 15000);
 
 }  // namespace testing_support
 

@@ -196,6 +196,33 @@ TEST_F(WizardFlowTest, InstallThatCannotStartLeavesTheWizardReadyOnTheSamePage) 
   EXPECT_FALSE(testing_support::PathExists(work));
 }
 
+TEST_F(WizardFlowTest, SecondStartEndsAtOnceAndBringsBackTheRunningWizard) {
+  SetMarkingValue();  // the install page, whose opening undoes the resume registration
+  ASSERT_TRUE(wizard_.Start());
+  ASSERT_TRUE(wizard_.WaitForWizard());
+  ASSERT_TRUE(wizard_.WaitForPage(kInstall));
+  ASSERT_TRUE(testing_support::SetStringValue(HKEY_LOCAL_MACHINE, product::kRunKey,
+                                              product::kResumeRunValue, "resume"));
+  ShowWindow(wizard_.sheet(), SW_MINIMIZE);
+  ASSERT_TRUE(IsIconic(wizard_.sheet()));
+
+  WizardDriver second;
+  ASSERT_TRUE(second.Start());
+  bool secondWizard = false;
+  for (const DWORD start = GetTickCount(); second.Running() && GetTickCount() - start < 5000;) {
+    secondWizard = secondWizard || second.HasWizardWindow();
+    Sleep(20);
+  }
+  EXPECT_FALSE(second.Running()) << "the second updater does not end by itself";
+  EXPECT_FALSE(secondWizard) << "a second wizard was shown";
+  std::string resume;
+  EXPECT_TRUE(ResumeRunValue(&resume)) << "the second updater changed the registry";
+  SHDeleteValueA(HKEY_LOCAL_MACHINE, product::kRunKey, product::kResumeRunValue);
+  EXPECT_FALSE(IsIconic(wizard_.sheet())) << "the running wizard stays minimised";
+  EXPECT_EQ(kInstall, wizard_.CurrentPage());
+  EXPECT_TRUE(wizard_.SheetVisible());
+}
+
 // The operating-system gate, exercised for real: Wine reports Windows XP (5.1) to programs of the
 // given file name.
 class ScopedWindowsVersionForProgram {
