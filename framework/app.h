@@ -44,7 +44,8 @@ struct ResourceString {
 };
 ResourceString AfxLoadString(UINT id);
 
-// The body of WinMain: runs the application object's start-up and returns the exit code.
+// The body of WinMain: restricts the DLL search to the system folder (base/system_dlls.h), then
+// runs the application object's start-up and returns the exit code.
 int AfxWinMain(HINSTANCE instance);
 
 #endif  // FRAMEWORK_APP_H_
