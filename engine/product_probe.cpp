@@ -11,6 +11,7 @@
 
 #include "base/bounded_string.h"
 #include "base/scoped.h"
+#include "base/system_dlls.h"
 #include "engine/file_utils.h"
 #include "engine/product_constants.h"
 #include "framework/app.h"
@@ -56,6 +57,27 @@ long long ReadSegmentNumber(const char* text) {
   if (value < INT_MIN) value = INT_MIN;
   return value;
 }
+
+template <typename Function>
+Function BindFunction(HMODULE library, const char* name) {
+  if (library == nullptr) return nullptr;
+  return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(library, name)));
+}
+
+// The version-resource functions, bound from the system folder's VERSION.dll. It is loaded by
+// its full path instead of being imported: it is not one of the system's known DLLs, so an import
+// would take a version.dll lying beside the updater.
+struct VersionFunctions {
+  base::ScopedLibrary library{base::LoadSystemLibrary("version.dll")};
+  decltype(&GetFileVersionInfoSizeA) getInfoSize =
+      BindFunction<decltype(&GetFileVersionInfoSizeA)>(library.get(), "GetFileVersionInfoSizeA");
+  decltype(&GetFileVersionInfoA) getInfo =
+      BindFunction<decltype(&GetFileVersionInfoA)>(library.get(), "GetFileVersionInfoA");
+  decltype(&VerQueryValueA) queryValue =
+      BindFunction<decltype(&VerQueryValueA)>(library.get(), "VerQueryValueA");
+
+  bool valid() const { return getInfoSize && getInfo && queryValue; }
+};
 
 }  // namespace
 
@@ -103,16 +125,18 @@ int GetProductInstallFolder(char* buffer) {
 }
 
 int GetFileVersionString(const char* path, std::string& version) {
+  const VersionFunctions api;
+  if (!api.valid()) return 0;
   DWORD handle = 0;
-  const DWORD size = GetFileVersionInfoSizeA(path, &handle);
+  const DWORD size = api.getInfoSize(path, &handle);
   if (size == 0) return 0;
   base::ScopedHeapBlock block(size);
   if (!block) return 0;
-  if (!GetFileVersionInfoA(path, 0, size, block.get())) return 1;
+  if (!api.getInfo(path, 0, size, block.get())) return 1;
 
   void* translation = nullptr;
   UINT translationLength = 0;
-  if (!VerQueryValueA(block.get(), "\\VarFileInfo\\Translation", &translation,
+  if (!api.queryValue(block.get(), "\\VarFileInfo\\Translation", &translation,
                       &translationLength) ||
       translation == nullptr || translationLength < 2 * sizeof(WORD)) {
     return 1;
@@ -125,7 +149,7 @@ int GetFileVersionString(const char* path, std::string& version) {
   }
   void* text = nullptr;
   UINT textLength = 0;
-  if (!VerQueryValueA(block.get(), subBlock, &text, &textLength) || text == nullptr) return 1;
+  if (!api.queryValue(block.get(), subBlock, &text, &textLength) || text == nullptr) return 1;
   // The reported length counts characters; the text is taken up to its terminator but never
   // beyond the length the version block gives for it.
   const char* chars = static_cast<const char*>(text);

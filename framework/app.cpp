@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "base/system_dlls.h"
 #include "framework/property_sheet.h"
 
 namespace {
@@ -74,6 +75,7 @@ ResourceString AfxLoadString(UINT id) {
 }
 
 int AfxWinMain(HINSTANCE instance) {
+  base::RestrictDllSearchToSystemFolder();
   CWinApp* app = AfxGetApp();
   if (app == nullptr) return 1;
   app->m_hInstance = instance;

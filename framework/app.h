@@ -46,7 +46,8 @@ struct ResourceString {
 };
 ResourceString AfxLoadString(UINT id);
 
-// The body of WinMain: runs the application object's start-up, then returns its ExitInstance().
+// The body of WinMain: restricts the DLL search to the system folder (base/system_dlls.h), then
+// runs the application object's start-up and returns its ExitInstance().
 int AfxWinMain(HINSTANCE instance);
 
 #endif  // FRAMEWORK_APP_H_

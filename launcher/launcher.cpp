@@ -7,6 +7,8 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include "base/system_dlls.h"
+
 namespace {
 
 // One committed page holds the path: at most 2047 UTF-16 characters and the terminator.
@@ -27,6 +29,9 @@ bool CopyIntoPage(const WCHAR* text, WCHAR* page) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  // Like the updater, the launcher runs from a folder users can write to, and the shell loads DLLs
+  // on demand.
+  base::RestrictDllSearchToSystemFolder();
   int count = 0;
   LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
   if (arguments == nullptr) return 0;

@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <string>
+#include <utility>
 
 #include "engine/product_constants.h"
 #include "tests/support/standin_support.h"
@@ -223,19 +225,25 @@ TEST_F(WizardFlowTest, SecondStartEndsAtOnceAndBringsBackTheRunningWizard) {
   EXPECT_TRUE(wizard_.SheetVisible());
 }
 
-// The operating-system gate, exercised for real: Wine reports Windows XP (5.1) to programs of the
-// given file name.
-class ScopedWindowsVersionForProgram {
+// Settings Wine applies to programs of the given file name only (HKCU\Software\Wine\AppDefaults),
+// removed again at the end. With them the operating-system gate is exercised for real (Wine
+// reports Windows XP, 5.1), and Wine searches DLLs the way Windows does for those that are not
+// known DLLs: the program's folder first.
+class ScopedProgramDefaults {
  public:
-  ScopedWindowsVersionForProgram(const std::wstring& exeName, const wchar_t* version)
+  ScopedProgramDefaults(const std::wstring& exeName, const std::wstring& subkey,
+                        std::initializer_list<std::pair<const wchar_t*, const wchar_t*>> values)
       : key_(L"Software\\Wine\\AppDefaults\\" + exeName) {
     HKEY key = nullptr;
-    RegCreateKeyExW(HKEY_CURRENT_USER, key_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
-    RegSetValueExW(key, L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version),
-                   static_cast<DWORD>((lstrlenW(version) + 1) * sizeof(wchar_t)));
+    RegCreateKeyExW(HKEY_CURRENT_USER, (subkey.empty() ? key_ : key_ + L"\\" + subkey).c_str(), 0,
+                    nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    for (const auto& value : values) {
+      RegSetValueExW(key, value.first, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.second),
+                     static_cast<DWORD>((lstrlenW(value.second) + 1) * sizeof(wchar_t)));
+    }
     RegCloseKey(key);
   }
-  ~ScopedWindowsVersionForProgram() { SHDeleteKeyW(HKEY_CURRENT_USER, key_.c_str()); }
+  ~ScopedProgramDefaults() { SHDeleteKeyW(HKEY_CURRENT_USER, key_.c_str()); }
 
  private:
   std::wstring key_;
@@ -245,7 +253,7 @@ const wchar_t kUnsupportedText[] =
     L"\u3053\u306e\u30a2\u30c3\u30d7\u30c7\u30fc\u30c8\u30d7\u30ed\u30b0\u30e9\u30e0\u3067\u30a2\u30c3\u30d7\u30c7\u30fc\u30c8\u3059\u308bTidemark\u306f\u3001\u304a\u4f7f\u3044\u306eOS\u3067\u306f\u4f7f\u7528\u51fa\u6765\u306a\u3044\u70ba\u3001\u30a2\u30c3\u30d7\u30c7\u30fc\u30c8\u51fa\u6765\u307e\u305b\u3093\u3002\n\n\u30a2\u30c3\u30d7\u30c7\u30fc\u30c8\u30d7\u30ed\u30b0\u30e9\u30e0\u3092\u7d42\u4e86\u3057\u307e\u3059\u3002";
 
 TEST_F(WizardFlowTest, OlderWindowsIsRefusedWithoutWizardOrRegistryChange) {
-  ScopedWindowsVersionForProgram xp(L"Updater.exe", L"winxp");
+  ScopedProgramDefaults xp(L"Updater.exe", L"", {{L"Version", L"winxp"}});
   ASSERT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, product::kUpdaterKey));
   ASSERT_TRUE(wizard_.Start());
   MessageBoxSeen box;
@@ -272,12 +280,52 @@ TEST_F(WizardFlowTest, RenamedCopyShowsItsOwnNameAsMessageBoxCaption) {
   const std::wstring name = L"\u8868\u793a\u30bd\u30d5\u30c8";  // 表示ソフト
   const std::wstring copy = subfolder + L"\\" + name + L".exe";
   ASSERT_TRUE(CopyFileW((ProgramFolder() + L"\\Updater.exe").c_str(), copy.c_str(), FALSE));
-  ScopedWindowsVersionForProgram xp(name + L".exe", L"winxp");
+  ScopedProgramDefaults xp(name + L".exe", L"", {{L"Version", L"winxp"}});
   ASSERT_TRUE(wizard_.Start(copy));
   MessageBoxSeen box;
   ASSERT_TRUE(wizard_.AnswerMessageBox(&box));
   EXPECT_EQ(name, box.caption);
   EXPECT_EQ(1150, wizard_.WaitForExit());
+}
+
+// DLLs planted beside a copy of the updater in a user folder, each a planted_dll.dll that leaves
+// a trace when it is loaded or serves a version call. Wine's own USER32 imports VERSION, so Wine
+// loads a planted version.dll into any program before the program runs; what matters there is
+// that the updater's own version reads never reach it.
+TEST_F(WizardFlowTest, DllsPlantedBesideTheUpdaterNeverServeIt) {
+  RegisterFakeProduct();  // Next reads the installed release's version
+  testing_support::ScopedTempFolder folder;
+  const std::string programs = testing_support::ExecutableFolder();
+  const std::string copy = folder.Child("Updater.exe");
+  ASSERT_TRUE(CopyFileA((programs + "\\Updater.exe").c_str(), copy.c_str(), FALSE));
+  const struct {
+    const char* dll;
+    const char* trace;  // must never appear
+  } cases[] = {
+      {"version.dll", ".called"},
+      {"libgcc_s_dw2-1.dll", ".loaded"},  // the i686 runtime's start-up asks for it by name
+  };
+  for (const auto& c : cases) {
+    ASSERT_TRUE(CopyFileA((programs + "\\planted_dll.dll").c_str(), folder.Child(c.dll).c_str(), FALSE));
+  }
+  ScopedProgramDefaults nativeFirst(
+      L"Updater.exe", L"DllOverrides",
+      {{L"version", L"native,builtin"}, {L"libgcc_s_dw2-1", L"native,builtin"}});
+
+  wchar_t wideCopy[MAX_PATH * 2];
+  MultiByteToWideChar(CP_ACP, 0, copy.c_str(), -1, wideCopy, MAX_PATH * 2);
+  ASSERT_TRUE(wizard_.Start(wideCopy));
+  ASSERT_TRUE(wizard_.WaitForWizard());
+  ASSERT_TRUE(wizard_.WaitForPage(kIntroduction));
+  wizard_.Press(PSBTN_NEXT);
+  ASSERT_TRUE(wizard_.WaitForPage(kUninstall));
+  wizard_.Press(PSBTN_CANCEL);
+  EXPECT_EQ(1602, wizard_.WaitForExit());
+  ASSERT_TRUE(testing_support::PathExists(folder.Child("version.dll.loaded")))
+      << "Wine did not take the planted version.dll: the case shows nothing";
+  for (const auto& c : cases) {
+    EXPECT_FALSE(testing_support::PathExists(folder.Child(c.dll) + c.trace)) << c.dll << c.trace;
+  }
 }
 
 }  // namespace
