@@ -52,6 +52,14 @@ for bmp in "$shots"/raw/*.bmp; do
 done
 rm -rf "$shots/raw"
 echo "demo: screenshots of every page passed: $shots"
+# The updater's own log of its last run (every run writes one into the Windows folder's Temp).
+wintemp=$(find "$WINEPREFIX/drive_c" -maxdepth 2 -ipath "$WINEPREFIX/drive_c/windows/temp" | head -1)
+latest=$(ls -t "$wintemp"/TidemarkSXUpdater_*.log 2>/dev/null | head -1 || true)
+if [ -n "$latest" ]; then
+  echo "demo: the updater's log of its last run: C:\\windows\\Temp\\$(basename "$latest")"
+  echo "      (on this machine: $latest); its last lines:"
+  tail -n 14 "$latest" | sed 's/^\xEF\xBB\xBF//; s/\r$//; s/^/  /'
+fi
 if [ "$result" -ne 0 ]; then
   echo "demo: FAILED: the user's data after the update differs or the journey broke (full log: $demo/journey.log)"
   exit 1
