@@ -187,10 +187,10 @@ TEST_F(UserStateTest, SavedTypeOtherThanExpandSzIsWrittenAsRegSzAndAnOverlongExp
   } rows[] = {{kAbsent, plain, REG_SZ, true},
               {REG_MULTI_SZ, plain, REG_SZ, true},
               {REG_EXPAND_SZ, plain + " %TIDEMARK_TEST_LONG%", REG_EXPAND_SZ, false}};
-  ASSERT_TRUE(WriteUpdaterString(nullptr, updater_value::kUserId, hive_.c_str()));
   int starts = 0;
   for (const auto& row : rows) {
     SCOPED_TRACE(row.value);
+    ASSERT_TRUE(WriteUpdaterString(nullptr, updater_value::kUserId, hive_.c_str()));
     ASSERT_TRUE(WriteUpdaterString(nullptr, updater_value::kAutoRunCommandLine, row.value.c_str()));
     ASSERT_TRUE(WriteUpdaterDword(nullptr, updater_value::kAutoRunType, row.savedType,
                                   row.savedType == kAbsent));
