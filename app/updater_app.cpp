@@ -7,6 +7,7 @@
 #include "app/single_instance.h"
 #include "app/wizard_sheet.h"
 #include "base/scoped.h"
+#include "engine/file_utils.h"
 #include "engine/product_probe.h"
 #include "engine/resume.h"
 #include "engine/run_log.h"
@@ -26,10 +27,9 @@ constexpr DWORD kComctl32Version579 = 0x5004F;
 
 // The updater's own file version, for the run's log.
 std::string GetOwnVersion() {
-  char path[MAX_PATH * 2];
-  const DWORD length = GetModuleFileNameA(nullptr, path, sizeof(path));
+  char path[kPathBufferSize];
   std::string version;
-  if (length == 0 || length >= sizeof(path) || !GetFileVersionString(path, version)) return "?";
+  if (!GetUpdaterPath(path) || !GetFileVersionString(path, version)) return "?";
   return version;
 }
 
@@ -49,6 +49,7 @@ BOOL CUpdaterApp::InitInstance() {
 }
 
 int CUpdaterApp::Run() {
+  HoldUpdaterFile();
   InitCommonControls();
   RunLogOpen();
   RunLogStart(GetOwnVersion().c_str());

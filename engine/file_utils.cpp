@@ -195,6 +195,15 @@ int IsFolderEmpty(const char* path) {
   return 1;
 }
 
+int GetUpdaterPath(char* path) {
+  const DWORD length = GetModuleFileNameA(nullptr, path, static_cast<DWORD>(kPathBufferSize));
+  if (length == 0 || length >= kPathBufferSize) {
+    path[0] = '\0';
+    return 0;
+  }
+  return 1;
+}
+
 int GetWindowsTempFolder(char* folder) {
   const UINT length = GetSystemWindowsDirectoryA(folder, static_cast<UINT>(kPathBufferSize));
   if (length == 0 || length >= kPathBufferSize || !AppendBackslash(folder, kPathBufferSize) ||

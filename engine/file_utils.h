@@ -32,6 +32,9 @@ int DeleteFolderTree(const char* path);
 // 1 when the folder holds nothing but "." and "..", or cannot be listed; 0 otherwise.
 int IsFolderEmpty(const char* path);
 
+// The running program's own full path into path[520]; 0 when it does not fit.
+int GetUpdaterPath(char* path);
+
 // The shared Windows folder's Temp into folder[520], without a trailing backslash: where the
 // updater keeps its work folders and its logs. The shared folder (GetSystemWindowsDirectoryA),
 // never a per-user one that a terminal server may give a program. 0 when it does not fit.

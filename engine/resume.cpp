@@ -8,6 +8,7 @@
 #include "engine/settings_store.h"
 #include "engine/update_stage.h"
 #include "engine/user_data_backup.h"
+#include "engine/user_state.h"
 #include "engine/work_folder.h"
 #include "framework/app.h"
 
@@ -27,24 +28,53 @@ BOOL WriteLauncherFailed(const char* path) {
   return FALSE;
 }
 
-// Copies the running updater into the work folder (unless it runs from there) and gives the copy's
-// path in copy[520].
+// The running updater's own file, held open from the start of the run so that nobody can change,
+// rename or replace it while the run lasts: the copy the resume entry starts is made from it.
+base::ScopedHandle& HeldUpdaterFile() {
+  static base::ScopedHandle file;
+  return file;
+}
+
+// Copies the running updater, through the held file, into the work folder (unless it runs from
+// there) and gives the copy's path in copy[520].
 bool CopyUpdaterIntoWorkFolder(char* copy) {
   if (!GetWorkPath(WorkItem::kUpdaterCopy, copy)) return false;
   char own[kPathBufferSize];
-  CWinApp* app = AfxGetApp();
-  const DWORD length =
-      GetModuleFileNameA(app != nullptr ? app->m_hInstance : nullptr, own, sizeof(own));
-  if (length == 0 || length >= sizeof(own)) return false;
+  if (!GetUpdaterPath(own)) return false;
   if (lstrcmpiA(own, copy) == 0) return true;
-  if (!CopyFileA(own, copy, FALSE)) {
-    ShowSystemErrorBox(GetLastError());
+  HoldUpdaterFile();
+  base::ScopedHandle& source = HeldUpdaterFile();
+  LARGE_INTEGER start = {};
+  base::ScopedHandle target(CreateFileA(copy, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+  base::ScopedHeapBlock buffer(kTransferBufferSize);
+  bool ok = source && target && buffer && SetFilePointerEx(source.get(), start, nullptr, FILE_BEGIN);
+  for (DWORD read = 1; ok && read > 0;) {
+    DWORD written = 0;
+    ok = ReadFile(source.get(), buffer.get(), kTransferBufferSize, &read, nullptr) &&
+         WriteFile(target.get(), buffer.get(), read, &written, nullptr) && written == read;
+  }
+  ok = ok && FlushFileBuffers(target.get());
+  if (!ok) {
+    const DWORD error = GetLastError();
+    target.reset();
+    DeleteFileA(copy);
+    ShowSystemErrorBox(error != ERROR_SUCCESS ? error : ERROR_WRITE_FAULT);
     return false;
   }
   return true;
 }
 
 }  // namespace
+
+void HoldUpdaterFile() {
+  base::ScopedHandle& file = HeldUpdaterFile();
+  if (file) return;
+  char own[kPathBufferSize];
+  if (!GetUpdaterPath(own)) return;
+  file.reset(CreateFileA(own, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr));
+}
 
 void SetKeepUpdaterState() { g_keepUpdaterState = TRUE; }
 BOOL IsKeepingUpdaterState() { return g_keepUpdaterState; }
@@ -167,11 +197,13 @@ BOOL IsUpdaterStateNeeded() {
       // The old release is gone, or the new one is in without what was saved of the user's.
       return TRUE;
     case kStageUninstallPending: {
-      // The old release is still there. Its uninstaller may have removed the log before it
-      // failed: a backup that is the user's only copy stays, with its record.
+      // The old release is still there. Its uninstaller may have removed the log, the settings
+      // or the autorun entry before it failed: a saved copy that is the user's only one stays,
+      // with its record.
       char backupFolder[kPathBufferSize];
-      return GetWorkPath(WorkItem::kBackupFolder, backupFolder) && IsPlainFolder(backupFolder) &&
-             !IsBackupRestored(backupFolder);
+      const bool logOnlyInBackup = GetWorkPath(WorkItem::kBackupFolder, backupFolder) &&
+                                   IsPlainFolder(backupFolder) && !IsBackupRestored(backupFolder);
+      return (logOnlyInBackup || !IsUserStateInPlace()) ? TRUE : FALSE;
     }
     case kStageNothingToDo:
       break;

@@ -30,6 +30,12 @@ void DiscardUpdaterState();
 // back, or whose old release is still installed but no longer holds the log the backup saved.
 BOOL IsUpdaterStateNeeded();
 
+// Opens the running updater's own file for reading and shares it only for reading, so that it
+// cannot be changed, renamed or deleted while this run lasts; the copy the resume entry starts is
+// made from this handle. Called first thing at start-up (the copy calls it too, should it not
+// have been).
+void HoldUpdaterFile();
+
 // The keep-state flag: set when the restart-guidance page is shown, never cleared.
 void SetKeepUpdaterState();
 BOOL IsKeepingUpdaterState();

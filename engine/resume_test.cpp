@@ -120,24 +120,35 @@ TEST_F(ResumeTest, OnlyTheWorkFoldersLauncherIsEverDeleted) {
 }
 
 TEST_F(ResumeTest, DiscardKeepsWhatTheUserStillNeedsAndRemovesEverythingElse) {
+  // Register() saves a settings snapshot of ".DEFAULT"; whether its live key is still there is
+  // the row's.
+  const std::string liveSettings = std::string(".DEFAULT\\") + product::kSettingsKey;
+  ScopedKeySave liveSettingsSave(HKEY_USERS, liveSettings);
   const struct {
     const char* what;
     bool installed;
     const char* productLog;  // nullptr: none
+    bool settingsInPlace;
     bool marking;
     bool kept;
   } kRows[] = {
-      {"the product holds the saved log", true, "the user's log", true, false},
-      {"no update under way", true, nullptr, false, false},
-      {"the uninstaller removed the log, then failed", true, nullptr, true, true},
-      {"the product holds another log", true, "new release log", true, true},
-      {"the old release is gone, the new one is not in", false, nullptr, true, true},
+      {"the product holds the saved log and settings", true, "the user's log", true, true, false},
+      {"no update under way", true, nullptr, false, false, false},
+      {"the uninstaller removed the log, then failed", true, nullptr, true, true, true},
+      {"the uninstaller removed the settings, then failed", true, "the user's log", false, true,
+       true},
+      {"the product holds another log", true, "new release log", true, true, true},
+      {"the old release is gone, the new one is not in", false, nullptr, true, true, true},
   };
   for (const auto& row : kRows) {
     SCOPED_TRACE(row.what);
     SHDeleteKeyA(HKEY_LOCAL_MACHINE, product::kUninstallKey);
     if (row.installed) {
       SetInstalled();
+    }
+    SHDeleteKeyA(HKEY_USERS, liveSettings.c_str());
+    if (row.settingsInPlace) {
+      ASSERT_TRUE(SetStringValue(HKEY_USERS, liveSettings, "Name", "x"));
     }
     DeleteFileA(product_.Child("Tidemark.log").c_str());
     if (row.productLog != nullptr) {

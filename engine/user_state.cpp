@@ -339,6 +339,58 @@ BOOL RestoreUserState() {
   return RestoreAutoRun();
 }
 
+BOOL IsUserStateInPlace() {
+  char hiveName[kHiveNameSize];
+  char saved[kCommandLineSize];
+  if (ReadUpdaterString(nullptr, updater_value::kUserId, hiveName, sizeof(hiveName)) &&
+      ReadUpdaterString(nullptr, updater_value::kAutoRunCommandLine, saved, sizeof(saved))) {
+    char runKeyPath[kKeyPathSize];
+    char live[kCommandLineSize];
+    base::ScopedRegKey runKey;
+    DWORD size = sizeof(live);
+    if (!BuildHivePath(hiveName, product::kRunKey, runKeyPath) ||
+        RegOpenKeyExA(HKEY_USERS, runKeyPath, 0, KEY_QUERY_VALUE, runKey.receive()) !=
+            ERROR_SUCCESS ||
+        RegQueryValueExA(runKey.get(), product::kAutoRunValue, nullptr, nullptr,
+                         reinterpret_cast<BYTE*>(live), &size) != ERROR_SUCCESS ||
+        !base::TerminateRegistryString(live, sizeof(live), size) || lstrcmpA(live, saved) != 0) {
+      return FALSE;
+    }
+  }
+  base::ScopedRegKey updaterKey;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, product::kUpdaterKey, 0, KEY_ENUMERATE_SUB_KEYS,
+                    updaterKey.receive()) != ERROR_SUCCESS) {
+    return TRUE;
+  }
+  for (DWORD index = 0;; ++index) {
+    char snapshot[kKeyPathSize];
+    DWORD nameSize = sizeof(snapshot);
+    if (RegEnumKeyExA(updaterKey.get(), index, snapshot, &nameSize, nullptr, nullptr, nullptr,
+                      nullptr) != ERROR_SUCCESS) {
+      return TRUE;
+    }
+    char settingsPath[kKeyPathSize];
+    base::ScopedRegKey settings;
+    if (IsHiveLoaded(snapshot) &&
+        (!BuildHivePath(snapshot, product::kSettingsKey, settingsPath) ||
+         RegOpenKeyExA(HKEY_USERS, settingsPath, 0, KEY_QUERY_VALUE, settings.receive()) !=
+             ERROR_SUCCESS)) {
+      return FALSE;
+    }
+  }
+}
+
+namespace {
+
+// A restore step that the system refused: the user sees the system's text, and the saved state
+// stays for the next start.
+BOOL RestoreFailed(LONG code) {
+  ShowSystemErrorBox(static_cast<DWORD>(code));
+  return FALSE;
+}
+
+}  // namespace
+
 BOOL RestoreUserSettings() {
   base::ScopedRegKey updaterKey;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, product::kUpdaterKey, 0, KEY_ENUMERATE_SUB_KEYS,
@@ -352,12 +404,12 @@ BOOL RestoreUserSettings() {
     const LONG result = RegEnumKeyExA(updaterKey.get(), index, hiveName, &nameSize, nullptr,
                                       nullptr, nullptr, nullptr);
     if (result == ERROR_NO_MORE_ITEMS) return TRUE;
-    if (result != ERROR_SUCCESS) return FALSE;
+    if (result != ERROR_SUCCESS) return RestoreFailed(result);
 
-    // The snapshot of a user who is not logged on now stays in the updater key; the others and
-    // the autorun entry are still restored.
+    // The snapshot of a user who is not logged on now is skipped; the others and the autorun
+    // entry are still restored.
     if (!IsHiveLoaded(hiveName)) {
-      RunLogWrite("restore: hive %s is not loaded; its settings wait in the updater key", hiveName);
+      RunLogWrite("restore: hive %s is not loaded; its settings are not restored", hiveName);
       continue;
     }
     RunLogWrite("restore: settings of hive %s", hiveName);
@@ -365,11 +417,12 @@ BOOL RestoreUserSettings() {
     char settingsPath[kKeyPathSize];
     if (!BuildHivePath(hiveName, product::kSettingsKey, settingsPath)) return FALSE;
     base::ScopedRegKey settings;
-    if (RegCreateKeyExA(HKEY_USERS, settingsPath, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE,
-                        nullptr, settings.receive(), nullptr) != ERROR_SUCCESS) {
-      return FALSE;
+    LONG written = RegCreateKeyExA(HKEY_USERS, settingsPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                   KEY_WRITE, nullptr, settings.receive(), nullptr);
+    if (written == ERROR_SUCCESS) {
+      written = static_cast<LONG>(SHCopyKeyA(updaterKey.get(), hiveName, settings.get(), 0));
     }
-    if (SHCopyKeyA(updaterKey.get(), hiveName, settings.get(), 0) != ERROR_SUCCESS) return FALSE;
+    if (written != ERROR_SUCCESS) return RestoreFailed(written);
   }
 }
 
@@ -381,7 +434,11 @@ BOOL RestoreAutoRun() {
                          sizeof(commandLine))) {
     return TRUE;  // no autorun entry was saved: nothing to put back
   }
-  if (!IsHiveLoaded(hiveName)) return FALSE;
+  if (!IsHiveLoaded(hiveName)) {
+    RunLogWrite("restore: the autorun entry's user %s is not logged on; it waits for the next start",
+                hiveName);
+    return FALSE;
+  }
   DWORD type = REG_SZ;
   if (!ReadUpdaterDword(nullptr, updater_value::kAutoRunType, &type) || type != REG_EXPAND_SZ) {
     type = REG_SZ;
@@ -390,16 +447,16 @@ BOOL RestoreAutoRun() {
   char runKeyPath[kKeyPathSize];
   if (!BuildHivePath(hiveName, product::kRunKey, runKeyPath)) return FALSE;
   {
+    // The Run key is made again if the uninstaller took it away with the entry.
     base::ScopedRegKey runKey;
-    if (RegOpenKeyExA(HKEY_USERS, runKeyPath, 0, KEY_SET_VALUE, runKey.receive()) !=
-        ERROR_SUCCESS) {
-      return FALSE;
+    LONG written = RegCreateKeyExA(HKEY_USERS, runKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                   KEY_SET_VALUE, nullptr, runKey.receive(), nullptr);
+    if (written == ERROR_SUCCESS) {
+      written = RegSetValueExA(runKey.get(), product::kAutoRunValue, 0, type,
+                               reinterpret_cast<const BYTE*>(commandLine),
+                               static_cast<DWORD>(lstrlenA(commandLine) + 1));
     }
-    if (RegSetValueExA(runKey.get(), product::kAutoRunValue, 0, type,
-                       reinterpret_cast<const BYTE*>(commandLine),
-                       static_cast<DWORD>(lstrlenA(commandLine) + 1)) != ERROR_SUCCESS) {
-      return FALSE;
-    }
+    if (written != ERROR_SUCCESS) return RestoreFailed(written);
   }
   RunLogWrite("restore: autorun entry of %s written back (%s): %s", hiveName,
               type == REG_EXPAND_SZ ? "REG_EXPAND_SZ" : "REG_SZ", commandLine);

@@ -19,6 +19,12 @@ BOOL CaptureAutoRun();
 BOOL SnapshotUserSettings();
 
 BOOL RestoreUserState();
+
+// TRUE while what the capture saved is still in place in the hives: the saved autorun entry is
+// still the user's Run value, and every loaded hive with a settings snapshot still has its
+// settings key. FALSE once anything of it is gone (an uninstaller that removed it and then
+// failed): the saved copy is then the user's only one.
+BOOL IsUserStateInPlace();
 BOOL RestoreUserSettings();
 // Writes the saved Run value back with its saved type (REG_SZ unless that was REG_EXPAND_SZ),
 // removes the saved entry from the updater key and starts the product with it, environment

@@ -98,17 +98,25 @@ PSID GetOwner(const char* path, base::ScopedLocalMemory& descriptor) {
 }
 
 // Whether a folder an administrator made, as this system reports its owner, has this owner.
-// Windows reports Administrators for a folder created with the work folder's security; a system
-// that does not keep owners (Wine) reports whatever it reports for everything, and this asks it
-// by making such a folder and reading it back.
+// Windows reports Administrators for a folder created with the work folder's security, so there
+// this adds nothing to the rule; a system that does not keep owners (Wine) reports the same owner
+// for everything, and this asks it once per run by making such a folder and reading it back.
 bool IsOwnerOfAdministratorsFolders(PSID owner) {
-  char probe[kPathBufferSize];
-  if (!BuildNewWorkFolderName(probe) || !CreateProtectedFolder(probe)) return false;
-  base::ScopedLocalMemory descriptor;
-  const PSID probeOwner = GetOwner(probe, descriptor);
-  const bool same = probeOwner != nullptr && EqualSid(probeOwner, owner);
-  RemoveDirectoryA(probe);
-  return same;
+  static BYTE reported[SECURITY_MAX_SID_SIZE];
+  static bool asked = false;
+  if (!asked) {
+    asked = true;
+    char probe[kPathBufferSize];
+    if (BuildNewWorkFolderName(probe) && CreateProtectedFolder(probe)) {
+      base::ScopedLocalMemory descriptor;
+      const PSID probeOwner = GetOwner(probe, descriptor);
+      if (probeOwner != nullptr && GetLengthSid(probeOwner) <= sizeof(reported)) {
+        CopySid(sizeof(reported), reported, probeOwner);
+      }
+      RemoveDirectoryA(probe);
+    }
+  }
+  return IsValidSid(reported) && EqualSid(reported, owner);
 }
 
 bool IsOwnedByAdministrators(const char* path) {
@@ -145,16 +153,6 @@ bool HasWorkFolderShape(const char* path) {
   return digits[kRandomDigits] == '\0';
 }
 
-// The running program's full path into path[520].
-bool GetOwnPath(char* path) {
-  const DWORD length = GetModuleFileNameA(nullptr, path, static_cast<DWORD>(kPathBufferSize));
-  if (length == 0 || length >= kPathBufferSize) {
-    path[0] = '\0';
-    return false;
-  }
-  return true;
-}
-
 bool SamePath(const char* a, const char* b) {
   return CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, a, -1, b, -1) == CSTR_EQUAL;
 }
@@ -173,13 +171,38 @@ bool BuildItemPath(const char* folder, WorkItem item, char* path) {
       name = product::kLauncherFileName;
       break;
     case WorkItem::kUpdaterCopy: {
-      if (!GetOwnPath(own)) return false;
+      if (!GetUpdaterPath(own)) return false;
       const char* last = FindLastBackslash(own);
       name = last != nullptr ? last + 1 : own;
       break;
     }
   }
   return base::FormatBounded(path, kPathBufferSize, "%s\\%s", folder, name);
+}
+
+bool IsDotEntry(const char* name) { return lstrcmpA(name, ".") == 0 || lstrcmpA(name, "..") == 0; }
+
+// Schedules what is left of a folder tree, and the folder, for removal at the next restart:
+// contents first, so that each folder is empty when its turn comes. Links are removed as links.
+void ScheduleRemovalAtRestart(const char* folder) {
+  char pattern[kPathBufferSize];
+  if (base::FormatBounded(pattern, sizeof(pattern), "%s\\*", folder)) {
+    WIN32_FIND_DATAA entry;
+    base::ScopedFindHandle listing(FindFirstFileA(pattern, &entry));
+    if (listing) {
+      do {
+        if (IsDotEntry(entry.cFileName)) continue;
+        char path[kPathBufferSize];
+        if (!base::FormatBounded(path, sizeof(path), "%s\\%s", folder, entry.cFileName)) continue;
+        if (IsPlainFolder(path)) {
+          ScheduleRemovalAtRestart(path);
+        } else {
+          MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+        }
+      } while (FindNextFileA(listing.get(), &entry));
+    }
+  }
+  MoveFileExA(folder, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
 }
 
 }  // namespace
@@ -248,28 +271,27 @@ void DiscardWorkFolder() {
   char own[kPathBufferSize];
   char copy[kPathBufferSize];
   const bool runningFromIt =
-      GetOwnPath(own) && BuildItemPath(folder, WorkItem::kUpdaterCopy, copy) && SamePath(own, copy);
+      GetUpdaterPath(own) && BuildItemPath(folder, WorkItem::kUpdaterCopy, copy) && SamePath(own, copy);
   RunLogWrite("work folder removed: %s", folder);
   if (!runningFromIt) {
-    DeleteFolderTree(folder);
+    if (!DeleteFolderTree(folder)) ScheduleRemovalAtRestart(folder);
     return;
   }
-  // Everything but the running program goes now; the program and the then empty folder go at
-  // the next restart.
+  // Everything but the running program goes now; the program, anything else that could not go,
+  // and the folder go at the next restart.
   char pattern[kPathBufferSize];
   if (base::FormatBounded(pattern, sizeof(pattern), "%s\\*", folder)) {
     WIN32_FIND_DATAA entry;
     base::ScopedFindHandle listing(FindFirstFileA(pattern, &entry));
     if (listing) {
       do {
-        if (lstrcmpA(entry.cFileName, ".") == 0 || lstrcmpA(entry.cFileName, "..") == 0) continue;
+        if (IsDotEntry(entry.cFileName)) continue;
         char path[kPathBufferSize];
         if (!base::FormatBounded(path, sizeof(path), "%s\\%s", folder, entry.cFileName) ||
             SamePath(path, own)) {
           continue;
         }
-        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-            !(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        if (IsPlainFolder(path)) {
           DeleteFolderTree(path);
         } else if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
           RemoveDirectoryA(path);
@@ -279,6 +301,5 @@ void DiscardWorkFolder() {
       } while (FindNextFileA(listing.get(), &entry));
     }
   }
-  MoveFileExA(own, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-  MoveFileExA(folder, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+  ScheduleRemovalAtRestart(folder);
 }

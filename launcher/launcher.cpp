@@ -29,8 +29,8 @@ bool CopyIntoPage(const WCHAR* text, WCHAR* page) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-  // Like the updater, the launcher runs from a folder users can write to, and the shell loads DLLs
-  // on demand.
+  // Like the updater, first of all: the shell loads DLLs on demand, and only System32 may serve
+  // them.
   base::RestrictDllSearchToSystemFolder();
   int count = 0;
   LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);

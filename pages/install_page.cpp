@@ -25,6 +25,9 @@ BOOL CWizardInstallPage::OnInitDialog() {
 BOOL CWizardInstallPage::OnSetActive() {
   PostWizardButtons(PSWIZB_NEXT);
   const BOOL result = CWizardPage::OnSetActive();
+  // With the old release gone and the user's data saved, the work has begun: ending the wizard
+  // from here leaves the update unfinished, not cancelled.
+  if (HasSavedUserState()) SetRunExitCode(kExitFailed);
   if (GetUpdateState().stage == kStageRestorePending) {
     // The new release is already in (an earlier run ended after its setup): only the restore is
     // left, and it runs with the wizard in view, as after a setup of this run.

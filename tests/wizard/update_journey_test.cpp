@@ -339,7 +339,9 @@ TEST_F(UpdateJourneyTest, CancelledSetupOnAFreshMachineDiscardsEverything) {
   Next(kInstall);
   Next(kIncompleted);
   ExpectIncompletedPage(wizard_);
-  EXPECT_FALSE(testing_support::PathExists(UpdaterString("WorkFolder") + "\\setup"));
+  const std::string work = UpdaterString("WorkFolder");
+  ASSERT_FALSE(work.empty());
+  EXPECT_FALSE(testing_support::PathExists(work + "\\setup"));
   wizard_.Press(PSBTN_FINISH);
   EXPECT_EQ(1603, wizard_.WaitForExit());
   EXPECT_FALSE(UpdaterKeyExists()) << "no backup was ever made: nothing to keep";
