@@ -34,6 +34,8 @@ constexpr char kResumeRunValue[] = "TidemarkSXUpdater";
 constexpr char kLauncherFileName[] = "TmkUpLauncher.exe";
 // The update's protected work folder in the Windows folder's Temp: this prefix, 16 hex digits.
 constexpr char kWorkFolderPrefix[] = "TidemarkSXUpdater-";
+// The run logs beside them: this prefix, "<yyyymmdd-hhmmss>_<process id>.log".
+constexpr char kRunLogPrefix[] = "TidemarkSXUpdater_";
 
 // Custom resource type of the embedded files.
 constexpr char kPayloadResourceType[] = "ZELNA";

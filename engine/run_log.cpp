@@ -8,16 +8,17 @@
 #include <vector>
 
 #include "base/bounded_string.h"
+#include "engine/product_constants.h"
 #include "engine/product_probe.h"
+#include "engine/user_state.h"
+#include "engine/work_folder.h"
 
 namespace {
 
-constexpr char kLogNamePrefix[] = "TidemarkSXUpdater_";
 constexpr char kLogNameSuffix[] = ".log";
 constexpr char kUtf8ByteOrderMark[] = "\xEF\xBB\xBF";
 constexpr size_t kSidTextSize = 192;
 
-using ConvertSidToStringSidAFunction = BOOL(WINAPI*)(PSID, LPSTR*);
 using RtlGetVersionFunction = LONG(WINAPI*)(OSVERSIONINFOW*);
 
 struct RunLogState {
@@ -53,8 +54,8 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 // The time part "yyyymmdd-hhmmss" of a log's file name; "" when the whole name does not have the
 // log's form "TidemarkSXUpdater_<8 digits>-<6 digits>_<1 to 10 digits>.log".
 std::string GetLogNameTime(const char* name) {
-  const size_t prefixLength = sizeof(kLogNamePrefix) - 1;
-  if (strncmp(name, kLogNamePrefix, prefixLength) != 0) return "";
+  const size_t prefixLength = sizeof(product::kRunLogPrefix) - 1;
+  if (strncmp(name, product::kRunLogPrefix, prefixLength) != 0) return "";
   const char* time = name + prefixLength;
   static const char kTimeForm[] = "########-######_";
   for (size_t i = 0; i + 1 < sizeof(kTimeForm); ++i) {
@@ -108,7 +109,11 @@ void PruneRunLogs(const char* folder, const char* ownName) {
     if (!folderHandle || !GetFinalPath(folderHandle.get(), folderFinalPath)) return;
   }
   char pattern[kPathBufferSize];
-  if (!JoinPath(folder, "TidemarkSXUpdater_*.log", pattern)) return;
+  char wildcard[64];
+  if (!base::FormatBounded(wildcard, sizeof(wildcard), "%s*.log", product::kRunLogPrefix) ||
+      !JoinPath(folder, wildcard, pattern)) {
+    return;
+  }
 
   struct OlderLog {
     std::string time;
@@ -123,6 +128,10 @@ void PruneRunLogs(const char* folder, const char* ownName) {
       continue;
     }
     if (lstrcmpiA(entry.cFileName, ownName) == 0) continue;
+    // Users may create files in the Windows folder's Temp: a log one of them planted there (under
+    // a name that sorts as newer) neither counts nor is deleted with administrator rights.
+    char path[kPathBufferSize];
+    if (!JoinPath(folder, entry.cFileName, path) || !IsOwnedByAdministrators(path)) continue;
     std::string time = GetLogNameTime(entry.cFileName);
     if (!time.empty()) logs.push_back({time, entry.cFileName});
   } while (FindNextFileA(listing.get(), &entry));
@@ -201,21 +210,8 @@ void GetWindowsVersion(DWORD* major, DWORD* minor, DWORD* build) {
 bool GetProcessUserSid(char (&text)[kSidTextSize]) {
   text[0] = '\0';
   base::ScopedHandle token;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.receive())) return false;
-  alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-  DWORD size = 0;
-  if (!GetTokenInformation(token.get(), TokenUser, buffer, sizeof(buffer), &size)) return false;
-
-  base::ScopedLibrary advapi(LoadLibraryA("advapi32.dll"));
-  if (!advapi) return false;
-  const auto convert = reinterpret_cast<ConvertSidToStringSidAFunction>(
-      reinterpret_cast<void*>(GetProcAddress(advapi.get(), "ConvertSidToStringSidA")));
-  char* sid = nullptr;
-  if (convert == nullptr || !convert(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &sid)) {
-    return false;
-  }
-  base::ScopedLocalMemory sidOwner(sid);
-  return base::CopyBounded(text, sizeof(text), sid);
+  return OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.receive()) &&
+         GetTokenUserSid(token.get(), text, sizeof(text));
 }
 
 }  // namespace
@@ -224,7 +220,7 @@ base::ScopedHandle CreateRunLog(const char* folder, const SYSTEMTIME& start, DWO
                                 char (&path)[kPathBufferSize]) {
   path[0] = '\0';
   char name[64];
-  if (!base::FormatBounded(name, sizeof(name), "%s%04u%02u%02u-%02u%02u%02u_%lu%s", kLogNamePrefix,
+  if (!base::FormatBounded(name, sizeof(name), "%s%04u%02u%02u-%02u%02u%02u_%lu%s", product::kRunLogPrefix,
                            start.wYear, start.wMonth, start.wDay, start.wHour, start.wMinute,
                            start.wSecond, static_cast<unsigned long>(processId), kLogNameSuffix) ||
       !JoinPath(folder, name, path)) {

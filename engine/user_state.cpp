@@ -241,16 +241,14 @@ bool ExpandCommandLine(const char* commandLine, char (&expanded)[kCommandLineSiz
 
 }  // namespace
 
-BOOL GetUserHiveName(char* hiveName) {
-  hiveName[0] = '\0';
-  base::ScopedHandle token;
-  if (!OpenDesktopUserToken(&token)) return FALSE;
+BOOL GetTokenUserSid(HANDLE token, char* text, size_t size) {
+  text[0] = '\0';
   union {
     TOKEN_USER user;
     BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
   } owner;
-  DWORD size = 0;
-  if (!GetTokenInformation(token.get(), TokenUser, &owner, sizeof(owner), &size)) return FALSE;
+  DWORD length = 0;
+  if (!GetTokenInformation(token, TokenUser, &owner, sizeof(owner), &length)) return FALSE;
 
   base::ScopedLibrary advapi(LoadLibraryA("advapi32.dll"));
   if (!advapi) return FALSE;
@@ -258,10 +256,17 @@ BOOL GetUserHiveName(char* hiveName) {
       reinterpret_cast<void*>(GetProcAddress(advapi.get(), "ConvertSidToStringSidA")));
   if (convert == nullptr) return FALSE;
 
-  LPSTR text = nullptr;
-  if (!convert(owner.user.User.Sid, &text)) return FALSE;
-  base::ScopedLocalMemory owned(text);
-  return base::CopyBounded(hiveName, kHiveNameSize, text) ? TRUE : FALSE;
+  LPSTR sid = nullptr;
+  if (!convert(owner.user.User.Sid, &sid)) return FALSE;
+  base::ScopedLocalMemory owned(sid);
+  return base::CopyBounded(text, size, sid) ? TRUE : FALSE;
+}
+
+BOOL GetUserHiveName(char* hiveName) {
+  hiveName[0] = '\0';
+  base::ScopedHandle token;
+  if (!OpenDesktopUserToken(&token)) return FALSE;
+  return GetTokenUserSid(token.get(), hiveName, kHiveNameSize);
 }
 
 BOOL CaptureUserState() {

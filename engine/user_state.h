@@ -12,6 +12,9 @@
 // token cannot be read.
 BOOL GetUserHiveName(char* hiveName);
 
+// The SID of a token's user in string form ("S-1-5-...") into text[size].
+BOOL GetTokenUserSid(HANDLE token, char* text, size_t size);
+
 BOOL CaptureUserState();
 // Saves the user's Run value "Tidemark" (REG_SZ or REG_EXPAND_SZ; a value of another type counts
 // as none) with its type into the updater key.

@@ -119,15 +119,6 @@ bool IsOwnerOfAdministratorsFolders(PSID owner) {
   return IsValidSid(reported) && EqualSid(reported, owner);
 }
 
-bool IsOwnedByAdministrators(const char* path) {
-  base::ScopedLocalMemory descriptor;
-  const PSID owner = GetOwner(path, descriptor);
-  if (owner == nullptr || !IsValidSid(owner)) return false;
-  if (IsWellKnownSid(owner, WinBuiltinAdministratorsSid) || IsWellKnownSid(owner, WinLocalSystemSid)) {
-    return true;
-  }
-  return IsOwnerOfAdministratorsFolders(owner);
-}
 
 // A work folder's place and name: directly in the Windows folder's Temp, the prefix and 16 hex
 // digits, no trailing backslash.
@@ -206,6 +197,16 @@ void ScheduleRemovalAtRestart(const char* folder) {
 }
 
 }  // namespace
+
+BOOL IsOwnedByAdministrators(const char* path) {
+  base::ScopedLocalMemory descriptor;
+  const PSID owner = GetOwner(path, descriptor);
+  if (owner == nullptr || !IsValidSid(owner)) return FALSE;
+  if (IsWellKnownSid(owner, WinBuiltinAdministratorsSid) || IsWellKnownSid(owner, WinLocalSystemSid)) {
+    return TRUE;
+  }
+  return IsOwnerOfAdministratorsFolders(owner) ? TRUE : FALSE;
+}
 
 BOOL GetWorkFolder(char* folder) {
   folder[0] = '\0';

@@ -21,6 +21,11 @@ enum class WorkItem { kSetupFolder, kBackupFolder, kLauncher, kUpdaterCopy };
 // nothing inherited from the parent.
 extern const char kWorkFolderSecurity[];
 
+// TRUE when a file or folder is owned by Administrators or SYSTEM, as everything an elevated
+// administrator creates is. (A system that does not keep owners, such as Wine, reports one owner
+// for everything; there the owner it reports for a folder an administrator creates counts too.)
+BOOL IsOwnedByAdministrators(const char* path);
+
 // The recorded work folder into folder[520] when it can still be trusted: a plain directory (not a
 // link) directly in the Windows folder's Temp, named like a work folder and owned by
 // Administrators or SYSTEM. FALSE (folder "") when none is recorded or the recorded one fails any
