@@ -2,6 +2,7 @@
 #include "engine/user_state.h"
 
 #include <exdisp.h>
+#include <sddl.h>
 #include <shldisp.h>
 #include <shlguid.h>
 #include <shlobj.h>
@@ -24,6 +25,26 @@ using ConvertSidToStringSidAFunction = BOOL(WINAPI*)(PSID, LPSTR*);
 
 bool BuildHivePath(const char* hiveName, const char* subkey, char (&path)[kKeyPathSize]) {
   return base::FormatBounded(path, sizeof(path), "%s\\%s", hiveName, subkey);
+}
+
+// True when the name is a string SID ("S-1-..."), the only kind of name GetUserHiveName records
+// and a user's hive has.
+bool IsUserHiveName(const char* hiveName) {
+  PSID sid = nullptr;
+  if ((hiveName[0] != 'S' && hiveName[0] != 's') || hiveName[1] != '-' ||
+      !ConvertStringSidToSidA(hiveName, &sid)) {
+    return false;
+  }
+  base::ScopedLocalMemory owned(sid);
+  return true;
+}
+
+// Removes the saved autorun entry from the updater key, written through to the disk.
+void DropAutoRunRecord() {
+  WriteUpdaterString(nullptr, updater_value::kUserId, nullptr);
+  WriteUpdaterString(nullptr, updater_value::kAutoRunCommandLine, nullptr);
+  WriteUpdaterDword(nullptr, updater_value::kAutoRunType, 0, TRUE);
+  FlushUpdaterKey();
 }
 
 // True while the hive is loaded under HKEY_USERS.
@@ -439,6 +460,14 @@ BOOL RestoreAutoRun() {
                          sizeof(commandLine))) {
     return TRUE;  // no autorun entry was saved: nothing to put back
   }
+  if (!IsUserHiveName(hiveName)) {
+    // No hive of that name can ever be loaded: waiting for it would hold the update open for
+    // good. The record is nothing that can be restored, like one that was never made.
+    RunLogWrite("restore: the recorded user %s names no user; the autorun record is dropped",
+                hiveName);
+    DropAutoRunRecord();
+    return TRUE;
+  }
   if (!IsHiveLoaded(hiveName)) {
     RunLogWrite("restore: the autorun entry's user %s is not logged on; it waits for the next start",
                 hiveName);
@@ -468,10 +497,7 @@ BOOL RestoreAutoRun() {
   // The entry is back, so its record goes: a restore run again after an interruption does not
   // start the product a second time. Whether the product starts now does not change that the
   // entry is back: its next logon starts it in any case.
-  WriteUpdaterString(nullptr, updater_value::kUserId, nullptr);
-  WriteUpdaterString(nullptr, updater_value::kAutoRunCommandLine, nullptr);
-  WriteUpdaterDword(nullptr, updater_value::kAutoRunType, 0, TRUE);
-  FlushUpdaterKey();
+  DropAutoRunRecord();
   char expanded[kCommandLineSize];
   if (type == REG_EXPAND_SZ && !ExpandCommandLine(commandLine, expanded)) {
     ShowSystemErrorBox(ERROR_FILENAME_EXCED_RANGE);

@@ -33,8 +33,10 @@ BOOL RestoreUserSettings();
 // removes the saved entry from the updater key and starts the product with it, environment
 // variables expanded for a REG_EXPAND_SZ value (one whose expansion exceeds 511 characters is not
 // started: the system's text is shown). TRUE once the entry is back, whether or not the product
-// could be started, and when none was saved; FALSE when it cannot be written back (its owner's
-// hive is not loaded, the Run key cannot be written), keeping the saved entry.
+// could be started, and when none was saved; also when the recorded user is no string SID, which
+// no hive can ever be named: that record is removed and nothing is written or started. FALSE when
+// it cannot be written back (its owner's hive is not loaded, the Run key cannot be written),
+// keeping the saved entry.
 BOOL RestoreAutoRun();
 
 // Starts a command line unelevated, as the user at the desktop: the desktop shell starts the

@@ -2,12 +2,15 @@
 // data compared before and after.
 #include <windows.h>
 #include <prsht.h>
+#include <sddl.h>
 
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "engine/product_constants.h"
+#include "engine/settings_store.h"
 #include "tests/support/standin_support.h"
 #include "tests/support/test_support.h"
 #include "tests/wizard/journey_support.h"
@@ -382,6 +385,186 @@ TEST_F(UpdateJourneyTest, RestartGuidanceKeepsTheStateWhateverEndsTheWizard) {
     ASSERT_TRUE(ResumeRunValue(&resume));
     EXPECT_EQ("\"" + launcher + "\" \"" + work + "\\Updater.exe\"", std::string(resume.c_str()));
   }
+}
+
+// The current user's hive name under HKEY_USERS.
+std::string OwnHiveName() {
+  HANDLE token = nullptr;
+  std::string name;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return name;
+  union {
+    TOKEN_USER user;
+    BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  } owner;
+  DWORD size = 0;
+  char* text = nullptr;
+  if (GetTokenInformation(token, TokenUser, &owner, sizeof(owner), &size) &&
+      ConvertSidToStringSidA(owner.user.User.Sid, &text)) {
+    name = text;
+    LocalFree(text);
+  }
+  CloseHandle(token);
+  return name;
+}
+
+// Every value the updater reads, all in one odd shape at once, on a machine with or without the
+// old release; the wizard is driven to its end as a user would. Whatever the key says, nothing
+// outside the updater's own folders is deleted, changed or copied into the product folder, every
+// message box is the updater's with a text, and an installation that succeeded completes.
+TEST_F(UpdateJourneyTest, DamagedUpdaterKeyNeverReachesBeyondTheUpdatersOwnFolders) {
+  char current[MAX_PATH];
+  ASSERT_NE(0u, GetCurrentDirectoryA(sizeof(current), current));  // the updater's working folder
+  const std::string sys = "C:\\sentinel-sys";
+  const std::string dbcs = "C:\\sentinel-\x95\x5C";  // 表: its second byte is a backslash
+  const std::string rel = "sentinel-rel";
+  const testing_support::ScopedTempFolder userTemp("key-sentinel");
+  const std::string winTemp = testing_support::WindowsFolder() + "\\Temp";
+  const std::string hive = OwnHiveName();
+  ASSERT_FALSE(hive.empty());
+  // Places a damaged value names, each holding files under names the updater uses itself.
+  const std::vector<std::string> places = {sys, dbcs, std::string(current) + "\\" + rel,
+                                           userTemp.path()};
+  const char* const kPlanted[] = {"Tidemark.log", "version.dll", product::kLauncherFileName,
+                                  "backup\\Tidemark.log", "setup\\Setup.exe"};
+  const std::string winTempSentinel = winTemp + "\\key-sentinel.txt";
+
+  constexpr DWORD kAbsent = 0xFFFFFFFF;
+  const auto sz = [](const std::string& text) { return text + '\0'; };
+  const auto longer = [](std::string text, size_t buffer) {  // with its NUL one byte too many
+    text.resize(buffer, 'a');
+    return text + '\0';
+  };
+  const std::string dwordOne("\1\0\0\0", 4), shortOne("\1\0", 2), longOne("\1\0\0\0\0\0\0\0", 8);
+  const std::string work = winTemp + "\\" + product::kWorkFolderPrefix + "0123456789abcdef";
+  struct Shape {
+    const char* name;
+    bool installOld;
+    int startPage;
+    int exitCode;  // 1602: cancelled on the uninstall page; otherwise driven to the end
+    DWORD stringType, dwordType;
+    std::string backup, user, command, launcher, workFolder, marking, autoRunType;
+    std::string snapshot;  // a subkey holding one value; none when empty
+  };
+  const Shape shapes[] = {
+      {"missing", true, kIntroduction, 1602, kAbsent, kAbsent, "", "", "", "", "", "", "", ""},
+      {"empty", false, kIntroduction, 0, REG_SZ, REG_DWORD, sz(""), sz(""), sz(""), sz(""),
+       sz(""), "", "", hive},
+      {"wrong type", false, kInstall, 0, REG_DWORD, REG_SZ, dwordOne, dwordOne, dwordOne,
+       dwordOne, dwordOne, sz("1"), sz("2"), ""},
+      {"no terminating NUL", false, kInstall, 0, REG_SZ, REG_BINARY, userTemp.path(), hive,
+       sys + "\\missing.exe", sys + "\\" + product::kLauncherFileName, work, shortOne,
+       std::string("\2\0", 2), ""},
+      {"longer than its buffer", false, kIntroduction, 0, REG_SZ, REG_BINARY,
+       longer(sys + "\\", 520), longer(hive, 256), longer(sys + "\\missing.exe ", 512),
+       longer(sys + "\\", 520), longer(work, 520), longOne, longOne, ""},
+      {"system folder", true, kIntroduction, 1602, REG_SZ, REG_SZ, sz(sys), sz(sys), sz(sys),
+       sz(userTemp.path() + "\\" + product::kLauncherFileName), sz(winTemp), sz(sys), sz(sys), ""},
+      {"relative path", true, kIntroduction, 0, REG_SZ, REG_SZ, sz(rel), sz("..\\" + hive),
+       sz(rel + "\\missing.exe"), sz(rel + "\\" + product::kLauncherFileName), sz(rel), sz(rel),
+       sz(rel), ""},
+      {"double-byte with 0x5C trail bytes", false, kInstall, 0, REG_SZ, REG_SZ, sz(dbcs),
+       sz("\x95\x5C"), sz(dbcs + "\\\x95\x5C.exe"), sz(dbcs + "\\" + product::kLauncherFileName),
+       sz(winTemp + "\\" + product::kWorkFolderPrefix + "\x95\x5C"), sz("\x95\x5C"),
+       sz("\x95\x5C"), "\x95\x5C"},
+  };
+  const auto removePlaces = [&] {
+    for (const std::string& place : places) testing_support::RemoveTree(place);
+    DeleteFileA(winTempSentinel.c_str());
+  };
+
+  for (const Shape& shape : shapes) {
+    SCOPED_TRACE(shape.name);
+    CleanMachine();
+    removePlaces();
+    for (const std::string& place : places) {
+      for (const char* sub : {"", "\\backup", "\\setup"}) {
+        CreateDirectoryA((place + sub).c_str(), nullptr);
+      }
+      for (const char* name : kPlanted) {
+        const std::string path = place + "\\" + name;
+        ASSERT_TRUE(testing_support::WriteFileBytes(path, "sentinel " + path));
+      }
+    }
+    ASSERT_TRUE(testing_support::WriteFileBytes(winTempSentinel, "sentinel"));
+    if (shape.installOld) {
+      ASSERT_TRUE(InstallOldRelease());
+    }
+
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, product::kUpdaterKey, 0, nullptr,
+                                             0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
+    const auto set = [&](const char* name, DWORD type, const std::string& data) {
+      if (type == kAbsent) return;
+      EXPECT_EQ(ERROR_SUCCESS,
+                RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE*>(data.data()),
+                               static_cast<DWORD>(data.size())))
+          << name;
+    };
+    set(updater_value::kMarking, shape.dwordType, shape.marking);
+    set(updater_value::kAutoRunType, shape.dwordType, shape.autoRunType);
+    set(updater_value::kBackupFolder, shape.stringType, shape.backup);
+    set(updater_value::kUserId, shape.stringType, shape.user);
+    set(updater_value::kAutoRunCommandLine, shape.stringType, shape.command);
+    set(updater_value::kLauncher, shape.stringType, shape.launcher);
+    set(updater_value::kWorkFolder, shape.stringType, shape.workFolder);
+    RegCloseKey(key);
+    if (!shape.snapshot.empty()) {
+      const std::string snapshot = std::string(product::kUpdaterKey) + "\\" + shape.snapshot;
+      ASSERT_TRUE(testing_support::SetStringValue(HKEY_LOCAL_MACHINE, snapshot, "Odd", sys));
+    }
+
+    // Next on every page (Cancel on the uninstall page where the row says so), Finish on the
+    // closing page; every message box is answered.
+    WizardDriver wizard;
+    ASSERT_TRUE(wizard.Start());
+    ASSERT_TRUE(wizard.WaitForWizard());
+    ASSERT_TRUE(wizard.WaitForPage(shape.startPage)) << "page " << wizard.CurrentPage();
+    int pressedOn = -1;
+    for (const DWORD start = GetTickCount(); wizard.Running();) {
+      ASSERT_LT(GetTickCount() - start, 120000u) << "no end on page " << wizard.CurrentPage();
+      MessageBoxSeen box;
+      if (wizard.WaitForMessageBox(&box, 50)) {
+        WizardDriver::DismissMessageBox(box);
+        EXPECT_EQ(L"Updater", box.caption);
+        EXPECT_FALSE(box.text.empty());
+        continue;
+      }
+      const int page = wizard.CurrentPage();
+      wizard.Settle();
+      if (page == pressedOn || !wizard.SheetVisible()) continue;
+      if (page >= kRestart) {
+        wizard.Press(PSBTN_FINISH);
+      } else if (page == kUninstall && shape.exitCode == 1602) {
+        wizard.Press(PSBTN_CANCEL);
+      } else if (wizard.Button(kNextButton).enabled) {
+        wizard.Press(PSBTN_NEXT);
+      } else {
+        continue;
+      }
+      pressedOn = page;
+    }
+    EXPECT_EQ(shape.exitCode, wizard.WaitForExit()) << RunLogOf(wizard.pid());
+
+    for (const std::string& place : places) {
+      for (const char* name : kPlanted) {
+        const std::string path = place + "\\" + name;
+        std::string bytes;
+        EXPECT_TRUE(testing_support::ReadFileBytes(path, &bytes) && bytes == "sentinel " + path)
+            << path;
+      }
+    }
+    EXPECT_TRUE(testing_support::PathExists(winTempSentinel));
+    for (const char* name : kPlanted) {
+      std::string bytes;
+      testing_support::ReadFileBytes(testing_support::ProductFolder() + "\\" + name, &bytes);
+      EXPECT_EQ(std::string::npos, bytes.find("sentinel")) << name << " copied into the product";
+    }
+    // A work folder left behind is the one the updater made for the saved state it keeps.
+    for (const std::string& left : WorkFolders()) {
+      EXPECT_EQ(UpdaterString(updater_value::kWorkFolder), left);
+    }
+  }
+  removePlaces();
 }
 
 }  // namespace
