@@ -198,9 +198,18 @@ bool WizardDriver::Start(const std::wstring& exePath) {
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info = {};
-  if (!CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &info)) {
-    return false;
+  // Wine has been seen to refuse a start once, moments after an earlier updater ended: the
+  // refusal is reported with its code, and the start tried again a few times.
+  for (int attempt = 0;; ++attempt) {
+    if (CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                       &startup, &info)) {
+      break;
+    }
+    printf("wizard: the updater could not be started: error %lu\n",
+           static_cast<unsigned long>(GetLastError()));
+    fflush(stdout);
+    if (attempt == 4) return false;
+    Sleep(300);
   }
   CloseHandle(info.hThread);
   process_ = info.hProcess;
