@@ -171,28 +171,33 @@ bool BuildItemPath(const char* folder, WorkItem item, char* path) {
   return base::FormatBounded(path, kPathBufferSize, "%s\\%s", folder, name);
 }
 
-bool IsDotEntry(const char* name) { return lstrcmpA(name, ".") == 0 || lstrcmpA(name, "..") == 0; }
+// Calls visit(path, attributes) for every entry of a folder but "." and "..".
+template <typename Visit>
+void ForEachEntry(const char* folder, Visit visit) {
+  char pattern[kPathBufferSize];
+  if (!base::FormatBounded(pattern, sizeof(pattern), "%s\\*", folder)) return;
+  WIN32_FIND_DATAA entry;
+  base::ScopedFindHandle listing(FindFirstFileA(pattern, &entry));
+  if (!listing) return;
+  do {
+    if (lstrcmpA(entry.cFileName, ".") == 0 || lstrcmpA(entry.cFileName, "..") == 0) continue;
+    char path[kPathBufferSize];
+    if (base::FormatBounded(path, sizeof(path), "%s\\%s", folder, entry.cFileName)) {
+      visit(path, entry.dwFileAttributes);
+    }
+  } while (FindNextFileA(listing.get(), &entry));
+}
 
 // Schedules what is left of a folder tree, and the folder, for removal at the next restart:
 // contents first, so that each folder is empty when its turn comes. Links are removed as links.
 void ScheduleRemovalAtRestart(const char* folder) {
-  char pattern[kPathBufferSize];
-  if (base::FormatBounded(pattern, sizeof(pattern), "%s\\*", folder)) {
-    WIN32_FIND_DATAA entry;
-    base::ScopedFindHandle listing(FindFirstFileA(pattern, &entry));
-    if (listing) {
-      do {
-        if (IsDotEntry(entry.cFileName)) continue;
-        char path[kPathBufferSize];
-        if (!base::FormatBounded(path, sizeof(path), "%s\\%s", folder, entry.cFileName)) continue;
-        if (IsPlainFolder(path)) {
-          ScheduleRemovalAtRestart(path);
-        } else {
-          MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-        }
-      } while (FindNextFileA(listing.get(), &entry));
+  ForEachEntry(folder, [](const char* path, DWORD) {
+    if (IsPlainFolder(path)) {
+      ScheduleRemovalAtRestart(path);
+    } else {
+      MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
     }
-  }
+  });
   MoveFileExA(folder, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
 }
 
@@ -216,7 +221,9 @@ BOOL GetWorkFolder(char* folder) {
   }
   if (!HasWorkFolderShape(recorded) || !IsPlainFolder(recorded) ||
       !IsOwnedByAdministrators(recorded)) {
-    RunLogWrite("the recorded work folder %s cannot be trusted; it is not used", recorded);
+    if (recorded[0] != '\0') {
+      RunLogWrite("the recorded work folder %s cannot be trusted; it is not used", recorded);
+    }
     return FALSE;
   }
   return base::CopyBounded(folder, kPathBufferSize, recorded) ? TRUE : FALSE;
@@ -280,27 +287,15 @@ void DiscardWorkFolder() {
   }
   // Everything but the running program goes now; the program, anything else that could not go,
   // and the folder go at the next restart.
-  char pattern[kPathBufferSize];
-  if (base::FormatBounded(pattern, sizeof(pattern), "%s\\*", folder)) {
-    WIN32_FIND_DATAA entry;
-    base::ScopedFindHandle listing(FindFirstFileA(pattern, &entry));
-    if (listing) {
-      do {
-        if (IsDotEntry(entry.cFileName)) continue;
-        char path[kPathBufferSize];
-        if (!base::FormatBounded(path, sizeof(path), "%s\\%s", folder, entry.cFileName) ||
-            SamePath(path, own)) {
-          continue;
-        }
-        if (IsPlainFolder(path)) {
-          DeleteFolderTree(path);
-        } else if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-          RemoveDirectoryA(path);
-        } else {
-          DeleteFileA(path);
-        }
-      } while (FindNextFileA(listing.get(), &entry));
+  ForEachEntry(folder, [&own](const char* path, DWORD attributes) {
+    if (SamePath(path, own)) return;
+    if (IsPlainFolder(path)) {
+      DeleteFolderTree(path);
+    } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+      RemoveDirectoryA(path);
+    } else {
+      DeleteFileA(path);
     }
-  }
+  });
   ScheduleRemovalAtRestart(folder);
 }
