@@ -121,8 +121,7 @@ UpdateState GetUpdateState() {
       state.stage = state.underWay ? kStageRestorePending : kStageNothingToDo;
     }
   } else {
-    state.stage =
-        (state.underWay && IsRestartPending()) ? kStageRestartPending : kStageInstallPending;
+    state.stage = IsRestartPending() ? kStageRestartPending : kStageInstallPending;
   }
   return state;
 }

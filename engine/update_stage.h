@@ -12,8 +12,8 @@ enum UpdateStage {
   kStageNothingToDo = 0,
   // An older release (or one whose version cannot be read) is installed: its uninstaller runs next.
   kStageUninstallPending = 1,
-  // The old release is gone, but removals it scheduled for the restart have not happened yet:
-  // nothing may be installed before that restart.
+  // The product is not installed, but removals under its folder are still scheduled for the
+  // restart: nothing may be installed before that restart.
   kStageRestartPending = 2,
   // The product is not installed: the new release's setup runs next.
   kStageInstallPending = 3,
@@ -27,8 +27,9 @@ struct UpdateState {
   bool underWay;
 };
 
-// Reads the machine and names the stage. Without Marking the stage is one of nothing to do,
-// uninstall pending or install pending; restart pending and restore pending need Marking.
+// Reads the machine and names the stage. Restore pending needs Marking; restart pending does not:
+// a product folder whose removals still wait for a restart (an update of ours, or a release removed
+// by hand) must not receive the new release before that restart.
 UpdateState GetUpdateState();
 
 // The stage's name for the run's log.

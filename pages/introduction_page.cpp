@@ -1,6 +1,7 @@
 #include "pages/introduction_page.h"
 
 #include "engine/product_constants.h"
+#include "engine/resume.h"
 #include "engine/run_log.h"
 #include "engine/settings_store.h"
 #include "framework/app.h"
@@ -37,6 +38,12 @@ LRESULT CWizardIntroductionPage::OnWizardNext() {
       SelectPage(PAGE_UNINSTALL);
       break;
     case kStageRestartPending:
+      // The old release's removal still waits for a restart: the new release would lose files
+      // to it. The update is marked and registered to go on by itself after that restart.
+      SetMarking(TRUE);
+      RegisterResume(TRUE);
+      SelectPage(PAGE_RESTART_GUIDANCE);
+      break;
     case kStageInstallPending:
       SetMarking(TRUE);
       SelectPage(PAGE_INSTALL);

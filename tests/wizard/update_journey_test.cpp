@@ -567,4 +567,24 @@ TEST_F(UpdateJourneyTest, DamagedUpdaterKeyNeverReachesBeyondTheUpdatersOwnFolde
   removePlaces();
 }
 
+TEST_F(UpdateJourneyTest, AProductFolderWaitingForARestartGetsNothingBeforeIt) {
+  // The old release was removed by hand; one of its files is still scheduled for removal at the
+  // restart. Installing now would lose the new file of that name then: the wizard asks for the
+  // restart first and is registered to go on after it.
+  const std::string folder = testing_support::ProductFolder();
+  ASSERT_TRUE(standin::CreateFolders(folder));
+  ASSERT_TRUE(testing_support::WriteFileBytes(folder + "\\TidemarkShell.dll", "in use"));
+  ASSERT_TRUE(MoveFileExA((folder + "\\TidemarkShell.dll").c_str(), nullptr,
+                          MOVEFILE_DELAY_UNTIL_REBOOT));
+  StartAndWaitFor(kIntroduction);
+  Next(kRestart);
+  ExpectClosingPage(wizard_, kCloseText);
+  wizard_.Press(PSBTN_FINISH);
+  EXPECT_EQ(3010, wizard_.WaitForExit());
+  EXPECT_TRUE(testing_support::ReadTraceLines("setup.log").empty()) << "setup ran before the restart";
+  EXPECT_EQ(1u, UpdaterMarking());
+  std::string resume;
+  EXPECT_TRUE(ResumeRunValue(&resume)) << "the update goes on by itself after the restart";
+}
+
 }  // namespace
