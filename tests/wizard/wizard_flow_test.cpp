@@ -216,6 +216,7 @@ TEST_F(WizardFlowTest, SecondStartEndsAtOnceAndBringsBackTheRunningWizard) {
     Sleep(20);
   }
   EXPECT_FALSE(second.Running()) << "the second updater does not end by itself";
+  EXPECT_EQ(1618, second.WaitForExit()) << "another updater is already running";
   EXPECT_FALSE(secondWizard) << "a second wizard was shown";
   std::string resume;
   EXPECT_TRUE(ResumeRunValue(&resume)) << "the second updater changed the registry";
