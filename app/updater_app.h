@@ -10,7 +10,7 @@ class CUpdaterApp : public CWinApp {
   // Always FALSE: the program ends when the wizard has closed.
   BOOL InitInstance() override;
   // How the run ended, for software-distribution tools: 0 completed, 3010 restart needed, 1602
-  // cancelled, 1603 failed, 1638 already current, 1150 Windows too old.
+  // cancelled, 1603 failed, 1638 already current, 1150 Windows too old, 1618 another updater runs.
   int ExitInstance() override { return m_exitCode; }
 
  private:

@@ -1,6 +1,6 @@
-// Where the programs take their DLLs from. The updater and its launcher run with administrator
-// rights from folders the user can write to (the Downloads folder, the temporary folder), and
-// Windows looks for a DLL in the program's own folder first: a DLL placed there would run with
+// Where the programs take their DLLs from. The updater runs with administrator rights from
+// wherever the user put it (typically the Downloads folder, which the user's programs can write),
+// and Windows looks for a DLL in the program's own folder first: a DLL placed there would run with
 // those rights. So the search is narrowed to the system folder before anything else happens, and
 // a DLL that is not one of the system's known DLLs is loaded by its full path in the system folder
 // instead of being imported.

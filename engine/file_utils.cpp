@@ -1,10 +1,10 @@
-#include "engine/run_log.h"
 #include "engine/file_utils.h"
 
 #include <string>
 
 #include "base/bounded_string.h"
 #include "base/scoped.h"
+#include "engine/run_log.h"
 #include "framework/app.h"
 
 bool IsLeadByte(unsigned char byte) { return IsDBCSLeadByte(byte) != FALSE; }
@@ -225,6 +225,12 @@ int IsPlainFolder(const char* path) {
   const DWORD attributes = GetFileAttributesA(path);
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
          !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+int IsPlainFile(const char* path) {
+  const DWORD attributes = GetFileAttributesA(path);
+  return attributes != INVALID_FILE_ATTRIBUTES &&
+         !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
 }
 
 char* GetSystemErrorText(DWORD code) {

@@ -47,6 +47,9 @@ int FlushFileToDisk(const char* path);
 // 1 when the path is an existing folder that is not a junction or symbolic link.
 int IsPlainFolder(const char* path);
 
+// 1 when the path is an existing file that is neither a folder nor a link.
+int IsPlainFile(const char* path);
+
 // The system's text for an error code, allocated by the system (free it with LocalFree), or NULL
 // when the system has none.
 char* GetSystemErrorText(DWORD code);

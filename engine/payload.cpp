@@ -1,5 +1,4 @@
 // Extraction of the embedded setup files into the setup folder of the update's work folder.
-#include "engine/run_log.h"
 #include "engine/payload.h"
 
 #include <windows.h>
@@ -11,6 +10,7 @@
 #include "engine/file_utils.h"
 #include "engine/key_stream.h"
 #include "engine/product_constants.h"
+#include "engine/run_log.h"
 #include "engine/work_folder.h"
 
 const PayloadEntry PayloadTable[] = {

@@ -1,6 +1,5 @@
 // Starts the registered uninstaller and the extracted setup, each under a watcher thread that
 // posts WM_WORKER_DONE to the starting page when the program has ended.
-#include "engine/run_log.h"
 #include "engine/process_runner.h"
 
 #include "base/bounded_string.h"
@@ -8,6 +7,7 @@
 #include "engine/file_utils.h"
 #include "engine/payload.h"
 #include "engine/product_constants.h"
+#include "engine/run_log.h"
 #include "engine/settings_store.h"
 #include "engine/user_data_backup.h"
 #include "engine/user_state.h"

@@ -1,16 +1,15 @@
-#include "engine/run_log.h"
 #include "engine/resume.h"
 
 #include "base/bounded_string.h"
 #include "base/scoped.h"
 #include "engine/file_utils.h"
 #include "engine/product_constants.h"
+#include "engine/run_log.h"
 #include "engine/settings_store.h"
 #include "engine/update_stage.h"
 #include "engine/user_data_backup.h"
 #include "engine/user_state.h"
 #include "engine/work_folder.h"
-#include "framework/app.h"
 
 namespace {
 

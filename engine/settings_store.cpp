@@ -31,6 +31,15 @@ bool OpenOrCreate(const char* suffix, REGSAM access, base::ScopedRegKey& key) {
 
 }  // namespace
 
+int HasUpdaterValue(const char* valueName) {
+  base::ScopedRegKey key;
+  if (!OpenForQuery(nullptr, key)) return 0;
+  return RegQueryValueExA(key.get(), valueName, nullptr, nullptr, nullptr, nullptr) ==
+                 ERROR_SUCCESS
+             ? 1
+             : 0;
+}
+
 int ReadUpdaterDword(const char* suffix, const char* valueName, DWORD* value) {
   base::ScopedRegKey key;
   if (value == nullptr || !OpenForQuery(suffix, key)) return 0;

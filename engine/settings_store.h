@@ -27,6 +27,9 @@ constexpr char kLauncher[] = "Launcher";
 constexpr char kWorkFolder[] = "WorkFolder";
 }  // namespace updater_value
 
+// 1 when the value exists (of any type and size).
+int HasUpdaterValue(const char* valueName);
+
 // Reads a DWORD. Never creates the key. A value longer than 4 bytes fails; the type is not tested.
 int ReadUpdaterDword(const char* suffix, const char* valueName, DWORD* value);
 

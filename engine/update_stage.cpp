@@ -66,15 +66,6 @@ bool ListHasRemovalUnder(HKEY key, const wchar_t* valueName, const wchar_t* fold
   return false;
 }
 
-bool HasValue(const char* name) {
-  base::ScopedRegKey key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, product::kUpdaterKey, 0, KEY_QUERY_VALUE, key.receive()) !=
-      ERROR_SUCCESS) {
-    return false;
-  }
-  return RegQueryValueExA(key.get(), name, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
-}
-
 }  // namespace
 
 int IsRestartPending() {
@@ -93,7 +84,8 @@ int IsRestartPending() {
 }
 
 int HasSavedUserState() {
-  if (HasValue(updater_value::kBackupFolder) || HasValue(updater_value::kAutoRunCommandLine)) {
+  if (HasUpdaterValue(updater_value::kBackupFolder) ||
+      HasUpdaterValue(updater_value::kAutoRunCommandLine)) {
     return 1;
   }
   base::ScopedRegKey key;

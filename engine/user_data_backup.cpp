@@ -1,4 +1,3 @@
-#include "engine/run_log.h"
 #include "engine/user_data_backup.h"
 
 #include <cstring>
@@ -7,6 +6,7 @@
 #include "base/scoped.h"
 #include "engine/file_utils.h"
 #include "engine/product_probe.h"
+#include "engine/run_log.h"
 #include "engine/settings_store.h"
 #include "engine/work_folder.h"
 
@@ -15,12 +15,6 @@ const char* const BackupFileList[] = {"Tidemark.log", nullptr};
 namespace {
 
 constexpr DWORD kCompareBlockSize = 64 * 1024;
-
-bool IsPlainFile(const char* path) {
-  const DWORD attributes = GetFileAttributesA(path);
-  return attributes != INVALID_FILE_ATTRIBUTES &&
-         !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
-}
 
 // The product folder with its trailing backslash.
 bool GetProductFolder(char (&folder)[kPathBufferSize]) {

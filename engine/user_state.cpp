@@ -1,4 +1,3 @@
-#include "engine/run_log.h"
 #include "engine/user_state.h"
 
 #include <exdisp.h>
@@ -12,6 +11,7 @@
 #include "base/scoped.h"
 #include "engine/file_utils.h"
 #include "engine/product_constants.h"
+#include "engine/run_log.h"
 #include "engine/settings_store.h"
 
 namespace {
@@ -45,6 +45,27 @@ void DropAutoRunRecord() {
   WriteUpdaterString(nullptr, updater_value::kAutoRunCommandLine, nullptr);
   WriteUpdaterDword(nullptr, updater_value::kAutoRunType, 0, TRUE);
   FlushUpdaterKey();
+}
+
+// A restore step that the system refused: the user sees the system's text, and the saved state
+// stays for the next start.
+BOOL RestoreFailed(LONG code) {
+  ShowSystemErrorBox(static_cast<DWORD>(code));
+  return FALSE;
+}
+
+// The user's Run value "Tidemark" in the hive into commandLine (terminated), with its type; false
+// when there is no Run key, no such value, or one too long for the buffer.
+bool ReadAutoRunValue(const char* hiveName, char (&commandLine)[kCommandLineSize], DWORD* type) {
+  char runKeyPath[kKeyPathSize];
+  base::ScopedRegKey runKey;
+  DWORD size = sizeof(commandLine);
+  return BuildHivePath(hiveName, product::kRunKey, runKeyPath) &&
+         RegOpenKeyExA(HKEY_USERS, runKeyPath, 0, KEY_QUERY_VALUE, runKey.receive()) ==
+             ERROR_SUCCESS &&
+         RegQueryValueExA(runKey.get(), product::kAutoRunValue, nullptr, type,
+                          reinterpret_cast<BYTE*>(commandLine), &size) == ERROR_SUCCESS &&
+         base::TerminateRegistryString(commandLine, sizeof(commandLine), size);
 }
 
 // True while the hive is loaded under HKEY_USERS.
@@ -298,24 +319,11 @@ BOOL CaptureUserState() {
 BOOL CaptureAutoRun() {
   char hiveName[kHiveNameSize];
   if (!GetUserHiveName(hiveName)) return FALSE;
-  char runKeyPath[kKeyPathSize];
-  if (!BuildHivePath(hiveName, product::kRunKey, runKeyPath)) return FALSE;
-
   char commandLine[kCommandLineSize];
   DWORD type = REG_NONE;
-  {
-    base::ScopedRegKey runKey;
-    if (RegOpenKeyExA(HKEY_USERS, runKeyPath, 0, KEY_QUERY_VALUE, runKey.receive()) !=
-        ERROR_SUCCESS) {
-      return TRUE;  // no Run key: nothing to save
-    }
-    DWORD size = sizeof(commandLine);
-    if (RegQueryValueExA(runKey.get(), product::kAutoRunValue, nullptr, &type,
-                         reinterpret_cast<BYTE*>(commandLine), &size) != ERROR_SUCCESS ||
-        (type != REG_SZ && type != REG_EXPAND_SZ) ||
-        !base::TerminateRegistryString(commandLine, sizeof(commandLine), size)) {
-      return TRUE;  // no value, not a string, or too long to be kept: nothing to save
-    }
+  // No Run key, no value, not a string, or one too long to be kept: nothing to save.
+  if (!ReadAutoRunValue(hiveName, commandLine, &type) || (type != REG_SZ && type != REG_EXPAND_SZ)) {
+    return TRUE;
   }
 
   if (!WriteUpdaterString(nullptr, updater_value::kUserId, hiveName)) return FALSE;
@@ -370,18 +378,9 @@ BOOL IsUserStateInPlace() {
   char saved[kCommandLineSize];
   if (ReadUpdaterString(nullptr, updater_value::kUserId, hiveName, sizeof(hiveName)) &&
       ReadUpdaterString(nullptr, updater_value::kAutoRunCommandLine, saved, sizeof(saved))) {
-    char runKeyPath[kKeyPathSize];
     char live[kCommandLineSize];
-    base::ScopedRegKey runKey;
-    DWORD size = sizeof(live);
-    if (!BuildHivePath(hiveName, product::kRunKey, runKeyPath) ||
-        RegOpenKeyExA(HKEY_USERS, runKeyPath, 0, KEY_QUERY_VALUE, runKey.receive()) !=
-            ERROR_SUCCESS ||
-        RegQueryValueExA(runKey.get(), product::kAutoRunValue, nullptr, nullptr,
-                         reinterpret_cast<BYTE*>(live), &size) != ERROR_SUCCESS ||
-        !base::TerminateRegistryString(live, sizeof(live), size) || lstrcmpA(live, saved) != 0) {
-      return FALSE;
-    }
+    DWORD type = REG_NONE;
+    if (!ReadAutoRunValue(hiveName, live, &type) || lstrcmpA(live, saved) != 0) return FALSE;
   }
   base::ScopedRegKey updaterKey;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, product::kUpdaterKey, 0, KEY_ENUMERATE_SUB_KEYS,
@@ -405,17 +404,6 @@ BOOL IsUserStateInPlace() {
     }
   }
 }
-
-namespace {
-
-// A restore step that the system refused: the user sees the system's text, and the saved state
-// stays for the next start.
-BOOL RestoreFailed(LONG code) {
-  ShowSystemErrorBox(static_cast<DWORD>(code));
-  return FALSE;
-}
-
-}  // namespace
 
 BOOL RestoreUserSettings() {
   base::ScopedRegKey updaterKey;

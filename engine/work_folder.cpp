@@ -1,4 +1,3 @@
-#include "engine/run_log.h"
 #include "engine/work_folder.h"
 
 #include <aclapi.h>
@@ -9,6 +8,7 @@
 #include "base/scoped.h"
 #include "engine/file_utils.h"
 #include "engine/product_constants.h"
+#include "engine/run_log.h"
 #include "engine/settings_store.h"
 
 const char kWorkFolderSecurity[] =
@@ -118,7 +118,6 @@ bool IsOwnerOfAdministratorsFolders(PSID owner) {
   }
   return IsValidSid(reported) && EqualSid(reported, owner);
 }
-
 
 // A work folder's place and name: directly in the Windows folder's Temp, the prefix and 16 hex
 // digits, no trailing backslash.
