@@ -6,12 +6,18 @@
 
 #include "app/single_instance.h"
 #include "app/wizard_sheet.h"
+#include "base/bounded_string.h"
 #include "base/scoped.h"
-#include "engine/file_utils.h"
+#include "engine/core/file_utils.h"
 #include "engine/product_probe.h"
 #include "engine/resume.h"
-#include "engine/run_log.h"
+#include "engine/core/error_box.h"
+#include "engine/core/run_log.h"
+#include "engine/run_log_file.h"
 #include "engine/update_stage.h"
+#include "engine/user_state.h"
+#include "framework/app.h"
+#include "framework/property_sheet.h"
 #include "pages/closing_pages.h"
 #include "pages/install_page.h"
 #include "pages/introduction_page.h"
@@ -33,6 +39,48 @@ std::string GetOwnVersion() {
   return version;
 }
 
+using RtlGetVersionFunction = LONG(WINAPI*)(OSVERSIONINFOW*);
+
+void GetWindowsVersion(DWORD* major, DWORD* minor, DWORD* build) {
+  *major = *minor = *build = 0;
+  const auto getVersion = reinterpret_cast<RtlGetVersionFunction>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleA("ntdll.dll"), "RtlGetVersion")));
+  OSVERSIONINFOW version = {};
+  version.dwOSVersionInfoSize = sizeof(version);
+  if (getVersion == nullptr || getVersion(&version) != 0) return;
+  *major = version.dwMajorVersion;
+  *minor = version.dwMinorVersion;
+  *build = version.dwBuildNumber;
+}
+
+// The log's first line: the updater's version, the Windows version (major.minor.build as the
+// system reports it, whatever the manifest says), the SID of the process's user, and the version
+// of the common controls the process gets.
+void WriteStartLine() {
+  DWORD major, minor, build;
+  GetWindowsVersion(&major, &minor, &build);
+  char sid[192];
+  base::ScopedHandle token;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.receive()) ||
+      !GetTokenUserSid(token.get(), sid, sizeof(sid))) {
+    base::CopyBounded(sid, sizeof(sid), "unknown");
+  }
+  const DWORD controls = GetCommonControlsVersion("comctl32.dll");
+  RunLogWrite("Updater %s started: Windows %lu.%lu.%lu, user %s, comctl32 %lu.%lu",
+              GetOwnVersion().c_str(), static_cast<unsigned long>(major),
+              static_cast<unsigned long>(minor), static_cast<unsigned long>(build), sid,
+              static_cast<unsigned long>(HIWORD(controls)),
+              static_cast<unsigned long>(LOWORD(controls)));
+}
+
+// The engine's failure boxes are the program's message box, owned by the wizard while it exists.
+void ShowEngineErrorBox(const char* text, UINT type) { AfxMessageBox(text, type); }
+
+HWND GetWizardWindow() {
+  CWinApp* app = AfxGetApp();
+  return (app && app->m_pMainWnd) ? app->m_pMainWnd->GetSafeHwnd() : nullptr;
+}
+
 }  // namespace
 
 CUpdaterApp theApp;
@@ -51,8 +99,10 @@ BOOL CUpdaterApp::InitInstance() {
 int CUpdaterApp::Run() {
   HoldUpdaterFile();
   InitCommonControls();
-  RunLogOpen();
-  RunLogStart(GetOwnVersion().c_str());
+  RegisterErrorBox(ShowEngineErrorBox);
+  RegisterOwnerWindow(GetWizardWindow);
+  OpenRunLogFile();
+  WriteStartLine();
   if (!IsSupportedWindows()) {
     RunLogWrite("this Windows is not supported");
     AfxMessageBox(IDS_UNSUPPORTED_WINDOWS, MB_OK | MB_ICONEXCLAMATION);

@@ -156,6 +156,18 @@ class ScopedHeapBlock {
   void* block_;
 };
 
+// Restores the GetLastError() value it found when it goes out of scope.
+class ScopedLastError {
+ public:
+  ScopedLastError() : error_(GetLastError()) {}
+  ~ScopedLastError() { SetLastError(error_); }
+  ScopedLastError(const ScopedLastError&) = delete;
+  ScopedLastError& operator=(const ScopedLastError&) = delete;
+
+ private:
+  DWORD error_;
+};
+
 }  // namespace base
 
 #endif  // BASE_SCOPED_H_

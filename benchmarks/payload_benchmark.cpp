@@ -16,8 +16,8 @@
 #include <thread>
 #include <vector>
 
-#include "engine/file_utils.h"
-#include "engine/key_stream.h"
+#include "engine/core/file_utils.h"
+#include "engine/core/key_stream.h"
 #include "engine/payload.h"
 
 namespace {

@@ -7,10 +7,11 @@
 
 #include "base/bounded_string.h"
 #include "base/scoped.h"
-#include "engine/file_utils.h"
-#include "engine/key_stream.h"
-#include "engine/product_constants.h"
-#include "engine/run_log.h"
+#include "engine/core/error_box.h"
+#include "engine/core/file_utils.h"
+#include "engine/core/key_stream.h"
+#include "engine/core/product_constants.h"
+#include "engine/core/run_log.h"
 #include "engine/work_folder.h"
 
 const PayloadEntry PayloadTable[] = {

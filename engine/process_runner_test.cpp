@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/file_utils.h"
-#include "engine/product_constants.h"
+#include "engine/core/file_utils.h"
+#include "engine/core/product_constants.h"
 #include "engine/work_folder.h"
 #include "tests/support/run_record.h"
 #include "tests/support/test_support.h"

@@ -12,19 +12,17 @@
 #include "base/bounded_string.h"
 #include "base/scoped.h"
 #include "base/system_dlls.h"
-#include "engine/file_utils.h"
-#include "engine/product_constants.h"
-#include "framework/app.h"
-#include "framework/property_sheet.h"
+#include "engine/core/error_box.h"
+#include "engine/core/file_utils.h"
+#include "engine/core/product_constants.h"
 
 namespace {
 
 // The program-files folder (CSIDL_PROGRAM_FILES, not created) into buffer[kPathBufferSize], with
-// a trailing backslash. The owner of any shell user interface is the application's main window.
+// a trailing backslash. The owner of any shell user interface is the registered owner window.
 bool GetProgramFilesFolderWithBackslash(char* buffer) {
   buffer[0] = '\0';
-  CWinApp* app = AfxGetApp();
-  HWND owner = (app && app->m_pMainWnd) ? app->m_pMainWnd->GetSafeHwnd() : nullptr;
+  const HWND owner = GetOwnerWindow();
   // The shell writes up to MAX_PATH characters; the path buffers of the engine are larger.
   if (!SHGetSpecialFolderPathA(owner, buffer, CSIDL_PROGRAM_FILES, FALSE)) {
     buffer[0] = '\0';

@@ -1,10 +1,10 @@
 #include "engine/update_stage.h"
 
 #include "base/scoped.h"
-#include "engine/file_utils.h"
-#include "engine/product_constants.h"
+#include "engine/core/file_utils.h"
+#include "engine/core/product_constants.h"
 #include "engine/product_probe.h"
-#include "engine/settings_store.h"
+#include "engine/core/settings_store.h"
 
 namespace {
 

@@ -4,10 +4,11 @@
 
 #include "base/bounded_string.h"
 #include "base/scoped.h"
-#include "engine/file_utils.h"
+#include "engine/core/error_box.h"
+#include "engine/core/file_utils.h"
 #include "engine/product_probe.h"
-#include "engine/run_log.h"
-#include "engine/settings_store.h"
+#include "engine/core/run_log.h"
+#include "engine/core/settings_store.h"
 #include "engine/work_folder.h"
 
 const char* const BackupFileList[] = {"Tidemark.log", nullptr};
@@ -55,7 +56,7 @@ bool VisitListedFiles(const char* backupFolder, const char* productFolder, Visit
   for (const char* const* entry = BackupFileList; *entry != nullptr; ++entry) {
     char saved[kPathBufferSize];
     char inProduct[kPathBufferSize];
-    if (!base::FormatBounded(saved, sizeof(saved), "%s\\%s", backupFolder, *entry) ||
+    if (!JoinPath(backupFolder, *entry, saved) ||
         !base::FormatBounded(inProduct, sizeof(inProduct), "%s%s", productFolder, *entry)) {
       SetLastError(ERROR_FILENAME_EXCED_RANGE);
       return false;

@@ -1,5 +1,6 @@
 // The per-user carry-over on the real registry: the user's hive, a second hive loaded from a file,
 // the updater key, and a recorder program standing in for the product.
+#include "engine/product_start.h"
 #include "engine/user_state.h"
 
 #include <shlwapi.h>
@@ -10,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/file_utils.h"
-#include "engine/product_constants.h"
-#include "engine/settings_store.h"
+#include "engine/core/file_utils.h"
+#include "engine/core/product_constants.h"
+#include "engine/core/settings_store.h"
 #include "tests/support/test_support.h"
 #include "tests/support/user_state_support.h"
 

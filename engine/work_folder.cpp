@@ -6,10 +6,10 @@
 
 #include "base/bounded_string.h"
 #include "base/scoped.h"
-#include "engine/file_utils.h"
-#include "engine/product_constants.h"
-#include "engine/run_log.h"
-#include "engine/settings_store.h"
+#include "engine/core/file_utils.h"
+#include "engine/core/product_constants.h"
+#include "engine/core/run_log.h"
+#include "engine/core/settings_store.h"
 
 const char kWorkFolderSecurity[] =
     "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
@@ -147,7 +147,7 @@ bool SamePath(const char* a, const char* b) {
   return CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, a, -1, b, -1) == CSTR_EQUAL;
 }
 
-bool BuildItemPath(const char* folder, WorkItem item, char* path) {
+bool BuildItemPath(const char* folder, WorkItem item, char (&path)[kPathBufferSize]) {
   const char* name = nullptr;
   char own[kPathBufferSize];
   switch (item) {
@@ -167,35 +167,19 @@ bool BuildItemPath(const char* folder, WorkItem item, char* path) {
       break;
     }
   }
-  return base::FormatBounded(path, kPathBufferSize, "%s\\%s", folder, name);
-}
-
-// Calls visit(path, attributes) for every entry of a folder but "." and "..".
-template <typename Visit>
-void ForEachEntry(const char* folder, Visit visit) {
-  char pattern[kPathBufferSize];
-  if (!base::FormatBounded(pattern, sizeof(pattern), "%s\\*", folder)) return;
-  WIN32_FIND_DATAA entry;
-  base::ScopedFindHandle listing(FindFirstFileA(pattern, &entry));
-  if (!listing) return;
-  do {
-    if (lstrcmpA(entry.cFileName, ".") == 0 || lstrcmpA(entry.cFileName, "..") == 0) continue;
-    char path[kPathBufferSize];
-    if (base::FormatBounded(path, sizeof(path), "%s\\%s", folder, entry.cFileName)) {
-      visit(path, entry.dwFileAttributes);
-    }
-  } while (FindNextFileA(listing.get(), &entry));
+  return JoinPath(folder, name, path);
 }
 
 // Schedules what is left of a folder tree, and the folder, for removal at the next restart:
 // contents first, so that each folder is empty when its turn comes. Links are removed as links.
 void ScheduleRemovalAtRestart(const char* folder) {
-  ForEachEntry(folder, [](const char* path, DWORD) {
+  ForEachFolderEntry(folder, [](const char* path, DWORD) {
     if (IsPlainFolder(path)) {
       ScheduleRemovalAtRestart(path);
     } else {
       MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
     }
+    return true;
   });
   MoveFileExA(folder, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
 }
@@ -257,7 +241,9 @@ BOOL EnsureWorkFolder(char* folder) {
 BOOL GetWorkPath(WorkItem item, char* path) {
   path[0] = '\0';
   char folder[kPathBufferSize];
-  if (!GetWorkFolder(folder) || !BuildItemPath(folder, item, path)) {
+  // The callers' buffers hold kPathBufferSize bytes.
+  if (!GetWorkFolder(folder) ||
+      !BuildItemPath(folder, item, *reinterpret_cast<char(*)[kPathBufferSize]>(path))) {
     path[0] = '\0';
     return FALSE;
   }
@@ -286,8 +272,8 @@ void DiscardWorkFolder() {
   }
   // Everything but the running program goes now; the program, anything else that could not go,
   // and the folder go at the next restart.
-  ForEachEntry(folder, [&own](const char* path, DWORD attributes) {
-    if (SamePath(path, own)) return;
+  ForEachFolderEntry(folder, [&own](const char* path, DWORD attributes) {
+    if (SamePath(path, own)) return true;
     if (IsPlainFolder(path)) {
       DeleteFolderTree(path);
     } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
@@ -295,6 +281,7 @@ void DiscardWorkFolder() {
     } else {
       DeleteFileA(path);
     }
+    return true;
   });
   ScheduleRemovalAtRestart(folder);
 }

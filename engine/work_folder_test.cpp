@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "engine/product_constants.h"
-#include "engine/settings_store.h"
+#include "engine/core/product_constants.h"
+#include "engine/core/settings_store.h"
 #include "tests/support/standin_support.h"
 #include "tests/support/test_support.h"
 #include "tests/support/user_state_support.h"

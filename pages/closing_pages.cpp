@@ -1,6 +1,6 @@
 #include "pages/closing_pages.h"
 
-#include "engine/product_constants.h"
+#include "engine/core/product_constants.h"
 #include "engine/resume.h"
 #include "res/resource.h"
 

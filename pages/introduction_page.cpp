@@ -1,9 +1,9 @@
 #include "pages/introduction_page.h"
 
-#include "engine/product_constants.h"
+#include "engine/core/product_constants.h"
 #include "engine/resume.h"
-#include "engine/run_log.h"
-#include "engine/settings_store.h"
+#include "engine/core/run_log.h"
+#include "engine/core/settings_store.h"
 #include "framework/app.h"
 #include "res/resource.h"
 

@@ -1,9 +1,9 @@
 #include "pages/uninstall_page.h"
 
 #include "engine/process_runner.h"
-#include "engine/product_constants.h"
+#include "engine/core/product_constants.h"
 #include "engine/product_probe.h"
-#include "engine/run_log.h"
+#include "engine/core/run_log.h"
 #include "engine/resume.h"
 #include "res/resource.h"
 

@@ -1,7 +1,7 @@
 #include "pages/wizard_page.h"
 
 #include "base/bounded_string.h"
-#include "engine/run_log.h"
+#include "engine/core/run_log.h"
 #include "framework/app.h"
 #include "framework/property_sheet.h"
 

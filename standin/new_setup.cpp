@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/product_constants.h"
+#include "engine/core/product_constants.h"
 #include "standin/standin_common.h"
 
 namespace {

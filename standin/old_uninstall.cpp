@@ -15,7 +15,7 @@
 
 #include <string>
 
-#include "engine/product_constants.h"
+#include "engine/core/product_constants.h"
 #include "standin/standin_common.h"
 
 namespace {

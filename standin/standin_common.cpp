@@ -6,7 +6,7 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
-#include "engine/product_constants.h"
+#include "engine/core/product_constants.h"
 
 namespace standin {
 

@@ -1,6 +1,6 @@
 # Programs of the build itself. They run on the build machine, so they are compiled with the
 # machine's own C++ compiler, not the cross compiler the rest of the tree uses. pack_payload shares
-# the key stream with the updater (engine/key_stream.cpp), so packing and unpacking cannot drift.
+# the key stream with the updater (engine/core/key_stream.cpp), so packing and unpacking cannot drift.
 # The tools' paths are set in every including directory; the rules that build them only once.
 set(UPDATER_HOST_TOOLS_DIR ${CMAKE_BINARY_DIR}/host-tools)
 set(UPDATER_PACK_PAYLOAD ${UPDATER_HOST_TOOLS_DIR}/pack_payload)
@@ -38,12 +38,12 @@ endfunction()
 
 updater_host_tool(host_pack_payload ${UPDATER_PACK_PAYLOAD}
   "Building the payload packer for the build machine"
-  SOURCES tools/pack_payload.cpp engine/key_stream.cpp HEADERS engine/key_stream.h)
+  SOURCES tools/pack_payload.cpp engine/core/key_stream.cpp HEADERS engine/core/key_stream.h)
 updater_host_tool(host_make_sample_files ${UPDATER_MAKE_SAMPLE_FILES}
   "Building the sample-file writer for the build machine"
   SOURCES tools/make_sample_files.cpp)
 # The release engineer's inspection of a built Updater.exe (runs on the build machine).
 updater_host_tool(host_inspect_updater ${UPDATER_INSPECT}
   "Building the updater inspection tool for the build machine" ALL
-  SOURCES tools/inspect_updater.cpp tools/sha256.cpp engine/key_stream.cpp
-  HEADERS tools/sha256.h engine/key_stream.h)
+  SOURCES tools/inspect_updater.cpp tools/sha256.cpp engine/core/key_stream.cpp
+  HEADERS tools/sha256.h engine/core/key_stream.h)

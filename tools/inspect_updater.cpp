@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/key_stream.h"
+#include "engine/core/key_stream.h"
 #include "tools/sha256.h"
 
 namespace {

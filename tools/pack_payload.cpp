@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/key_stream.h"
+#include "engine/core/key_stream.h"
 
 namespace fs = std::filesystem;
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "engine/process_runner.h"
-#include "engine/product_constants.h"
+#include "engine/core/product_constants.h"
 #include "tests/payload/payload_test_common.h"
 #include "tests/support/run_record.h"
 #include "tests/support/test_support.h"

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "engine/payload.h"
-#include "engine/product_constants.h"
+#include "engine/core/product_constants.h"
 #include "tests/payload/payload_test_common.h"
 #include "tests/support/test_support.h"
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/file_utils.h"
-#include "engine/product_constants.h"
+#include "engine/core/file_utils.h"
+#include "engine/core/product_constants.h"
 #include "engine/work_folder.h"
 #include "tests/support/test_support.h"
 #include "tests/support/user_state_support.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/product_constants.h"
+#include "engine/core/product_constants.h"
 #include "engine/product_probe.h"
 #include "tests/support/standin_support.h"
 #include "tests/support/test_support.h"

@@ -3,7 +3,7 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 
-#include "engine/product_constants.h"
+#include "engine/core/product_constants.h"
 #include "tests/support/test_support.h"
 
 namespace testing_support {

@@ -4,6 +4,9 @@
 
 #include <chrono>
 
+#include "engine/core/error_box.h"
+#include "framework/app.h"
+
 namespace testing_support {
 
 namespace {
@@ -29,9 +32,14 @@ BOOL CALLBACK CollectDialogs(HWND window, LPARAM lParam) {
 
 }  // namespace
 
-MessageBoxAnswerer::MessageBoxAnswerer() : thread_([this] { Run(); }) {}
+MessageBoxAnswerer::MessageBoxAnswerer(bool showEngineBoxes) : thread_([this] { Run(); }) {
+  if (showEngineBoxes) {
+    RegisterErrorBox([](const char* text, UINT type) { AfxMessageBox(text, type); });
+  }
+}
 
 MessageBoxAnswerer::~MessageBoxAnswerer() {
+  RegisterErrorBox(nullptr);
   stop_ = true;
   thread_.join();
 }

@@ -16,9 +16,11 @@ namespace testing_support {
 
 // Answers this process's message boxes like a user: every top-level dialog box of the process
 // that appears while the answerer lives has its text recorded and its OK (or first) button pressed.
+// While it exists, the engine's failure boxes are the program's message box (as the updater's
+// start-up registers them), unless told to leave the engine without one.
 class MessageBoxAnswerer {
  public:
-  MessageBoxAnswerer();
+  explicit MessageBoxAnswerer(bool showEngineBoxes = true);
   ~MessageBoxAnswerer();
   struct Box {
     std::string caption;  // ANSI

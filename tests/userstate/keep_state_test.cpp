@@ -5,9 +5,9 @@
 
 #include <string>
 
-#include "engine/product_constants.h"
+#include "engine/core/product_constants.h"
 #include "engine/resume.h"
-#include "engine/settings_store.h"
+#include "engine/core/settings_store.h"
 #include "engine/work_folder.h"
 #include "tests/support/test_support.h"
 #include "tests/support/user_state_support.h"

@@ -10,7 +10,7 @@
 #include <sstream>
 #include <vector>
 
-#include "engine/product_constants.h"
+#include "engine/core/product_constants.h"
 #include "tests/support/standin_support.h"
 #include "tests/support/test_support.h"
 

@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "engine/product_constants.h"
+#include "engine/core/product_constants.h"
 #include "tests/support/standin_support.h"
 #include "tests/support/test_support.h"
 #include "tests/wizard/journey_support.h"

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/product_constants.h"
-#include "engine/settings_store.h"
+#include "engine/core/product_constants.h"
+#include "engine/core/settings_store.h"
 #include "tests/support/standin_support.h"
 #include "tests/support/test_support.h"
 #include "tests/wizard/journey_support.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <utility>
 
-#include "engine/product_constants.h"
+#include "engine/core/product_constants.h"
 #include "tests/support/standin_support.h"
 #include "tests/support/test_support.h"
 #include "tests/wizard/journey_support.h"

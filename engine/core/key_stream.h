@@ -1,8 +1,8 @@
 // The key stream that scrambles the embedded setup files, shared by the build step that packs them
 // and the updater that unpacks them. Plain C++: no Windows headers, so the host build tool uses
 // this very file.
-#ifndef ENGINE_KEY_STREAM_H_
-#define ENGINE_KEY_STREAM_H_
+#ifndef ENGINE_CORE_KEY_STREAM_H_
+#define ENGINE_CORE_KEY_STREAM_H_
 
 #include <cstdint>
 
@@ -21,4 +21,4 @@ void FillKeyStream(unsigned char* buffer, unsigned length);
 // data[i] ^= key[i] for i < length. Applying it twice gives the data back.
 void XorWithKeyStream(unsigned char* data, const unsigned char* key, unsigned length);
 
-#endif  // ENGINE_KEY_STREAM_H_
+#endif  // ENGINE_CORE_KEY_STREAM_H_

@@ -1,11 +1,9 @@
-#include "engine/file_utils.h"
+#include "engine/core/file_utils.h"
 
 #include <string>
 
 #include "base/bounded_string.h"
 #include "base/scoped.h"
-#include "engine/run_log.h"
-#include "framework/app.h"
 
 bool IsLeadByte(unsigned char byte) { return IsDBCSLeadByte(byte) != FALSE; }
 
@@ -27,10 +25,6 @@ void ForEachBackslash(const char* path, Visit visit) {
 bool Exists(const char* path) {
   WIN32_FILE_ATTRIBUTE_DATA data;
   return GetFileAttributesExA(path, GetFileExInfoStandard, &data) != FALSE;
-}
-
-bool IsDotEntry(const char* name) {
-  return lstrcmpA(name, ".") == 0 || lstrcmpA(name, "..") == 0;
 }
 
 bool IsAbsolute(const char* path) {
@@ -61,12 +55,6 @@ bool RemoveLink(const char* path, DWORD attributes) {
   return DeleteFileA(path) != FALSE;
 }
 
-// Builds "<folder>\<name>" (one backslash) into out; false when it does not fit.
-bool JoinPath(const char* folder, const char* name, char (&out)[kPathBufferSize]) {
-  return base::CopyBounded(out, sizeof(out), folder) && AppendBackslash(out, sizeof(out)) &&
-         base::AppendBounded(out, sizeof(out), name);
-}
-
 bool IsRootToKeep(const char* path) {
   if (IsUncPath(path) && CountBackslashes(path) == 3 && !HasTrailingBackslash(path)) return true;
   if (HasTrailingBackslash(path)) {
@@ -77,26 +65,18 @@ bool IsRootToKeep(const char* path) {
 }
 
 int DeleteTreeContents(const char* path) {
-  char pattern[kPathBufferSize];
-  if (!JoinPath(path, "*.*", pattern)) return 0;
-  WIN32_FIND_DATAA entry;
-  base::ScopedFindHandle listing(FindFirstFileA(pattern, &entry));
-  if (!listing) return 0;
-  do {
-    if (IsDotEntry(entry.cFileName)) continue;
-    char entryPath[kPathBufferSize];
-    if (!JoinPath(path, entry.cFileName, entryPath)) return 0;
-    const DWORD attributes = entry.dwFileAttributes;
+  bool deleted = true;
+  const bool listed = ForEachFolderEntry(path, [&deleted](const char* entryPath, DWORD attributes) {
     if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-      if (!RemoveLink(entryPath, attributes)) return 0;
+      deleted = RemoveLink(entryPath, attributes);
     } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-      if (!DeleteFolderTree(entryPath)) return 0;
+      deleted = DeleteFolderTree(entryPath) != 0;
     } else {
-      if (!ClearReadOnly(entryPath, attributes)) return 0;
-      if (!DeleteFileA(entryPath)) return 0;
+      deleted = ClearReadOnly(entryPath, attributes) && DeleteFileA(entryPath);
     }
-  } while (FindNextFileA(listing.get(), &entry));
-  return 1;
+    return deleted;
+  });
+  return listed && deleted ? 1 : 0;
 }
 
 }  // namespace
@@ -114,6 +94,13 @@ const char* FindLastBackslash(const char* path) {
 bool AppendBackslash(char* path, size_t size) {
   return HasTrailingBackslash(path) || base::AppendBounded(path, size, "\\");
 }
+
+bool JoinPath(const char* folder, const char* name, char (&path)[kPathBufferSize]) {
+  return base::CopyBounded(path, sizeof(path), folder) && AppendBackslash(path, sizeof(path)) &&
+         base::AppendBounded(path, sizeof(path), name);
+}
+
+bool IsDotEntry(const char* name) { return lstrcmpA(name, ".") == 0 || lstrcmpA(name, "..") == 0; }
 
 int HasTrailingBackslash(const char* path) {
   if (path == nullptr || path[0] == '\0') return 0;
@@ -184,15 +171,9 @@ int DeleteFolderTree(const char* path) {
 
 int IsFolderEmpty(const char* path) {
   if (path == nullptr) return 1;
-  char pattern[kPathBufferSize];
-  if (!JoinPath(path, "*.*", pattern)) return 1;
-  WIN32_FIND_DATAA entry;
-  base::ScopedFindHandle listing(FindFirstFileA(pattern, &entry));
-  if (!listing) return 1;
-  do {
-    if (!IsDotEntry(entry.cFileName)) return 0;
-  } while (FindNextFileA(listing.get(), &entry));
-  return 1;
+  bool empty = true;
+  ForEachFolderEntry(path, [&empty](const char*, DWORD) { return empty = false; });
+  return empty ? 1 : 0;
 }
 
 int GetUpdaterPath(char* path) {
@@ -240,17 +221,4 @@ char* GetSystemErrorText(DWORD code) {
                  nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
                  reinterpret_cast<char*>(&text), 0, nullptr);
   return text;
-}
-
-void ShowSystemErrorBox(DWORD code) {
-  RunLogFailure("shown to the user", code);
-  base::ScopedLocalMemory text(GetSystemErrorText(code));
-  char fallback[64];
-  const char* shown = static_cast<const char*>(text.get());
-  if (shown == nullptr || shown[0] == '\0') {
-    base::FormatBounded(fallback, sizeof(fallback), "System error %lu (0x%08lX).",
-                        static_cast<unsigned long>(code), static_cast<unsigned long>(code));
-    shown = fallback;
-  }
-  AfxMessageBox(shown, MB_OK | MB_ICONEXCLAMATION);
 }

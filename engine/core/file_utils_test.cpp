@@ -1,5 +1,6 @@
 // Path and folder routines, on strings and on the real (Wine) file system, in code page 932.
-#include "engine/file_utils.h"
+#include "engine/core/error_box.h"
+#include "engine/core/file_utils.h"
 
 #include <gtest/gtest.h>
 
@@ -209,6 +210,12 @@ TEST(SystemErrorBox, ShowsTheSystemTextOrANumberWithTheProgramNameAsCaption) {
   EXPECT_EQ("engine_tests", boxes[0].caption);
   EXPECT_EQ(nullptr, GetSystemErrorText(0x2000ABCD));
   EXPECT_EQ("System error 536914893 (0x2000ABCD).", boxes[1].text);
+}
+
+TEST(SystemErrorBox, WithoutARegisteredBoxTheFailureIsOnlyLogged) {
+  testing_support::MessageBoxAnswerer answerer(false);
+  ShowSystemErrorBox(ERROR_ACCESS_DENIED);
+  EXPECT_TRUE(answerer.boxes().empty());
 }
 
 }  // namespace

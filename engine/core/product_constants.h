@@ -1,7 +1,7 @@
 // What the updater knows about the product it updates: names, version, registry places and files.
 // The stand-in releases of the test suite use the same constants, so both sides cannot drift apart.
-#ifndef ENGINE_PRODUCT_CONSTANTS_H_
-#define ENGINE_PRODUCT_CONSTANTS_H_
+#ifndef ENGINE_CORE_PRODUCT_CONSTANTS_H_
+#define ENGINE_CORE_PRODUCT_CONSTANTS_H_
 
 namespace product {
 
@@ -43,4 +43,4 @@ constexpr int kLauncherResourceId = 148;
 
 }  // namespace product
 
-#endif  // ENGINE_PRODUCT_CONSTANTS_H_
+#endif  // ENGINE_CORE_PRODUCT_CONSTANTS_H_

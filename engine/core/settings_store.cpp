@@ -1,10 +1,10 @@
-#include "engine/settings_store.h"
+#include "engine/core/settings_store.h"
 
 #include <shlwapi.h>
 
 #include "base/bounded_string.h"
 #include "base/scoped.h"
-#include "engine/product_constants.h"
+#include "engine/core/product_constants.h"
 
 namespace {
 

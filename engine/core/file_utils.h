@@ -1,10 +1,12 @@
 // Path and folder routines shared by the engine. Paths are ANSI strings in the process's ANSI code
 // page, which may be double-byte (code page 932): every backslash search steps over both bytes of
 // a double-byte character, whose second byte may have the value 0x5C.
-#ifndef ENGINE_FILE_UTILS_H_
-#define ENGINE_FILE_UTILS_H_
+#ifndef ENGINE_CORE_FILE_UTILS_H_
+#define ENGINE_CORE_FILE_UTILS_H_
 
 #include <windows.h>
+
+#include "base/scoped.h"
 
 constexpr size_t kPathBufferSize = 520;
 
@@ -54,11 +56,6 @@ int IsPlainFile(const char* path);
 // when the system has none.
 char* GetSystemErrorText(DWORD code);
 
-// Shows the system's text for the code in the application's message box (OK, exclamation icon,
-// caption = the executable's base name). When the system has no text for the code, the box says
-// "System error <decimal> (0x<hex>)." so the user still has a number to report.
-void ShowSystemErrorBox(DWORD code);
-
 // Helpers used by the path builders of the engine.
 // Appends a backslash unless the path already ends in one; false when it does not fit.
 bool AppendBackslash(char* path, size_t size);
@@ -67,4 +64,28 @@ const char* FindLastBackslash(const char* path);
 // True for a byte that starts a double-byte character in the ANSI code page.
 bool IsLeadByte(unsigned char byte);
 
-#endif  // ENGINE_FILE_UTILS_H_
+// Builds "<folder>\<name>" with one backslash between them into path; false when it does not fit.
+bool JoinPath(const char* folder, const char* name, char (&path)[kPathBufferSize]);
+
+// True for the entries "." and ".." of a folder listing.
+bool IsDotEntry(const char* name);
+
+// Calls visit(entryPath, attributes) for every entry of the folder but "." and "..", in listing
+// order, until visit returns false. Entries whose path does not fit are skipped. False when the
+// folder cannot be listed.
+template <typename Visit>
+bool ForEachFolderEntry(const char* folder, Visit visit) {
+  char pattern[kPathBufferSize];
+  if (!JoinPath(folder, "*", pattern)) return false;
+  WIN32_FIND_DATAA entry;
+  base::ScopedFindHandle listing(FindFirstFileA(pattern, &entry));
+  if (!listing) return false;
+  do {
+    char path[kPathBufferSize];
+    if (IsDotEntry(entry.cFileName) || !JoinPath(folder, entry.cFileName, path)) continue;
+    if (!visit(static_cast<const char*>(path), entry.dwFileAttributes)) break;
+  } while (FindNextFileA(listing.get(), &entry));
+  return true;
+}
+
+#endif  // ENGINE_CORE_FILE_UTILS_H_

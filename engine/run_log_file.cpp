@@ -1,53 +1,20 @@
-#include "engine/run_log.h"
+#include "engine/run_log_file.h"
 
 #include <algorithm>
-#include <cstdarg>
-#include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/bounded_string.h"
-#include "engine/product_constants.h"
-#include "engine/product_probe.h"
-#include "engine/user_state.h"
+#include "engine/core/product_constants.h"
+#include "engine/core/run_log.h"
 #include "engine/work_folder.h"
 
 namespace {
 
 constexpr char kLogNameSuffix[] = ".log";
 constexpr char kUtf8ByteOrderMark[] = "\xEF\xBB\xBF";
-constexpr size_t kSidTextSize = 192;
-
-using RtlGetVersionFunction = LONG(WINAPI*)(OSVERSIONINFOW*);
-
-struct RunLogState {
-  base::ScopedHandle file;
-  char path[kPathBufferSize] = "";
-  bool opened = false;  // RunLogOpen has run once
-};
-
-RunLogState& Log() {
-  static RunLogState state;
-  return state;
-}
-
-// Restores the caller's GetLastError() value when the logging call returns.
-class LastErrorKeeper {
- public:
-  LastErrorKeeper() : error_(GetLastError()) {}
-  ~LastErrorKeeper() { SetLastError(error_); }
-  LastErrorKeeper(const LastErrorKeeper&) = delete;
-  LastErrorKeeper& operator=(const LastErrorKeeper&) = delete;
-
- private:
-  DWORD error_;
-};
-
-bool JoinPath(const char* folder, const char* name, char (&path)[kPathBufferSize]) {
-  return base::CopyBounded(path, sizeof(path), folder) && AppendBackslash(path, sizeof(path)) &&
-         base::AppendBounded(path, sizeof(path), name);
-}
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -146,74 +113,6 @@ void PruneRunLogs(const char* folder, const char* ownName) {
   }
 }
 
-// ANSI (the process's code page) to UTF-8; "" when the text cannot be converted.
-std::string AnsiToUtf8(const std::string& text) {
-  const int wideLength =
-      MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  if (wideLength <= 0) return "";
-  std::wstring wide(static_cast<size_t>(wideLength), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], wideLength);
-  const int length =
-      WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, nullptr, 0, nullptr, nullptr);
-  if (length <= 0) return "";
-  std::string utf8(static_cast<size_t>(length), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, &utf8[0], length, nullptr, nullptr);
-  return utf8;
-}
-
-std::string FormatText(const char* format, va_list args) {
-  va_list measuring;
-  va_copy(measuring, args);
-  const int length = vsnprintf(nullptr, 0, format, measuring);
-  va_end(measuring);
-  if (length <= 0) return "";
-  std::string text(static_cast<size_t>(length) + 1, '\0');
-  vsnprintf(&text[0], text.size(), format, args);
-  text.resize(static_cast<size_t>(length));
-  return text;
-}
-
-// Writes "<local time>  <text>" as one UTF-8 line with a single WriteFile.
-void WriteLine(const std::string& text) {
-  const HANDLE file = Log().file.get();
-  if (!Log().file) return;
-  SYSTEMTIME now;
-  GetLocalTime(&now);
-  char stamp[32];
-  if (!base::FormatBounded(stamp, sizeof(stamp), "%04u-%02u-%02u %02u:%02u:%02u.%03u  ", now.wYear,
-                           now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond,
-                           now.wMilliseconds)) {
-    return;
-  }
-  std::string line = stamp + text;
-  std::replace_if(line.begin(), line.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
-  std::string utf8 = AnsiToUtf8(line);
-  if (utf8.empty()) return;
-  utf8 += "\r\n";
-  DWORD written = 0;
-  WriteFile(file, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
-}
-
-void GetWindowsVersion(DWORD* major, DWORD* minor, DWORD* build) {
-  *major = *minor = *build = 0;
-  const auto getVersion = reinterpret_cast<RtlGetVersionFunction>(reinterpret_cast<void*>(
-      GetProcAddress(GetModuleHandleA("ntdll.dll"), "RtlGetVersion")));
-  OSVERSIONINFOW version = {};
-  version.dwOSVersionInfoSize = sizeof(version);
-  if (getVersion == nullptr || getVersion(&version) != 0) return;
-  *major = version.dwMajorVersion;
-  *minor = version.dwMinorVersion;
-  *build = version.dwBuildNumber;
-}
-
-// The SID of the process token's user as "S-1-5-...".
-bool GetProcessUserSid(char (&text)[kSidTextSize]) {
-  text[0] = '\0';
-  base::ScopedHandle token;
-  return OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.receive()) &&
-         GetTokenUserSid(token.get(), text, sizeof(text));
-}
-
 }  // namespace
 
 base::ScopedHandle CreateRunLog(const char* folder, const SYSTEMTIME& start, DWORD processId,
@@ -242,60 +141,18 @@ base::ScopedHandle CreateRunLog(const char* folder, const SYSTEMTIME& start, DWO
   return file;
 }
 
-void RunLogOpen() {
-  LastErrorKeeper keeper;
-  RunLogState& log = Log();
-  if (log.opened) return;
-  log.opened = true;
+void OpenRunLogFile() {
+  base::ScopedLastError keeper;
+  static bool tried = false;
+  if (tried) return;
+  tried = true;
   char folder[kPathBufferSize];
-  if (!GetWindowsTempFolder(folder)) return;
-  SYSTEMTIME start;
-  GetLocalTime(&start);
-  log.file = CreateRunLog(folder, start, GetCurrentProcessId(), log.path);
-}
-
-void RunLogStart(const char* updaterVersion) {
-  LastErrorKeeper keeper;
-  if (!Log().file) return;
-  DWORD major, minor, build;
-  GetWindowsVersion(&major, &minor, &build);
-  char sid[kSidTextSize];
-  if (!GetProcessUserSid(sid)) base::CopyBounded(sid, sizeof(sid), "unknown");
-  const DWORD controls = GetCommonControlsVersion("comctl32.dll");
-  RunLogWrite("Updater %s started: Windows %lu.%lu.%lu, user %s, comctl32 %lu.%lu",
-              updaterVersion ? updaterVersion : "", static_cast<unsigned long>(major),
-              static_cast<unsigned long>(minor), static_cast<unsigned long>(build), sid,
-              static_cast<unsigned long>(HIWORD(controls)),
-              static_cast<unsigned long>(LOWORD(controls)));
-}
-
-void RunLogWrite(const char* format, ...) {
-  LastErrorKeeper keeper;
-  if (!Log().file) return;
-  va_list args;
-  va_start(args, format);
-  const std::string text = FormatText(format, args);
-  va_end(args);
-  WriteLine(text);
-}
-
-void RunLogFailure(const char* what, DWORD code) {
-  LastErrorKeeper keeper;
-  if (!Log().file) return;
-  base::ScopedLocalMemory systemText(GetSystemErrorText(code));
-  std::string text = systemText ? static_cast<const char*>(systemText.get()) : "";
-  while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' ')) {
-    text.pop_back();
+  char path[kPathBufferSize] = "";
+  base::ScopedHandle file;
+  if (GetWindowsTempFolder(folder)) {
+    SYSTEMTIME start;
+    GetLocalTime(&start);
+    file = CreateRunLog(folder, start, GetCurrentProcessId(), path);
   }
-  RunLogWrite("%s: error %lu (0x%08lX)%s%s", what ? what : "", static_cast<unsigned long>(code),
-              static_cast<unsigned long>(code), text.empty() ? "" : ": ", text.c_str());
+  RunLogOpen(std::move(file), path);
 }
-
-void RunLogEnd(int exitCode) {
-  LastErrorKeeper keeper;
-  if (!Log().file) return;
-  RunLogWrite("Updater ended with exit code %d", exitCode);
-  Log().file.reset();
-}
-
-const char* RunLogPath() { return Log().path; }

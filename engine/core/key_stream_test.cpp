@@ -1,4 +1,4 @@
-#include "engine/key_stream.h"
+#include "engine/core/key_stream.h"
 
 #include <gtest/gtest.h>
 

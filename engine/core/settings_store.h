@@ -4,8 +4,8 @@
 // Every operation returns nonzero on success and 0 on failure and shows nothing. `suffix` (may be
 // NULL) is appended to the key path as it is, with no separator; key path and suffix together must
 // fit in 255 characters, or the operation fails without touching the registry.
-#ifndef ENGINE_SETTINGS_STORE_H_
-#define ENGINE_SETTINGS_STORE_H_
+#ifndef ENGINE_CORE_SETTINGS_STORE_H_
+#define ENGINE_CORE_SETTINGS_STORE_H_
 
 #include <windows.h>
 
@@ -60,4 +60,4 @@ int SetMarking(BOOL on);
 // 1 when Marking can be read and is nonzero; 0 when it is 0, absent, unreadable or too long.
 int IsMarkingSet();
 
-#endif  // ENGINE_SETTINGS_STORE_H_
+#endif  // ENGINE_CORE_SETTINGS_STORE_H_

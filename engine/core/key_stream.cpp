@@ -1,7 +1,7 @@
 // The key stream of the embedded setup files and the XOR that applies it. This file is compiled
 // twice: into the updater (MinGW) and into the host build tool that scrambles the files, so it uses
 // nothing but the language and the compiler's own CPU-feature helpers.
-#include "engine/key_stream.h"
+#include "engine/core/key_stream.h"
 
 #include <cstddef>
 #include <cstring>

@@ -1,11 +1,11 @@
 // The updater key on the real registry.
-#include "engine/settings_store.h"
+#include "engine/core/settings_store.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "engine/product_constants.h"
+#include "engine/core/product_constants.h"
 #include "tests/support/test_support.h"
 
 namespace {
