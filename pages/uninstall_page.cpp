@@ -2,9 +2,9 @@
 
 #include "engine/process_runner.h"
 #include "engine/product_constants.h"
-#include "engine/product_probe.h"
-#include "engine/run_log.h"
 #include "engine/resume.h"
+#include "engine/run_log.h"
+#include "engine/update_stage.h"
 #include "res/resource.h"
 
 CWizardUninstallPage::CWizardUninstallPage()
@@ -44,16 +44,6 @@ LRESULT CWizardUninstallPage::OnWorkerDone(WPARAM, LPARAM) {
   RunLogWrite("uninstall outcome: %s", outcome == kUninstallRemoved        ? "removed"
                                        : outcome == kUninstallNeedsRestart ? "restart needed"
                                                                            : "still installed");
-  switch (outcome) {
-    case kUninstallRemoved:
-      SelectPage(PAGE_INSTALL);
-      break;
-    case kUninstallNeedsRestart:
-      SelectPage(PAGE_RESTART_GUIDANCE);
-      break;
-    default:
-      SelectPage(PAGE_INCOMPLETED);
-      break;
-  }
+  SelectPage(GetPageAfterUninstall(outcome));
   return 0;
 }

@@ -9,6 +9,7 @@
 
 #include "engine/product_constants.h"
 #include "engine/product_probe.h"
+#include "engine/update_stage.h"
 #include "tests/support/standin_support.h"
 #include "tests/support/test_support.h"
 
