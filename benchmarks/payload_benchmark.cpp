@@ -125,9 +125,9 @@ void ExtractionAgainstCopy(const std::string& plainFolder, int runs) {
     start = Now();
     CreateDirectoryA(copyFolder.c_str(), nullptr);
     payloadBytes = 0;
-    for (const PayloadEntry* entry = PayloadTable; entry->fileName != nullptr; ++entry) {
-      const std::string source = Join(plainFolder, entry->fileName);
-      CopyFileA(source.c_str(), Join(copyFolder, entry->fileName).c_str(), FALSE);
+    for (const PayloadFile& entry : kPayloadFiles) {
+      const std::string source = Join(plainFolder, entry.fileName);
+      CopyFileA(source.c_str(), Join(copyFolder, entry.fileName).c_str(), FALSE);
       WIN32_FILE_ATTRIBUTE_DATA data;
       if (GetFileAttributesExA(source.c_str(), GetFileExInfoStandard, &data)) payloadBytes += data.nFileSizeLow;
     }

@@ -14,12 +14,6 @@
 #include "engine/core/run_log.h"
 #include "engine/work_folder.h"
 
-const PayloadEntry PayloadTable[] = {
-    {"_Setup.dll", 136}, {"data1.cab", 137},  {"data1.hdr", 138}, {"data2.cab", 139},
-    {"ISSetup.dll", 140}, {"layout.bin", 141}, {"Setup.bmp", 142}, {"setup.exe", 143},
-    {"setup.ini", 144},  {"setup.inx", 145},  {nullptr, 0},
-};
-
 namespace {
 
 // The work folder's setup folder into folder[520], making the work folder when there is none yet.
@@ -36,7 +30,7 @@ bool BuildExtractionFolderPath(char* folder) {
 }
 
 // Writes one resource, unscrambled, to path. Shows the system's text on failure.
-bool ExtractEntry(HMODULE module, const PayloadEntry& entry, const char* path,
+bool ExtractEntry(HMODULE module, const PayloadFile& entry, const char* path,
                   unsigned char* block, const unsigned char* key) {
   HRSRC resource = FindResourceA(module, MAKEINTRESOURCEA(entry.resourceId),
                                  product::kPayloadResourceType);
@@ -112,15 +106,16 @@ int ExtractPayload(char* folder) {
   if (ok) {
     FillKeyStream(key.as(), kKeyStreamSize);
     HMODULE module = GetModuleHandleA(nullptr);
-    for (const PayloadEntry* entry = PayloadTable; ok && entry->fileName != nullptr; ++entry) {
+    for (const PayloadFile& entry : kPayloadFiles) {
       char path[kPathBufferSize];
-      if (!base::FormatBounded(path, sizeof(path), "%s\\%s", folder, entry->fileName)) {
+      if (!base::FormatBounded(path, sizeof(path), "%s\\%s", folder, entry.fileName)) {
         // Cannot happen with a temporary folder that fit, but a cut path must never be written.
         ShowSystemErrorBox(ERROR_FILENAME_EXCED_RANGE);
         ok = false;
         break;
       }
-      ok = ExtractEntry(module, *entry, path, block.as(), key.as());
+      ok = ExtractEntry(module, entry, path, block.as(), key.as());
+      if (!ok) break;
     }
   }
   if (!ok) {

@@ -3,15 +3,9 @@
 #ifndef ENGINE_PAYLOAD_H_
 #define ENGINE_PAYLOAD_H_
 
-struct PayloadEntry {
-  const char* fileName;  // NULL ends the table
-  unsigned short resourceId;
-};
+#include "engine/core/payload_files.h"
 
-// The ten files in the order of extraction, ended by a NULL name.
-extern const PayloadEntry PayloadTable[];
-
-// Unscrambles every file of PayloadTable into a fresh setup folder inside the update's work folder
+// Unscrambles every file of kPayloadFiles into a fresh setup folder inside the update's work folder
 // (made first when there is none; an earlier setup folder is deleted first). Returns 1 with
 // folder[520] holding the folder's path; 0 on failure, after which the partial folder is gone and
 // folder must not be used. A work folder that cannot be had, an earlier setup folder that cannot

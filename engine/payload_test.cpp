@@ -29,23 +29,6 @@ std::string SystemText(DWORD code) {
 
 }  // namespace
 
-TEST(PayloadTableTest, TenFilesInExtractionOrderEndedByNull) {
-  const struct {
-    const char* name;
-    unsigned short id;
-  } expected[] = {{"_Setup.dll", 136}, {"data1.cab", 137},   {"data1.hdr", 138},
-                  {"data2.cab", 139},  {"ISSetup.dll", 140}, {"layout.bin", 141},
-                  {"Setup.bmp", 142},  {"setup.exe", 143},   {"setup.ini", 144},
-                  {"setup.inx", 145}};
-  size_t i = 0;
-  for (; PayloadTable[i].fileName != nullptr; ++i) {
-    ASSERT_LT(i, 10u) << "more than ten entries";
-    EXPECT_STREQ(expected[i].name, PayloadTable[i].fileName);
-    EXPECT_EQ(expected[i].id, PayloadTable[i].resourceId);
-  }
-  EXPECT_EQ(10u, i);
-}
-
 // An empty updater key; the work folder a test makes goes at its end.
 class ExtractPayloadTest : public testing::Test {
  protected:

@@ -191,8 +191,8 @@ int CompareInstalledVersion(int* result) {
   return 1;
 }
 
-int GetUninstallOutcome() {
-  if (IsProductInstalled()) return kUninstallStillInstalled;
+int IsInstallationLeft() {
+  if (IsProductInstalled()) return 1;
 
   // The installer keeps its maintenance folder for the product under the program-files folder;
   // while it exists the product still counts as installed.
@@ -200,14 +200,7 @@ int GetUninstallOutcome() {
   if (GetProgramFilesFolderWithBackslash(maintenance) &&
       base::AppendBounded(maintenance, sizeof(maintenance), product::kMaintenanceFolder)) {
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (GetFileAttributesExA(maintenance, GetFileExInfoStandard, &data)) {
-      return kUninstallStillInstalled;
-    }
+    if (GetFileAttributesExA(maintenance, GetFileExInfoStandard, &data)) return 1;
   }
-
-  char folder[kPathBufferSize];
-  if (!GetProductInstallFolder(folder)) return kUninstallRemoved;
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExA(folder, GetFileExInfoStandard, &data)) return kUninstallRemoved;
-  return IsFolderEmpty(folder) ? kUninstallRemoved : kUninstallNeedsRestart;
+  return 0;
 }

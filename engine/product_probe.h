@@ -1,6 +1,6 @@
 // Read-only probes of the machine and the installed product: the Windows gate, the common-controls
-// version, whether and where the product is installed, its version against the target, and what
-// its uninstaller left behind. None of them shows a message.
+// version, whether and where the product is installed, its version against the target, and whether
+// anything of its installation is left. None of them shows a message.
 #ifndef ENGINE_PRODUCT_PROBE_H_
 #define ENGINE_PRODUCT_PROBE_H_
 
@@ -35,11 +35,8 @@ int CompareInstalledVersion(int* result);
 // Segment-by-segment comparison of a version text with the target: 1 older, 0 same, -1 newer.
 int CompareWithTargetVersion(const char* installed);
 
-// Uninstall verdicts.
-enum UninstallOutcome { kUninstallRemoved = 0, kUninstallNeedsRestart = 1, kUninstallStillInstalled = 2 };
-
-// 2 while the registration or the installer's maintenance folder remains; 1 when the product
-// folder still holds entries; 0 otherwise.
-int GetUninstallOutcome();
+// 1 while the product's uninstall registration or the installer's maintenance folder for it
+// remains: the product still counts as installed, whatever its own folder holds.
+int IsInstallationLeft();
 
 #endif  // ENGINE_PRODUCT_PROBE_H_

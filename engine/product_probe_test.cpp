@@ -10,6 +10,7 @@
 #include <string>
 
 #include "engine/core/product_constants.h"
+#include "engine/update_stage.h"
 #include "tests/support/standin_support.h"
 #include "tests/support/test_support.h"
 

@@ -68,6 +68,15 @@ bool ListHasRemovalUnder(HKEY key, const wchar_t* valueName, const wchar_t* fold
 
 }  // namespace
 
+int GetUninstallOutcome() {
+  if (IsInstallationLeft()) return kUninstallStillInstalled;
+  char folder[kPathBufferSize];
+  if (!GetProductInstallFolder(folder)) return kUninstallRemoved;
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(folder, GetFileExInfoStandard, &data)) return kUninstallRemoved;
+  return IsFolderEmpty(folder) ? kUninstallRemoved : kUninstallNeedsRestart;
+}
+
 int IsRestartPending() {
   wchar_t folder[kWidePathSize];
   int length = 0;

@@ -28,13 +28,13 @@ BOOL CWizardInstallPage::OnSetActive() {
   // With the old release gone and the user's data saved, the work has begun: ending the wizard
   // from here leaves the update unfinished, not cancelled.
   if (HasSavedUserState()) SetRunExitCode(kExitFailed);
-  if (GetUpdateState().stage == kStageRestorePending) {
+  if (IsOnlyRestoreLeft(GetUpdateState().stage)) {
     // The new release is already in (an earlier run ended after its setup): only the restore is
     // left, and it runs with the wizard in view, as after a setup of this run.
     PostWizardButtons(0);
     EnableWindow(GetDlgItem(GetSheetWindow(), IDCANCEL), FALSE);
     SetBusy(TRUE);
-    PostMessageA(m_hWnd, WM_WORKER_DONE, 0, 0);
+    PostMessageA(m_hWnd, WM_RESTORE_ONLY, 0, 0);
   }
   return result;
 }
@@ -46,7 +46,9 @@ LRESULT CWizardInstallPage::OnWizardNext() {
 }
 
 BOOL CWizardInstallPage::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
-  if (message != WM_WORKER_DONE) return FALSE;
+  // The restore follows the setup's end or, when the new release is already in, this page's
+  // activation; either way it runs once the page is in view.
+  if (message != WM_WORKER_DONE && message != WM_RESTORE_ONLY) return FALSE;
   *result = OnWorkerDone(wParam, lParam);
   return TRUE;
 }
@@ -62,15 +64,10 @@ LRESULT CWizardInstallPage::OnWorkerDone(WPARAM, LPARAM) {
     const BOOL stateRestored = RestoreUserState();
     RunLogWrite("restore: log file %s, settings and autorun entry %s",
                 dataRestored ? "back" : "NOT back", stateRestored ? "back" : "NOT back");
-    if (dataRestored && stateRestored) {
-      SetMarking(FALSE);
-      SelectPage(PAGE_COMPLETED);
-    } else {
-      SelectPage(PAGE_INCOMPLETED);
-    }
+    SelectPage(TakeRestoreResult(dataRestored && stateRestored));
   } else {
     RunLogWrite("setup ended without the product installed");
-    SelectPage(PAGE_INCOMPLETED);
+    SelectPage(TakeRestoreResult(FALSE));
   }
   return 0;
 }

@@ -7,6 +7,10 @@
 
 #include "pages/wizard_page.h"
 
+// Posted by the install page to itself when only the restore is left: the restore then runs once
+// the page is shown, as it does after a setup.
+constexpr UINT WM_RESTORE_ONLY = WM_APP + 1;
+
 class CWizardInstallPage : public CWizardPage {
  public:
   CWizardInstallPage();

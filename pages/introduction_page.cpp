@@ -1,9 +1,9 @@
 #include "pages/introduction_page.h"
 
 #include "engine/core/product_constants.h"
-#include "engine/resume.h"
 #include "engine/core/run_log.h"
 #include "engine/core/settings_store.h"
+#include "engine/resume.h"
 #include "framework/app.h"
 #include "res/resource.h"
 
@@ -24,30 +24,14 @@ BOOL CWizardIntroductionPage::OnSetActive() {
 }
 
 LRESULT CWizardIntroductionPage::OnWizardNext() {
-  switch (GetUpdateState().stage) {
-    case kStageNothingToDo:
-    case kStageRestorePending:
-      // Same release or newer: nothing to do, and nothing is written.
-      RunLogWrite("the installed release is the same or newer: nothing to do");
-      AfxMessageBox(IDS_UP_TO_DATE, MB_OK | MB_ICONINFORMATION);
-      SetRunExitCode(kExitAlreadyCurrent);
-      EndDialog(IDCANCEL);
-      break;
-    case kStageUninstallPending:
-      SetMarking(TRUE);
-      SelectPage(PAGE_UNINSTALL);
-      break;
-    case kStageRestartPending:
-      // The old release's removal still waits for a restart: the new release would lose files
-      // to it. The update is marked and registered to go on by itself after that restart.
-      SetMarking(TRUE);
-      RegisterResume(TRUE);
-      SelectPage(PAGE_RESTART_GUIDANCE);
-      break;
-    case kStageInstallPending:
-      SetMarking(TRUE);
-      SelectPage(PAGE_INSTALL);
-      break;
+  const int next = TakeIntroductionNext(GetUpdateState().stage);
+  if (next != PAGE_NONE) {
+    SelectPage(next);
+    return -1;
   }
+  RunLogWrite("the installed release is the same or newer: nothing to do");
+  AfxMessageBox(IDS_UP_TO_DATE, MB_OK | MB_ICONINFORMATION);
+  SetRunExitCode(kExitAlreadyCurrent);
+  EndDialog(IDCANCEL);
   return -1;
 }

@@ -1,4 +1,6 @@
-// The wizard's page indexes and the process-wide flags the pages share.
+// The wizard's page flow: its page indexes, the page a run starts on and the page each page's Next
+// leads to from where the update stands, and the process-wide flags the pages share. The pages do
+// the work; what comes next is decided here (pages/page_flow.cpp).
 #ifndef PAGES_PAGE_FLOW_H_
 #define PAGES_PAGE_FLOW_H_
 
@@ -7,6 +9,7 @@
 #include "engine/update_stage.h"
 
 enum PageIndex {
+  PAGE_NONE = -1,
   PAGE_INTRODUCTION = 0,
   PAGE_UNINSTALL = 1,
   PAGE_INSTALL = 2,
@@ -19,6 +22,23 @@ enum PageIndex {
 // restart the old uninstaller asked for is still to come, the install page when an update under
 // way has its old release gone or its new release in, the introduction page otherwise.
 int GetStartPage(const UpdateState& state);
+
+// The introduction page's Next: marks the update as under way (and, when the restart is still to
+// come, registers the resume) and returns the page that follows; PAGE_NONE when the installed
+// release is the same or newer, with nothing written: the wizard ends then.
+int TakeIntroductionNext(UpdateStage stage);
+
+// The uninstall page, once the uninstaller it started has ended: the page its outcome leads to.
+int GetPageAfterUninstall(int uninstallOutcome);
+
+// The install page, when it is shown: nonzero when the new release is already in and only the
+// restore is left, which then runs at once, without a setup.
+BOOL IsOnlyRestoreLeft(UpdateStage stage);
+
+// The install page, once the setup has ended (or none had to run) and the restore has run: with
+// everything of the user's back the update is done (Marking goes) and the completed page follows;
+// otherwise the aborted page, and the saved state stays for the next start.
+int TakeRestoreResult(BOOL everythingBack);
 
 // The page's name for the run's log.
 const char* GetPageName(int index);

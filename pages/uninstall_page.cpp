@@ -2,9 +2,11 @@
 
 #include "engine/process_runner.h"
 #include "engine/core/product_constants.h"
-#include "engine/product_probe.h"
 #include "engine/core/run_log.h"
+#include "engine/product_probe.h"
 #include "engine/resume.h"
+#include "engine/core/run_log.h"
+#include "engine/update_stage.h"
 #include "res/resource.h"
 
 CWizardUninstallPage::CWizardUninstallPage()
@@ -44,16 +46,6 @@ LRESULT CWizardUninstallPage::OnWorkerDone(WPARAM, LPARAM) {
   RunLogWrite("uninstall outcome: %s", outcome == kUninstallRemoved        ? "removed"
                                        : outcome == kUninstallNeedsRestart ? "restart needed"
                                                                            : "still installed");
-  switch (outcome) {
-    case kUninstallRemoved:
-      SelectPage(PAGE_INSTALL);
-      break;
-    case kUninstallNeedsRestart:
-      SelectPage(PAGE_RESTART_GUIDANCE);
-      break;
-    default:
-      SelectPage(PAGE_INCOMPLETED);
-      break;
-  }
+  SelectPage(GetPageAfterUninstall(outcome));
   return 0;
 }

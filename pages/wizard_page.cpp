@@ -5,39 +5,6 @@
 #include "framework/app.h"
 #include "framework/property_sheet.h"
 
-namespace {
-
-BOOL g_busy = FALSE;
-int g_exitCode = kExitCancelled;
-
-}  // namespace
-
-void SetBusy(BOOL busy) { g_busy = busy; }
-BOOL IsBusy() { return g_busy; }
-void SetRunExitCode(int code) { g_exitCode = code; }
-int GetRunExitCode() { return g_exitCode; }
-
-const char* GetPageName(int index) {
-  static const char* const kNames[] = {"introduction", "uninstall", "install",
-                                       "restart guidance", "completed", "aborted"};
-  return index >= 0 && index < 6 ? kNames[index] : "unknown";
-}
-
-int GetStartPage(const UpdateState& state) {
-  if (!state.underWay) return PAGE_INTRODUCTION;
-  switch (state.stage) {
-    case kStageRestartPending:
-      return PAGE_RESTART_GUIDANCE;
-    case kStageInstallPending:
-    case kStageRestorePending:
-      return PAGE_INSTALL;
-    case kStageNothingToDo:
-    case kStageUninstallPending:
-      break;
-  }
-  return PAGE_INTRODUCTION;
-}
-
 BOOL CWizardPage::OnSetActive() {
   const LRESULT index = SendMessageA(GetSheetWindow(), PSM_HWNDTOINDEX,
                                      reinterpret_cast<WPARAM>(m_hWnd), 0);

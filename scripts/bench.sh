@@ -6,8 +6,9 @@ set -euo pipefail
 root=$(cd "$(dirname "$(readlink -f "$0")")/.." && pwd)
 cd "$root"
 bash scripts/setup.sh
-if /usr/lib/wine/wine --version >/dev/null 2>&1; then preset=mingw-i686; build=build
-else preset=mingw-x86_64-tests; build=build-x64
+source scripts/wine-arch.sh
+preset=$wine_preset; build=$wine_build
+if [ "$wine_bits" = 64 ]; then
   echo "bench: this kernel cannot run 32-bit Linux programs; measuring the 64-bit build under 64-bit Wine"
 fi
 cmake --preset "$preset" >/dev/null

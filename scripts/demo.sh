@@ -7,15 +7,15 @@ set -euo pipefail
 root=$(cd "$(dirname "$(readlink -f "$0")")/.." && pwd)
 cd "$root"
 bash scripts/setup.sh
+source scripts/wine-arch.sh
 
 cmake --preset mingw-i686 >/dev/null
 cmake --build --preset mingw-i686 >/dev/null
-build=build
-if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+build=$wine_build
+if [ "$wine_bits" = 64 ]; then
   echo "demo: this kernel cannot run 32-bit Linux programs; showing the 64-bit build of the same sources"
-  cmake --preset mingw-x86_64-tests >/dev/null
-  cmake --build --preset mingw-x86_64-tests >/dev/null
-  build=build-x64
+  cmake --preset "$wine_preset" >/dev/null
+  cmake --build --preset "$wine_preset" >/dev/null
 fi
 
 demo="$root/demo"

@@ -74,8 +74,11 @@ file(WRITE ${OUT}/setup.inx
 file(COPY_FILE ${SETUP_EXE} ${OUT}/setup.exe)
 
 # setup.ini: product data and the size of every other installer file, checked by setup.exe.
+include(${CMAKE_CURRENT_LIST_DIR}/../cmake/PayloadFiles.cmake)
 set(ini "[Startup]\r\nProduct=Tidemark SX\r\nProductVersion=2.30.111\r\n[Files]\r\n")
-foreach(f _Setup.dll data1.cab data1.hdr data2.cab ISSetup.dll layout.bin Setup.bmp setup.inx)
+set(listed ${UPDATER_PAYLOAD_FILES})
+list(REMOVE_ITEM listed setup.exe setup.ini)
+foreach(f ${listed})
   file(SIZE ${OUT}/${f} size)
   string(APPEND ini "${f}=${size}\r\n")
 endforeach()

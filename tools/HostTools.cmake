@@ -38,7 +38,8 @@ endfunction()
 
 updater_host_tool(host_pack_payload ${UPDATER_PACK_PAYLOAD}
   "Building the payload packer for the build machine"
-  SOURCES tools/pack_payload.cpp engine/core/key_stream.cpp HEADERS engine/core/key_stream.h)
+  SOURCES tools/pack_payload.cpp engine/core/key_stream.cpp
+  HEADERS engine/core/key_stream.h engine/core/payload_files.h)
 updater_host_tool(host_make_sample_files ${UPDATER_MAKE_SAMPLE_FILES}
   "Building the sample-file writer for the build machine"
   SOURCES tools/make_sample_files.cpp)
@@ -46,4 +47,4 @@ updater_host_tool(host_make_sample_files ${UPDATER_MAKE_SAMPLE_FILES}
 updater_host_tool(host_inspect_updater ${UPDATER_INSPECT}
   "Building the updater inspection tool for the build machine" ALL
   SOURCES tools/inspect_updater.cpp tools/sha256.cpp engine/core/key_stream.cpp
-  HEADERS tools/sha256.h engine/core/key_stream.h)
+  HEADERS tools/sha256.h engine/core/key_stream.h engine/core/payload_files.h)

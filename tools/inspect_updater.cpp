@@ -13,20 +13,11 @@
 #include <vector>
 
 #include "engine/core/key_stream.h"
+#include "engine/core/payload_files.h"
 #include "tools/sha256.h"
 
 namespace {
 
-struct PayloadName {
-  const char* name;
-  unsigned id;
-};
-// The order in which the updater extracts the files.
-const PayloadName kPayload[] = {
-    {"_Setup.dll", 136}, {"data1.cab", 137},  {"data1.hdr", 138}, {"data2.cab", 139},
-    {"ISSetup.dll", 140}, {"layout.bin", 141}, {"Setup.bmp", 142}, {"setup.exe", 143},
-    {"setup.ini", 144},  {"setup.inx", 145},
-};
 constexpr unsigned kLauncherId = 148;
 constexpr unsigned kRtVersion = 16;
 constexpr unsigned kRtManifest = 24;
@@ -206,14 +197,16 @@ int main(int argc, char** argv) {
   int missing = 0;
   printf("%s (%s)\n", argv[1], pe.machine() == 0x14C ? "32-bit x86" : pe.machine() == 0x8664 ? "64-bit x64" : "other machine");
   printf("embedded setup files (unscrambled):\n");
-  for (const PayloadName& file : kPayload) {
+  for (const PayloadFile& file : kPayloadFiles) {
+    const char* const name = file.fileName;
+    const unsigned id = file.resourceId;
     std::string data;
-    if (!pe.FindNamedType("ZELNA", file.id, &data)) {
-      printf("  %-12s ZELNA %u  MISSING\n", file.name, file.id);
+    if (!pe.FindNamedType("ZELNA", id, &data)) {
+      printf("  %-12s ZELNA %u  MISSING\n", name, id);
       ++missing;
       continue;
     }
-    printf("  %-12s ZELNA %u  %10zu bytes  sha256 %s\n", file.name, file.id, data.size(),
+    printf("  %-12s ZELNA %u  %10zu bytes  sha256 %s\n", name, id, data.size(),
            Sha256Hex(Unscramble(data)).c_str());
   }
   std::string launcher;

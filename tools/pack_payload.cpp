@@ -17,22 +17,12 @@
 #include <vector>
 
 #include "engine/core/key_stream.h"
+#include "engine/core/payload_files.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-struct PayloadFile {
-  const char* name;
-  int resourceId;
-};
-
-// The updater extracts them in this order, under these names (see engine/payload.cpp).
-const PayloadFile kPayloadFiles[] = {
-    {"_Setup.dll", 136}, {"data1.cab", 137},  {"data1.hdr", 138}, {"data2.cab", 139},
-    {"ISSetup.dll", 140}, {"layout.bin", 141}, {"Setup.bmp", 142}, {"setup.exe", 143},
-    {"setup.ini", 144},  {"setup.inx", 145},
-};
 constexpr int kLauncherResourceId = 148;
 constexpr char kLauncherFileName[] = "TmkUpLauncher.exe";
 
@@ -111,10 +101,10 @@ int main(int argc, char** argv) {
   std::vector<fs::path> inputs;
   int missing = 0;
   for (const PayloadFile& file : kPayloadFiles) {
-    fs::path found = FindFile(releaseFolder, file.name);
+    fs::path found = FindFile(releaseFolder, file.fileName);
     if (found.empty()) {
       std::fprintf(stderr, "pack_payload: missing installer file: %s\n",
-                   (releaseFolder / file.name).string().c_str());
+                   (releaseFolder / file.fileName).string().c_str());
       ++missing;
     }
     inputs.push_back(found);
@@ -169,7 +159,7 @@ int main(int argc, char** argv) {
       const unsigned chunk = static_cast<unsigned>(left < kKeyStreamSize ? left : kKeyStreamSize);
       XorWithKeyStream(bytes.data() + offset, key.data(), chunk);
     }
-    const fs::path scrambled = outputFolder / kPayloadFiles[i].name;
+    const fs::path scrambled = outputFolder / kPayloadFiles[i].fileName;
     if (!WriteIfChanged(scrambled, bytes)) {
       std::fprintf(stderr, "pack_payload: cannot write %s\n", scrambled.string().c_str());
       return 1;

@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # The inspection tool must report, for each of the ten embedded files, the SHA-256 of the very file
 # the build packed, and find the launcher, the version and the execution level.
-# Usage: check_inspect.sh <inspect_updater> <Updater.exe> <payload folder>
+# Usage: check_inspect.sh <inspect_updater> <Updater.exe> <payload folder> <file name>...
 set -u
-inspect=$1; exe=$2; folder=$3
+inspect=$1; exe=$2; folder=$3; shift 3
 report=$("$inspect" "$exe") || { echo "$report"; echo "inspect_updater failed"; exit 1; }
 echo "$report"
 fail=0
-for name in _Setup.dll data1.cab data1.hdr data2.cab ISSetup.dll layout.bin Setup.bmp setup.exe setup.ini setup.inx; do
+[ $# -eq 10 ] || { echo "expected the ten payload file names, got $#"; exit 1; }
+for name in "$@"; do
   file=$(find "$folder" -maxdepth 1 -iname "$name" | head -n 1)
   want=$(sha256sum "$file" | cut -d' ' -f1)
   size=$(stat -c %s "$file")

@@ -1,24 +1,27 @@
 #!/usr/bin/env bash
 # Linux-side checks of the payload packer (the build step that scrambles the installer files).
-# Usage: pack_payload_test.sh <pack_payload> <work folder>
+# Usage: pack_payload_test.sh <pack_payload> <work folder> <the ten file names in table order>
 set -u
 pack=$1
 work=$2
+names=("${@:3}")
 rm -rf "$work" && mkdir -p "$work/release" || exit 1
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
-names=(_Setup.dll data1.cab data1.hdr data2.cab ISSetup.dll layout.bin Setup.bmp setup.exe setup.ini setup.inx)
+[ ${#names[@]} -eq 10 ] || { echo "FAIL: expected the ten payload file names, got ${#names[@]}"; exit 1; }
 sizes=(0 1 1001 102400 102401 307977 3 2 17 65537)
 
 # Seven of the ten files, one of them named in other case, as a folder from Windows may be.
 for i in 0 1 2 4 5 7; do head -c "${sizes[$i]}" /dev/urandom > "$work/release/${names[$i]}"; done
-head -c 17 /dev/urandom > "$work/release/SETUP.INI"
+other_case=${names[8]^^}
+head -c "${sizes[8]}" /dev/urandom > "$work/release/$other_case"
 
 "$pack" "$work/release" "$work/out" "$work/out/payload.rc" 2> "$work/stderr"
 status=$?
 [ "$status" -eq 1 ] || fail "missing files: exit status $status, expected 1"
-for missing in data2.cab Setup.bmp setup.inx; do
+for i in 3 6 9; do
+  missing=${names[$i]}
   grep -q "missing installer file: .*/$missing\$" "$work/stderr" || fail "missing $missing not named"
 done
 [ "$(grep -c 'missing installer file' "$work/stderr")" -eq 3 ] || fail "not exactly three files named"
@@ -43,7 +46,7 @@ cmp -s "$work/launcher.exe" "$work/out/TmkUpLauncher.exe" || fail "launcher not 
 for i in "${!names[@]}"; do
   name=${names[$i]}
   source="$work/release/$name"
-  [ "$name" = setup.ini ] && source="$work/release/SETUP.INI"
+  [ "$name" = "${names[8]}" ] && source="$work/release/$other_case"
   [ "$(stat -c %s "$work/out/$name")" -eq "${sizes[$i]}" ] || fail "$name: size changed"
   if [ "${sizes[$i]}" -ge 16 ] && cmp -s "$source" "$work/out/$name"; then fail "$name stored plain"; fi
 done
@@ -52,7 +55,7 @@ done
 "$pack" "$work/out" "$work/back" "$work/back/payload.rc" 2> "$work/stderr" || fail "second pass: $(cat "$work/stderr")"
 for name in "${names[@]}"; do
   source="$work/release/$name"
-  [ "$name" = setup.ini ] && source="$work/release/SETUP.INI"
+  [ "$name" = "${names[8]}" ] && source="$work/release/$other_case"
   cmp -s "$source" "$work/back/$name" || fail "$name: scrambling twice does not give it back"
 done
 

@@ -118,11 +118,12 @@ TEST(ExtractPayloadMissingTest, StopsAfterTheEarlierFilesShowsSystemTextAndRemov
   EXPECT_EQ("payload_missing_tests", boxes[0].caption);
   // The system's text for what FindResourceA answers for the first missing id.
   SetLastError(0);
-  ASSERT_EQ(nullptr, FindResourceA(nullptr, MAKEINTRESOURCEA(140), product::kPayloadResourceType));
+  ASSERT_EQ(nullptr, FindResourceA(nullptr, MAKEINTRESOURCEA(kPayloadFiles[4].resourceId),
+                                   product::kPayloadResourceType));
   EXPECT_EQ(SystemText(GetLastError()), boxes[0].text);
   // The four entries before the missing id were complete, and nothing after them was begun.
-  const std::vector<std::pair<std::string, bool>> expected = {
-      {"_Setup.dll", true}, {"data1.cab", true}, {"data1.hdr", true}, {"data2.cab", true}};
+  std::vector<std::pair<std::string, bool>> expected;
+  for (int i = 0; i < 4; ++i) expected.emplace_back(kPayloadFiles[i].fileName, true);
   std::vector<std::pair<std::string, bool>> files = boxes[0].files;
   std::sort(files.begin(), files.end());
   std::vector<std::pair<std::string, bool>> sortedExpected = expected;

@@ -39,12 +39,12 @@ std::string Resource(unsigned short id) {
 
 // Every file of the table is in folder, equal to its original; nothing else is there.
 void ExpectCompleteExtraction(const std::string& folder) {
-  for (const PayloadEntry* entry = PayloadTable; entry->fileName != nullptr; ++entry) {
+  for (const PayloadFile& entry : kPayloadFiles) {
     std::string extracted;
-    ASSERT_TRUE(ReadFileBytes(folder + "\\" + entry->fileName, &extracted)) << entry->fileName;
-    const std::string original = Original(entry->fileName);
-    ASSERT_EQ(original.size(), extracted.size()) << entry->fileName;
-    EXPECT_TRUE(original == extracted) << entry->fileName << " differs from its original";
+    ASSERT_TRUE(ReadFileBytes(folder + "\\" + entry.fileName, &extracted)) << entry.fileName;
+    const std::string original = Original(entry.fileName);
+    ASSERT_EQ(original.size(), extracted.size()) << entry.fileName;
+    EXPECT_TRUE(original == extracted) << entry.fileName << " differs from its original";
   }
   EXPECT_EQ(10u, ListFolder(folder).size());
 }
@@ -58,22 +58,17 @@ class ExtractPayloadTest : public testing::Test {
 }  // namespace
 
 TEST(PayloadFixtureTest, OriginalsSitOnTheBlockEdgesAndResourcesAreScrambled) {
-  const struct {
-    const char* name;
-    unsigned short id;
-    size_t size;
-  } files[] = {{"_Setup.dll", 136, 0},       {"data1.cab", 137, 1},
-               {"data1.hdr", 138, 1001},     {"data2.cab", 139, 102400},
-               {"ISSetup.dll", 140, 102401}, {"layout.bin", 141, 307977},
-               {"Setup.bmp", 142, 204800},   {"setup.exe", 143, 2},
-               {"setup.ini", 144, 102399},   {"setup.inx", 145, 65537}};
-  for (const auto& file : files) {
-    const std::string original = Original(file.name);
-    const std::string resource = Resource(file.id);
-    EXPECT_EQ(file.size, original.size()) << file.name;
-    EXPECT_EQ(file.size, resource.size()) << file.name;
-    if (file.size >= 16) {
-      EXPECT_NE(original, resource) << file.name << " is stored plain";
+  // The sizes the build gives the files, in table order (tests/payload/CMakeLists.txt).
+  const size_t sizes[kPayloadFileCount] = {0,      1, 1001,   102400, 102401,
+                                           307977, 204800, 2, 102399, 65537};
+  for (int i = 0; i < kPayloadFileCount; ++i) {
+    const PayloadFile& file = kPayloadFiles[i];
+    const std::string original = Original(file.fileName);
+    const std::string resource = Resource(file.resourceId);
+    EXPECT_EQ(sizes[i], original.size()) << file.fileName;
+    EXPECT_EQ(sizes[i], resource.size()) << file.fileName;
+    if (sizes[i] >= 16) {
+      EXPECT_NE(original, resource) << file.fileName << " is stored plain";
     }
   }
   // The launcher is not part of this program's resources.
@@ -198,19 +193,19 @@ TEST(UpdaterPayloadTest, UpdaterCarriesTheConfiguredReleaseAndTheLauncher) {
 
   std::vector<unsigned char> key(kKeyStreamSize);
   FillKeyStream(key.data(), kKeyStreamSize);
-  for (const PayloadEntry* entry = PayloadTable; entry->fileName != nullptr; ++entry) {
+  for (const PayloadFile& entry : kPayloadFiles) {
     std::string bytes, original;
-    ASSERT_TRUE(resourceBytes(entry->resourceId, &bytes)) << entry->resourceId;
-    ASSERT_TRUE(ReadFileBytes(std::string(UPDATER_PAYLOAD_SOURCE_DIR) + "\\" + entry->fileName,
+    ASSERT_TRUE(resourceBytes(entry.resourceId, &bytes)) << entry.resourceId;
+    ASSERT_TRUE(ReadFileBytes(std::string(UPDATER_PAYLOAD_SOURCE_DIR) + "\\" + entry.fileName,
                               &original))
-        << entry->fileName;
-    ASSERT_EQ(original.size(), bytes.size()) << entry->fileName;
+        << entry.fileName;
+    ASSERT_EQ(original.size(), bytes.size()) << entry.fileName;
     for (size_t offset = 0; offset < bytes.size(); offset += kKeyStreamSize) {
       const size_t chunk = std::min<size_t>(kKeyStreamSize, bytes.size() - offset);
       XorWithKeyStream(reinterpret_cast<unsigned char*>(&bytes[offset]), key.data(),
                        static_cast<unsigned>(chunk));
     }
-    EXPECT_TRUE(original == bytes) << entry->fileName << " differs from the release folder";
+    EXPECT_TRUE(original == bytes) << entry.fileName << " differs from the release folder";
   }
 
   std::string launcher, launcherFile;

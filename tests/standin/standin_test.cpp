@@ -7,8 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "engine/core/payload_files.h"
 #include "engine/core/product_constants.h"
 #include "engine/product_probe.h"
+#include "engine/update_stage.h"
 #include "tests/support/standin_support.h"
 #include "tests/support/test_support.h"
 
@@ -204,7 +206,8 @@ class NewSetupTest : public StandInTest {
   void SetUp() override {
     // The updater unpacks the installer files into a folder of the temporary folder, whose path
     // commonly holds a blank, and starts "Setup.exe" there.
-    for (const char* name : kNewReleaseFiles) {
+    for (const PayloadFile& file : kPayloadFiles) {
+      const char* name = file.fileName;
       ASSERT_TRUE(CopyFileA((StandInNewReleaseFolder() + "\\" + name).c_str(),
                             folder_.Child(name).c_str(), FALSE))
           << name;
@@ -306,7 +309,8 @@ TEST_F(NewSetupTest, RefusesDamagedOrIncompleteInstallerFiles) {
 }
 
 TEST(NewReleaseFiles, TenNonEmptyFilesWithTheLargeOneAcrossBlockBoundaries) {
-  for (const char* name : kNewReleaseFiles) {
+  for (const PayloadFile& file : kPayloadFiles) {
+    const char* name = file.fileName;
     WIN32_FILE_ATTRIBUTE_DATA data;
     ASSERT_TRUE(GetFileAttributesExA((StandInNewReleaseFolder() + "\\" + name).c_str(),
                                      GetFileExInfoStandard, &data))

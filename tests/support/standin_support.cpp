@@ -96,10 +96,6 @@ std::string StripNtPrefix(const std::string& path) {
 
 }  // namespace
 
-const char* const kNewReleaseFiles[10] = {"_Setup.dll",  "data1.cab",  "data1.hdr", "data2.cab",
-                                          "ISSetup.dll", "layout.bin", "Setup.bmp", "setup.exe",
-                                          "setup.ini",   "setup.inx"};
-
 std::string WindowsFolder() {
   char path[MAX_PATH * 2] = "";
   GetWindowsDirectoryA(path, sizeof(path));

@@ -29,9 +29,9 @@ std::string WindowsFolder();
 
 // A stand-in program of the build (all programs are in the test program's folder).
 std::string StandInProgram(const std::string& fileName);
-// The stand-in new release's ten installer files (the build's default payload folder).
+// The stand-in new release's folder with its ten installer files (kPayloadFiles; the build's
+// default payload folder).
 std::string StandInNewReleaseFolder();
-extern const char* const kNewReleaseFiles[10];
 
 // Runs a command line with the given working folder (empty: inherit) and waits; exit code or -1.
 int RunIn(const std::string& commandLine, const std::string& workingFolder,

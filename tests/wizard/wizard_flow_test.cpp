@@ -89,35 +89,6 @@ TEST_F(WizardFlowTest, AutoPlayIsVetoedWhileTheWizardIsOpen) {
   EXPECT_EQ(1u, answer) << "every medium and content type";
 }
 
-TEST_F(WizardFlowTest, MarkingWithoutProductResumesOnTheInstallPage) {
-  SetMarkingValue();
-  ASSERT_TRUE(wizard_.Start());
-  ASSERT_TRUE(wizard_.WaitForWizard());
-  EXPECT_TRUE(wizard_.WaitForPage(kInstall));
-  wizard_.Settle();
-  EXPECT_EQ(kWizardTitle, wizard_.Title());
-  EXPECT_TRUE(wizard_.Button(kNextButton).enabled);
-  EXPECT_FALSE(wizard_.Button(kBackButton).enabled);
-  ExpectPageFrame(wizard_);
-}
-
-TEST_F(WizardFlowTest, MarkingWithTheProductInstalledOpensOnTheIntroduction) {
-  SetMarkingValue();
-  RegisterFakeProduct();
-  ASSERT_TRUE(wizard_.Start());
-  ASSERT_TRUE(wizard_.WaitForWizard());
-  EXPECT_TRUE(wizard_.WaitForPage(kIntroduction));
-}
-
-TEST_F(WizardFlowTest, MarkingZeroCountsAsNotSet) {
-  const DWORD zero = 0;
-  ASSERT_TRUE(testing_support::SetRawValue(HKEY_LOCAL_MACHINE, product::kUpdaterKey, "Marking",
-                                           REG_DWORD, &zero, 4));
-  ASSERT_TRUE(wizard_.Start());
-  ASSERT_TRUE(wizard_.WaitForWizard());
-  EXPECT_TRUE(wizard_.WaitForPage(kIntroduction));
-}
-
 TEST_F(WizardFlowTest, NextWithoutProductMarksTheUpdateAndGoesStraightToInstall) {
   ASSERT_TRUE(wizard_.Start());
   ASSERT_TRUE(wizard_.WaitForWizard());
