@@ -1,6 +1,7 @@
 #include "pages/uninstall_page.h"
 
 #include "engine/process_runner.h"
+#include "pages/close_product_prompt.h"
 #include "engine/product_constants.h"
 #include "engine/product_probe.h"
 #include "engine/run_log.h"
@@ -22,6 +23,8 @@ BOOL CWizardUninstallPage::OnSetActive() {
 }
 
 LRESULT CWizardUninstallPage::OnWizardNext() {
+  // The product is closed before its log and settings are saved; Cancel leaves the page as it was.
+  if (!AskUntilProductClosed()) return -1;
   BeginWork();
   if (StartUninstall(m_hWnd)) {
     // Registered while the uninstaller runs, so that a restart it demands resumes the update.

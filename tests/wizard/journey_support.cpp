@@ -126,6 +126,7 @@ UserData CaptureUserData() {
 }
 
 void CleanMachine() {
+  CloseRunningProduct();
   // Removals a restart would carry out: left in the list, they would hold the next update back.
   testing_support::DropPendingRenamesUnder(testing_support::ProductFolder());
   SHDeleteKeyA(HKEY_LOCAL_MACHINE, product::kUninstallKey);
@@ -265,6 +266,15 @@ void WaitForProgramsToEnd(std::initializer_list<const char*> names, DWORD timeou
     if (!running || GetTickCount() - start > timeoutMs) return;
     Sleep(100);
   }
+}
+
+bool CloseRunningProduct() {
+  for (HWND window = FindWindowA(standin::kProductWindowClass, nullptr); window != nullptr;
+       window = FindWindowExA(nullptr, window, standin::kProductWindowClass, nullptr)) {
+    PostMessageA(window, WM_CLOSE, 0, 0);
+  }
+  WaitForProgramsToEnd({product::kMainExecutable}, 10000);
+  return FindWindowA(standin::kProductWindowClass, nullptr) == nullptr;
 }
 
 void EndRunningUpdaters() {
