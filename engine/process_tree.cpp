@@ -2,6 +2,8 @@
 
 #include <tlhelp32.h>
 
+#include <utility>
+
 #include "engine/file_utils.h"
 #include "engine/product_processes.h"
 #include "engine/run_log.h"
@@ -87,17 +89,27 @@ void ProcessTree::Track(DWORD id, base::ScopedHandle handle, bool first) {
   Member member;
   member.id = id;
   member.ended = false;
+  member.pathKnown = false;
+  member.fromProductFolder = false;
   if (!CreationTime(handle.get(), &member.created)) ZeroMemory(&member.created, sizeof(FILETIME));
+  member.handle = std::move(handle);
+  LearnProgram(member, first);
+  if (!member.pathKnown) {
+    RunLogWrite("process %lu started (its program not known yet)", static_cast<unsigned long>(id));
+  }
+  members_.push_back(std::move(member));
+}
+
+void ProcessTree::LearnProgram(Member& member, bool first) {
   wchar_t program[kPathBufferSize];
-  if (!GetProcessProgramPath(handle.get(), program)) program[0] = L'\0';
+  if (!GetProcessProgramPath(member.handle.get(), program)) return;
+  member.pathKnown = true;
   // The first process always holds the wait, wherever its program lies.
   member.fromProductFolder = !first && IsProductFolderProgram(program);
-  member.handle = std::move(handle);
   char text[kPathBufferSize];
   ProgramText(program, text);
-  RunLogWrite("process %lu started%s: %s", static_cast<unsigned long>(id),
+  RunLogWrite("process %lu started%s: %s", static_cast<unsigned long>(member.id),
               member.fromProductFolder ? " from the product folder (not waited for)" : "", text);
-  members_.push_back(std::move(member));
 }
 
 void ProcessTree::FindNewMembers() {
@@ -152,6 +164,7 @@ bool ProcessTree::CheckEnded() {
   long stillRunning = 0;
   bool holding = false;
   for (Member& member : members_) {
+    if (!member.pathKnown && !member.ended) LearnProgram(member, &member == &members_[0]);
     if (!member.ended && WaitForSingleObject(member.handle.get(), 0) == WAIT_OBJECT_0) {
       member.ended = true;
       DWORD code = 0;

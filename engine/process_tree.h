@@ -42,10 +42,14 @@ class ProcessTree {
     base::ScopedHandle handle;
     FILETIME created;
     bool fromProductFolder;
+    bool pathKnown;  // a process that has only just been created may not tell its program yet
     bool ended;
   };
 
   bool IsTracked(DWORD id) const;
+  // Reads the member's program path (when not known yet) and whether it lies in the product
+  // folder; logs it.
+  void LearnProgram(Member& member, bool first);
   // Adds an opened process (taking the handle) and logs its start.
   void Track(DWORD id, base::ScopedHandle handle, bool first);
   // Finds processes not yet tracked: the job's list, or the snapshot's children of members.

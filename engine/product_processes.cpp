@@ -50,10 +50,12 @@ int CountRunningProductProcesses() {
     if (entry.th32ProcessID == GetCurrentProcessId()) continue;
     // The list holds every session's processes; a process that cannot be opened is not one the
     // updater could have to wait for (system processes), and one that ended meanwhile is gone.
-    base::ScopedHandle process(
-        OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
+    // A process that has ended but is still held open by someone is listed too: it is skipped.
+    base::ScopedHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE,
+                                           entry.th32ProcessID));
     wchar_t program[kPathBufferSize];
-    if (!process || !GetProcessProgramPath(process.get(), program) ||
+    if (!process || WaitForSingleObject(process.get(), 0) != WAIT_TIMEOUT ||
+        !GetProcessProgramPath(process.get(), program) ||
         !IsProductFolderProgram(program)) {
       continue;
     }

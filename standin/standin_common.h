@@ -25,6 +25,9 @@ constexpr char kSettingsSubkey[] = "Alarms";
 // until it is closed; then it appends kClosingLogLine to the Tidemark.log beside it.
 constexpr char kStayArgument[] = "/stay";
 constexpr char kProductWindowClass[] = "TidemarkStandInProduct";
+// While this file exists in the trace folder, every stand-in product that stays closes, as Close
+// on its window does.
+constexpr char kProductCloseRequest[] = "close-product.txt";
 constexpr char kClosingLogLine[] = "2026/12/08 09:30:00 Tidemark SX stop (closed by the user)\r\n";
 
 // Starts a command line in a folder without waiting; false when it cannot start.

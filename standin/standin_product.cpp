@@ -2,7 +2,8 @@
 // start, so that a test can see that (and how) the product was started: its command line as one
 // line of C:\tidemark-standin\starts.log, and its working folder as the line of the same number
 // in C:\tidemark-standin\start-folders.log. It ends at once, unless it is started with "/stay":
-// then it runs, as the real product does, until its window is closed (or the session ends), and
+// then it runs, as the real product does, until its window is closed (or the session ends, or a
+// test asks for it, see standin_common.h), and
 // appends its last line to the Tidemark.log beside it when it closes.
 #include <windows.h>
 
@@ -45,8 +46,24 @@ int Stay() {
                      100, nullptr, nullptr, windowClass.hInstance, nullptr)) {
     return 1;
   }
-  MSG message;
-  while (GetMessageA(&message, nullptr, 0, 0) > 0) DispatchMessageA(&message);
+  // The close request of a test is a file: a window or a named event of a process that the
+  // updater's setup started cannot be found from the test's side under Wine.
+  const std::string closeRequest = std::string(standin::kTraceFolder) + "\\" +
+                                   standin::kProductCloseRequest;
+  for (;;) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
+    if (GetFileAttributesA(closeRequest.c_str()) != INVALID_FILE_ATTRIBUTES) {
+      WriteClosingLine();
+      break;
+    }
+    MSG message;
+    bool quit = false;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+      if (message.message == WM_QUIT) quit = true;
+      DispatchMessageA(&message);
+    }
+    if (quit) break;
+  }
   return 0;
 }
 

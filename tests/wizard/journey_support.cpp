@@ -269,11 +269,12 @@ void WaitForProgramsToEnd(std::initializer_list<const char*> names, DWORD timeou
 }
 
 bool CloseRunningProduct() {
-  for (HWND window = FindWindowA(standin::kProductWindowClass, nullptr); window != nullptr;
-       window = FindWindowExA(nullptr, window, standin::kProductWindowClass, nullptr)) {
-    PostMessageA(window, WM_CLOSE, 0, 0);
-  }
+  const std::string request = std::string(standin::kTraceFolder) + "\\" +
+                              standin::kProductCloseRequest;
+  standin::CreateFolders(standin::kTraceFolder);
+  if (!testing_support::WriteFileBytes(request, "close")) return false;
   WaitForProgramsToEnd({product::kMainExecutable}, 10000);
+  DeleteFileA(request.c_str());
   return FindWindowA(standin::kProductWindowClass, nullptr) == nullptr;
 }
 
