@@ -143,7 +143,8 @@ TEST_F(ResumeTest, DiscardKeepsWhatTheUserStillNeedsAndRemovesEverythingElse) {
       {"the uninstaller reset a setting, then failed", true, "the user's log", "packaged", true,
        false, false},
       {"the product holds another log", true, "new release log", "x", true, false, false},
-      {"a program from the product folder still runs", true, nullptr, "x", true, true, true},
+      {"a program from the product folder still runs", true, "the user's log", "x", true, true,
+       true},
       {"the old release is gone, the new one is not in", false, nullptr, "x", true, false, true},
   };
   for (const auto& row : kRows) {
