@@ -1,5 +1,5 @@
 // Starts the registered uninstaller and the extracted setup, each under a watcher thread that
-// posts WM_WORKER_DONE to the starting page when the program has ended.
+// posts WM_WORKER_DONE to the starting page when every process the program started has ended.
 #include "engine/process_runner.h"
 
 #include "base/bounded_string.h"
@@ -22,50 +22,60 @@ constexpr DWORD kCreationFlags = CREATE_DEFAULT_ERROR_MODE | NORMAL_PRIORITY_CLA
 static_assert(kCreationFlags == 0x04000020, "creation flags of the external programs");
 static_assert(sizeof(void*) != 4 || sizeof(STARTUPINFOA) == 68, "STARTUPINFOA of the 32-bit program");
 
+// The process-wide record of the uninstaller: 1 while it (or anything it started) runs.
+volatile LONG g_uninstallerRunning = 0;
+// Setup's counterpart; nothing reads it but the watcher needs somewhere to report.
+volatile LONG g_setupRunning = 0;
+
 // Starts commandLine (modified in place by the system, hence not const) in workingFolder with the
-// parent's environment and no inherited handles; the program chooses its own window state. The
-// thread handle is not needed and is closed here; the process handle goes to the caller.
-HANDLE StartProgram(char* commandLine, const char* workingFolder) {
-  STARTUPINFOA startup;
-  ZeroMemory(&startup, sizeof(startup));
-  startup.cb = sizeof(startup);  // 68 in the 32-bit program
-  PROCESS_INFORMATION process;
-  ZeroMemory(&process, sizeof(process));
-  RunLogWrite("starting: %s (in %s)", commandLine, workingFolder);
-  if (!CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, kCreationFlags, nullptr,
-                      workingFolder, &startup, &process)) {
-    RunLogFailure("the program could not be started", GetLastError());
-    return nullptr;
-  }
-  CloseHandle(process.hThread);
-  return process.hProcess;
+// parent's environment and no inherited handles, followed with every process it starts; the
+// program chooses its own window state.
+std::unique_ptr<ProcessTree> StartProgram(char* commandLine, const char* workingFolder) {
+  std::unique_ptr<ProcessTree> program(new ProcessTree());
+  if (!program->Start(commandLine, workingFolder, kCreationFlags)) return nullptr;
+  return program;
 }
 
-// Hands (page, process) to a new watcher thread. The thread owns the record and the process
-// handle from the moment it runs. When no watcher can be had, the process handle is closed, the
-// record freed and false returned: the caller decides what that means for its page.
-bool StartWatcher(HWND page, HANDLE process) {
-  base::ScopedHandle processOwner(process);
+// Hands (page, program) to a new watcher thread. The thread owns the record and the program from
+// the moment it runs. When no watcher can be had, the program is let go (it runs on), the record
+// freed and false returned: the caller decides what that means for its page.
+bool StartWatcher(HWND page, std::unique_ptr<ProcessTree> program, volatile LONG* running) {
   base::ScopedHeapBlock record(sizeof(WatchRequest));
   if (!record) return false;
   WatchRequest* request = record.as<WatchRequest>();
   request->page = page;
-  request->process = process;
+  request->program = program.get();
+  request->running = running;
 
   DWORD threadId = 0;
   base::ScopedHandle thread(
       CreateThread(nullptr, 0, ProcessWatcherThread, request, CREATE_SUSPENDED, &threadId));
   if (!thread) return false;
   if (ResumeThread(thread.get()) == static_cast<DWORD>(-1)) {
-    // The thread never ran a line, so the record and the handle are still ours.
+    // The thread never ran a line, so the record and the program are still ours.
     TerminateThread(thread.get(), 0);
     return false;
   }
-  // From here the thread frees the record and closes the process handle; the thread object goes
-  // away by itself when it ends.
+  // From here the thread frees the record and the program; the thread object goes away by
+  // itself when it ends.
   record.release();
-  processOwner.release();
+  program.release();
   return true;
+}
+
+// The folder the uninstaller runs in.
+bool GetWindowsFolder(char (&folder)[kPathBufferSize]) {
+  const UINT length = GetWindowsDirectoryA(folder, sizeof(folder));
+  return length != 0 && length < sizeof(folder);
+}
+
+// "<system folder>\msiexec.exe" /x {product code}: Windows Installer's removal of the product.
+bool BuildWindowsInstallerRemoval(char (&commandLine)[kCommandLineSize]) {
+  char systemFolder[kPathBufferSize];
+  const UINT length = GetSystemDirectoryA(systemFolder, sizeof(systemFolder));
+  return length != 0 && length < sizeof(systemFolder) &&
+         base::FormatBounded(commandLine, sizeof(commandLine), "\"%s\\msiexec.exe\" /x %s",
+                             systemFolder, product::kProductGuid);
 }
 
 }  // namespace
@@ -73,24 +83,25 @@ bool StartWatcher(HWND page, HANDLE process) {
 DWORD WINAPI ProcessWatcherThread(LPVOID parameter) {
   WatchRequest* request = static_cast<WatchRequest*>(parameter);
   const HWND page = request->page;
-  const HANDLE process = request->process;
+  std::unique_ptr<ProcessTree> program(request->program);
+  volatile LONG* running = request->running;
   HeapFree(GetProcessHeap(), 0, request);
 
-  // No time-out: the wizard waits as long as the program runs. On a NULL handle (the program
-  // could not be started) the wait fails at once and the end is reported straight away.
-  WaitForSingleObject(process, INFINITE);
-  if (process != nullptr) {
-    DWORD code = 0;
-    if (GetExitCodeProcess(process, &code)) {
-      RunLogWrite("the program ended with exit code %lu", static_cast<unsigned long>(code));
-    }
-    CloseHandle(process);
+  // No time-out: the wizard waits as long as the program's processes run. Without a program (it
+  // could not be started) the end is reported straight away.
+  if (program) {
+    const DWORD code = program->WaitUntilDone();
+    RunLogWrite("the program ended with exit code %lu", static_cast<unsigned long>(code));
+    program.reset();
   }
+  InterlockedExchange(running, 0);
   PostMessageA(page, WM_WORKER_DONE, 0, 0);
   return 0;
 }
 
-HANDLE RunUninstaller() {
+BOOL IsUninstallerRunning() { return InterlockedCompareExchange(&g_uninstallerRunning, 0, 0); }
+
+std::unique_ptr<ProcessTree> RunUninstaller() {
   char commandLine[kCommandLineSize];
   {
     base::ScopedRegKey key;
@@ -106,16 +117,29 @@ HANDLE RunUninstaller() {
       return nullptr;
     }
     if (!base::TerminateRegistryString(commandLine, sizeof(commandLine), bytes)) return nullptr;
+
+    // A release that Windows Installer registered keeps its maintenance command there, which
+    // removes nothing: Windows Installer removes the product code instead.
+    DWORD byInstaller = 0;
+    DWORD type = REG_NONE;
+    bytes = sizeof(byInstaller);
+    if (RegQueryValueExA(key.get(), product::kWindowsInstallerValue, nullptr, &type,
+                         reinterpret_cast<BYTE*>(&byInstaller), &bytes) == ERROR_SUCCESS &&
+        type == REG_DWORD && bytes == sizeof(byInstaller) && byInstaller == 1) {
+      RunLogWrite("uninstaller: registered by Windows Installer; its removal runs instead of the "
+                  "stored command %s", commandLine);
+      if (!BuildWindowsInstallerRemoval(commandLine)) return nullptr;
+    } else {
+      RunLogWrite("uninstaller: the stored command");
+    }
   }
 
   char windowsFolder[kPathBufferSize];
-  const UINT length = GetWindowsDirectoryA(windowsFolder, sizeof(windowsFolder));
-  if (length == 0 || length >= sizeof(windowsFolder)) return nullptr;
-
+  if (!GetWindowsFolder(windowsFolder)) return nullptr;
   return StartProgram(commandLine, windowsFolder);
 }
 
-HANDLE RunSetup(const char* folder) {
+std::unique_ptr<ProcessTree> RunSetup(const char* folder) {
   // The program path is quoted: a Windows folder whose path holds a blank would otherwise make the
   // system try each blank-separated prefix as a program first.
   char commandLine[kCommandLineSize];
@@ -136,8 +160,8 @@ BOOL StartUninstall(HWND page) {
   FlushUpdaterKey();
 
   // May be NULL: the watcher then reports the end at once, and the page judges the outcome.
-  HANDLE process = RunUninstaller();
-  if (!StartWatcher(page, process)) {
+  InterlockedExchange(&g_uninstallerRunning, 1);
+  if (!StartWatcher(page, RunUninstaller(), &g_uninstallerRunning)) {
     // The uninstaller (if it started) is running and cannot be watched. The page is told at once
     // so that the wizard does not stay hidden waiting for a message that would never come.
     PostMessageA(page, WM_WORKER_DONE, 0, 0);
@@ -151,10 +175,11 @@ BOOL StartInstall(HWND page, std::string& folder) {
   if (!ExtractPayload(extracted)) return FALSE;  // the extraction has shown its message
 
   // When setup cannot be started, the extracted files stay until the next extraction.
-  HANDLE process = RunSetup(extracted);
-  if (process == nullptr) return FALSE;
+  std::unique_ptr<ProcessTree> program = RunSetup(extracted);
+  if (!program) return FALSE;
 
-  if (!StartWatcher(page, process)) {
+  InterlockedExchange(&g_setupRunning, 1);
+  if (!StartWatcher(page, std::move(program), &g_setupRunning)) {
     // Setup runs but nothing can wait for it. It is not stopped (it may be half-way through the
     // installation); the start fails, so the page leaves the waiting state now instead of never.
     // The folder is not handed back, so nothing deletes the files under the running setup.

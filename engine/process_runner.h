@@ -1,18 +1,23 @@
 // Runs the two external programs (the registered uninstaller, the extracted setup) and watches each
-// on a thread of its own, which posts WM_WORKER_DONE to the page that started it when it ends.
+// on a thread of its own, which posts WM_WORKER_DONE to the page that started it when every
+// process the program started has ended (see ProcessTree).
 #ifndef ENGINE_PROCESS_RUNNER_H_
 #define ENGINE_PROCESS_RUNNER_H_
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
+
+#include "engine/process_tree.h"
 
 // Posted once to the page window when the watched program has ended (wParam 0, lParam 0).
 constexpr UINT WM_WORKER_DONE = 3024;
 
 struct WatchRequest {
   HWND page;
-  HANDLE process;  // owned by the watcher; NULL when the program could not be started
+  ProcessTree* program;  // owned by the watcher; NULL when the program could not be started
+  volatile LONG* running;  // set to 0 by the watcher when the program's work is over
 };
 
 // The watcher thread's handle is closed as soon as the thread runs (the thread owns itself), so
@@ -27,13 +32,19 @@ BOOL StartUninstall(HWND page);
 // runs and is watched; FALSE with folder empty otherwise.
 BOOL StartInstall(HWND page, std::string& folder);
 
-// The uninstaller's process handle (the caller owns it), or NULL.
-HANDLE RunUninstaller();
+// The uninstaller, started and followed, or NULL. When the uninstall key says WindowsInstaller = 1
+// the product code's removal "<system folder>\msiexec.exe /x {product code}" runs instead of the
+// stored command (which is then the maintenance command, "MsiExec.exe /I{...}", removing nothing).
+std::unique_ptr<ProcessTree> RunUninstaller();
 
-// Setup's process handle (the caller owns it), or NULL.
-HANDLE RunSetup(const char* folder);
+// Setup, started and followed, or NULL.
+std::unique_ptr<ProcessTree> RunSetup(const char* folder);
 
-// The watcher thread: waits for the process, closes it, posts WM_WORKER_DONE.
+// TRUE from the start of the uninstaller of this run until its watcher has seen every process it
+// started end (those from the product folder aside).
+BOOL IsUninstallerRunning();
+
+// The watcher thread: waits for the program's processes, frees them, posts WM_WORKER_DONE.
 DWORD WINAPI ProcessWatcherThread(LPVOID parameter);
 
 #endif  // ENGINE_PROCESS_RUNNER_H_

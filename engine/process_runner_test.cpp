@@ -7,6 +7,7 @@
 #include <shlwapi.h>
 
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -66,10 +67,9 @@ class ProcessRunnerTest : public testing::Test {
 TEST_F(ProcessRunnerTest, RunUninstallerStartsTheStoredCommandInTheWindowsFolder) {
   const std::string command = "\"" + program_ + "\" 100";
   RegisterUninstallString(command);
-  HANDLE process = RunUninstaller();
-  ASSERT_NE(nullptr, process);
-  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process, 20000));
-  CloseHandle(process);
+  const std::unique_ptr<ProcessTree> program = RunUninstaller();
+  ASSERT_NE(nullptr, program);
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(program->process(), 20000));
   const std::string marker = RunRecord(program_);
   EXPECT_TRUE(HasLine(marker, "command " + command)) << marker;
   EXPECT_TRUE(HasLine(marker, "folder " + WindowsFolder())) << marker;
@@ -80,10 +80,9 @@ TEST_F(ProcessRunnerTest, RunUninstallerTakesACommandOfExactly1023Characters) {
   std::string command = "\"" + program_ + "\" 50";
   command.append(1023 - command.size(), ' ');
   RegisterUninstallString(command);
-  HANDLE process = RunUninstaller();
-  ASSERT_NE(nullptr, process);
-  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process, 20000));
-  CloseHandle(process);
+  const std::unique_ptr<ProcessTree> program = RunUninstaller();
+  ASSERT_NE(nullptr, program);
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(program->process(), 20000));
   EXPECT_TRUE(HasLine(RunRecord(program_), "end"));
 }
 
@@ -170,10 +169,9 @@ TEST_F(ProcessRunnerTest, RunSetupQuotesTheProgramPath) {
   ASSERT_TRUE(CopyFileA(TestProgram().c_str(), setup.c_str(), FALSE));
   ASSERT_TRUE(CopyFileA(TestProgram().c_str(), planted.c_str(), FALSE));
 
-  HANDLE process = RunSetup(folder.c_str());
-  ASSERT_NE(nullptr, process);
-  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process, 20000));
-  CloseHandle(process);
+  const std::unique_ptr<ProcessTree> program = RunSetup(folder.c_str());
+  ASSERT_NE(nullptr, program);
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(program->process(), 20000));
   const std::string marker = RunRecord(setup);
   EXPECT_TRUE(HasLine(marker, "command \"" + folder + "\\Setup.exe\"")) << marker;
   EXPECT_TRUE(HasLine(marker, "folder " + folder)) << marker;

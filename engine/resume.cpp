@@ -7,6 +7,8 @@
 #include "engine/core/product_constants.h"
 #include "engine/core/run_log.h"
 #include "engine/core/settings_store.h"
+#include "engine/process_runner.h"
+#include "engine/product_processes.h"
 #include "engine/update_stage.h"
 #include "engine/user_data_backup.h"
 #include "engine/user_state.h"
@@ -178,6 +180,7 @@ void DiscardUpdaterState() {
   // Only the resume registration goes while what it holds is still needed; the next start of the
   // updater carries on from the stage it finds.
   RegisterResume(FALSE);
+  PutBackWhatTheUninstallerChanged();
   if (IsUpdaterStateNeeded()) {
     RunLogWrite("clean-up: the saved state is still needed and stays for the next start");
     return;
@@ -185,6 +188,38 @@ void DiscardUpdaterState() {
   RunLogWrite("clean-up: work folder and updater key removed");
   DiscardWorkFolder();
   DeleteUpdaterKey();
+}
+
+namespace {
+
+// TRUE while the uninstaller of this run, or a program in the product folder (which its wait does
+// not cover), still runs.
+bool IsUninstallRunning() {
+  if (IsUninstallerRunning()) {
+    RunLogWrite("clean-up: the uninstaller still runs");
+    return true;
+  }
+  return CountRunningProductProcesses() > 0;
+}
+
+}  // namespace
+
+void PutBackWhatTheUninstallerChanged() {
+  const UpdateState state = GetUpdateState();
+  if (!state.underWay || state.stage != kStageUninstallPending || !HasSavedUserState() ||
+      IsUninstallRunning()) {
+    return;
+  }
+  char backupFolder[kPathBufferSize];
+  if (GetWorkPath(WorkItem::kBackupFolder, backupFolder) && IsPlainFolder(backupFolder) &&
+      !IsBackupRestored(backupFolder)) {
+    RunLogWrite("clean-up: the log file was removed or changed; the saved copy goes back");
+    RestoreUserData();
+  }
+  if (!IsUserStateInPlace()) {
+    RunLogWrite("clean-up: settings or autorun entry removed or changed; the saved copies go back");
+    if (RestoreUserSettings()) RestoreAutoRun(FALSE);
+  }
 }
 
 BOOL IsUpdaterStateNeeded() {
@@ -197,9 +232,12 @@ BOOL IsUpdaterStateNeeded() {
       // The old release is gone, or the new one is in without what was saved of the user's.
       return TRUE;
     case kStageUninstallPending: {
-      // The old release is still there. Its uninstaller may have removed the log, the settings
-      // or the autorun entry before it failed: a saved copy that is the user's only one stays,
-      // with its record.
+      // The old release is still there. While anything the uninstaller started may still run,
+      // it may still remove the originals: everything stays.
+      if (IsUninstallRunning()) return TRUE;
+      // Its uninstaller may have removed or changed the log, the settings or the autorun entry
+      // before it failed, and putting them back may have failed: a saved copy that is the
+      // user's only one stays, with its record.
       char backupFolder[kPathBufferSize];
       const bool logOnlyInBackup = GetWorkPath(WorkItem::kBackupFolder, backupFolder) &&
                                    IsPlainFolder(backupFolder) && !IsBackupRestored(backupFolder);

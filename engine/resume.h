@@ -25,9 +25,16 @@ void DeleteLauncherFile();
 // unpacked setup, the launcher and the updater copy) and the whole updater key.
 void DiscardUpdaterState();
 
+// After an uninstaller that left the old release installed, once nothing it started still runs:
+// what it removed or changed of the log, the settings and the autorun entry is put back from the
+// saved copies (the product is not started). Does nothing at any other stage.
+void PutBackWhatTheUninstallerChanged();
+
 // TRUE while the updater key and the work folder hold what the user still needs: an update under
 // way (Marking) whose old release is gone or whose new release is in without the saved state put
-// back, or whose old release is still installed but no longer holds the log the backup saved.
+// back, or whose old release is still installed while its uninstaller (or a program in the
+// product folder) still runs, or which no longer holds the log, settings and autorun entry
+// exactly as saved.
 BOOL IsUpdaterStateNeeded();
 
 // Opens the running updater's own file for reading and shares it only for reading, so that it

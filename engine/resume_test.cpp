@@ -128,17 +128,24 @@ TEST_F(ResumeTest, DiscardKeepsWhatTheUserStillNeedsAndRemovesEverythingElse) {
     const char* what;
     bool installed;
     const char* productLog;  // nullptr: none
-    bool settingsInPlace;
+    const char* settings;    // the live settings value; nullptr: no settings key
     bool marking;
+    bool productRuns;  // a program from the product folder runs
     bool kept;
   } kRows[] = {
-      {"the product holds the saved log and settings", true, "the user's log", true, true, false},
-      {"no update under way", true, nullptr, false, false, false},
-      {"the uninstaller removed the log, then failed", true, nullptr, true, true, true},
-      {"the uninstaller removed the settings, then failed", true, "the user's log", false, true,
+      {"the product holds the saved log and settings", true, "the user's log", "x", true, false,
+       false},
+      {"no update under way", true, nullptr, nullptr, false, false, false},
+      // What a failed uninstaller removed or changed is put back before the saved copies go.
+      {"the uninstaller removed the log, then failed", true, nullptr, "x", true, false, false},
+      {"the uninstaller removed the settings, then failed", true, "the user's log", nullptr, true,
+       false, false},
+      {"the uninstaller reset a setting, then failed", true, "the user's log", "packaged", true,
+       false, false},
+      {"the product holds another log", true, "new release log", "x", true, false, false},
+      {"a program from the product folder still runs", true, "the user's log", "x", true, true,
        true},
-      {"the product holds another log", true, "new release log", true, true, true},
-      {"the old release is gone, the new one is not in", false, nullptr, true, true, true},
+      {"the old release is gone, the new one is not in", false, nullptr, "x", true, false, true},
   };
   for (const auto& row : kRows) {
     SCOPED_TRACE(row.what);
@@ -147,12 +154,24 @@ TEST_F(ResumeTest, DiscardKeepsWhatTheUserStillNeedsAndRemovesEverythingElse) {
       SetInstalled();
     }
     SHDeleteKeyA(HKEY_USERS, liveSettings.c_str());
-    if (row.settingsInPlace) {
-      ASSERT_TRUE(SetStringValue(HKEY_USERS, liveSettings, "Name", "x"));
+    if (row.settings != nullptr) {
+      ASSERT_TRUE(SetStringValue(HKEY_USERS, liveSettings, "Name", row.settings));
     }
     DeleteFileA(product_.Child("Tidemark.log").c_str());
     if (row.productLog != nullptr) {
       ASSERT_TRUE(WriteFileBytes(product_.Child("Tidemark.log"), row.productLog));
+    }
+    PROCESS_INFORMATION running = {};
+    if (row.productRuns) {
+      const std::string program = product_.Child("running.exe");
+      ASSERT_TRUE(CopyFileA((testing_support::ExecutableFolder() + "\\runner_test_program.exe").c_str(),
+                            program.c_str(), FALSE));
+      STARTUPINFOA startup;
+      ZeroMemory(&startup, sizeof(startup));
+      startup.cb = sizeof(startup);
+      std::string line = "\"" + program + "\" 3000";
+      ASSERT_TRUE(CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                 &startup, &running));
     }
     Register();
     if (!row.marking) {
@@ -171,6 +190,20 @@ TEST_F(ResumeTest, DiscardKeepsWhatTheUserStillNeedsAndRemovesEverythingElse) {
       EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, std::string(product::kUpdaterKey) + "\\.DEFAULT"));
     } else {
       EXPECT_FALSE(PathExists(work_));
+    }
+    if (row.installed && row.marking && !row.kept) {
+      std::string log;
+      EXPECT_TRUE(testing_support::ReadFileBytes(product_.Child("Tidemark.log"), &log));
+      EXPECT_EQ("the user's log", log);
+      DWORD type = 0;
+      std::string name;
+      EXPECT_TRUE(GetRawValue(HKEY_USERS, liveSettings, "Name", &type, &name));
+      EXPECT_EQ(std::string("x", 2), name);
+    }
+    if (running.hProcess != nullptr) {
+      WaitForSingleObject(running.hProcess, 20000);
+      CloseHandle(running.hProcess);
+      CloseHandle(running.hThread);
     }
     DiscardWorkFolder();
     SHDeleteKeyA(HKEY_LOCAL_MACHINE, product::kUpdaterKey);

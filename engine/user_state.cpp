@@ -11,6 +11,7 @@
 #include "engine/core/run_log.h"
 #include "engine/core/settings_store.h"
 #include "engine/product_start.h"
+#include "engine/registry_compare.h"
 
 namespace {
 
@@ -197,10 +198,15 @@ BOOL IsUserStateInPlace() {
       ReadUpdaterString(nullptr, updater_value::kAutoRunCommandLine, saved, sizeof(saved))) {
     char live[kCommandLineSize];
     DWORD type = REG_NONE;
-    if (!ReadAutoRunValue(hiveName, live, &type) || lstrcmpA(live, saved) != 0) return FALSE;
+    DWORD savedType = REG_SZ;
+    if (!ReadUpdaterDword(nullptr, updater_value::kAutoRunType, &savedType)) savedType = REG_SZ;
+    if (!ReadAutoRunValue(hiveName, live, &type) || lstrcmpA(live, saved) != 0 ||
+        type != savedType) {
+      return FALSE;
+    }
   }
   base::ScopedRegKey updaterKey;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, product::kUpdaterKey, 0, KEY_ENUMERATE_SUB_KEYS,
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, product::kUpdaterKey, 0, KEY_READ,
                     updaterKey.receive()) != ERROR_SUCCESS) {
     return TRUE;
   }
@@ -211,12 +217,17 @@ BOOL IsUserStateInPlace() {
                       nullptr) != ERROR_SUCCESS) {
       return TRUE;
     }
+    if (!IsHiveLoaded(snapshot)) continue;
+    // Every saved value is still there with its type and data.
     char settingsPath[kKeyPathSize];
     base::ScopedRegKey settings;
-    if (IsHiveLoaded(snapshot) &&
-        (!BuildHivePath(snapshot, product::kSettingsKey, settingsPath) ||
-         RegOpenKeyExA(HKEY_USERS, settingsPath, 0, KEY_QUERY_VALUE, settings.receive()) !=
-             ERROR_SUCCESS)) {
+    base::ScopedRegKey savedSettings;
+    if (!BuildHivePath(snapshot, product::kSettingsKey, settingsPath) ||
+        RegOpenKeyExA(HKEY_USERS, settingsPath, 0, KEY_READ, settings.receive()) !=
+            ERROR_SUCCESS ||
+        RegOpenKeyExA(updaterKey.get(), snapshot, 0, KEY_READ, savedSettings.receive()) !=
+            ERROR_SUCCESS ||
+        !KeyHoldsSavedCopy(settings.get(), savedSettings.get())) {
       return FALSE;
     }
   }
@@ -257,7 +268,7 @@ BOOL RestoreUserSettings() {
   }
 }
 
-BOOL RestoreAutoRun() {
+BOOL RestoreAutoRun(BOOL startProduct) {
   char hiveName[kHiveNameSize];
   char commandLine[kCommandLineSize];
   if (!ReadUpdaterString(nullptr, updater_value::kUserId, hiveName, sizeof(hiveName)) ||
@@ -303,6 +314,7 @@ BOOL RestoreAutoRun() {
   // start the product a second time. Whether the product starts now does not change that the
   // entry is back: its next logon starts it in any case.
   DropAutoRunRecord();
+  if (!startProduct) return TRUE;
   char expanded[kCommandLineSize];
   if (type == REG_EXPAND_SZ && !ExpandCommandLine(commandLine, expanded)) {
     ShowSystemErrorBox(ERROR_FILENAME_EXCED_RANGE);

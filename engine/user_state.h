@@ -24,9 +24,9 @@ BOOL SnapshotUserSettings();
 BOOL RestoreUserState();
 
 // TRUE while what the capture saved is still in place in the hives: the saved autorun entry is
-// still the user's Run value, and every loaded hive with a settings snapshot still has its
-// settings key. FALSE once anything of it is gone (an uninstaller that removed it and then
-// failed): the saved copy is then the user's only one.
+// still the user's Run value with its type, and every loaded hive with a settings snapshot still
+// has every saved value with its type and data. FALSE once anything of it is gone or changed (an
+// uninstaller that removed or reset it and then failed): the saved copy is then the only one.
 BOOL IsUserStateInPlace();
 BOOL RestoreUserSettings();
 // Writes the saved Run value back with its saved type (REG_SZ unless that was REG_EXPAND_SZ),
@@ -36,7 +36,7 @@ BOOL RestoreUserSettings();
 // could be started, and when none was saved; also when the recorded user is no string SID, which
 // no hive can ever be named: that record is removed and nothing is written or started. FALSE when
 // it cannot be written back (its owner's hive is not loaded, the Run key cannot be written),
-// keeping the saved entry.
-BOOL RestoreAutoRun();
+// keeping the saved entry. With startProduct FALSE the entry is only written back.
+BOOL RestoreAutoRun(BOOL startProduct = TRUE);
 
 #endif  // ENGINE_USER_STATE_H_

@@ -9,6 +9,7 @@
 #include "engine/update_stage.h"
 #include "engine/user_data_backup.h"
 #include "engine/user_state.h"
+#include "pages/close_product_prompt.h"
 #include "res/resource.h"
 
 CWizardInstallPage::CWizardInstallPage()
@@ -56,7 +57,11 @@ BOOL CWizardInstallPage::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, L
 LRESULT CWizardInstallPage::OnWorkerDone(WPARAM, LPARAM) {
   if (!m_strSetupFolder.empty()) DeleteFolderTree(m_strSetupFolder.c_str());
   EndWork();
-  if (IsProductInstalled()) {
+  if (IsProductInstalled() && !AskUntilProductClosed()) {
+    // A product that setup started holds its new log open: the restore waits for the next start.
+    RunLogWrite("restore: not now; the product still runs");
+    SelectPage(PAGE_INCOMPLETED);
+  } else if (IsProductInstalled()) {
     // The log file goes back before the settings and the autorun entry; each step runs whatever
     // the one before it returned. Marking goes only when everything is back: otherwise the saved
     // state stays, and the next start restores it without running setup again.

@@ -3,9 +3,9 @@
 #include "engine/process_runner.h"
 #include "engine/core/product_constants.h"
 #include "engine/core/run_log.h"
+#include "pages/close_product_prompt.h"
 #include "engine/product_probe.h"
 #include "engine/resume.h"
-#include "engine/core/run_log.h"
 #include "engine/update_stage.h"
 #include "res/resource.h"
 
@@ -24,6 +24,8 @@ BOOL CWizardUninstallPage::OnSetActive() {
 }
 
 LRESULT CWizardUninstallPage::OnWizardNext() {
+  // The product is closed before its log and settings are saved; Cancel leaves the page as it was.
+  if (!AskUntilProductClosed()) return -1;
   BeginWork();
   if (StartUninstall(m_hWnd)) {
     // Registered while the uninstaller runs, so that a restart it demands resumes the update.

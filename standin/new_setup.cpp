@@ -13,7 +13,10 @@
 // TIDEMARK_STANDIN_SETUP, or else the marker file C:\tidemark-standin\setup-mode.txt (which also
 // works after a simulated restart), holding "fail" (some files written, no registration, exit
 // code 1603) or "cancel" (nothing written, exit code 1602). A damaged or incomplete set of
-// installer files ends it with exit code 2 before anything is written.
+// installer files ends it with exit code 2 before anything is written. Two more modes play real
+// setups: "hand-over" (the first process starts a copy of itself and returns 0 at once; the child
+// waits until it has ended, pauses, then installs from the same folder) and "start-product" (the
+// installed product is started at the end and keeps running, with "/stay").
 // Each start is recorded in C:\tidemark-standin\setup.log.
 #include <windows.h>
 #include <wincrypt.h>
@@ -239,7 +242,31 @@ int Install() {
 int main() {
   char cwd[MAX_PATH * 2] = "";
   GetCurrentDirectoryA(sizeof(cwd), cwd);
-  const int code = Install();
+  const std::vector<std::string> args = standin::Arguments();
+  const std::string parent = standin::OptionValue(args, "/after", "");
+  int code = 0;
+  if (SetupMode() == "hand-over" && parent.empty()) {
+    char self[MAX_PATH * 2] = "";
+    GetModuleFileNameA(nullptr, self, sizeof(self));
+    if (!standin::StartDetached("\"" + std::string(self) + "\" /after=" +
+                                    std::to_string(GetCurrentProcessId()),
+                                cwd)) {
+      code = 1603;
+    }
+  } else {
+    if (!parent.empty()) {
+      standin::WaitForProcessEnd(static_cast<DWORD>(strtoul(parent.c_str(), nullptr, 10)));
+      Sleep(1500);
+    }
+    code = Install();
+    const std::string product = standin::ProductFolder();
+    if (code == 0 && SetupMode() == "start-product" &&
+        !standin::StartDetached("\"" + product + "\\" + product::kMainExecutable + "\" " +
+                                    standin::kStayArgument,
+                                product)) {
+      code = 1603;
+    }
+  }
   standin::AppendTrace("setup.log", std::string(GetCommandLineA()) + "\t" + cwd + "\t" +
                                         std::to_string(code));
   return code;

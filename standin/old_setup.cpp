@@ -8,7 +8,8 @@
 //   - the installer's maintenance folder with a file in it;
 //   - the current user's settings key with values of several types and a sub-key;
 //   - the current user's Run value "Tidemark".
-// --no-exe, --no-log, --no-settings, --no-run-value and --no-maintenance skip single parts.
+// --no-exe, --no-log, --no-settings, --no-run-value, --no-maintenance and --no-registration skip
+// single parts (the last for a release that Windows Installer registered).
 // Exit code 0 on success. When something could not be written the exit code names the step in
 // its high word (see Step) and the system error code of that step in its low word, so that a
 // test that could not set the machine up can say why.
@@ -114,7 +115,8 @@ int main() {
   const std::string mode = standin::OptionValue(args, "--uninstall-mode", "clean");
   const std::string uninstallString = standin::OptionValue(
       args, "--uninstall-string", "\"" + standin::UninstallerPath() + "\" /mode=" + mode);
-  if (!standin::WriteUninstallRegistration(uninstallString, "2.20.5")) {
+  if (!standin::HasFlag(args, "--no-registration") &&
+      !standin::WriteUninstallRegistration(uninstallString, "2.20.5")) {
     return Failed(kStepRegistration);
   }
   return 0;

@@ -1,19 +1,24 @@
 // STAND-IN uninstaller of the old release (test support only). It does all its work in the
-// process that was started and ends when the removal is over, as the updater expects. It lives
-// outside the product folder and the maintenance folder, so it never has to remove itself.
+// process that was started and ends when the removal is over, except in the self-copy mode. It
+// lives outside the product folder and the maintenance folder, so it never has to remove itself.
 // The removal it plays comes from its command line (as stored in "UninstallString"):
 //   /mode=clean    remove the registration, the product folder, the maintenance folder, the
 //                  current user's settings key and Run value (exit code 0);
 //   /mode=restart  the same, but one program file stays in the product folder; its removal and
 //                  the folder's are scheduled for the next restart (exit code 3010);
 //   /mode=cancel   change nothing: the user cancelled (exit code 1602);
-//   /mode=fail     remove the main executable only; the registration stays (exit code 1603).
+//   /mode=fail     remove the main executable only; the registration stays (exit code 1603);
+//   /mode=self-copy  as many real uninstallers do: copy itself into the temporary folder, start
+//                  the copy and return 0 at once; the copy waits until the first has ended,
+//                  pauses, then does the clean removal.
 // Each start is recorded in C:\tidemark-standin\uninstaller.log with its command line and
 // working folder.
 #include <windows.h>
 #include <shlwapi.h>
 
+#include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "engine/core/product_constants.h"
 #include "standin/standin_common.h"
@@ -59,8 +64,29 @@ int main() {
   GetCurrentDirectoryA(sizeof(cwd), cwd);
   standin::AppendTrace("uninstaller.log", std::string(GetCommandLineA()) + "\t" + cwd);
 
-  const std::string mode = standin::OptionValue(standin::Arguments(), "/mode", "clean");
+  const std::vector<std::string> args = standin::Arguments();
+  const std::string mode = standin::OptionValue(args, "/mode", "clean");
   const std::string folder = standin::ProductFolder();
+  if (mode == "self-copy") {
+    char temp[MAX_PATH] = "";
+    const DWORD length = GetTempPathA(sizeof(temp), temp);
+    if (length == 0 || length >= sizeof(temp)) return 1603;
+    const std::string copy = std::string(temp) + "TidemarkStandInUninstall-copy.exe";
+    char self[MAX_PATH * 2] = "";
+    GetModuleFileNameA(nullptr, self, sizeof(self));
+    if (!CopyFileA(self, copy.c_str(), FALSE) ||
+        !standin::StartDetached("\"" + copy + "\" /mode=clean /after=" +
+                                    std::to_string(GetCurrentProcessId()),
+                                temp)) {
+      return 1603;
+    }
+    return 0;
+  }
+  const std::string after = standin::OptionValue(args, "/after", "");
+  if (!after.empty()) {
+    standin::WaitForProcessEnd(static_cast<DWORD>(strtoul(after.c_str(), nullptr, 10)));
+    Sleep(1500);
+  }
   standin::PauseIfAsked("uninstall-start");
 
   if (mode == "cancel") return 1602;

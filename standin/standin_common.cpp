@@ -189,4 +189,26 @@ bool HasFlag(const std::vector<std::string>& args, const std::string& flag) {
   return false;
 }
 
+bool StartDetached(const std::string& commandLine, const std::string& folder) {
+  STARTUPINFOA startup;
+  ZeroMemory(&startup, sizeof(startup));
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process;
+  std::string line = commandLine;
+  if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
+                      &startup, &process)) {
+    return false;
+  }
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return true;
+}
+
+void WaitForProcessEnd(DWORD processId) {
+  HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, processId);
+  if (process == nullptr) return;
+  WaitForSingleObject(process, 60000);
+  CloseHandle(process);
+}
+
 }  // namespace standin

@@ -21,6 +21,19 @@ constexpr char kUninstallerFileName[] = "TidemarkStandInUninstall.exe";
 constexpr char kLockedFileName[] = "TidemarkShell.dll";
 // Sub-key of the settings key that the stand-ins fill.
 constexpr char kSettingsSubkey[] = "Alarms";
+// The stand-in product started with this argument keeps running, with a window of this class,
+// until it is closed; then it appends kClosingLogLine to the Tidemark.log beside it.
+constexpr char kStayArgument[] = "/stay";
+constexpr char kProductWindowClass[] = "TidemarkStandInProduct";
+// While this file exists in the trace folder, every stand-in product that stays closes, as Close
+// on its window does.
+constexpr char kProductCloseRequest[] = "close-product.txt";
+constexpr char kClosingLogLine[] = "2026/12/08 09:30:00 Tidemark SX stop (closed by the user)\r\n";
+
+// Starts a command line in a folder without waiting; false when it cannot start.
+bool StartDetached(const std::string& commandLine, const std::string& folder);
+// Waits until the process with this id has ended (at once when it cannot be opened).
+void WaitForProcessEnd(DWORD processId);
 
 std::string ModuleFolder();                 // folder of the running executable
 std::string ProgramFilesFolder();           // without trailing backslash; "" on failure

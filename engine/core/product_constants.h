@@ -15,6 +15,8 @@ constexpr char kUninstallKey[] =
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
     "{5E1B7A20-3C4D-4F8E-9A61-2D7C0B93E4F5}";
 constexpr char kUninstallStringValue[] = "UninstallString";
+// REG_DWORD 1 when Windows Installer registered the release (its product code is the key's name).
+constexpr char kWindowsInstallerValue[] = "WindowsInstaller";
 
 // Under the program-files folder.
 constexpr char kMaintenanceFolder[] =

@@ -126,6 +126,7 @@ UserData CaptureUserData() {
 }
 
 void CleanMachine() {
+  CloseRunningProduct();
   // Removals a restart would carry out: left in the list, they would hold the next update back.
   testing_support::DropPendingRenamesUnder(testing_support::ProductFolder());
   SHDeleteKeyA(HKEY_LOCAL_MACHINE, product::kUninstallKey);
@@ -265,6 +266,16 @@ void WaitForProgramsToEnd(std::initializer_list<const char*> names, DWORD timeou
     if (!running || GetTickCount() - start > timeoutMs) return;
     Sleep(100);
   }
+}
+
+bool CloseRunningProduct() {
+  const std::string request = std::string(standin::kTraceFolder) + "\\" +
+                              standin::kProductCloseRequest;
+  standin::CreateFolders(standin::kTraceFolder);
+  if (!testing_support::WriteFileBytes(request, "close")) return false;
+  WaitForProgramsToEnd({product::kMainExecutable}, 10000);
+  DeleteFileA(request.c_str());
+  return FindWindowA(standin::kProductWindowClass, nullptr) == nullptr;
 }
 
 void EndRunningUpdaters() {

@@ -57,6 +57,10 @@ std::string RunLogOf(DWORD pid);
 // Waits (at most timeoutMs) until no process of these file names runs.
 void WaitForProgramsToEnd(std::initializer_list<const char*> names, DWORD timeoutMs = 30000);
 
+// Closes every running stand-in product that stays (as its user would) and waits until it has
+// ended; true when none runs any more.
+bool CloseRunningProduct();
+
 // Ends every running Updater.exe of this build: the one beside the test program and the copies in
 // work folders.
 void EndRunningUpdaters();

@@ -170,46 +170,123 @@ TEST_F(UpdateJourneyTest, FailedBackupLeavesTheWizardReadyOnTheUninstallPage) {
   EXPECT_FALSE(UpdaterKeyExists());
 }
 
+// The message that asks the user to quit the product before the data is saved or put back.
+const wchar_t kCloseProductText[] =
+    L"Tidemark SX\u304c\u8d77\u52d5\u3057\u3066\u3044\u307e\u3059\u3002\nTidemark SX\u3092"
+    L"\u7d42\u4e86\u3057\u3066\u304b\u3089\u3001[\u518d\u8a66\u884c]\u3092\u30af\u30ea"
+    L"\u30c3\u30af\u3057\u3066\u304f\u3060\u3055\u3044\u3002";
+
+// The box that asks for the product to be closed is up: the user closes the product, then presses
+// Retry.
+void CloseProductAndRetry(const WizardDriver& wizard) {
+  MessageBoxSeen box;
+  ASSERT_TRUE(wizard.WaitForMessageBox(&box, 60000)) << "no request to close the product";
+  EXPECT_EQ(kCloseProductText, box.text);
+  EXPECT_EQ(L"warning", box.icon);
+  EXPECT_EQ(wizard.sheet(), box.owner);
+  ASSERT_TRUE(CloseRunningProduct());
+  WizardDriver::PressMessageBoxButton(box, IDRETRY);
+}
+
+// The old release as Windows Installer installs it, with the user's data beside it.
+::testing::AssertionResult InstallOldReleaseByWindowsInstaller() {
+  const std::string msiexec = "\"" + testing_support::WindowsFolder() + "\\system32\\msiexec.exe\"";
+  testing_support::RunIn(msiexec + " /x " + product::kProductGuid + " /qn", "");  // a leftover
+  const std::string package = testing_support::ExecutableFolder() + "\\TidemarkOld.msi";
+  if (!testing_support::PathExists(package)) return ::testing::AssertionFailure() << package;
+  const int code = testing_support::RunIn(msiexec + " /i \"" + package + "\" /qn", "");
+  if (code != 0) return ::testing::AssertionFailure() << "msiexec /i: " << code;
+  return InstallOldRelease("--no-exe --no-maintenance --no-registration");
+}
+
+// Real uninstallers and setups hand their work on to other processes, and the product may run
+// while the update starts: every row ends with the user's data as it was.
 TEST_F(UpdateJourneyTest, UpdateWithoutRestartKeepsEverythingOfTheUser) {
-  ASSERT_TRUE(InstallOldRelease());
-  const UserData before = CaptureUserData();
-  const int startsBefore = ProductStartCount();
-  StartAndWaitFor(kIntroduction);
-  wizard_.Press(PSBTN_NEXT);
-  DWORD markingAtFirstSight = kNoMarking;
-  ASSERT_TRUE(wizard_.WaitForPage(kUninstall, 20000, [&] { markingAtFirstSight = UpdaterMarking(); }));
-  EXPECT_EQ(1u, markingAtFirstSight) << "Marking is written before the uninstall page is shown";
-  wizard_.Settle();
-  ExpectPageFrame(wizard_);
-  Next(kInstall);
-  wizard_.Settle();
-  ExpectPageFrame(wizard_);
-  std::string resume;
-  EXPECT_FALSE(ResumeRunValue(&resume)) << "the install page removes the resume registration";
-  const std::string work = UpdaterString("WorkFolder");
-  ASSERT_FALSE(work.empty());
-  EXPECT_FALSE(testing_support::PathExists(work + "\\" + product::kLauncherFileName));
-  EXPECT_EQ(work + "\\backup", UpdaterString("BackupFolder"));
-  Next(kCompleted);
-  ExpectCompletedPage(wizard_);
+  struct Row {
+    const char* name;
+    const char* oldRelease;  // options of the old release's set-up; nullptr: Windows Installer
+    const char* setupMode;
+    bool productRunning;  // the product runs when the update starts
+  } const rows[] = {
+      {"stand-ins that do their work themselves", "", "", false},
+      {"uninstaller that hands over to a copy of itself", "--uninstall-mode=self-copy", "", false},
+      {"setup that hands over to a child", "", "hand-over", false},
+      {"setup that starts the product", "", "start-product", false},
+      {"old release installed by Windows Installer", nullptr, "", false},
+      {"product running when the update starts", "", "", true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    CleanMachine();
+    ASSERT_TRUE(row.oldRelease ? InstallOldRelease(row.oldRelease)
+                               : InstallOldReleaseByWindowsInstaller());
+    if (row.productRunning) {
+      const std::string product = testing_support::ProductFolder();
+      ASSERT_TRUE(standin::StartDetached("\"" + product + "\\Tidemark.exe\" /stay", product));
+      for (int wait = 0; wait < 100 && !FindWindowA(standin::kProductWindowClass, nullptr); ++wait) {
+        Sleep(50);
+      }
+    }
+    UserData before = CaptureUserData();
+    SetEnvironmentVariableA("TIDEMARK_STANDIN_SETUP", row.setupMode);
+    WizardDriver wizard;
+    ASSERT_TRUE(wizard.Start());
+    SetEnvironmentVariableA("TIDEMARK_STANDIN_SETUP", nullptr);
+    ASSERT_TRUE(wizard.WaitForWizard());
+    ASSERT_TRUE(wizard.WaitForPage(kIntroduction));
+    wizard.Press(PSBTN_NEXT);
+    DWORD markingAtFirstSight = kNoMarking;
+    ASSERT_TRUE(wizard.WaitForPage(kUninstall, 20000, [&] { markingAtFirstSight = UpdaterMarking(); }));
+    EXPECT_EQ(1u, markingAtFirstSight) << "Marking is written before the uninstall page is shown";
+    wizard.Settle();
+    ExpectPageFrame(wizard);
+    wizard.Press(PSBTN_NEXT);
+    if (row.productRunning) {
+      CloseProductAndRetry(wizard);
+      before = CaptureUserData();  // with the line the product wrote when it was closed
+    }
+    const int startsBefore = ProductStartCount();
+    ASSERT_TRUE(wizard.WaitForPage(kInstall, 60000)) << "page now " << wizard.CurrentPage()
+                                                     << RunLogOf(wizard.pid());
+    wizard.Settle();
+    ExpectPageFrame(wizard);
+    std::string resume;
+    EXPECT_FALSE(ResumeRunValue(&resume)) << "the install page removes the resume registration";
+    const std::string work = UpdaterString("WorkFolder");
+    ASSERT_FALSE(work.empty());
+    EXPECT_FALSE(testing_support::PathExists(work + "\\" + product::kLauncherFileName));
+    EXPECT_EQ(work + "\\backup", UpdaterString("BackupFolder"));
+    wizard.Press(PSBTN_NEXT);
+    const bool setupStartsProduct = std::string(row.setupMode) == "start-product";
+    if (setupStartsProduct) CloseProductAndRetry(wizard);
+    ASSERT_TRUE(wizard.WaitForPage(kCompleted, 60000)) << "page now " << wizard.CurrentPage()
+                                                       << RunLogOf(wizard.pid());
+    ExpectCompletedPage(wizard);
 
-  DWORD type = 0;
-  std::string marking;
-  EXPECT_FALSE(testing_support::GetRawValue(HKEY_LOCAL_MACHINE, product::kUpdaterKey, "Marking",
-                                            &type, &marking))
-      << "Marking is removed before the completed page";
-  ExpectUserDataKept(before, CaptureUserData());
-  EXPECT_TRUE(WaitForProductStarts(startsBefore + 1)) << "the product is started";
-  Sleep(500);
-  EXPECT_EQ(startsBefore + 1, ProductStartCount()) << "the product is started once";
-  EXPECT_EQ(std::string(before.runValue.c_str()), LastProductStart())
-      << "the product is started with the user's autorun command line";
+    DWORD type = 0;
+    std::string marking;
+    EXPECT_FALSE(testing_support::GetRawValue(HKEY_LOCAL_MACHINE, product::kUpdaterKey, "Marking",
+                                              &type, &marking))
+        << "Marking is removed before the completed page";
+    ExpectUserDataKept(before, CaptureUserData());
+    if (row.productRunning) {
+      const std::string closing = standin::kClosingLogLine;
+      EXPECT_EQ(closing, before.log.substr(before.log.size() - closing.size()))
+          << "the restored log ends with the line the product wrote when it was closed";
+    }
+    const int starts = startsBefore + (setupStartsProduct ? 2 : 1);
+    EXPECT_TRUE(WaitForProductStarts(starts)) << "the product is started";
+    Sleep(500);
+    EXPECT_EQ(starts, ProductStartCount()) << "the product is started once";
+    EXPECT_EQ(std::string(before.runValue.c_str()), LastProductStart())
+        << "the product is started with the user's autorun command line";
 
-  wizard_.Press(PSBTN_FINISH);
-  EXPECT_EQ(0, wizard_.WaitForExit());
-  EXPECT_FALSE(UpdaterKeyExists());
-  EXPECT_FALSE(ResumeRunValue(&resume));
-  EXPECT_FALSE(testing_support::PathExists(work)) << "the work folder goes at the end";
+    wizard.Press(PSBTN_FINISH);
+    EXPECT_EQ(0, wizard.WaitForExit());
+    EXPECT_FALSE(UpdaterKeyExists());
+    EXPECT_FALSE(ResumeRunValue(&resume));
+    EXPECT_FALSE(testing_support::PathExists(work)) << "the work folder goes at the end";
+  }
 }
 
 TEST_F(UpdateJourneyTest, FreshInstallationEndsCompletedAndLeavesNothingBehind) {

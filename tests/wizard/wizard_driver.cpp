@@ -390,6 +390,11 @@ void WizardDriver::DismissMessageBox(const MessageBoxSeen& seen) {
                reinterpret_cast<LPARAM>(ok));
 }
 
+void WizardDriver::PressMessageBoxButton(const MessageBoxSeen& seen, int id) {
+  PostMessageW(seen.window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+               reinterpret_cast<LPARAM>(GetDlgItem(seen.window, id)));
+}
+
 bool WizardDriver::AnswerMessageBox(MessageBoxSeen* seen, DWORD timeoutMs) const {
   MessageBoxSeen local;
   MessageBoxSeen* record = seen != nullptr ? seen : &local;

@@ -79,6 +79,8 @@ class WizardDriver {
   bool WaitForMessageBox(MessageBoxSeen* seen, DWORD timeoutMs = 20000) const;
   // Presses the OK button (or Cancel when there is none) of a box found by WaitForMessageBox.
   static void DismissMessageBox(const MessageBoxSeen& seen);
+  // Presses the button with this id (IDRETRY, IDCANCEL, ...) of a box found by WaitForMessageBox.
+  static void PressMessageBoxButton(const MessageBoxSeen& seen, int id);
   // Whether the process has a wizard window at all (shown or hidden).
   bool HasWizardWindow() const;
 

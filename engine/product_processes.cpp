@@ -1,0 +1,74 @@
+#include "engine/product_processes.h"
+
+#include <tlhelp32.h>
+
+#include "base/bounded_string.h"
+#include "base/scoped.h"
+#include "engine/product_probe.h"
+#include "engine/core/run_log.h"
+
+namespace {
+
+// The product folder with its trailing backslash, in wide characters; empty when unknown.
+bool GetProductFolderPrefix(wchar_t (&prefix)[kPathBufferSize]) {
+  char folder[kPathBufferSize];
+  if (!GetProductInstallFolder(folder) || !AppendBackslash(folder, sizeof(folder))) return false;
+  return MultiByteToWideChar(CP_ACP, 0, folder, -1, prefix, kPathBufferSize) > 0;
+}
+
+}  // namespace
+
+bool GetProcessProgramPath(HANDLE process, wchar_t (&path)[kPathBufferSize]) {
+  DWORD size = kPathBufferSize;
+  if (!QueryFullProcessImageNameW(process, 0, path, &size)) {
+    path[0] = L'\0';
+    return false;
+  }
+  return true;
+}
+
+bool IsProductFolderProgram(const wchar_t* programPath) {
+  wchar_t prefix[kPathBufferSize];
+  if (!GetProductFolderPrefix(prefix)) return false;
+  const int length = lstrlenW(prefix);
+  return lstrlenW(programPath) > length &&
+         CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, programPath, length, prefix, length) ==
+             CSTR_EQUAL;
+}
+
+int CountRunningProductProcesses() {
+  base::ScopedHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot) {
+    RunLogFailure("the running processes cannot be listed", GetLastError());
+    return 0;
+  }
+  int found = 0;
+  PROCESSENTRY32W entry;
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
+       more = Process32NextW(snapshot.get(), &entry)) {
+    if (entry.th32ProcessID == GetCurrentProcessId()) continue;
+    // The list holds every session's processes; a process that cannot be opened is not one the
+    // updater could have to wait for (system processes), and one that ended meanwhile is gone.
+    // A process that has ended but is still held open by someone is listed too: it is skipped.
+    base::ScopedHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE,
+                                           entry.th32ProcessID));
+    wchar_t program[kPathBufferSize];
+    if (!process || WaitForSingleObject(process.get(), 0) != WAIT_TIMEOUT ||
+        !GetProcessProgramPath(process.get(), program) ||
+        !IsProductFolderProgram(program)) {
+      continue;
+    }
+    DWORD session = 0;
+    ProcessIdToSessionId(entry.th32ProcessID, &session);
+    char shown[kPathBufferSize];
+    if (WideCharToMultiByte(CP_ACP, 0, program, -1, shown, sizeof(shown), nullptr, nullptr) <= 0) {
+      shown[0] = '\0';
+    }
+    RunLogWrite("running from the product folder: process %lu (session %lu) %s",
+                static_cast<unsigned long>(entry.th32ProcessID),
+                static_cast<unsigned long>(session), shown);
+    ++found;
+  }
+  return found;
+}

@@ -1,0 +1,22 @@
+// Processes whose program lies in the product folder: the product itself and anything else that
+// runs from there. The updater asks the user to close them before it saves the user's data, and
+// a program it waits for does not wait for them.
+#ifndef ENGINE_PRODUCT_PROCESSES_H_
+#define ENGINE_PRODUCT_PROCESSES_H_
+
+#include <windows.h>
+
+#include "engine/core/file_utils.h"
+
+// The full path of the process's program (wide characters, so that it names exactly one file)
+// into path; false when it cannot be read (the process is gone or may not be asked).
+bool GetProcessProgramPath(HANDLE process, wchar_t (&path)[kPathBufferSize]);
+
+// True when the program path lies inside the product folder (at any depth).
+bool IsProductFolderProgram(const wchar_t* programPath);
+
+// The number of running processes, in every session, whose program lies in the product folder;
+// each is named in the run's log. 0 also when the process list cannot be read (logged).
+int CountRunningProductProcesses();
+
+#endif  // ENGINE_PRODUCT_PROCESSES_H_

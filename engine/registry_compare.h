@@ -1,0 +1,12 @@
+// Whether a registry key still holds what a saved copy of it holds.
+#ifndef ENGINE_REGISTRY_COMPARE_H_
+#define ENGINE_REGISTRY_COMPARE_H_
+
+#include <windows.h>
+
+// True when `live` holds every value of `saved` with the same type and data, and likewise in every
+// sub-key of `saved`, at any depth. Values and sub-keys that only `live` has do not count. False
+// also when a key or value cannot be read.
+bool KeyHoldsSavedCopy(HKEY live, HKEY saved);
+
+#endif  // ENGINE_REGISTRY_COMPARE_H_

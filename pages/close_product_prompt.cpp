@@ -1,0 +1,24 @@
+#include "pages/close_product_prompt.h"
+
+#include "base/bounded_string.h"
+#include "engine/core/product_constants.h"
+#include "engine/product_processes.h"
+#include "engine/core/run_log.h"
+#include "framework/app.h"
+#include "res/resource.h"
+
+BOOL AskUntilProductClosed() {
+  for (;;) {
+    const int running = CountRunningProductProcesses();
+    if (running == 0) return TRUE;
+    char text[1024];
+    if (!base::FormatBounded(text, sizeof(text), AfxLoadString(IDS_CLOSE_PRODUCT).text,
+                             product::kDisplayName, product::kDisplayName)) {
+      return FALSE;
+    }
+    const int answer = AfxMessageBox(text, MB_RETRYCANCEL | MB_ICONEXCLAMATION);
+    RunLogWrite("%d process(es) run from the product folder; the user chose %s", running,
+                answer == IDRETRY ? "Retry" : "Cancel");
+    if (answer != IDRETRY) return FALSE;
+  }
+}
