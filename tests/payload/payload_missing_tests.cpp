@@ -8,7 +8,9 @@
 #include <thread>
 #include <vector>
 
+#include "engine/core/error_box.h"
 #include "engine/payload.h"
+#include "framework/app.h"
 #include "engine/core/product_constants.h"
 #include "tests/payload/payload_test_common.h"
 #include "tests/support/test_support.h"
@@ -53,8 +55,13 @@ BOOL CALLBACK FindBox(HWND window, LPARAM lParam) {
 class FolderAtBoxTime {
  public:
   explicit FolderAtBoxTime(std::string folder)
-      : folder_(std::move(folder)), thread_([this] { Run(); }) {}
-  ~FolderAtBoxTime() { Stop(); }
+      : folder_(std::move(folder)), thread_([this] { Run(); }) {
+    RegisterErrorBox([](const char* text, UINT type) { AfxMessageBox(text, type); });
+  }
+  ~FolderAtBoxTime() {
+    Stop();
+    RegisterErrorBox(nullptr);
+  }
   void Stop() {
     stop_ = true;
     if (thread_.joinable()) thread_.join();
