@@ -5,10 +5,10 @@
 #include "base/bounded_string.h"
 #include "base/scoped.h"
 #include "engine/core/file_utils.h"
-#include "engine/payload.h"
 #include "engine/core/product_constants.h"
 #include "engine/core/run_log.h"
 #include "engine/core/settings_store.h"
+#include "engine/payload.h"
 #include "engine/user_data_backup.h"
 #include "engine/user_state.h"
 

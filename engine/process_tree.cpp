@@ -5,8 +5,8 @@
 #include <utility>
 
 #include "engine/core/file_utils.h"
-#include "engine/product_processes.h"
 #include "engine/core/run_log.h"
+#include "engine/product_processes.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 
 #include "base/bounded_string.h"
 #include "base/scoped.h"
-#include "engine/product_probe.h"
 #include "engine/core/run_log.h"
+#include "engine/product_probe.h"
 
 namespace {
 

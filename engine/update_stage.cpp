@@ -3,8 +3,8 @@
 #include "base/scoped.h"
 #include "engine/core/file_utils.h"
 #include "engine/core/product_constants.h"
-#include "engine/product_probe.h"
 #include "engine/core/settings_store.h"
+#include "engine/product_probe.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include "base/scoped.h"
 #include "engine/core/error_box.h"
 #include "engine/core/file_utils.h"
-#include "engine/product_probe.h"
 #include "engine/core/run_log.h"
 #include "engine/core/settings_store.h"
+#include "engine/product_probe.h"
 #include "engine/work_folder.h"
 
 const char* const BackupFileList[] = {"Tidemark.log", nullptr};

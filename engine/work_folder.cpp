@@ -241,9 +241,9 @@ BOOL EnsureWorkFolder(char* folder) {
 BOOL GetWorkPath(WorkItem item, char* path) {
   path[0] = '\0';
   char folder[kPathBufferSize];
-  // The callers' buffers hold kPathBufferSize bytes.
-  if (!GetWorkFolder(folder) ||
-      !BuildItemPath(folder, item, *reinterpret_cast<char(*)[kPathBufferSize]>(path))) {
+  char built[kPathBufferSize];
+  if (!GetWorkFolder(folder) || !BuildItemPath(folder, item, built) ||
+      !base::CopyBounded(path, kPathBufferSize, built)) {
     path[0] = '\0';
     return FALSE;
   }

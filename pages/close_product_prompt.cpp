@@ -2,8 +2,8 @@
 
 #include "base/bounded_string.h"
 #include "engine/core/product_constants.h"
-#include "engine/product_processes.h"
 #include "engine/core/run_log.h"
+#include "engine/product_processes.h"
 #include "framework/app.h"
 #include "res/resource.h"
 

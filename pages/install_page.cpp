@@ -1,11 +1,11 @@
 #include "pages/install_page.h"
 
 #include "engine/core/file_utils.h"
+#include "engine/core/run_log.h"
+#include "engine/core/settings_store.h"
 #include "engine/process_runner.h"
 #include "engine/product_probe.h"
 #include "engine/resume.h"
-#include "engine/core/run_log.h"
-#include "engine/core/settings_store.h"
 #include "engine/update_stage.h"
 #include "engine/user_data_backup.h"
 #include "engine/user_state.h"

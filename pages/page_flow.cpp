@@ -4,8 +4,8 @@
 // and ends on the completed or the aborted page. The closing pages end the wizard on Finish.
 #include "pages/page_flow.h"
 
-#include "engine/resume.h"
 #include "engine/core/settings_store.h"
+#include "engine/resume.h"
 
 namespace {
 

@@ -1,12 +1,12 @@
 #include "pages/uninstall_page.h"
 
-#include "engine/process_runner.h"
 #include "engine/core/product_constants.h"
 #include "engine/core/run_log.h"
-#include "pages/close_product_prompt.h"
+#include "engine/process_runner.h"
 #include "engine/product_probe.h"
 #include "engine/resume.h"
 #include "engine/update_stage.h"
+#include "pages/close_product_prompt.h"
 #include "res/resource.h"
 
 CWizardUninstallPage::CWizardUninstallPage()

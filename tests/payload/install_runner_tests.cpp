@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "engine/process_runner.h"
 #include "engine/core/product_constants.h"
+#include "engine/process_runner.h"
 #include "tests/payload/payload_test_common.h"
 #include "tests/support/run_record.h"
 #include "tests/support/test_support.h"

@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "engine/core/error_box.h"
+#include "engine/core/product_constants.h"
 #include "engine/payload.h"
 #include "framework/app.h"
-#include "engine/core/product_constants.h"
 #include "tests/payload/payload_test_common.h"
 #include "tests/support/test_support.h"
 

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "engine/core/key_stream.h"
+#include "engine/core/product_constants.h"
 #include "engine/payload.h"
 #include "engine/process_runner.h"
-#include "engine/core/product_constants.h"
 #include "tests/payload/payload_test_common.h"
 #include "tests/support/test_support.h"
 #include "tests/support/worker_done_window.h"

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "engine/core/product_constants.h"
-#include "engine/resume.h"
 #include "engine/core/settings_store.h"
+#include "engine/resume.h"
 #include "engine/work_folder.h"
 #include "tests/support/test_support.h"
 #include "tests/support/user_state_support.h"

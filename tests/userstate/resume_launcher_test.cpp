@@ -10,8 +10,8 @@
 
 #include "engine/core/file_utils.h"
 #include "engine/core/product_constants.h"
-#include "engine/resume.h"
 #include "engine/core/settings_store.h"
+#include "engine/resume.h"
 #include "engine/work_folder.h"
 #include "tests/support/test_support.h"
 #include "tests/support/user_state_support.h"
