@@ -1,5 +1,7 @@
 #include "tests/support/standin_support.h"
 
+#include <cstdio>
+
 #include <shlobj.h>
 #include <shlwapi.h>
 
@@ -118,7 +120,17 @@ int RunIn(const std::string& commandLine, const std::string& workingFolder, DWOR
 }
 
 ::testing::AssertionResult InstallOldRelease(const std::string& options) {
-  const int code = RunIn("\"" + StandInProgram("TidemarkOldSetup.exe") + "\" " + options, "");
+  // Under Wine a start can be refused for a moment after a simulated restart: the start (not the
+  // installation) is tried again a few times.
+  int code = -1;
+  for (int attempt = 0; attempt < 3 && code == -1; ++attempt) {
+    if (attempt > 0) {
+      printf("the stand-in old release could not be started (error %lu); trying again\n",
+             static_cast<unsigned long>(GetLastError()));
+      Sleep(1000);
+    }
+    code = RunIn("\"" + StandInProgram("TidemarkOldSetup.exe") + "\" " + options, "");
+  }
   if (code == 0) return ::testing::AssertionSuccess();
   char hex[16];
   wsprintfA(hex, "0x%08lX", static_cast<unsigned long>(code));
