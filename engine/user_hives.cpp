@@ -1,0 +1,69 @@
+#include "engine/user_hives.h"
+
+#include <sddl.h>
+
+#include "base/bounded_string.h"
+
+namespace {
+
+using ConvertSidToStringSidAFunction = BOOL(WINAPI*)(PSID, LPSTR*);
+
+}  // namespace
+
+bool BuildHivePath(const char* hiveName, const char* subkey, char (&path)[kKeyPathSize]) {
+  return base::FormatBounded(path, sizeof(path), "%s\\%s", hiveName, subkey);
+}
+
+bool IsUserHiveName(const char* hiveName) {
+  PSID sid = nullptr;
+  if ((hiveName[0] != 'S' && hiveName[0] != 's') || hiveName[1] != '-' ||
+      !ConvertStringSidToSidA(hiveName, &sid)) {
+    return false;
+  }
+  base::ScopedLocalMemory owned(sid);
+  return true;
+}
+
+bool IsHiveLoaded(const char* hiveName) {
+  base::ScopedRegKey hive;
+  return RegOpenKeyExA(HKEY_USERS, hiveName, 0, KEY_QUERY_VALUE, hive.receive()) == ERROR_SUCCESS;
+}
+
+bool OpenDesktopUserToken(base::ScopedHandle* token) {
+  const HWND shell = GetShellWindow();
+  if (shell == nullptr) {
+    return OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token->receive()) != FALSE;
+  }
+  DWORD processId = 0;
+  if (GetWindowThreadProcessId(shell, &processId) == 0) return false;
+  base::ScopedHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+  return process && OpenProcessToken(process.get(), TOKEN_QUERY, token->receive()) != FALSE;
+}
+
+BOOL GetTokenUserSid(HANDLE token, char* text, size_t size) {
+  text[0] = '\0';
+  union {
+    TOKEN_USER user;
+    BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  } owner;
+  DWORD length = 0;
+  if (!GetTokenInformation(token, TokenUser, &owner, sizeof(owner), &length)) return FALSE;
+
+  base::ScopedLibrary advapi(LoadLibraryA("advapi32.dll"));
+  if (!advapi) return FALSE;
+  const auto convert = reinterpret_cast<ConvertSidToStringSidAFunction>(
+      reinterpret_cast<void*>(GetProcAddress(advapi.get(), "ConvertSidToStringSidA")));
+  if (convert == nullptr) return FALSE;
+
+  LPSTR sid = nullptr;
+  if (!convert(owner.user.User.Sid, &sid)) return FALSE;
+  base::ScopedLocalMemory owned(sid);
+  return base::CopyBounded(text, size, sid) ? TRUE : FALSE;
+}
+
+BOOL GetUserHiveName(char* hiveName) {
+  hiveName[0] = '\0';
+  base::ScopedHandle token;
+  if (!OpenDesktopUserToken(&token)) return FALSE;
+  return GetTokenUserSid(token.get(), hiveName, kHiveNameSize);
+}

@@ -1,0 +1,39 @@
+// The users' hives under HKEY_USERS: their names (string SIDs), whether one is loaded, and which
+// one belongs to the user at the desktop.
+#ifndef ENGINE_USER_HIVES_H_
+#define ENGINE_USER_HIVES_H_
+
+#include <windows.h>
+
+#include <cstddef>
+
+#include "base/scoped.h"
+
+// Room for a hive name and for a key path inside a hive.
+constexpr size_t kHiveNameSize = 256;
+constexpr size_t kKeyPathSize = 260;
+
+// "<hiveName>\<subkey>" into path; false when it does not fit.
+bool BuildHivePath(const char* hiveName, const char* subkey, char (&path)[kKeyPathSize]);
+
+// True when the name is a string SID ("S-1-..."), the only kind of name GetUserHiveName records
+// and a user's hive has.
+bool IsUserHiveName(const char* hiveName);
+
+// True while the hive is loaded under HKEY_USERS.
+bool IsHiveLoaded(const char* hiveName);
+
+// The token of the user at the desktop: that of the desktop shell's process, or the updater's own
+// where no shell window exists.
+bool OpenDesktopUserToken(base::ScopedHandle* token);
+
+// The hive name under HKEY_USERS (string SID) of the user at the desktop, taken from the desktop
+// shell's token, into hiveName[kHiveNameSize]: a user who elevated with an administrator's
+// password keeps their own hive. Where no shell window exists, the updater's own user. FALSE when
+// the shell's token cannot be read.
+BOOL GetUserHiveName(char* hiveName);
+
+// The SID of a token's user in string form ("S-1-5-...") into text[size].
+BOOL GetTokenUserSid(HANDLE token, char* text, size_t size);
+
+#endif  // ENGINE_USER_HIVES_H_
