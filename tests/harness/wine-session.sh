@@ -62,6 +62,12 @@ case "$action" in
       "$WINE" wineboot --init >/dev/null 2>&1
       "$WINESERVER" -w
     fi
+    # Wine draws the caption buttons with its Marlett font, but loads only the fonts of the
+    # prefix's Fonts folder and the system's: without this copy the close box is drawn as an "r".
+    fonts="$WINEPREFIX/drive_c/windows/Fonts"
+    if [ -f /usr/share/wine/fonts/marlett.ttf ] && [ ! -f "$fonts/marlett.ttf" ]; then
+      mkdir -p "$fonts" && cp /usr/share/wine/fonts/marlett.ttf "$fonts/"
+    fi
     configure_prefix
     "$WINESERVER" -p </dev/null >/dev/null 2>&1
     # Warm the server up once so the first test does not pay for it.
