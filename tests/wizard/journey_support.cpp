@@ -242,7 +242,7 @@ DWORD UpdaterMarking() {
 std::string RunLogOf(DWORD pid) {
   const std::string temp = testing_support::WindowsFolder() + "\\Temp\\";
   WIN32_FIND_DATAA entry;
-  const std::string pattern = temp + "TidemarkSXUpdater_*_" + std::to_string(pid) + ".log";
+  const std::string pattern = temp + "TidemarkSXUpdater_*_" + std::to_string(pid) + "_*.log";
   HANDLE find = FindFirstFileA(pattern.c_str(), &entry);
   if (find == INVALID_HANDLE_VALUE) return "";
   FindClose(find);
