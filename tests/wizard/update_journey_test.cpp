@@ -505,7 +505,7 @@ TEST_F(UpdateJourneyTest, RestartGuidanceKeepsTheStateWhateverEndsTheWizard) {
     EXPECT_EQ(work + "\\" + product::kLauncherFileName, launcher);
     const std::string launcherBytes = WideFileBytes(Wide(launcher));
     EXPECT_FALSE(launcherBytes.empty());
-    EXPECT_NE(genuineBytes, launcherBytes) << "the launcher was overwritten with the updater";
+    EXPECT_TRUE(genuineBytes != launcherBytes) << "the launcher was overwritten with the updater";
     const std::wstring copy = Wide(work) + L"\\" + row.copyName;
     EXPECT_TRUE(genuineBytes == WideFileBytes(copy)) << "the copy is not the genuine updater";
     wchar_t resume[1024] = L"";
