@@ -32,11 +32,20 @@ namespace {
 constexpr DWORD kWizard97Flag = 0x01000000;
 constexpr DWORD kComctl32Version579 = 0x5004F;
 
-// The updater's own file version, for the run's log.
+// The updater's own file version, for the run's log. Read only through an ANSI path that names
+// exactly the program's file: under code page 932 a name with U+00A5 has an ANSI form that names
+// another file.
 std::string GetOwnVersion() {
+  wchar_t wide[kPathBufferSize];
   char path[kPathBufferSize];
+  BOOL inexact = FALSE;
   std::string version;
-  if (!GetUpdaterPath(path) || !GetFileVersionString(path, version)) return "?";
+  if (!GetUpdaterPathW(wide) ||
+      WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, path, sizeof(path), nullptr,
+                          &inexact) == 0 ||
+      inexact || !GetFileVersionString(path, version)) {
+    return "?";
+  }
   return version;
 }
 
