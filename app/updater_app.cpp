@@ -1,6 +1,7 @@
 #include "app/updater_app.h"
 
 #include <commctrl.h>
+#include <objidl.h>
 
 #include <string>
 
@@ -31,11 +32,20 @@ namespace {
 constexpr DWORD kWizard97Flag = 0x01000000;
 constexpr DWORD kComctl32Version579 = 0x5004F;
 
-// The updater's own file version, for the run's log.
+// The updater's own file version, for the run's log. Read only through an ANSI path that names
+// exactly the program's file: under code page 932 a name with U+00A5 has an ANSI form that names
+// another file.
 std::string GetOwnVersion() {
+  wchar_t wide[kPathBufferSize];
   char path[kPathBufferSize];
+  BOOL inexact = FALSE;
   std::string version;
-  if (!GetUpdaterPath(path) || !GetFileVersionString(path, version)) return "?";
+  if (!GetUpdaterPathW(wide) ||
+      WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, path, sizeof(path), nullptr,
+                          &inexact) == 0 ||
+      inexact || !GetFileVersionString(path, version)) {
+    return "?";
+  }
   return version;
 }
 
@@ -81,13 +91,58 @@ HWND GetWizardWindow() {
   return (app && app->m_pMainWnd) ? app->m_pMainWnd->GetSafeHwnd() : nullptr;
 }
 
+// COM security of the whole process, set before anything talks to the desktop shell (which runs
+// as the user, with the user's rights): calls are authenticated and identify, no object may bring
+// its own unmarshalling code (EOAC_NO_CUSTOM_MARSHAL), and where the system has it (Windows 8 and
+// later) only system-trusted unmarshallers are used (the strong unmarshalling policy). Logged; a
+// failure does not stop the run (the product is then started all the same through the shell).
+void SecureCom() {
+  const HRESULT security = CoInitializeSecurity(
+      nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT, RPC_C_IMP_LEVEL_IDENTIFY, nullptr,
+      EOAC_NO_CUSTOM_MARSHAL, nullptr);
+  HRESULT policy = E_NOINTERFACE;
+  base::ScopedComInterface<IGlobalOptions> options;
+  if (SUCCEEDED(CoCreateInstance(CLSID_GlobalOptions, nullptr, CLSCTX_INPROC_SERVER,
+                                 IID_IGlobalOptions, base::ReceiveInterface(&options)))) {
+    policy = options.get()->Set(COMGLB_UNMARSHALING_POLICY, COMGLB_UNMARSHALING_POLICY_STRONG);
+  }
+  RunLogWrite("COM security: 0x%08lX; strong unmarshalling policy: 0x%08lX",
+              static_cast<unsigned long>(security), static_cast<unsigned long>(policy));
+}
+
+// Where the DLL search could not be restricted to the system folder, Windows looks in the
+// program's own folder first: a folder that others may write could hand the elevated updater
+// their DLL. True when that is the case here.
+bool IsDllPlantingPossible() {
+  if (AfxIsDllSearchRestricted()) return false;
+  wchar_t folder[kPathBufferSize];
+  if (!GetUpdaterPathW(folder)) return true;
+  wchar_t* last = nullptr;
+  for (wchar_t* p = folder; *p != L'\0'; ++p) {
+    if (*p == L'\\') last = p;
+  }
+  if (last == nullptr) return true;
+  last[last > folder && last[-1] == L':' ? 1 : 0] = L'\0';
+  return IsFolderWritableByOthers(folder) != 0;
+}
+
 }  // namespace
 
 CUpdaterApp theApp;
 
 BOOL CUpdaterApp::InitInstance() {
+  if (IsDllPlantingPossible()) {
+    AfxMessageBox(IDS_UNSAFE_FOLDER, MB_OK | MB_ICONSTOP);
+    m_exitCode = kExitFailed;
+    return FALSE;
+  }
   // A second updater only brings the running one to the front: it writes nothing, not even a log.
-  if (!ClaimSingleInstance()) {
+  // Where the mutex may have been taken by another program, it says that it cannot start.
+  const InstanceClaim claim = ClaimSingleInstance();
+  if (claim != InstanceClaim::kClaimed) {
+    if (claim == InstanceClaim::kBlocked) {
+      AfxMessageBox(IDS_UPDATER_BLOCKED, MB_OK | MB_ICONEXCLAMATION);
+    }
     m_exitCode = kExitAlreadyRunning;
     return FALSE;
   }
@@ -103,6 +158,11 @@ int CUpdaterApp::Run() {
   RegisterOwnerWindow(GetWizardWindow);
   OpenRunLogFile();
   WriteStartLine();
+  // The main thread's apartment lasts the run, so that the process's COM security set here holds
+  // for every later use of COM.
+  const base::ScopedComApartment apartment;
+  SecureCom();
+  DropUntrustedResumeEntry();
   if (!IsSupportedWindows()) {
     RunLogWrite("this Windows is not supported");
     AfxMessageBox(IDS_UNSUPPORTED_WINDOWS, MB_OK | MB_ICONEXCLAMATION);

@@ -11,6 +11,7 @@
 #include "engine/payload.h"
 #include "engine/user_data_backup.h"
 #include "engine/user_state.h"
+#include "engine/work_folder.h"
 
 namespace {
 
@@ -27,11 +28,50 @@ volatile LONG g_uninstallerRunning = 0;
 // Setup's counterpart; nothing reads it but the watcher needs somewhere to report.
 volatile LONG g_setupRunning = 0;
 
+// TMP and TEMP of this process while a program is being started, which it inherits; the old
+// values come back afterwards.
+class ScopedTempVariables {
+ public:
+  explicit ScopedTempVariables(const char* folder) {
+    for (int i = 0; i < 2; ++i) {
+      const DWORD length = GetEnvironmentVariableA(kNames[i], old_[i], sizeof(old_[i]));
+      had_[i] = length > 0 && length < sizeof(old_[i]);
+      SetEnvironmentVariableA(kNames[i], folder);
+    }
+  }
+  ~ScopedTempVariables() {
+    for (int i = 0; i < 2; ++i) SetEnvironmentVariableA(kNames[i], had_[i] ? old_[i] : nullptr);
+  }
+  ScopedTempVariables(const ScopedTempVariables&) = delete;
+  ScopedTempVariables& operator=(const ScopedTempVariables&) = delete;
+
+ private:
+  static constexpr const char* kNames[2] = {"TMP", "TEMP"};
+  char old_[2][kPathBufferSize];
+  bool had_[2];
+};
+
+// The work folder's temp\ (made when missing; it inherits the work folder's protection) into
+// folder[520]. The administrator's own TEMP may be a folder the user's programs can write, where
+// a program running with administrator rights must not unpack and run anything.
+bool GetProtectedTempFolder(char (&folder)[kPathBufferSize]) {
+  char work[kPathBufferSize];
+  if (!EnsureWorkFolder(work) || !GetWorkPath(WorkItem::kTempFolder, folder)) return false;
+  if (!CreateDirectoryA(folder, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return false;
+  return IsPlainFolder(folder) != 0;
+}
+
 // Starts commandLine (modified in place by the system, hence not const) in workingFolder with the
-// parent's environment and no inherited handles, followed with every process it starts; the
-// program chooses its own window state.
+// parent's environment (TMP and TEMP pointing at the work folder's temp\) and no inherited
+// handles, followed with every process it starts; the program chooses its own window state.
 std::unique_ptr<ProcessTree> StartProgram(char* commandLine, const char* workingFolder) {
+  char temp[kPathBufferSize];
+  if (!GetProtectedTempFolder(temp)) {
+    RunLogFailure("no protected temporary folder for the program", GetLastError());
+    return nullptr;
+  }
   std::unique_ptr<ProcessTree> program(new ProcessTree());
+  const ScopedTempVariables variables(temp);
   if (!program->Start(commandLine, workingFolder, kCreationFlags)) return nullptr;
   return program;
 }

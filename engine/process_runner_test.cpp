@@ -73,6 +73,9 @@ TEST_F(ProcessRunnerTest, RunUninstallerStartsTheStoredCommandInTheWindowsFolder
   const std::string marker = RunRecord(program_);
   EXPECT_TRUE(HasLine(marker, "command " + command)) << marker;
   EXPECT_TRUE(HasLine(marker, "folder " + WindowsFolder())) << marker;
+  char temp[kPathBufferSize];
+  ASSERT_TRUE(GetWorkPath(WorkItem::kTempFolder, temp));
+  EXPECT_TRUE(HasLine(marker, std::string("temp ") + temp)) << "not the administrator's TEMP";
   EXPECT_TRUE(HasLine(marker, "end")) << marker;
 }
 

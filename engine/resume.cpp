@@ -2,6 +2,7 @@
 
 #include "base/bounded_string.h"
 #include "base/scoped.h"
+#include "base/system_dlls.h"
 #include "engine/core/error_box.h"
 #include "engine/core/file_utils.h"
 #include "engine/core/product_constants.h"
@@ -37,20 +38,68 @@ base::ScopedHandle& HeldUpdaterFile() {
   return file;
 }
 
+using GetMappedFileNameFunction = DWORD(WINAPI*)(HANDLE, LPVOID, LPWSTR, DWORD);
+
+// The path of the file mapped as this program's image, as the system names it now (it follows a
+// rename): "\Device\HarddiskVolume1\...", or "\??\C:\..." under Wine. False when unknown.
+bool GetMappedImagePath(wchar_t (&path)[kPathBufferSize]) {
+  auto getMapped = reinterpret_cast<GetMappedFileNameFunction>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "K32GetMappedFileNameW")));
+  base::ScopedLibrary psapi;
+  if (getMapped == nullptr) {
+    psapi.reset(base::LoadSystemLibrary("psapi.dll"));
+    if (psapi) {
+      getMapped = reinterpret_cast<GetMappedFileNameFunction>(
+          reinterpret_cast<void*>(GetProcAddress(psapi.get(), "GetMappedFileNameW")));
+    }
+  }
+  if (getMapped == nullptr) return false;
+  const DWORD length = getMapped(GetCurrentProcess(), GetModuleHandleW(nullptr), path, kPathBufferSize);
+  return length > 0 && length < kPathBufferSize;
+}
+
+bool SameText(const wchar_t* a, const wchar_t* b) {
+  return CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, a, -1, b, -1) == CSTR_EQUAL;
+}
+
+// Whether an open file is the one mapped as this program's image: the mapped file's path equals
+// the handle's final path, in the system's device form or (Wine) in its "\??\" form.
+bool IsMappedImage(HANDLE file) {
+  wchar_t mapped[kPathBufferSize];
+  wchar_t opened[kPathBufferSize];
+  if (!GetMappedImagePath(mapped)) return false;
+  DWORD length = GetFinalPathNameByHandleW(file, opened, kPathBufferSize,
+                                           FILE_NAME_NORMALIZED | VOLUME_NAME_NT);
+  if (length > 0 && length < kPathBufferSize && SameText(mapped, opened)) return true;
+  length = GetFinalPathNameByHandleW(file, opened, kPathBufferSize,
+                                     FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  return length > 4 && length < kPathBufferSize && CompareStringW(LOCALE_INVARIANT, 0, mapped, 4,
+                                                                   L"\\??\\", 4) == CSTR_EQUAL &&
+         CompareStringW(LOCALE_INVARIANT, 0, opened, 4, L"\\\\?\\", 4) == CSTR_EQUAL &&
+         SameText(mapped + 4, opened + 4);
+}
+
 // Copies the running updater, through the held file, into the work folder (unless it runs from
 // there) and gives the copy's path in copy[520].
-bool CopyUpdaterIntoWorkFolder(char* copy) {
-  if (!GetWorkPath(WorkItem::kUpdaterCopy, copy)) return false;
-  char own[kPathBufferSize];
-  if (!GetUpdaterPath(own)) return false;
-  if (lstrcmpiA(own, copy) == 0) return true;
+bool CopyUpdaterIntoWorkFolder(wchar_t* copy) {
+  if (!GetWorkPathW(WorkItem::kUpdaterCopy, copy)) return false;
+  wchar_t own[kPathBufferSize];
+  if (!GetUpdaterPathW(own)) return false;
+  if (SameText(own, copy)) return true;
   HoldUpdaterFile();
   base::ScopedHandle& source = HeldUpdaterFile();
+  if (!source) {
+    // The program's own file could not be held, or what its path opens is not the running image:
+    // nothing else is ever copied in its place.
+    RunLogWrite("the running updater's own file cannot be held; no copy is made");
+    ShowSystemErrorBox(ERROR_FILE_INVALID);
+    return false;
+  }
   LARGE_INTEGER start = {};
-  base::ScopedHandle target(CreateFileA(copy, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+  base::ScopedHandle target(CreateFileW(copy, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                         FILE_ATTRIBUTE_NORMAL, nullptr));
   base::ScopedHeapBlock buffer(kTransferBufferSize);
-  bool ok = source && target && buffer && SetFilePointerEx(source.get(), start, nullptr, FILE_BEGIN);
+  bool ok = target && buffer && SetFilePointerEx(source.get(), start, nullptr, FILE_BEGIN);
   for (DWORD read = 1; ok && read > 0;) {
     DWORD written = 0;
     ok = ReadFile(source.get(), buffer.get(), kTransferBufferSize, &read, nullptr) &&
@@ -60,7 +109,7 @@ bool CopyUpdaterIntoWorkFolder(char* copy) {
   if (!ok) {
     const DWORD error = GetLastError();
     target.reset();
-    DeleteFileA(copy);
+    DeleteFileW(copy);
     ShowSystemErrorBox(error != ERROR_SUCCESS ? error : ERROR_WRITE_FAULT);
     return false;
   }
@@ -72,10 +121,13 @@ bool CopyUpdaterIntoWorkFolder(char* copy) {
 void HoldUpdaterFile() {
   base::ScopedHandle& file = HeldUpdaterFile();
   if (file) return;
-  char own[kPathBufferSize];
-  if (!GetUpdaterPath(own)) return;
-  file.reset(CreateFileA(own, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                         FILE_ATTRIBUTE_NORMAL, nullptr));
+  wchar_t own[kPathBufferSize];
+  if (!GetUpdaterPathW(own)) return;
+  base::ScopedHandle opened(CreateFileW(own, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+  // The path names the file the program was started from only while nobody has renamed that
+  // file and put another one in its place.
+  if (opened && IsMappedImage(opened.get())) file = std::move(opened);
 }
 
 void SetKeepUpdaterState() { g_keepUpdaterState = TRUE; }
@@ -154,25 +206,66 @@ BOOL RegisterResume(BOOL on) {
 
   // The resume entry starts the copy of the updater in the work folder, never the file the user
   // started (which lies wherever the user put it).
-  char updater[kPathBufferSize];
+  wchar_t updater[kPathBufferSize];
   if (!CopyUpdaterIntoWorkFolder(updater)) return FALSE;
 
   // Both paths are quoted, and the launcher takes the first argument after its own path as the
-  // updater.
-  char commandLine[kResumeCommandLineSize];
-  if (!base::FormatBounded(commandLine, sizeof(commandLine), "\"%s\" \"%s\"", launcher, updater)) {
+  // updater. Written in UTF-16: the copy's name may have no ANSI form.
+  wchar_t commandLine[kResumeCommandLineSize];
+  wchar_t launcherW[kPathBufferSize];
+  if (!GetWorkPathW(WorkItem::kLauncher, launcherW) ||
+      lstrlenW(launcherW) + lstrlenW(updater) + 6 > static_cast<int>(kResumeCommandLineSize)) {
     return FALSE;
   }
+  wsprintfW(commandLine, L"\"%s\" \"%s\"", launcherW, updater);
 
   base::ScopedRegKey runKey;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, product::kRunKey, 0, KEY_ALL_ACCESS, runKey.receive()) !=
       ERROR_SUCCESS) {
     return FALSE;
   }
-  RunLogWrite("resume registered: %s", commandLine);
-  return RegSetValueExA(runKey.get(), product::kResumeRunValue, 0, REG_SZ,
+  char copyAnsi[kPathBufferSize];
+  RunLogWrite("resume registered: \"%s\" \"%s\"", launcher,
+              GetWorkPath(WorkItem::kUpdaterCopy, copyAnsi) ? copyAnsi : "(a name without ANSI form)");
+  return RegSetValueExW(runKey.get(), product::kResumeRunValueW, 0, REG_SZ,
                         reinterpret_cast<const BYTE*>(commandLine),
-                        static_cast<DWORD>(lstrlenA(commandLine) + 1)) == ERROR_SUCCESS;
+                        static_cast<DWORD>((lstrlenW(commandLine) + 1) * sizeof(wchar_t))) ==
+         ERROR_SUCCESS;
+}
+
+void DropUntrustedResumeEntry() {
+  base::ScopedRegKey runKey;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, product::kRunKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE,
+                    runKey.receive()) != ERROR_SUCCESS) {
+    return;
+  }
+  wchar_t value[kResumeCommandLineSize + 1] = {};
+  DWORD bytes = sizeof(value) - sizeof(wchar_t);
+  DWORD type = REG_NONE;
+  const LONG read = RegQueryValueExW(runKey.get(), product::kResumeRunValueW, nullptr, &type,
+                                     reinterpret_cast<BYTE*>(value), &bytes);
+  if (read == ERROR_FILE_NOT_FOUND) return;
+  // It must be "<launcher>" "<program>" with the launcher of the trusted work folder and a
+  // program directly in that folder.
+  bool trusted = false;
+  wchar_t launcher[kPathBufferSize];
+  if (read == ERROR_SUCCESS && type == REG_SZ && GetWorkPathW(WorkItem::kLauncher, launcher)) {
+    wchar_t expected[kResumeCommandLineSize];
+    const int folderLength = lstrlenW(launcher) - lstrlenW(product::kLauncherFileNameW);
+    wsprintfW(expected, L"\"%s\" \"", launcher);
+    lstrcpynW(expected + lstrlenW(expected), launcher, folderLength + 1);
+    const int expectedLength = lstrlenW(expected);
+    const int valueLength = lstrlenW(value);
+    trusted = valueLength > expectedLength + 1 && value[valueLength - 1] == L'"' &&
+              CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, value, expectedLength, expected,
+                             expectedLength) == CSTR_EQUAL;
+    for (int i = expectedLength; trusted && i < valueLength - 1; ++i) {
+      trusted = value[i] != L'"' && value[i] != L'\\' && value[i] != L'/';
+    }
+  }
+  if (trusted) return;
+  RunLogWrite("the resume entry does not lead into a trusted work folder; it is removed");
+  RegDeleteValueW(runKey.get(), product::kResumeRunValueW);
 }
 
 void DiscardUpdaterState() {

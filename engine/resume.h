@@ -6,9 +6,10 @@
 
 #include <windows.h>
 
-// TRUE: write the launcher and a copy of the running updater into the work folder (made when there
-// is none yet), record the launcher in Launcher and register the Run value
-// "<launcher>" "<updater copy>"; FALSE: delete the work folder's launcher file and the Run value.
+// TRUE: write the launcher and a copy of the running updater (taken from the held file, see
+// HoldUpdaterFile) into the work folder (made when there is none yet), record the launcher in
+// Launcher and register the Run value "<launcher>" "<updater copy>"; FALSE: delete the work
+// folder's launcher file and the Run value.
 BOOL RegisterResume(BOOL on);
 
 // Writes "<work folder>\TmkUpLauncher.exe" from resource "ZELNA" 148 and leaves its path in
@@ -37,11 +38,18 @@ void PutBackWhatTheUninstallerChanged();
 // exactly as saved.
 BOOL IsUpdaterStateNeeded();
 
-// Opens the running updater's own file for reading and shares it only for reading, so that it
-// cannot be changed, renamed or deleted while this run lasts; the copy the resume entry starts is
-// made from this handle. Called first thing at start-up (the copy calls it too, should it not
-// have been).
+// Opens the running updater's own file by its wide-character path for reading and shares it only
+// for reading, so that it cannot be changed, renamed or deleted while this run lasts; the copy the
+// resume entry starts is made from this handle. The handle is kept only when its file is the one
+// mapped as the running image (the path may name another file once the started one was renamed);
+// otherwise no copy can be made. Called first thing at start-up (the copy calls it too, should it
+// not have been).
 void HoldUpdaterFile();
+
+// At start-up: removes the resume Run value unless it starts the launcher of the trusted work
+// folder with a program directly in that folder (a folder that is gone or cannot be trusted could
+// have been made again by anybody, with their own programs at the names the value starts).
+void DropUntrustedResumeEntry();
 
 // The keep-state flag: set when the restart-guidance page is shown, never cleared.
 void SetKeepUpdaterState();

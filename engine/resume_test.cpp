@@ -112,10 +112,44 @@ TEST_F(ResumeTest, OnlyTheWorkFoldersLauncherIsEverDeleted) {
   DeleteLauncherFile();
   EXPECT_TRUE(PathExists(other));
   EXPECT_FALSE(PathExists(launcher_));
-  // A work folder that is not a plain one in the Windows folder's Temp is not ours either.
+  // A work folder that is not a plain one in the common application-data folder is not ours
+  // either.
   ASSERT_TRUE(WriteUpdaterString(nullptr, "WorkFolder", elsewhere.path().c_str()));
   DeleteLauncherFile();
   EXPECT_TRUE(PathExists(other));
+  ASSERT_TRUE(WriteUpdaterString(nullptr, "WorkFolder", work_.c_str()));
+}
+
+// At start-up the Run value stays only while it starts the trusted work folder's launcher with a
+// program directly in that folder: a folder that is gone could have been made again by anybody.
+TEST_F(ResumeTest, AResumeEntryThatDoesNotLeadIntoTheTrustedWorkFolderIsRemovedAtStartUp) {
+  Register();
+  ScopedTempFolder elsewhere("resume elsewhere");
+  const std::string quoted = "\"" + launcher_ + "\" \"";
+  const struct {
+    const char* name;
+    std::string value;
+    std::string workFolder;  // recorded WorkFolder
+    bool kept;
+  } kRows[] = {
+      {"registered", quoted + work_ + "\\Updater.exe\"", work_, true},
+      {"program of another name", quoted + work_ + "\\Tidemark Updater.exe\"", work_, true},
+      {"work folder gone", quoted + work_ + "\\Updater.exe\"", work_ + "0", false},
+      {"folder not trusted", quoted + work_ + "\\Updater.exe\"", elsewhere.path(), false},
+      {"program elsewhere", quoted + elsewhere.path() + "\\Updater.exe\"", work_, false},
+      {"program in a subfolder", quoted + work_ + "\\setup\\Setup.exe\"", work_, false},
+      {"program unquoted", quoted.substr(0, quoted.size() - 1) + work_ + "\\Updater.exe", work_, false},
+      {"launcher elsewhere", "\"" + elsewhere.Child("TmkUpLauncher.exe") + "\" \"" + work_ +
+                                 "\\Updater.exe\"", work_, false},
+  };
+  for (const auto& row : kRows) {
+    SCOPED_TRACE(row.name);
+    ASSERT_TRUE(SetStringValue(HKEY_LOCAL_MACHINE, product::kRunKey, product::kResumeRunValue,
+                               row.value));
+    ASSERT_TRUE(WriteUpdaterString(nullptr, "WorkFolder", row.workFolder.c_str()));
+    DropUntrustedResumeEntry();
+    EXPECT_EQ(row.kept, RunValueExists());
+  }
   ASSERT_TRUE(WriteUpdaterString(nullptr, "WorkFolder", work_.c_str()));
 }
 

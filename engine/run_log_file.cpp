@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+#include <sddl.h>
+
 #include "base/bounded_string.h"
 #include "engine/core/product_constants.h"
 #include "engine/core/run_log.h"
@@ -15,11 +17,19 @@ namespace {
 
 constexpr char kLogNameSuffix[] = ".log";
 constexpr char kUtf8ByteOrderMark[] = "\xEF\xBB\xBF";
+constexpr int kRandomDigits = 8;
+// A clash of names is all but impossible with the random part; a few fresh names are plenty.
+constexpr int kCreateAttempts = 8;
+// Only Administrators and SYSTEM may read or change a log; nothing is inherited from the folder,
+// which all users may write.
+constexpr char kLogSecurity[] = "O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)";
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsLowerHexDigit(char c) { return IsDigit(c) || (c >= 'a' && c <= 'f'); }
 
 // The time part "yyyymmdd-hhmmss" of a log's file name; "" when the whole name does not have the
-// log's form "TidemarkSXUpdater_<8 digits>-<6 digits>_<1 to 10 digits>.log".
+// log's form "TidemarkSXUpdater_<8 digits>-<6 digits>_<1 to 10 digits>_<8 hex digits>.log" (or
+// that of earlier releases, without the hex digits).
 std::string GetLogNameTime(const char* name) {
   const size_t prefixLength = sizeof(product::kRunLogPrefix) - 1;
   if (strncmp(name, product::kRunLogPrefix, prefixLength) != 0) return "";
@@ -31,7 +41,15 @@ std::string GetLogNameTime(const char* name) {
   const char* processId = time + sizeof(kTimeForm) - 1;
   size_t digits = 0;
   while (IsDigit(processId[digits])) ++digits;
-  if (digits == 0 || digits > 10 || strcmp(processId + digits, kLogNameSuffix) != 0) return "";
+  if (digits == 0 || digits > 10) return "";
+  const char* rest = processId + digits;
+  if (rest[0] == '_') {
+    for (int i = 1; i <= kRandomDigits; ++i) {
+      if (!IsLowerHexDigit(rest[i])) return "";
+    }
+    rest += 1 + kRandomDigits;
+  }
+  if (strcmp(rest, kLogNameSuffix) != 0) return "";
   return std::string(time, sizeof(kTimeForm) - 2);
 }
 
@@ -43,8 +61,9 @@ bool GetFinalPath(HANDLE handle, char (&path)[kPathBufferSize]) {
 }
 
 // Deletes folder\name when it is a regular file that is really there: not a link, not a folder,
-// and not a name that resolves elsewhere. Under Wine a Unix link to a file looks like a regular
-// file, and deleting it deletes its target; only its final path gives it away.
+// not a name that resolves elsewhere, and the file's only name (a hard link shares its file
+// with a name elsewhere, which may be anybody's). Under Wine a Unix link to a file looks like a
+// regular file, and deleting it deletes its target; only its final path gives it away.
 void DeleteLogFile(const char* folder, const char* folderFinalPath, const char* name) {
   char path[kPathBufferSize];
   char expected[kPathBufferSize];
@@ -56,7 +75,8 @@ void DeleteLogFile(const char* folder, const char* folderFinalPath, const char* 
   if (!file) return;
   BY_HANDLE_FILE_INFORMATION information;
   if (!GetFileInformationByHandle(file.get(), &information) ||
-      (information.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
+      (information.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ||
+      information.nNumberOfLinks != 1) {
     return;
   }
   char finalPath[kPathBufferSize];
@@ -118,19 +138,33 @@ void PruneRunLogs(const char* folder, const char* ownName) {
 base::ScopedHandle CreateRunLog(const char* folder, const SYSTEMTIME& start, DWORD processId,
                                 char (&path)[kPathBufferSize]) {
   path[0] = '\0';
-  char name[64];
-  if (!base::FormatBounded(name, sizeof(name), "%s%04u%02u%02u-%02u%02u%02u_%lu%s", product::kRunLogPrefix,
-                           start.wYear, start.wMonth, start.wDay, start.wHour, start.wMinute,
-                           start.wSecond, static_cast<unsigned long>(processId), kLogNameSuffix) ||
-      !JoinPath(folder, name, path)) {
-    path[0] = '\0';
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(kLogSecurity, SDDL_REVISION_1,
+                                                            &descriptor, nullptr)) {
     return {};
   }
-  // Created new, and a link at the name is not followed: whatever already has the name (a log of
-  // an earlier run, a planted file or link) makes the creation fail.
-  base::ScopedHandle file(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
-                                      nullptr));
+  base::ScopedLocalMemory ownedDescriptor(descriptor);
+  SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor, FALSE};
+  char name[64];
+  base::ScopedHandle file;
+  for (int attempt = 0; attempt < kCreateAttempts && !file; ++attempt) {
+    char random[kRandomDigits + 1];
+    if (!FormatRandomHex(random, kRandomDigits) ||
+        !base::FormatBounded(name, sizeof(name), "%s%04u%02u%02u-%02u%02u%02u_%lu_%s%s",
+                             product::kRunLogPrefix, start.wYear, start.wMonth, start.wDay,
+                             start.wHour, start.wMinute, start.wSecond,
+                             static_cast<unsigned long>(processId), random, kLogNameSuffix) ||
+        !JoinPath(folder, name, path)) {
+      break;
+    }
+    // Created new, and a link at the name is not followed: whatever already has the name (a
+    // planted file or link) makes this creation fail, and the next name is tried.
+    file.reset(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, &attributes, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file && GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) {
+      break;
+    }
+  }
   if (!file) {
     path[0] = '\0';
     return {};

@@ -21,23 +21,37 @@ using testing_support::WriteFileBytes;
 
 const SYSTEMTIME kStart = {2026, 12, 1, 7, 23, 59, 1, 0};  // 2026-12-07 23:59:01
 
-std::string LogName(const std::string& time, DWORD processId) {
-  return "TidemarkSXUpdater_" + time + "_" + std::to_string(processId) + ".log";
+// A log's name; without `random` in the form of earlier releases.
+std::string LogName(const std::string& time, DWORD processId, const std::string& random = "") {
+  return "TidemarkSXUpdater_" + time + "_" + std::to_string(processId) +
+         (random.empty() ? "" : "_" + random) + ".log";
 }
 
-std::string WindowsTempLogPath(const SYSTEMTIME& t) {
+// This process's log name at t with its random part as "########".
+std::string WindowsTempLogShape(const SYSTEMTIME& t) {
   char windows[MAX_PATH];
   char time[32];
   GetEnvironmentVariableA("windir", windows, sizeof(windows));
   base::FormatBounded(time, sizeof(time), "%04u%02u%02u-%02u%02u%02u", t.wYear, t.wMonth, t.wDay,
                       t.wHour, t.wMinute, t.wSecond);
-  return std::string(windows) + "\\Temp\\" + LogName(time, GetCurrentProcessId());
+  return std::string(windows) + "\\Temp\\" + LogName(time, GetCurrentProcessId(), "########");
 }
 
 // The text with every digit as '#'.
 std::string Shape(std::string text) {
   for (char& c : text) c = (c >= '0' && c <= '9') ? '#' : c;
   return text;
+}
+
+// A log path with its random part (the 8 characters before ".log") as '#' when they are lower-case
+// hex digits.
+std::string RandomPartShape(std::string path) {
+  if (path.size() < 12) return path;
+  for (size_t i = path.size() - 12; i < path.size() - 4; ++i) {
+    const char c = path[i];
+    if ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')) path[i] = '#';
+  }
+  return path;
 }
 
 TEST(RunLog, OneRunWritesUtf8LinesToItsOwnFileInTheWindowsTemp) {
@@ -47,7 +61,9 @@ TEST(RunLog, OneRunWritesUtf8LinesToItsOwnFileInTheWindowsTemp) {
   OpenRunLogFile();
   GetLocalTime(&after);
   const std::string path = RunLogPath();
-  EXPECT_TRUE(path == WindowsTempLogPath(before) || path == WindowsTempLogPath(after)) << path;
+  EXPECT_TRUE(RandomPartShape(path) == WindowsTempLogShape(before) ||
+              RandomPartShape(path) == WindowsTempLogShape(after))
+      << path;
   OpenRunLogFile();
   EXPECT_EQ(path, RunLogPath()) << "a second call keeps this run's log";
 
@@ -84,8 +100,8 @@ TEST(RunLog, OneRunWritesUtf8LinesToItsOwnFileInTheWindowsTemp) {
 // after: the nine newest other logs (one from a clock that was ahead), never anything else.
 TEST(RunLogFolder, KeepsTheTenNewestLogsAndLeavesEverythingElse) {
   const std::vector<std::pair<std::string, bool>> kEntries = {
-      {LogName("20261207-235901", 4242), true},  // at this run's first name: creation fails
-      {LogName("20270101-000000", 1), true},
+      {LogName("20261207-235901", 4244), true},  // this run's time and process: a name of old
+      {LogName("20270101-000000", 1, "0123abcd"), true},
       {LogName("20261207-235859", 4294967295u), true},
       {LogName("20261207-235858", 8), true},
       {LogName("20261207-225959", 8), true},
@@ -94,7 +110,8 @@ TEST(RunLogFolder, KeepsTheTenNewestLogsAndLeavesEverythingElse) {
       {LogName("20251207-235959", 8), true},
       {LogName("20251207-235958", 9), true},
       {LogName("20241207-235959", 8), false},
-      {LogName("20190101-000000", 12), false},
+      {LogName("20190101-000000", 12, "89abcdef"), false},
+      {LogName("20190101-000000", 12, "89abcde"), true},
       {"TidemarkSXUpdater_20190101-000000_1.txt", true},
       {"TidemarkSXUpdater_20190101-0000_1.log", true},
       {"TidemarkSXUpdater_20190101-000000_.log", true},
@@ -109,12 +126,20 @@ TEST(RunLogFolder, KeepsTheTenNewestLogsAndLeavesEverythingElse) {
   }
   const std::string subfolder = folder.Child(LogName("20000101-000000", 2));
   ASSERT_TRUE(CreateDirectoryA(subfolder.c_str(), nullptr));
+  // An old log's name that is a second name of a file elsewhere: deleting it would change nothing
+  // of the folder's, and the file may be anybody's.
+  ScopedTempFolder elsewhere("run logs elsewhere");
+  const std::string linked = folder.Child(LogName("20100101-000000", 3, "00000000"));
+  ASSERT_TRUE(WriteFileBytes(elsewhere.Child("precious.txt"), "precious"));
+  ASSERT_TRUE(CreateHardLinkA(linked.c_str(), elsewhere.Child("precious.txt").c_str(), nullptr));
 
   char path[kPathBufferSize];
-  EXPECT_FALSE(CreateRunLog(folder.path().c_str(), kStart, 4242, path).valid());
-  EXPECT_STREQ("", path);
   EXPECT_TRUE(CreateRunLog(folder.path().c_str(), kStart, 4244, path).valid());
-  EXPECT_EQ(folder.Child(LogName("20261207-235901", 4244)), path);
+  EXPECT_EQ(folder.Child(LogName("20261207-235901", 4244, "########")), RandomPartShape(path));
+  EXPECT_TRUE(PathExists(linked));
+  std::string precious;
+  EXPECT_TRUE(ReadFileBytes(elsewhere.Child("precious.txt"), &precious));
+  EXPECT_EQ("precious", precious);
 
   for (const auto& entry : kEntries) {
     std::string content;
@@ -128,16 +153,25 @@ TEST(RunLogFolder, KeepsTheTenNewestLogsAndLeavesEverythingElse) {
 }
 
 // The fixture step (tests/harness/fs-fixture.sh) plants Unix links in C:\fs-fixture\runlog: at the
-// names of logs made at kStart by processes 4242 (to precious.txt) and 4243 (dangling), and at an
-// old log's name (to precious.txt). Under Wine a link to a file is listed as a plain file.
+// names that logs made at kStart by processes 4242 (to precious.txt) and 4243 (dangling) had in
+// earlier releases, and at an old log's name (to precious.txt). Under Wine a link to a file is
+// listed as a plain file.
 TEST(RunLogLinks, NeverWritesOrDeletesThroughALink) {
   const std::string folder = "C:\\fs-fixture\\runlog";
   const std::string target = "C:\\fs-fixture\\runlog-target";
   const std::string oldLink = folder + "\\" + LogName("20000101-000000", 1);
   ASSERT_TRUE(PathExists(oldLink)) << "fixture missing: run the suite through ctest";
   char path[kPathBufferSize];
-  EXPECT_FALSE(CreateRunLog(folder.c_str(), kStart, 4242, path).valid());
-  EXPECT_FALSE(CreateRunLog(folder.c_str(), kStart, 4243, path).valid());
+  // A name nobody could know beforehand: the links at the old names change nothing.
+  std::vector<std::string> made;
+  for (DWORD processId : {4242u, 4243u, 4243u}) {
+    ASSERT_TRUE(CreateRunLog(folder.c_str(), kStart, processId, path).valid());
+    EXPECT_EQ(folder + "\\" + LogName("20261207-235901", processId, "########"),
+              RandomPartShape(path));
+    made.push_back(path);
+  }
+  EXPECT_NE(made[1], made[2]) << "the same second and process, another random name";
+  for (const std::string& log : made) DeleteFileA(log.c_str());
 
   // Ten newer logs, so that the pruning reaches the old link.
   std::vector<std::string> newer;

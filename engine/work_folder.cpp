@@ -2,7 +2,7 @@
 
 #include <aclapi.h>
 #include <sddl.h>
-#include <wincrypt.h>
+#include <shlobj.h>
 
 #include "base/bounded_string.h"
 #include "base/scoped.h"
@@ -20,49 +20,128 @@ constexpr int kRandomDigits = 16;
 // A clash with an existing name is all but impossible; a few fresh names are plenty.
 constexpr int kCreateAttempts = 8;
 
-class ScopedCryptProvider {
- public:
-  ScopedCryptProvider() {
-    if (!CryptAcquireContextA(&provider_, nullptr, nullptr, PROV_RSA_FULL,
-                              CRYPT_VERIFYCONTEXT | CRYPT_SILENT)) {
-      provider_ = 0;
-    }
-  }
-  ~ScopedCryptProvider() {
-    if (provider_ != 0) CryptReleaseContext(provider_, 0);
-  }
-  ScopedCryptProvider(const ScopedCryptProvider&) = delete;
-  ScopedCryptProvider& operator=(const ScopedCryptProvider&) = delete;
-  HCRYPTPROV get() const { return provider_; }
-
- private:
-  HCRYPTPROV provider_ = 0;
-};
-
 bool IsHexDigit(char c) {
   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
 
-// "<Windows>\Temp\" into folder[520].
-bool GetWindowsTempFolderWithBackslash(char* folder) {
-  return GetWindowsTempFolder(folder) && AppendBackslash(folder, kPathBufferSize);
-}
-
-// "<Windows>\Temp\TidemarkSXUpdater-<16 random hex digits>" into folder[520].
-bool BuildNewWorkFolderName(char* folder) {
-  if (!GetWindowsTempFolderWithBackslash(folder)) return false;
-  ScopedCryptProvider provider;
-  BYTE random[kRandomDigits / 2];
-  if (provider.get() == 0 || !CryptGenRandom(provider.get(), sizeof(random), random)) {
+// The common application-data folder with a trailing backslash into folder[520]: not emptied by
+// temp cleaners, and users may not delete or rename there what others created.
+bool GetWorkFolderParent(char* folder) {
+  char found[MAX_PATH];
+  if (FAILED(SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, found)) ||
+      !base::CopyBounded(folder, kPathBufferSize, found) ||
+      !AppendBackslash(folder, kPathBufferSize)) {
     folder[0] = '\0';
     return false;
   }
+  return true;
+}
+
+// "<common application data>\TidemarkSXUpdater-<16 random hex digits>" into folder[520].
+bool BuildNewWorkFolderName(char* folder) {
+  if (!GetWorkFolderParent(folder)) return false;
   char digits[kRandomDigits + 1];
-  for (int i = 0; i < kRandomDigits / 2; ++i) {
-    base::FormatBounded(digits + 2 * i, 3, "%02x", static_cast<unsigned>(random[i]));
+  if (!FormatRandomHex(digits, kRandomDigits)) {
+    folder[0] = '\0';
+    return false;
   }
   return base::AppendBounded(folder, kPathBufferSize, product::kWorkFolderPrefix) &&
          base::AppendBounded(folder, kPathBufferSize, digits);
+}
+
+// Wine keeps no owners: it reports the user as the owner of everything.
+bool IsWine() {
+  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+bool IsOwnerOfAdministratorsFolders(PSID owner);
+
+// Administrators or SYSTEM; under Wine also the one owner it reports for a folder an administrator
+// made.
+bool IsAdministratorsOwner(PSID owner) {
+  if (owner == nullptr || !IsValidSid(owner)) return false;
+  if (IsWellKnownSid(owner, WinBuiltinAdministratorsSid) || IsWellKnownSid(owner, WinLocalSystemSid)) {
+    return true;
+  }
+  return IsWine() && IsOwnerOfAdministratorsFolders(owner);
+}
+
+bool SamePath(const char* a, const char* b) {
+  return CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, a, -1, b, -1) == CSTR_EQUAL;
+}
+
+// Opens a folder once, without following a link at its name and without letting anybody delete
+// or rename it while the handle is open, and checks everything through that one handle: a
+// directory that is no reparse point, whose final path is the path itself (Wine shows a Unix link
+// only there), on a volume that keeps access lists, with Administrators or SYSTEM as its owner
+// (checkOwner false: the owner is not read, for the folder an owner is being learned from). No
+// handle, with the Win32 code in GetLastError(), when any of these fails.
+base::ScopedHandle OpenTrustedFolder(const char* path, bool checkOwner = true) {
+  base::ScopedHandle folder(CreateFileA(path, READ_CONTROL | FILE_READ_ATTRIBUTES,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
+                                        nullptr));
+  if (!folder) return {};
+  FILE_ATTRIBUTE_TAG_INFO tag = {};
+  char finalPath[kPathBufferSize];
+  char expected[kPathBufferSize];
+  const DWORD finalLength = GetFinalPathNameByHandleA(folder.get(), finalPath, sizeof(finalPath),
+                                                      FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  DWORD volumeFlags = 0;
+  if (!GetFileInformationByHandleEx(folder.get(), FileAttributeTagInfo, &tag, sizeof(tag)) ||
+      !(tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+      (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || finalLength == 0 ||
+      finalLength >= sizeof(finalPath) ||
+      !base::FormatBounded(expected, sizeof(expected), "\\\\?\\%s", path) ||
+      !SamePath(finalPath, expected)) {
+    SetLastError(ERROR_BAD_PATHNAME);
+    return {};
+  }
+  if (!GetVolumeInformationByHandleW(folder.get(), nullptr, 0, nullptr, nullptr, &volumeFlags,
+                                     nullptr, 0)) {
+    return {};
+  }
+  if (!(volumeFlags & FILE_PERSISTENT_ACLS)) {
+    // Without access lists nothing keeps the user's programs out of the folder.
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return {};
+  }
+  if (!checkOwner) return folder;
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR read = nullptr;
+  const DWORD error = GetSecurityInfo(folder.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION,
+                                      &owner, nullptr, nullptr, nullptr, &read);
+  base::ScopedLocalMemory descriptor(read);
+  if (error != ERROR_SUCCESS || !IsAdministratorsOwner(owner)) {
+    SetLastError(error != ERROR_SUCCESS ? error : ERROR_INVALID_OWNER);
+    return {};
+  }
+  return folder;
+}
+
+// The work folder checked in this run and the handle that keeps it as it was checked.
+struct HeldFolder {
+  base::ScopedHandle handle;
+  char path[kPathBufferSize] = "";
+};
+
+HeldFolder& Held() {
+  static HeldFolder held;
+  return held;
+}
+
+void ReleaseHeldFolder() {
+  Held().handle.reset();
+  Held().path[0] = '\0';
+}
+
+// Keeps the handle of a checked folder for the rest of the run.
+bool HoldFolder(base::ScopedHandle folder, const char* path) {
+  HeldFolder& held = Held();
+  if (!base::CopyBounded(held.path, sizeof(held.path), path)) return false;
+  held.handle = std::move(folder);
+  return true;
 }
 
 // Creates a folder that did not exist, with the work folder's security. FALSE with the Win32
@@ -75,13 +154,7 @@ BOOL CreateProtectedFolder(const char* path) {
   }
   base::ScopedLocalMemory owned(descriptor);
   SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor, FALSE};
-  if (!CreateDirectoryA(path, &attributes)) return FALSE;
-  if (!IsPlainFolder(path)) {
-    // Something else stands at the name now; it is not ours to use or to remove.
-    SetLastError(ERROR_BAD_PATHNAME);
-    return FALSE;
-  }
-  return TRUE;
+  return CreateDirectoryA(path, &attributes);
 }
 
 // The owner of a file or folder; empty when it cannot be read. The descriptor holding it is
@@ -97,10 +170,9 @@ PSID GetOwner(const char* path, base::ScopedLocalMemory& descriptor) {
   return owner;
 }
 
-// Whether a folder an administrator made, as this system reports its owner, has this owner.
-// Windows reports Administrators for a folder created with the work folder's security, so there
-// this adds nothing to the rule; a system that does not keep owners (Wine) reports the same owner
-// for everything, and this asks it once per run by making such a folder and reading it back.
+// Wine only: whether a folder an administrator made, as Wine reports its owner, has this owner.
+// Wine reports the same owner for everything; this asks it once per run by making such a folder
+// and reading it back. (Windows keeps owners: there the rule is Administrators or SYSTEM exactly.)
 bool IsOwnerOfAdministratorsFolders(PSID owner) {
   static BYTE reported[SECURITY_MAX_SID_SIZE];
   static bool asked = false;
@@ -119,11 +191,11 @@ bool IsOwnerOfAdministratorsFolders(PSID owner) {
   return IsValidSid(reported) && EqualSid(reported, owner);
 }
 
-// A work folder's place and name: directly in the Windows folder's Temp, the prefix and 16 hex
-// digits, no trailing backslash.
+// A work folder's place and name: directly in the common application-data folder, the prefix and
+// 16 hex digits, no trailing backslash.
 bool HasWorkFolderShape(const char* path) {
   char temp[kPathBufferSize];
-  if (!GetWindowsTempFolderWithBackslash(temp)) return false;
+  if (!GetWorkFolderParent(temp)) return false;
   const int tempLength = lstrlenA(temp);
   if (lstrlenA(path) <= tempLength ||
       CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, path, tempLength, temp, tempLength) !=
@@ -143,31 +215,55 @@ bool HasWorkFolderShape(const char* path) {
   return digits[kRandomDigits] == '\0';
 }
 
-bool SamePath(const char* a, const char* b) {
-  return CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, a, -1, b, -1) == CSTR_EQUAL;
-}
-
-bool BuildItemPath(const char* folder, WorkItem item, char (&path)[kPathBufferSize]) {
-  const char* name = nullptr;
-  char own[kPathBufferSize];
+// The names of the work folder's items other than the updater copy.
+const wchar_t* FixedItemName(WorkItem item) {
   switch (item) {
     case WorkItem::kSetupFolder:
-      name = "setup";
-      break;
+      return L"setup";
     case WorkItem::kBackupFolder:
-      name = "backup";
-      break;
+      return L"backup";
+    case WorkItem::kTempFolder:
+      return L"temp";
     case WorkItem::kLauncher:
-      name = product::kLauncherFileName;
+      return product::kLauncherFileNameW;
+    case WorkItem::kUpdaterCopy:
       break;
-    case WorkItem::kUpdaterCopy: {
-      if (!GetUpdaterPath(own)) return false;
-      const char* last = FindLastBackslash(own);
-      name = last != nullptr ? last + 1 : own;
-      break;
-    }
   }
-  return JoinPath(folder, name, path);
+  return nullptr;
+}
+
+// "<folder>\<item's name>" into path[520] (wide).
+bool BuildItemPathW(const char* folder, WorkItem item, wchar_t* path) {
+  wchar_t copyName[MAX_PATH];
+  const wchar_t* name = FixedItemName(item);
+  if (name == nullptr) {
+    if (!GetUpdaterCopyName(copyName)) return false;
+    name = copyName;
+  }
+  const int length = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, folder, -1, path,
+                                         static_cast<int>(kPathBufferSize));
+  const size_t nameLength = static_cast<size_t>(lstrlenW(name));
+  if (length <= 1 || static_cast<size_t>(length) + 1 + nameLength > kPathBufferSize) {
+    path[0] = L'\0';
+    return false;
+  }
+  path[length - 1] = L'\\';
+  CopyMemory(path + length, name, (nameLength + 1) * sizeof(wchar_t));
+  return true;
+}
+
+// The same in the ANSI code page; false when a character of it has no exact ANSI form.
+bool BuildItemPath(const char* folder, WorkItem item, char (&path)[kPathBufferSize]) {
+  wchar_t wide[kPathBufferSize];
+  BOOL inexact = FALSE;
+  if (!BuildItemPathW(folder, item, wide) ||
+      WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, path, sizeof(path), nullptr,
+                          &inexact) == 0 ||
+      inexact) {
+    path[0] = '\0';
+    return false;
+  }
+  return true;
 }
 
 // Schedules what is left of a folder tree, and the folder, for removal at the next restart:
@@ -188,28 +284,52 @@ void ScheduleRemovalAtRestart(const char* folder) {
 
 BOOL IsOwnedByAdministrators(const char* path) {
   base::ScopedLocalMemory descriptor;
-  const PSID owner = GetOwner(path, descriptor);
-  if (owner == nullptr || !IsValidSid(owner)) return FALSE;
-  if (IsWellKnownSid(owner, WinBuiltinAdministratorsSid) || IsWellKnownSid(owner, WinLocalSystemSid)) {
-    return TRUE;
+  return IsAdministratorsOwner(GetOwner(path, descriptor)) ? TRUE : FALSE;
+}
+
+BOOL GetUpdaterCopyName(wchar_t* name) {
+  name[0] = L'\0';
+  wchar_t own[kPathBufferSize];
+  if (!GetUpdaterPathW(own)) return FALSE;
+  const wchar_t* last = own;
+  for (const wchar_t* p = own; *p != L'\0'; ++p) {
+    if (*p == L'\\' || *p == L'/') last = p + 1;
   }
-  return IsOwnerOfAdministratorsFolders(owner) ? TRUE : FALSE;
+  // A name another item of the work folder has would put the copy in its place.
+  for (WorkItem item : {WorkItem::kSetupFolder, WorkItem::kBackupFolder, WorkItem::kTempFolder,
+                        WorkItem::kLauncher}) {
+    if (CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, last, -1, FixedItemName(item), -1) ==
+        CSTR_EQUAL) {
+      last = L"Updater.exe";
+      break;
+    }
+  }
+  const size_t length = static_cast<size_t>(lstrlenW(last));
+  if (length == 0 || length >= MAX_PATH) return FALSE;
+  CopyMemory(name, last, (length + 1) * sizeof(wchar_t));
+  return TRUE;
 }
 
 BOOL GetWorkFolder(char* folder) {
   folder[0] = '\0';
   char recorded[kPathBufferSize];
   if (!ReadUpdaterString(nullptr, updater_value::kWorkFolder, recorded, sizeof(recorded))) {
+    ReleaseHeldFolder();
     return FALSE;
   }
-  if (!HasWorkFolderShape(recorded) || !IsPlainFolder(recorded) ||
-      !IsOwnedByAdministrators(recorded)) {
-    if (recorded[0] != '\0') {
-      RunLogWrite("the recorded work folder %s cannot be trusted; it is not used", recorded);
+  HeldFolder& held = Held();
+  if (!held.handle || !SamePath(held.path, recorded)) {
+    ReleaseHeldFolder();
+    base::ScopedHandle checked;
+    if (HasWorkFolderShape(recorded)) checked = OpenTrustedFolder(recorded);
+    if (!checked || !HoldFolder(std::move(checked), recorded)) {
+      if (recorded[0] != '\0') {
+        RunLogWrite("the recorded work folder %s cannot be trusted; it is not used", recorded);
+      }
+      return FALSE;
     }
-    return FALSE;
   }
-  return base::CopyBounded(folder, kPathBufferSize, recorded) ? TRUE : FALSE;
+  return base::CopyBounded(folder, kPathBufferSize, held.path) ? TRUE : FALSE;
 }
 
 BOOL EnsureWorkFolder(char* folder) {
@@ -220,9 +340,20 @@ BOOL EnsureWorkFolder(char* folder) {
       return FALSE;
     }
     if (CreateProtectedFolder(folder)) {
-      RunLogWrite("work folder created: %s", folder);
-      if (!WriteUpdaterString(nullptr, updater_value::kWorkFolder, folder)) {
+      base::ScopedHandle made = OpenTrustedFolder(folder);
+      if (!made) {
+        // Not the folder just made as it was made (or on a volume without access lists): it is
+        // not ours to use or to remove.
         const DWORD error = GetLastError();
+        folder[0] = '\0';
+        SetLastError(error != ERROR_SUCCESS ? error : ERROR_BAD_PATHNAME);
+        return FALSE;
+      }
+      RunLogWrite("work folder created: %s", folder);
+      if (!HoldFolder(std::move(made), folder) ||
+          !WriteUpdaterString(nullptr, updater_value::kWorkFolder, folder)) {
+        const DWORD error = GetLastError();
+        ReleaseHeldFolder();
         RemoveDirectoryA(folder);
         folder[0] = '\0';
         SetLastError(error != ERROR_SUCCESS ? error : ERROR_CANTWRITE);
@@ -250,6 +381,12 @@ BOOL GetWorkPath(WorkItem item, char* path) {
   return TRUE;
 }
 
+BOOL GetWorkPathW(WorkItem item, wchar_t* path) {
+  path[0] = L'\0';
+  char folder[kPathBufferSize];
+  return GetWorkFolder(folder) && BuildItemPathW(folder, item, path) ? TRUE : FALSE;
+}
+
 BOOL IsWorkPath(WorkItem item, const char* path) {
   char expected[kPathBufferSize];
   return path != nullptr && GetWorkPath(item, expected) && SamePath(path, expected);
@@ -259,21 +396,30 @@ void DiscardWorkFolder() {
   char folder[kPathBufferSize];
   const BOOL trusted = GetWorkFolder(folder);
   WriteUpdaterString(nullptr, updater_value::kWorkFolder, nullptr);
+  // The handle that kept the folder would stop its own deletion.
+  ReleaseHeldFolder();
   if (!trusted) return;
 
-  char own[kPathBufferSize];
-  char copy[kPathBufferSize];
+  wchar_t own[kPathBufferSize];
+  wchar_t copy[kPathBufferSize];
   const bool runningFromIt =
-      GetUpdaterPath(own) && BuildItemPath(folder, WorkItem::kUpdaterCopy, copy) && SamePath(own, copy);
+      GetUpdaterPathW(own) && BuildItemPathW(folder, WorkItem::kUpdaterCopy, copy) &&
+      CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, own, -1, copy, -1) == CSTR_EQUAL;
   RunLogWrite("work folder removed: %s", folder);
   if (!runningFromIt) {
     if (!DeleteFolderTree(folder)) ScheduleRemovalAtRestart(folder);
     return;
   }
   // Everything but the running program goes now; the program, anything else that could not go,
-  // and the folder go at the next restart.
-  ForEachFolderEntry(folder, [&own](const char* path, DWORD attributes) {
-    if (SamePath(path, own)) return true;
+  // and the folder go at the next restart. A program name without an exact ANSI form is missed
+  // by the ANSI listing, so it is scheduled by its wide name.
+  char ownAnsi[kPathBufferSize];
+  if (!BuildItemPath(folder, WorkItem::kUpdaterCopy, ownAnsi)) {
+    ownAnsi[0] = '\0';
+    MoveFileExW(own, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+  }
+  ForEachFolderEntry(folder, [&ownAnsi](const char* path, DWORD attributes) {
+    if (SamePath(path, ownAnsi)) return true;
     if (IsPlainFolder(path)) {
       DeleteFolderTree(path);
     } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {

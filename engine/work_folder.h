@@ -1,20 +1,28 @@
 // The protected work folder of one update: everything the elevated updater writes and later runs,
 // loads or copies back lives there, never in a place the user's own programs can change.
 //
-//   <Windows>\Temp\TidemarkSXUpdater-<16 hex digits>     only Administrators and SYSTEM may change it
+//   <common application data>\TidemarkSXUpdater-<16 hex digits>   only Administrators and SYSTEM
+//                                                                 may change it
 //     setup\                 the unpacked setup files
 //     backup\                the saved copy of the user's files (BackupFolder names it)
+//     temp\                  TMP and TEMP of the uninstaller and setup
 //     TmkUpLauncher.exe      the resume launcher
-//     <updater file name>    the copy of the updater that the resume entry starts
+//     <updater file name>    the copy of the updater that the resume entry starts (Updater.exe
+//                            when the started file has the name of another item here)
 //
-// The folder is recorded in the updater key (WorkFolder). Every path inside it is built here.
+// The common application-data folder (C:\ProgramData) is not emptied by temp cleaners, and users
+// may create folders in it but not delete or rename what others created there.
+//
+// The folder is recorded in the updater key (WorkFolder). Every path inside it is built here. Once
+// checked, the folder stays open (without delete sharing) until the run ends or it is discarded,
+// so that it cannot be renamed, removed or replaced by a link meanwhile.
 #ifndef ENGINE_WORK_FOLDER_H_
 #define ENGINE_WORK_FOLDER_H_
 
 #include <windows.h>
 
 // The places inside the work folder.
-enum class WorkItem { kSetupFolder, kBackupFolder, kLauncher, kUpdaterCopy };
+enum class WorkItem { kSetupFolder, kBackupFolder, kTempFolder, kLauncher, kUpdaterCopy };
 
 // The security of the work folder, as SDDL: owner Administrators; SYSTEM and Administrators full
 // control; Users read and execute (the launcher and the updater copy run at any user's logon);
@@ -22,14 +30,16 @@ enum class WorkItem { kSetupFolder, kBackupFolder, kLauncher, kUpdaterCopy };
 extern const char kWorkFolderSecurity[];
 
 // TRUE when a file or folder is owned by Administrators or SYSTEM, as everything an elevated
-// administrator creates is. (A system that does not keep owners, such as Wine, reports one owner
-// for everything; there the owner it reports for a folder an administrator creates counts too.)
+// administrator creates is. (Wine does not keep owners and reports one owner for everything; under
+// Wine, and only there, the owner it reports for a folder an administrator creates counts too.)
 BOOL IsOwnedByAdministrators(const char* path);
 
-// The recorded work folder into folder[520] when it can still be trusted: a plain directory (not a
-// link) directly in the Windows folder's Temp, named like a work folder and owned by
-// Administrators or SYSTEM. FALSE (folder "") when none is recorded or the recorded one fails any
-// of these tests: it is then treated as missing and nothing is ever copied from it.
+// The recorded work folder into folder[520] when it can still be trusted: directly in the common
+// application-data folder, named like a work folder, and, as one handle opened without following
+// links tells, a directory that is no reparse point and resolves to that very path, on a volume
+// that keeps access lists, owned by Administrators or SYSTEM. That handle is then held. FALSE
+// (folder "") when none is recorded or the recorded one fails any of these tests: it is then
+// treated as missing and nothing is ever copied from it.
 BOOL GetWorkFolder(char* folder);
 
 // The recorded work folder when it can be trusted; otherwise a new one, created with
@@ -38,8 +48,14 @@ BOOL GetWorkFolder(char* folder);
 BOOL EnsureWorkFolder(char* folder);
 
 // The path of an item inside the trusted recorded work folder into path[520]; FALSE (path "")
-// when there is no trusted work folder or the path does not fit.
+// when there is no trusted work folder or the path does not fit. The updater copy's path is given
+// only when the ANSI code page can name it exactly; GetWorkPathW gives it always.
 BOOL GetWorkPath(WorkItem item, char* path);
+BOOL GetWorkPathW(WorkItem item, wchar_t* path);
+
+// The file name of the updater copy into name[260]: the started file's name, or "Updater.exe" when
+// that is the name of another item of the work folder (the launcher's). FALSE when unknown.
+BOOL GetUpdaterCopyName(wchar_t* name);
 
 // TRUE when path is the item's place inside the trusted recorded work folder (case-insensitive).
 BOOL IsWorkPath(WorkItem item, const char* path);

@@ -27,7 +27,7 @@ bool StartsWith(const std::string& text, const std::string& prefix) {
   return Lower(text).compare(0, prefix.size(), Lower(prefix)) == 0;
 }
 
-std::string WindowsTemp() { return testing_support::WindowsFolder() + "\\Temp"; }
+std::string AppData() { return testing_support::CommonAppDataFolder(); }
 
 class WorkFolderTest : public testing::Test {
  protected:
@@ -47,7 +47,7 @@ class WorkFolderTest : public testing::Test {
 
 TEST_F(WorkFolderTest, EachUpdateGetsAFreshFolderOutsideTheUsersFolders) {
   const std::string first = Ensure();
-  const std::string prefix = WindowsTemp() + "\\" + product::kWorkFolderPrefix;
+  const std::string prefix = AppData() + "\\" + product::kWorkFolderPrefix;
   ASSERT_TRUE(StartsWith(first, prefix)) << first;
   const std::string digits = first.substr(prefix.size());
   EXPECT_EQ(16u, digits.size());
@@ -81,15 +81,15 @@ TEST_F(WorkFolderTest, ARecordedFolderThatIsNotAPlainWorkFolderIsNeverUsedOrTouc
   const std::string name = std::string(product::kWorkFolderPrefix) + "00000000c0ffee00";
   testing_support::ScopedTempFolder planted(name);
   ASSERT_TRUE(WriteFileBytes(planted.Child("TmkUpLauncher.exe"), "planted"));
-  const std::string shortName = WindowsTemp() + "\\" + product::kWorkFolderPrefix + "0123456789abcde";
+  const std::string shortName = AppData() + "\\" + product::kWorkFolderPrefix + "0123456789abcde";
   ASSERT_TRUE(CreateDirectoryA(shortName.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
-  const std::string fileName = WindowsTemp() + "\\" + product::kWorkFolderPrefix + "0123456789abcdef";
+  const std::string fileName = AppData() + "\\" + product::kWorkFolderPrefix + "0123456789abcdef";
   ASSERT_TRUE(WriteFileBytes(fileName, "a file, not a folder"));
   // A symbolic link planted at a work folder's name (the file-system fixture makes it).
-  const std::string link = WindowsTemp() + "\\" + product::kWorkFolderPrefix + "00000000deadbeef";
+  const std::string link = AppData() + "\\" + product::kWorkFolderPrefix + "00000000deadbeef";
 
   for (const std::string& recorded :
-       {planted.path(), userTemp + "\\" + name, WindowsTemp(), WindowsTemp() + "\\", shortName,
+       {planted.path(), userTemp + "\\" + name, AppData(), AppData() + "\\", shortName,
         fileName, link, link + "\\", std::string("C:\\"), std::string(""),
         std::string(product::kWorkFolderPrefix) + "00000000c0ffee00"}) {
     SCOPED_TRACE(recorded);
@@ -105,7 +105,7 @@ TEST_F(WorkFolderTest, ARecordedFolderThatIsNotAPlainWorkFolderIsNeverUsedOrTouc
     // A new update gets a folder of its own instead.
     ASSERT_TRUE(WriteUpdaterString(nullptr, "WorkFolder", recorded.c_str()));
     const std::string made = Ensure();
-    EXPECT_TRUE(StartsWith(made, WindowsTemp() + "\\" + product::kWorkFolderPrefix));
+    EXPECT_TRUE(StartsWith(made, AppData() + "\\" + product::kWorkFolderPrefix));
     EXPECT_NE(Lower(recorded), Lower(made));
     DiscardWorkFolder();
   }

@@ -8,6 +8,7 @@
 namespace {
 
 CWinApp* g_app = nullptr;
+bool g_dllSearchRestricted = false;
 
 }  // namespace
 
@@ -74,8 +75,10 @@ ResourceString AfxLoadString(UINT id) {
   return s;
 }
 
+bool AfxIsDllSearchRestricted() { return g_dllSearchRestricted; }
+
 int AfxWinMain(HINSTANCE instance) {
-  base::RestrictDllSearchToSystemFolder();
+  g_dllSearchRestricted = base::RestrictDllSearchToSystemFolder();
   CWinApp* app = AfxGetApp();
   if (app == nullptr) return 1;
   app->m_hInstance = instance;

@@ -50,4 +50,8 @@ ResourceString AfxLoadString(UINT id);
 // runs the application object's start-up and returns its ExitInstance().
 int AfxWinMain(HINSTANCE instance);
 
+// Whether AfxWinMain could restrict the DLL search to the system folder. Where it could not (the
+// system lacks SetDefaultDllDirectories), the program's own folder is still searched first.
+bool AfxIsDllSearchRestricted();
+
 #endif  // FRAMEWORK_APP_H_

@@ -1,5 +1,9 @@
 #include "engine/core/file_utils.h"
 
+#include <aclapi.h>
+#include <sddl.h>
+#include <wincrypt.h>
+
 #include <string>
 
 #include "base/bounded_string.h"
@@ -185,6 +189,15 @@ int GetUpdaterPath(char* path) {
   return 1;
 }
 
+int GetUpdaterPathW(wchar_t* path) {
+  const DWORD length = GetModuleFileNameW(nullptr, path, static_cast<DWORD>(kPathBufferSize));
+  if (length == 0 || length >= kPathBufferSize) {
+    path[0] = L'\0';
+    return 0;
+  }
+  return 1;
+}
+
 int GetWindowsTempFolder(char* folder) {
   const UINT length = GetSystemWindowsDirectoryA(folder, static_cast<UINT>(kPathBufferSize));
   if (length == 0 || length >= kPathBufferSize || !AppendBackslash(folder, kPathBufferSize) ||
@@ -212,6 +225,90 @@ int IsPlainFile(const char* path) {
   const DWORD attributes = GetFileAttributesA(path);
   return attributes != INVALID_FILE_ATTRIBUTES &&
          !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+}
+
+namespace {
+
+// Administrators, SYSTEM and TrustedInstaller (NT SERVICE\TrustedInstaller).
+bool IsAdministrativeSid(PSID sid) {
+  static const char kTrustedInstaller[] =
+      "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
+  if (sid == nullptr || !IsValidSid(sid)) return false;
+  if (IsWellKnownSid(sid, WinBuiltinAdministratorsSid) || IsWellKnownSid(sid, WinLocalSystemSid)) {
+    return true;
+  }
+  PSID trustedInstaller = nullptr;
+  if (!ConvertStringSidToSidA(kTrustedInstaller, &trustedInstaller)) return false;
+  base::ScopedLocalMemory owned(trustedInstaller);
+  return EqualSid(sid, trustedInstaller) != FALSE;
+}
+
+}  // namespace
+
+int FormatRandomHex(char* digits, int count) {
+  digits[0] = '\0';
+  BYTE random[32];
+  if (count < 0 || count > 2 * static_cast<int>(sizeof(random))) return 0;
+  HCRYPTPROV provider = 0;
+  if (!CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_FULL,
+                            CRYPT_VERIFYCONTEXT | CRYPT_SILENT)) {
+    return 0;
+  }
+  const BOOL generated = CryptGenRandom(provider, sizeof(random), random);
+  CryptReleaseContext(provider, 0);
+  if (!generated) return 0;
+  static const char kHex[] = "0123456789abcdef";
+  for (int i = 0; i < count; ++i) {
+    digits[i] = kHex[(random[i / 2] >> ((i % 2) ? 0 : 4)) & 0x0F];
+  }
+  digits[count] = '\0';
+  return 1;
+}
+
+int DescriptorLetsOthersWrite(PSECURITY_DESCRIPTOR descriptor) {
+  constexpr ACCESS_MASK kWriteRights = FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD |
+                                       FILE_WRITE_ATTRIBUTES | FILE_WRITE_EA | DELETE | WRITE_DAC |
+                                       WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL | MAXIMUM_ALLOWED;
+  PSID owner = nullptr;
+  BOOL defaulted = FALSE;
+  if (descriptor == nullptr || !GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) ||
+      !IsAdministrativeSid(owner)) {
+    return 1;
+  }
+  BOOL present = FALSE;
+  PACL dacl = nullptr;
+  if (!GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) || !present ||
+      dacl == nullptr) {
+    return 1;
+  }
+  for (DWORD i = 0; i < dacl->AceCount; ++i) {
+    void* entry = nullptr;
+    if (!GetAce(dacl, i, &entry)) return 1;
+    const ACE_HEADER* header = static_cast<const ACE_HEADER*>(entry);
+    if (header->AceFlags & INHERIT_ONLY_ACE) continue;
+    if (header->AceType == ACCESS_DENIED_ACE_TYPE || header->AceType == SYSTEM_AUDIT_ACE_TYPE ||
+        header->AceType == SYSTEM_MANDATORY_LABEL_ACE_TYPE) {
+      continue;
+    }
+    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) return 1;
+    const ACCESS_ALLOWED_ACE* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(entry);
+    if ((allowed->Mask & kWriteRights) != 0 &&
+        !IsAdministrativeSid(const_cast<DWORD*>(&allowed->SidStart))) {
+      return 1;
+    }
+  }
+  return 0;
+}
+
+int IsFolderWritableByOthers(const wchar_t* folder) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetNamedSecurityInfoW(folder, SE_FILE_OBJECT,
+                            OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr,
+                            nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS) {
+    return 1;
+  }
+  base::ScopedLocalMemory owned(descriptor);
+  return DescriptorLetsOthersWrite(descriptor);
 }
 
 char* GetSystemErrorText(DWORD code) {

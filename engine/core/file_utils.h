@@ -34,11 +34,14 @@ int DeleteFolderTree(const char* path);
 // 1 when the folder holds nothing but "." and "..", or cannot be listed; 0 otherwise.
 int IsFolderEmpty(const char* path);
 
-// The running program's own full path into path[520]; 0 when it does not fit.
+// The running program's own full path into path[520]; 0 when it does not fit. The ANSI form may
+// name another file than the program's (under code page 932 a "\xA5" in a name reads as a
+// backslash): whatever must name exactly the program's own file takes the wide form.
 int GetUpdaterPath(char* path);
+int GetUpdaterPathW(wchar_t* path);
 
 // The shared Windows folder's Temp into folder[520], without a trailing backslash: where the
-// updater keeps its work folders and its logs. The shared folder (GetSystemWindowsDirectoryA),
+// updater keeps its logs. The shared folder (GetSystemWindowsDirectoryA),
 // never a per-user one that a terminal server may give a program. 0 when it does not fit.
 int GetWindowsTempFolder(char* folder);
 
@@ -51,6 +54,21 @@ int IsPlainFolder(const char* path);
 
 // 1 when the path is an existing file that is neither a folder nor a link.
 int IsPlainFile(const char* path);
+
+// Whether a folder's security descriptor lets anybody but Administrators, SYSTEM and
+// TrustedInstaller add, replace or delete files in it, or change its security: an owner other than
+// those three, no access list at all, or an allow entry for another SID with any such right (an
+// entry that only its subfolders and files inherit does not count; deny entries are not relied
+// on). 1 then, and also for an entry this cannot read.
+int DescriptorLetsOthersWrite(PSECURITY_DESCRIPTOR descriptor);
+
+// DescriptorLetsOthersWrite of a folder's descriptor as the system reports it; 1 also when the
+// descriptor cannot be read.
+int IsFolderWritableByOthers(const wchar_t* folder);
+
+// count random lower-case hex digits (from the system's cryptographic generator) and a NUL into
+// digits[count + 1]; 0 (digits "") when the generator cannot be had. count at most 64.
+int FormatRandomHex(char* digits, int count);
 
 // The system's text for an error code, allocated by the system (free it with LocalFree), or NULL
 // when the system has none.

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include <sddl.h>
+
 #include "tests/support/test_support.h"
 
 namespace {
@@ -216,6 +218,47 @@ TEST(SystemErrorBox, WithoutARegisteredBoxTheFailureIsOnlyLogged) {
   testing_support::MessageBoxAnswerer answerer(false);
   ShowSystemErrorBox(ERROR_ACCESS_DENIED);
   EXPECT_TRUE(answerer.boxes().empty());
+}
+
+// Whether a folder's descriptor lets anybody but the administrators add or replace its files
+// (what a planted DLL needs), as SDDL. Wine turns descriptors into Unix permission bits, so the
+// table is of descriptors, not of folders.
+TEST(FolderSecurity, OnlyAdministratorsSystemAndTrustedInstallerMayWrite) {
+  const std::string kInstaller = "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
+  const struct {
+    std::string sddl;
+    int othersWrite;
+  } kRows[] = {
+      {"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)", 0},  // the work folder's
+      {"O:" + kInstaller + "D:(A;;FA;;;" + kInstaller + ")(A;;0x1301bf;;;SY)(A;;GR;;;WD)", 0},
+      {"O:SYD:(A;OICIIO;GA;;;CO)(A;;FA;;;BA)(A;;0x1200a9;;;AU)", 0},  // only inherited by children
+      {"O:BAD:(D;;FA;;;BU)(A;;FA;;;BA)", 0},
+      {"O:BUD:P(A;;FA;;;SY)(A;;FA;;;BA)", 1},                    // owned by a user
+      {"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200af;;;BU)", 1},  // Users may add files
+      {"O:BAD:(A;;0x40;;;AU)", 1},                               // ... or delete them
+      {"O:BAD:(A;;WD;;;WD)", 1},                                 // ... or change the access list
+      {"O:BAD:(A;;GW;;;S-1-5-21-0-0-0-1000)", 1},
+      {"O:BAD:(A;OICI;FA;;;BU)", 1},                             // the Downloads folder's kind
+      {"O:BA", 1},                                               // no access list at all
+  };
+  for (const auto& row : kRows) {
+    SCOPED_TRACE(row.sddl);
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(
+        row.sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr));
+    EXPECT_EQ(row.othersWrite, DescriptorLetsOthersWrite(descriptor));
+    LocalFree(descriptor);
+  }
+  EXPECT_EQ(1, DescriptorLetsOthersWrite(nullptr));
+  // A NULL access list admits everybody.
+  SECURITY_DESCRIPTOR open;
+  BYTE administrators[SECURITY_MAX_SID_SIZE];
+  DWORD size = sizeof(administrators);
+  ASSERT_TRUE(InitializeSecurityDescriptor(&open, SECURITY_DESCRIPTOR_REVISION));
+  ASSERT_TRUE(CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size));
+  ASSERT_TRUE(SetSecurityDescriptorOwner(&open, administrators, FALSE));
+  ASSERT_TRUE(SetSecurityDescriptorDacl(&open, TRUE, nullptr, FALSE));
+  EXPECT_EQ(1, DescriptorLetsOthersWrite(&open));
 }
 
 }  // namespace

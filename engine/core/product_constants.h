@@ -33,10 +33,14 @@ constexpr char kAutoRunValue[] = "Tidemark";
 // The updater's own key under HKEY_LOCAL_MACHINE and its machine-wide resume entry.
 constexpr char kUpdaterKey[] = "SOFTWARE\\KORVANE SYSTEMS,INC.\\TidemarkSXUpdater";
 constexpr char kResumeRunValue[] = "TidemarkSXUpdater";
+constexpr wchar_t kResumeRunValueW[] = L"TidemarkSXUpdater";
 constexpr char kLauncherFileName[] = "TmkUpLauncher.exe";
-// The update's protected work folder in the Windows folder's Temp: this prefix, 16 hex digits.
+constexpr wchar_t kLauncherFileNameW[] = L"TmkUpLauncher.exe";
+// The update's protected work folder in the common application-data folder: this prefix, 16 hex
+// digits.
 constexpr char kWorkFolderPrefix[] = "TidemarkSXUpdater-";
-// The run logs beside them: this prefix, "<yyyymmdd-hhmmss>_<process id>.log".
+// The run logs in the Windows folder's Temp: this prefix,
+// "<yyyymmdd-hhmmss>_<process id>_<8 random hex digits>.log".
 constexpr char kRunLogPrefix[] = "TidemarkSXUpdater_";
 
 // Custom resource type of the embedded files.

@@ -15,10 +15,10 @@ echo deep > "$base/target/sub/deep.txt"
 echo precious > "$base/target2/precious.txt"
 ln -s "$base/target" "$base/tree/link"
 ln -s "$base/target2" "$base/toplink"
-# A link planted at a work folder's name in the Windows folder's Temp.
-wintemp=$(find "$WINEPREFIX/drive_c" -maxdepth 2 -ipath "$WINEPREFIX/drive_c/windows/temp" | head -1)
-rm -f "$wintemp/TidemarkSXUpdater-00000000deadbeef"
-ln -s "$base/target2" "$wintemp/TidemarkSXUpdater-00000000deadbeef"
+# A link planted at a work folder's name in the common application-data folder.
+appdata=$(find "$WINEPREFIX/drive_c" -maxdepth 1 -iname programdata | head -1)
+rm -f "$appdata/TidemarkSXUpdater-00000000deadbeef"
+ln -s "$base/target2" "$appdata/TidemarkSXUpdater-00000000deadbeef"
 
 # Links with run-log names: at the name of a new log (to a file, and dangling) and at the name of
 # an old log that the pruning reaches.

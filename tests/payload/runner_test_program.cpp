@@ -1,5 +1,5 @@
 // A small program for the process-runner tests: it records its start (command line, process id
-// and working folder) and its end in "<own path>.ran", and in between sleeps for the number of milliseconds
+// working folder and TEMP) and its end in "<own path>.ran", and in between sleeps for the number of milliseconds
 // given as its first argument (300 when none is given). So a test can tell whether it ran, how it
 // was started, and whether it had ended when its end was reported.
 #include <windows.h>
@@ -37,6 +37,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR arguments, int) {
   GetCurrentDirectoryA(sizeof(folder), folder);
   lstrcpyA(line, "folder ");
   lstrcatA(line, folder);
+  AppendLine(marker, line);
+  lstrcpyA(line, "temp ");
+  GetEnvironmentVariableA("TEMP", line + 5, sizeof(line) - 5);
   AppendLine(marker, line);
 
   const unsigned long wait = (arguments && *arguments) ? std::strtoul(arguments, nullptr, 10) : 300;

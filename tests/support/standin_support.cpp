@@ -104,6 +104,12 @@ std::string WindowsFolder() {
   return path;
 }
 
+std::string CommonAppDataFolder() {
+  char path[MAX_PATH] = "";
+  SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path);
+  return path;
+}
+
 std::string StandInProgram(const std::string& fileName) {
   return ExecutableFolder() + "\\" + fileName;
 }

@@ -26,6 +26,8 @@ using standin::ProductFolder;       // <ProgramFiles>\KORVANE\Tidemark SX
 using standin::ProgramFilesFolder;  // CSIDL_PROGRAM_FILES, no trailing backslash
 inline std::string StandInUninstallerPath() { return standin::UninstallerPath(); }
 std::string WindowsFolder();
+// The common application-data folder (CSIDL_COMMON_APPDATA), where the updater's work folders lie.
+std::string CommonAppDataFolder();
 
 // A stand-in program of the build (all programs are in the test program's folder).
 std::string StandInProgram(const std::string& fileName);

@@ -163,7 +163,7 @@ void CleanMachine() {
 
 std::vector<std::string> WorkFolders() {
   std::vector<std::string> found;
-  const std::string temp = testing_support::WindowsFolder() + "\\Temp\\";
+  const std::string temp = testing_support::CommonAppDataFolder() + "\\";
   WIN32_FIND_DATAA entry;
   HANDLE find = FindFirstFileA((temp + product::kWorkFolderPrefix + "*").c_str(), &entry);
   if (find == INVALID_HANDLE_VALUE) return found;
@@ -242,7 +242,7 @@ DWORD UpdaterMarking() {
 std::string RunLogOf(DWORD pid) {
   const std::string temp = testing_support::WindowsFolder() + "\\Temp\\";
   WIN32_FIND_DATAA entry;
-  const std::string pattern = temp + "TidemarkSXUpdater_*_" + std::to_string(pid) + ".log";
+  const std::string pattern = temp + "TidemarkSXUpdater_*_" + std::to_string(pid) + "_*.log";
   HANDLE find = FindFirstFileA(pattern.c_str(), &entry);
   if (find == INVALID_HANDLE_VALUE) return "";
   FindClose(find);
@@ -281,7 +281,7 @@ bool CloseRunningProduct() {
 void EndRunningUpdaters() {
   const std::string updater = testing_support::ExecutableFolder() + "\\Updater.exe";
   const std::string workPrefix =
-      testing_support::WindowsFolder() + "\\Temp\\" + product::kWorkFolderPrefix;
+      testing_support::CommonAppDataFolder() + "\\" + product::kWorkFolderPrefix;
   HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
   if (snapshot == INVALID_HANDLE_VALUE) return;
   std::vector<DWORD> ids;

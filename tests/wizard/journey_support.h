@@ -33,7 +33,7 @@ void ExpectUserDataKept(const UserData& before, const UserData& after);
 // Removes every trace of the product, the updater and the stand-ins from the machine.
 void CleanMachine();
 
-// The updater's work folders in the Windows folder's Temp (plain folders only).
+// The updater's work folders in the common application-data folder (plain folders only).
 std::vector<std::string> WorkFolders();
 
 // Lines of the stand-in product's start record (C:\tidemark-standin\starts.log).

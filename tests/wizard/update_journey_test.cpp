@@ -428,13 +428,59 @@ TEST_F(UpdateJourneyTest, CancelledSetupOnAFreshMachineDiscardsEverything) {
   EXPECT_TRUE(WorkFolders().empty());
 }
 
+// The whole content of a file named by a wide path ("" when it cannot be read).
+std::string WideFileBytes(const std::wstring& path) {
+  std::string bytes;
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                            nullptr);
+  if (file == INVALID_HANDLE_VALUE) return bytes;
+  char buffer[65536];
+  DWORD read = 0;
+  while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0) bytes.append(buffer, read);
+  CloseHandle(file);
+  return bytes;
+}
+
+std::wstring Wide(const std::string& text) {
+  wchar_t wide[1024];
+  MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide, 1024);
+  return wide;
+}
+
 TEST_F(UpdateJourneyTest, RestartGuidanceKeepsTheStateWhateverEndsTheWizard) {
-  for (bool useFinish : {true, false}) {
-    SCOPED_TRACE(useFinish ? "Finish" : "close box");
+  const std::wstring genuine = ProgramFolder() + L"\\Updater.exe";
+  const std::string genuineBytes = WideFileBytes(genuine);
+  ASSERT_FALSE(genuineBytes.empty());
+  const std::wstring elsewhere = L"C:\\started elsewhere";
+  const struct {
+    const char* name;
+    bool useFinish;
+    const wchar_t* startedAs;  // the updater's file name in `elsewhere`; none: the build's own
+    const wchar_t* copyName;   // the copy the resume entry starts
+  } kRows[] = {
+      {"Finish", true, nullptr, L"Updater.exe"},
+      {"close box", false, nullptr, L"Updater.exe"},
+      // In code page 932 the ANSI form of its path names "a\Updater.exe", where another program
+      // lies: only the running file may be copied.
+      {"started as a\u00a5Updater.exe", true, L"a\u00a5Updater.exe", L"a\u00a5Updater.exe"},
+      // The launcher's name: the copy may not take the launcher's place.
+      {"started as TmkUpLauncher.exe", true, L"TmkUpLauncher.exe", L"Updater.exe"},
+  };
+  for (const auto& row : kRows) {
+    SCOPED_TRACE(row.name);
     CleanMachine();
+    testing_support::RemoveTree("C:\\started elsewhere");
+    std::wstring started = genuine;
+    if (row.startedAs != nullptr) {
+      ASSERT_TRUE(CreateDirectoryW(elsewhere.c_str(), nullptr));
+      ASSERT_TRUE(CreateDirectoryW((elsewhere + L"\\a").c_str(), nullptr));
+      ASSERT_TRUE(testing_support::WriteFileBytes("C:\\started elsewhere\\a\\Updater.exe", "planted"));
+      started = elsewhere + L"\\" + row.startedAs;
+      ASSERT_TRUE(CopyFileW(genuine.c_str(), started.c_str(), TRUE));
+    }
     ASSERT_TRUE(InstallOldRelease("--uninstall-mode=restart"));
     WizardDriver wizard;
-    ASSERT_TRUE(wizard.Start());
+    ASSERT_TRUE(wizard.Start(started));
     ASSERT_TRUE(wizard.WaitForWizard());
     ASSERT_TRUE(wizard.WaitForPage(kIntroduction));
     wizard.Press(PSBTN_NEXT);
@@ -442,7 +488,7 @@ TEST_F(UpdateJourneyTest, RestartGuidanceKeepsTheStateWhateverEndsTheWizard) {
     wizard.Press(PSBTN_NEXT);
     ASSERT_TRUE(wizard.WaitForPage(kRestart, 60000));
     ExpectClosingPage(wizard, kCloseText);
-    if (useFinish) {
+    if (row.useFinish) {
       wizard.Press(PSBTN_FINISH);
     } else {
       wizard.Close();
@@ -452,15 +498,27 @@ TEST_F(UpdateJourneyTest, RestartGuidanceKeepsTheStateWhateverEndsTheWizard) {
     EXPECT_EQ(1u, UpdaterMarking()) << "Marking stays a REG_DWORD 1 for the run after the restart";
     EXPECT_FALSE(UpdaterString("BackupFolder").empty());
     EXPECT_TRUE(testing_support::PathExists(UpdaterString("BackupFolder")));
-    // The resume entry starts the launcher and a copy of the updater, both in the work folder.
+    // The resume entry starts the launcher and a copy of the updater, both in the work folder:
+    // the genuine updater, and the launcher still the launcher.
     const std::string work = UpdaterString("WorkFolder");
     const std::string launcher = UpdaterString("Launcher");
     EXPECT_EQ(work + "\\" + product::kLauncherFileName, launcher);
-    EXPECT_TRUE(testing_support::PathExists(launcher));
-    EXPECT_TRUE(testing_support::PathExists(work + "\\Updater.exe"));
-    std::string resume;
-    ASSERT_TRUE(ResumeRunValue(&resume));
-    EXPECT_EQ("\"" + launcher + "\" \"" + work + "\\Updater.exe\"", std::string(resume.c_str()));
+    const std::string launcherBytes = WideFileBytes(Wide(launcher));
+    EXPECT_FALSE(launcherBytes.empty());
+    EXPECT_TRUE(genuineBytes != launcherBytes) << "the launcher was overwritten with the updater";
+    const std::wstring copy = Wide(work) + L"\\" + row.copyName;
+    EXPECT_TRUE(genuineBytes == WideFileBytes(copy)) << "the copy is not the genuine updater";
+    wchar_t resume[1024] = L"";
+    DWORD size = sizeof(resume) - sizeof(wchar_t);
+    ASSERT_EQ(ERROR_SUCCESS, RegGetValueW(HKEY_LOCAL_MACHINE, Wide(product::kRunKey).c_str(),
+                                          Wide(product::kResumeRunValue).c_str(), RRF_RT_REG_SZ,
+                                          nullptr, resume, &size));
+    EXPECT_TRUE(L"\"" + Wide(launcher) + L"\" \"" + copy + L"\"" == resume);
+    // Names without an ANSI form go by their wide names before the (ANSI) clean-up.
+    DeleteFileW(copy.c_str());
+    if (started != genuine) DeleteFileW(started.c_str());
+    CleanMachine();
+    testing_support::RemoveTree("C:\\started elsewhere");
   }
 }
 
@@ -512,7 +570,8 @@ TEST_F(UpdateJourneyTest, DamagedUpdaterKeyNeverReachesBeyondTheUpdatersOwnFolde
     return text + '\0';
   };
   const std::string dwordOne("\1\0\0\0", 4), shortOne("\1\0", 2), longOne("\1\0\0\0\0\0\0\0", 8);
-  const std::string work = winTemp + "\\" + product::kWorkFolderPrefix + "0123456789abcdef";
+  const std::string appData = testing_support::CommonAppDataFolder();
+  const std::string work = appData + "\\" + product::kWorkFolderPrefix + "0123456789abcdef";
   struct Shape {
     const char* name;
     bool installOld;
@@ -535,13 +594,13 @@ TEST_F(UpdateJourneyTest, DamagedUpdaterKeyNeverReachesBeyondTheUpdatersOwnFolde
        longer(sys + "\\", 520), longer(hive, 256), longer(sys + "\\missing.exe ", 512),
        longer(sys + "\\", 520), longer(work, 520), longOne, longOne, ""},
       {"system folder", true, kIntroduction, 1602, REG_SZ, REG_SZ, sz(sys), sz(sys), sz(sys),
-       sz(userTemp.path() + "\\" + product::kLauncherFileName), sz(winTemp), sz(sys), sz(sys), ""},
+       sz(userTemp.path() + "\\" + product::kLauncherFileName), sz(appData), sz(sys), sz(sys), ""},
       {"relative path", true, kIntroduction, 0, REG_SZ, REG_SZ, sz(rel), sz("..\\" + hive),
        sz(rel + "\\missing.exe"), sz(rel + "\\" + product::kLauncherFileName), sz(rel), sz(rel),
        sz(rel), ""},
       {"double-byte with 0x5C trail bytes", false, kInstall, 0, REG_SZ, REG_SZ, sz(dbcs),
        sz("\x95\x5C"), sz(dbcs + "\\\x95\x5C.exe"), sz(dbcs + "\\" + product::kLauncherFileName),
-       sz(winTemp + "\\" + product::kWorkFolderPrefix + "\x95\x5C"), sz("\x95\x5C"),
+       sz(appData + "\\" + product::kWorkFolderPrefix + "\x95\x5C"), sz("\x95\x5C"),
        sz("\x95\x5C"), "\x95\x5C"},
   };
   const auto removePlaces = [&] {

@@ -145,7 +145,7 @@ TEST_F(WizardFlowTest, CloseBoxWhileIdleEndsLikeCancel) {
 TEST_F(WizardFlowTest, InstallThatCannotStartLeavesTheWizardReadyOnTheSamePage) {
   // The recorded work folder holds a file where the setup goes: unpacking fails (and says why)
   // before setup starts.
-  const std::string work = testing_support::WindowsFolder() + "\\Temp\\" +
+  const std::string work = testing_support::CommonAppDataFolder() + "\\" +
                            product::kWorkFolderPrefix + "0123456789abcdef";
   ASSERT_TRUE(CreateDirectoryA(work.c_str(), nullptr));
   ASSERT_TRUE(testing_support::WriteFileBytes(work + "\\setup", "in the way"));
@@ -195,6 +195,36 @@ TEST_F(WizardFlowTest, SecondStartEndsAtOnceAndBringsBackTheRunningWizard) {
   EXPECT_FALSE(IsIconic(wizard_.sheet())) << "the running wizard stays minimised";
   EXPECT_EQ(kInstall, wizard_.CurrentPage());
   EXPECT_TRUE(wizard_.SheetVisible());
+}
+
+const wchar_t kBlockedText[] =
+    L"\u30a2\u30c3\u30d7\u30c7\u30fc\u30c8\u30d7\u30ed\u30b0\u30e9\u30e0\u3092\u958b\u59cb\u3067\u304d\u307e\u305b\u3093\u3002\u5225\u306e\u30a2\u30c3\u30d7\u30c7\u30fc\u30c8\u30d7\u30ed\u30b0\u30e9\u30e0\u304c\u5b9f\u884c\u4e2d\u304b\u3001\u4ed6\u306e\u30d7\u30ed\u30b0\u30e9\u30e0\u304c\u958b\u59cb\u3092\u59a8\u3052\u3066\u3044\u307e\u3059\u3002\n\n\u5b9f\u884c\u4e2d\u306e\u30d7\u30ed\u30b0\u30e9\u30e0\u3092\u7d42\u4e86\u3057\u3066\u304b\u3089\u3001\u3082\u3046\u4e00\u5ea6\u5b9f\u884c\u3057\u3066\u304f\u3060\u3055\u3044\u3002";
+
+// Another program took the global mutex name first. Where the system has private namespaces the
+// updater's mutex is not that one and the wizard comes up; where it has none (this Wine), the
+// updater says that it cannot start instead of ending silently.
+TEST_F(WizardFlowTest, AMutexSquattedByAnotherProgramNeverSilencesTheUpdater) {
+  HANDLE squatted = CreateMutexA(nullptr, FALSE, "Global\\TidemarkSXUpdater");
+  ASSERT_NE(nullptr, squatted);
+  ASSERT_NE(static_cast<DWORD>(ERROR_ALREADY_EXISTS), GetLastError());
+  const bool privateNamespaces =
+      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "CreatePrivateNamespaceW") != nullptr &&
+      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "AddSIDToBoundaryDescriptor") != nullptr;
+  ASSERT_TRUE(wizard_.Start());
+  if (privateNamespaces) {
+    EXPECT_TRUE(wizard_.WaitForWizard());
+    wizard_.Close();
+    EXPECT_EQ(1602, wizard_.WaitForExit());
+  } else {
+    MessageBoxSeen box;
+    ASSERT_TRUE(wizard_.WaitForMessageBox(&box)) << "ended silently: " << wizard_.WaitForExit(0);
+    EXPECT_FALSE(wizard_.HasWizardWindow());
+    WizardDriver::DismissMessageBox(box);
+    EXPECT_EQ(L"Updater", box.caption);
+    EXPECT_EQ(kBlockedText, box.text);
+    EXPECT_EQ(1618, wizard_.WaitForExit());
+  }
+  CloseHandle(squatted);
 }
 
 // Settings Wine applies to programs of the given file name only (HKCU\Software\Wine\AppDefaults),
