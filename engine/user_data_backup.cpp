@@ -388,15 +388,27 @@ BOOL RestoreUserData(BOOL* backupMissing) {
                          sizeof(backupFolder))) {
     return TRUE;  // nothing was saved
   }
+  if (backupFolder[0] == '\0') {
+    WriteUpdaterString(nullptr, updater_value::kBackupFolder, nullptr);
+    return TRUE;  // an empty record names no backup: nothing was saved
+  }
   if (HasTrailingBackslash(backupFolder)) backupFolder[lstrlenA(backupFolder) - 1] = '\0';
   // Only the backup folder of the trusted work folder is ever read. A record that names anything
-  // else, or a backup that has gone (a cleaner emptied the folder), is a saved copy that can no
-  // longer come back: a failure, never success. The record goes, as nothing can bring it back.
+  // else is a damaged record, dropped. But the work folder's own backup that has gone, or a work
+  // folder that has gone (a cleaner emptied its parent), is a saved copy that can no longer come
+  // back: a failure, never success. Its record goes too, as nothing can bring it back.
+  char expected[kPathBufferSize];
+  const bool haveWorkFolder = GetWorkPath(WorkItem::kBackupFolder, expected) != FALSE;
   if (!IsWorkPath(WorkItem::kBackupFolder, backupFolder) || !IsPlainFolder(backupFolder)) {
-    RunLogWrite("restore: FAILED: the recorded backup %s is missing; the saved log cannot be put "
-                "back", backupFolder);
+    const bool missing = !haveWorkFolder || IsWorkPath(WorkItem::kBackupFolder, backupFolder);
+    RunLogWrite(missing ? "restore: FAILED: the recorded backup %s is missing; the saved log "
+                          "cannot be put back"
+                        : "restore: the recorded backup %s is not the work folder's; nothing "
+                          "taken from it",
+                backupFolder);
     WriteUpdaterString(nullptr, updater_value::kBackupFolder, nullptr);
     FlushUpdaterKey();
+    if (!missing) return TRUE;
     if (backupMissing != nullptr) *backupMissing = TRUE;
     SetLastError(ERROR_PATH_NOT_FOUND);
     return FALSE;

@@ -230,8 +230,7 @@ TEST_F(UserDataBackupTest, RestoreReadsNothingButTheWorkFoldersBackup) {
   // Nothing recorded: nothing to restore.
   EXPECT_TRUE(RestoreUserData());
   // Values naming anything but the work folder's backup: nothing is copied from there into the
-  // product folder and nothing there is deleted. The saved log is missing: a failure for the
-  // caller to tell, and the record goes.
+  // product folder and nothing there is deleted; the damaged record goes.
   ScopedTempFolder elsewhere("restore elsewhere " + std::to_string(GetTickCount()));
   ASSERT_TRUE(WriteFileBytes(elsewhere.Child("Tidemark.log"), "planted log"));
   ASSERT_TRUE(BackUpUserData());
@@ -241,14 +240,15 @@ TEST_F(UserDataBackupTest, RestoreReadsNothingButTheWorkFoldersBackup) {
         std::string("backup"), backup + "\\..\\backup", testing_support::TempFolder()}) {
     SCOPED_TRACE(damaged);
     ASSERT_TRUE(WriteUpdaterString(nullptr, "BackupFolder", damaged.c_str()));
-    BOOL missing = FALSE;
-    EXPECT_FALSE(RestoreUserData(&missing));
-    EXPECT_TRUE(missing);
+    BOOL missing = TRUE;
+    EXPECT_TRUE(RestoreUserData(&missing));
+    EXPECT_FALSE(missing);
     EXPECT_FALSE(PathExists(LogPath()));
     EXPECT_TRUE(PathExists(elsewhere.Child("Tidemark.log")));
     EXPECT_EQ("", RecordedBackupFolder());
   }
-  // The work folder's own backup, recorded but gone (a cleaner emptied the folder): the same.
+  // The work folder's own backup, recorded but gone (a cleaner emptied the folder): a failure
+  // for the caller to tell, and the record goes.
   ASSERT_TRUE(RemoveDirectoryA(backup.c_str()));
   ASSERT_TRUE(WriteUpdaterString(nullptr, "BackupFolder", backup.c_str()));
   BOOL missing = FALSE;
