@@ -116,6 +116,12 @@ bool CopyUpdaterIntoWorkFolder(wchar_t* copy) {
   return true;
 }
 
+// An update under way whose new release is in: only the restore is left.
+bool IsOnlyRestoreLeft() {
+  const UpdateState state = GetUpdateState();
+  return state.underWay && state.stage == kStageRestorePending;
+}
+
 }  // namespace
 
 void HoldUpdaterFile() {
@@ -268,16 +274,34 @@ void DropUntrustedResumeEntry() {
   RegDeleteValueW(runKey.get(), product::kResumeRunValueW);
 }
 
-void DiscardUpdaterState() {
-  if (IsKeepingUpdaterState()) return;
-  // Only the resume registration goes while what it holds is still needed; the next start of the
-  // updater carries on from the stage it finds.
-  RegisterResume(FALSE);
-  PutBackWhatTheUninstallerChanged();
-  if (IsUpdaterStateNeeded()) {
-    RunLogWrite("clean-up: the saved state is still needed and stays for the next start");
+void KeepResumeUntilRestored(BOOL everythingBack) {
+  if (everythingBack) {
+    RegisterResume(FALSE);
     return;
   }
+  if (!HasSavedUserState()) return;
+  RunLogWrite("restore: not everything is back; the resume entry stays for the next logon");
+  RegisterResume(TRUE);
+}
+
+void DiscardUpdaterState() {
+  if (IsKeepingUpdaterState()) return;
+  PutBackWhatTheUninstallerChanged();
+  if (IsUpdaterStateNeeded()) {
+    // The next start of the updater carries on from the stage it finds. A restore that is left
+    // over (it failed, or was cut short) keeps its resume entry, so that the next logon finishes
+    // it; any other stage waits for the user to start the updater again.
+    if (IsOnlyRestoreLeft()) {
+      RunLogWrite("clean-up: the restore is not finished; the saved state and the resume entry "
+                  "stay for the next logon");
+      RegisterResume(TRUE);
+    } else {
+      RunLogWrite("clean-up: the saved state is still needed and stays for the next start");
+      RegisterResume(FALSE);
+    }
+    return;
+  }
+  RegisterResume(FALSE);
   RunLogWrite("clean-up: work folder and updater key removed");
   DiscardWorkFolder();
   DeleteUpdaterKey();

@@ -21,10 +21,16 @@ BOOL WriteLauncher(char* path, DWORD size);
 // elsewhere.
 void DeleteLauncherFile();
 
-// The final clean-up. Does nothing once the keep-state flag is set. Otherwise the resume
-// registration goes; then, unless IsUpdaterStateNeeded(), the work folder (with the backup, the
+// The final clean-up. Does nothing once the keep-state flag is set. While IsUpdaterStateNeeded(),
+// everything stays, and the resume registration too when only the restore is left (a failed
+// restore is tried again at the next logon); otherwise the resume registration, the work folder (with the backup, the
 // unpacked setup, the launcher and the updater copy) and the whole updater key.
 void DiscardUpdaterState();
+
+// After a restore: when everything is back, the resume entry goes (before Marking, which goes
+// last); when not, and saved state remains, the resume entry is registered again, so that the next
+// logon brings the wizard back to finish the restore.
+void KeepResumeUntilRestored(BOOL everythingBack);
 
 // After an uninstaller that left the old release installed, once nothing it started still runs:
 // what it removed or changed of the log, the settings and the autorun entry is put back from the

@@ -1,5 +1,8 @@
 #include "engine/user_data_backup.h"
 
+#include <sddl.h>
+
+#include <cstdio>
 #include <cstring>
 
 #include "base/bounded_string.h"
@@ -15,85 +18,342 @@ const char* const BackupFileList[] = {"Tidemark.log", nullptr};
 
 namespace {
 
-constexpr DWORD kCompareBlockSize = 64 * 1024;
+// A wide path of the same length as the ANSI buffers, plus the "\\?\" a final path starts with.
+constexpr DWORD kWidePathSize = kPathBufferSize + 8;
+// "_yyyymmdd-hhmmss" between a saved name's stem and its extension.
+constexpr size_t kDateStampLength = 16;
+// Attempts at a free name for a new file beside a target, and at a free dated name.
+constexpr int kNameAttempts = 64;
+// The largest file that is saved or put back (a log this size is no longer one).
+constexpr DWORD kLargestCopy = 256u * 1024 * 1024;
 
 // The product folder with its trailing backslash.
 bool GetProductFolder(char (&folder)[kPathBufferSize]) {
   return GetProductInstallFolder(folder) && AppendBackslash(folder, sizeof(folder));
 }
 
-// True when both files exist and hold the same bytes.
-bool SameFileContents(const char* first, const char* second) {
-  base::ScopedHandle a(CreateFileA(first, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  base::ScopedHandle b(CreateFileA(second, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!a || !b) return false;
-  LARGE_INTEGER sizeA, sizeB;
-  if (!GetFileSizeEx(a.get(), &sizeA) || !GetFileSizeEx(b.get(), &sizeB) ||
-      sizeA.QuadPart != sizeB.QuadPart) {
-    return false;
-  }
-  base::ScopedHeapBlock blockA(kCompareBlockSize);
-  base::ScopedHeapBlock blockB(kCompareBlockSize);
-  if (!blockA || !blockB) return false;
-  for (;;) {
-    DWORD readA = 0, readB = 0;
-    if (!ReadFile(a.get(), blockA.get(), kCompareBlockSize, &readA, nullptr) ||
-        !ReadFile(b.get(), blockB.get(), kCompareBlockSize, &readB, nullptr) || readA != readB) {
-      return false;
-    }
-    if (readA == 0) return true;
-    if (memcmp(blockA.get(), blockB.get(), readA) != 0) return false;
-  }
-}
-
-// Calls visit(saved, inProduct) for every listed file name with its path in the backup folder
-// (no trailing backslash) and in the product folder (with one), until a call returns false.
-// False when a path does not fit (ERROR_FILENAME_EXCED_RANGE) or a call returned false.
-template <typename Visitor>
-bool VisitListedFiles(const char* backupFolder, const char* productFolder, Visitor visit) {
-  for (const char* const* entry = BackupFileList; *entry != nullptr; ++entry) {
-    char saved[kPathBufferSize];
-    char inProduct[kPathBufferSize];
-    if (!JoinPath(backupFolder, *entry, saved) ||
-        !base::FormatBounded(inProduct, sizeof(inProduct), "%s%s", productFolder, *entry)) {
-      SetLastError(ERROR_FILENAME_EXCED_RANGE);
-      return false;
-    }
-    if (!visit(saved, inProduct)) return false;
-  }
-  return true;
-}
-
-// Copies source over target through a new file beside the target that is written through to the
-// disk first, so that an interruption never leaves a half-written target.
-bool ReplaceWithCopy(const char* source, const char* target) {
-  char fresh[kPathBufferSize];
-  if (!base::FormatBounded(fresh, sizeof(fresh), "%s.new", target)) {
+bool ToWide(const char* path, wchar_t (&wide)[kWidePathSize]) {
+  if (MultiByteToWideChar(CP_ACP, 0, path, -1, wide, kWidePathSize) <= 0) {
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return false;
   }
-  if (!CopyFileA(source, fresh, FALSE)) return false;
-  if (!FlushFileToDisk(fresh) ||
-      !MoveFileExA(fresh, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+  return true;
+}
+
+// True when the open handle leads to exactly this (full) path: no link on the way, no other
+// name. GetFinalPathNameByHandleW answers "\\?\C:\...".
+bool HandleLeadsTo(HANDLE file, const wchar_t* path) {
+  wchar_t expected[kWidePathSize];
+  wchar_t final[kWidePathSize];
+  const DWORD full = GetFullPathNameW(path, kWidePathSize, expected, nullptr);
+  const DWORD length = GetFinalPathNameByHandleW(file, final, kWidePathSize,
+                                                 FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  if (full == 0 || full >= kWidePathSize || length == 0 || length >= kWidePathSize) return false;
+  const wchar_t* shown = wcsncmp(final, L"\\\\?\\", 4) == 0 ? final + 4 : final;
+  return CompareStringOrdinal(shown, -1, expected, -1, TRUE) == CSTR_EQUAL;
+}
+
+enum class OpenResult { kOpened, kAbsent, kRefused, kFailed };
+
+// Opens path for reading once, without following a reparse point. Refused: a folder, a reparse
+// point, a file with more than one name (a hard link), or a handle whose final path is another
+// (a link that the system resolved all the same). kFailed leaves the code in GetLastError().
+OpenResult OpenWithoutLinks(const char* path, base::ScopedHandle* file,
+                            BY_HANDLE_FILE_INFORMATION* information) {
+  wchar_t wide[kWidePathSize];
+  if (!ToWide(path, wide)) return OpenResult::kFailed;
+  file->reset(CreateFileW(wide, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                          FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!*file) {
     const DWORD error = GetLastError();
-    DeleteFileA(fresh);
+    const DWORD attributes = GetFileAttributesW(wide);
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return OpenResult::kAbsent;
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      return OpenResult::kRefused;
+    }
     SetLastError(error);
+    return OpenResult::kFailed;
+  }
+  if (!GetFileInformationByHandle(file->get(), information)) return OpenResult::kFailed;
+  if ((information->dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ||
+      information->nNumberOfLinks != 1 || !HandleLeadsTo(file->get(), wide)) {
+    file->reset();
+    return OpenResult::kRefused;
+  }
+  return OpenResult::kOpened;
+}
+
+// Reads the whole open file.
+bool ReadAll(HANDLE file, const BY_HANDLE_FILE_INFORMATION& information, std::string* bytes) {
+  if (information.nFileSizeHigh != 0 || information.nFileSizeLow > kLargestCopy) {
+    SetLastError(ERROR_FILE_TOO_LARGE);
+    return false;
+  }
+  bytes->assign(information.nFileSizeLow, '\0');
+  DWORD done = 0;
+  while (done < bytes->size()) {
+    DWORD read = 0;
+    if (!ReadFile(file, &(*bytes)[done], static_cast<DWORD>(bytes->size() - done), &read, nullptr)) {
+      return false;
+    }
+    if (read == 0) break;  // shorter than it said: what is there is the file
+    done += read;
+  }
+  bytes->resize(done);
+  return true;
+}
+
+// Reads a file by OpenWithoutLinks. TRUE with *present false when there is none; a refused file
+// counts as none, with a line in the run log.
+bool ReadWithoutLinks(const char* path, std::string* bytes, bool* present, FILETIME* written) {
+  base::ScopedHandle file;
+  BY_HANDLE_FILE_INFORMATION information;
+  *present = false;
+  switch (OpenWithoutLinks(path, &file, &information)) {
+    case OpenResult::kAbsent:
+      return true;
+    case OpenResult::kRefused:
+      RunLogWrite("%s is a folder, a link or one of several names of a file; not read", path);
+      return true;
+    case OpenResult::kFailed:
+      return false;
+    case OpenResult::kOpened:
+      break;
+  }
+  if (!ReadAll(file.get(), information, bytes)) return false;
+  if (written != nullptr) *written = information.ftLastWriteTime;
+  *present = true;
+  return true;
+}
+
+// Writes bytes as folder\name without writing through whatever has the name now: a new file
+// beside it (created new, checked to be where it was meant to be), written and flushed to the
+// disk, then renamed over the name. An interruption leaves either the old file or the new one,
+// and a link at the name is replaced, never followed.
+bool ReplaceWithNewFile(const char* folder, const char* name, const std::string& bytes) {
+  char target[kPathBufferSize];
+  wchar_t wideTarget[kWidePathSize];
+  if (!JoinPath(folder, name, target)) {
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return false;
+  }
+  if (!ToWide(target, wideTarget)) return false;
+
+  base::ScopedHandle file;
+  wchar_t fresh[kWidePathSize];
+  const DWORD seed = GetTickCount() ^ (GetCurrentProcessId() << 16);
+  for (int attempt = 0; attempt < kNameAttempts && !file; ++attempt) {
+    const int length = _snwprintf(fresh, kWidePathSize, L"%ls.%08lx.new", wideTarget,
+                                  static_cast<unsigned long>(seed + attempt));
+    if (length < 0 || length >= static_cast<int>(kWidePathSize)) {
+      SetLastError(ERROR_FILENAME_EXCED_RANGE);
+      return false;
+    }
+    file.reset(CreateFileW(fresh, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file && GetLastError() != ERROR_FILE_EXISTS) return false;
+  }
+  if (!file) return false;
+
+  DWORD written = 0;
+  bool ok = HandleLeadsTo(file.get(), fresh) || (SetLastError(ERROR_ACCESS_DENIED), false);
+  ok = ok && WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                       nullptr) &&
+       written == bytes.size() && FlushFileBuffers(file.get());
+  if (ok) {
+    // The rename acts on this handle: the very file just written takes the name.
+    const size_t nameBytes = lstrlenW(wideTarget) * sizeof(wchar_t);
+    // The structure's own FileName[1] leaves room for the terminating NUL, which the system's
+    // path conversion reads.
+    base::ScopedHeapBlock block(sizeof(FILE_RENAME_INFO) + nameBytes);
+    ok = static_cast<bool>(block) || (SetLastError(ERROR_NOT_ENOUGH_MEMORY), false);
+    if (ok) {
+      FILE_RENAME_INFO* rename = block.as<FILE_RENAME_INFO>();
+      ZeroMemory(rename, sizeof(FILE_RENAME_INFO) + nameBytes);
+      rename->ReplaceIfExists = TRUE;
+      rename->FileNameLength = static_cast<DWORD>(nameBytes);
+      CopyMemory(rename->FileName, wideTarget, nameBytes);
+      ok = SetFileInformationByHandle(file.get(), FileRenameInfo, rename,
+                                      static_cast<DWORD>(sizeof(FILE_RENAME_INFO) + nameBytes)) &&
+           FlushFileBuffers(file.get());
+    }
+  }
+  if (!ok) {
+    const DWORD error = GetLastError();
+    FILE_DISPOSITION_INFO disposition = {TRUE};
+    SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition, sizeof(disposition));
+    SetLastError(error != ERROR_SUCCESS ? error : ERROR_WRITE_FAULT);
     return false;
   }
   return true;
+}
+
+// "<stem>_yyyymmdd-hhmmss<extension>" for a listed name and a time.
+bool BuildDatedName(const char* name, const SYSTEMTIME& time, char* dated, size_t size) {
+  const char* dot = strrchr(name, '.');
+  const int stem = static_cast<int>(dot != nullptr ? dot - name : strlen(name));
+  return base::FormatBounded(dated, size, "%.*s_%04u%02u%02u-%02u%02u%02u%s", stem, name,
+                             time.wYear, time.wMonth, time.wDay, time.wHour, time.wMinute,
+                             time.wSecond, dot != nullptr ? dot : "");
+}
+
+// True when candidate is the listed name itself or a dated copy of it.
+bool IsSavedNameOf(const char* candidate, const char* name) {
+  if (lstrcmpiA(candidate, name) == 0) return true;
+  const char* dot = strrchr(name, '.');
+  const size_t stem = dot != nullptr ? static_cast<size_t>(dot - name) : strlen(name);
+  const char* extension = dot != nullptr ? dot : "";
+  if (strlen(candidate) != stem + kDateStampLength + strlen(extension) ||
+      _strnicmp(candidate, name, stem) != 0 || lstrcmpiA(candidate + stem + kDateStampLength,
+                                                         extension) != 0) {
+    return false;
+  }
+  const char* stamp = candidate + stem;
+  for (size_t i = 0; i < kDateStampLength; ++i) {
+    const bool digit = stamp[i] >= '0' && stamp[i] <= '9';
+    if (i == 0 ? stamp[i] != '_' : i == 9 ? stamp[i] != '-' : !digit) return false;
+  }
+  return true;
+}
+
+// Creates the backup folder inside the work folder with kBackupFolderSecurity: the user's saved
+// files are for SYSTEM and Administrators only, not for everybody who may read the work folder.
+bool CreateBackupFolder(const char* path) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(kBackupFolderSecurity, SDDL_REVISION_1,
+                                                            &descriptor, nullptr)) {
+    return false;
+  }
+  base::ScopedLocalMemory owned(descriptor);
+  SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor, FALSE};
+  return CreateDirectoryA(path, &attributes) && IsPlainFolder(path);
+}
+
+// Calls visit(listedName, savedName) for every plain file of the backup folder that is a listed
+// name or a dated copy of one, until visit returns false. False when a visit returned false.
+template <typename Visitor>
+bool VisitSavedCopies(const char* backupFolder, Visitor visit) {
+  bool ok = true;
+  ForEachFolderEntry(backupFolder, [&](const char* path, DWORD attributes) {
+    if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) return true;
+    const char* saved = FindLastBackslash(path) + 1;
+    for (const char* const* entry = BackupFileList; *entry != nullptr; ++entry) {
+      if (IsSavedNameOf(saved, *entry)) {
+        ok = visit(*entry, saved);
+        return ok;
+      }
+    }
+    return true;
+  });
+  return ok;
+}
+
+// The dated copy of name in the backup folder that live continues (begins with its bytes), into
+// dated; false when there is none.
+bool FindContinuedDatedCopy(const char* backupFolder, const char* name, const std::string& live,
+                            char (&dated)[kPathBufferSize]) {
+  bool found = false;
+  VisitSavedCopies(backupFolder, [&](const char* listed, const char* saved) {
+    if (lstrcmpiA(listed, name) != 0 || lstrcmpiA(saved, name) == 0) return true;
+    char path[kPathBufferSize];
+    std::string bytes;
+    bool present = false;
+    if (JoinPath(backupFolder, saved, path) && ReadWithoutLinks(path, &bytes, &present, nullptr) &&
+        present && ChooseLogCopy(&bytes, &live) == LogCopyRule::kLiveReplacesSaved) {
+      found = base::CopyBounded(dated, sizeof(dated), saved);
+    }
+    return !found;
+  });
+  return found;
+}
+
+// A dated name for name, from the time the log was last written, that the backup folder does not
+// hold yet (a second later each time it does).
+bool BuildFreeDatedName(const char* backupFolder, const char* name, const FILETIME& written,
+                        char (&dated)[kPathBufferSize]) {
+  FILETIME local;
+  FileTimeToLocalFileTime(&written, &local);
+  ULARGE_INTEGER at;
+  at.LowPart = local.dwLowDateTime;
+  at.HighPart = local.dwHighDateTime;
+  for (int attempt = 0; attempt < kNameAttempts; ++attempt, at.QuadPart += 10000000ull) {
+    FILETIME stamp = {at.LowPart, at.HighPart};
+    SYSTEMTIME time;
+    char path[kPathBufferSize];
+    if (!FileTimeToSystemTime(&stamp, &time) || !BuildDatedName(name, time, dated, sizeof(dated)) ||
+        !JoinPath(backupFolder, dated, path)) {
+      break;
+    }
+    if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) return true;
+  }
+  SetLastError(ERROR_FILE_EXISTS);
+  return false;
+}
+
+// Saves one listed file of the product folder into the backup folder by ChooseLogCopy.
+bool BackUpFile(const char* backupFolder, const char* productFolder, const char* name) {
+  char inProduct[kPathBufferSize];
+  char saved[kPathBufferSize];
+  if (!base::FormatBounded(inProduct, sizeof(inProduct), "%s%s", productFolder, name) ||
+      !JoinPath(backupFolder, name, saved)) {
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return false;
+  }
+  std::string live, copy;
+  bool hasLive = false, hasCopy = false;
+  FILETIME written = {};
+  if (!ReadWithoutLinks(inProduct, &live, &hasLive, &written) ||
+      !ReadWithoutLinks(saved, &copy, &hasCopy, nullptr)) {
+    return false;
+  }
+  switch (ChooseLogCopy(hasCopy ? &copy : nullptr, hasLive ? &live : nullptr)) {
+    case LogCopyRule::kKeepSaved:
+      RunLogWrite("backup: %s not there or empty; the saved copy %s is kept", inProduct,
+                  hasCopy ? "that exists" : "(none)");
+      return true;
+    case LogCopyRule::kSaveLive:
+    case LogCopyRule::kLiveReplacesSaved:
+      RunLogWrite("backup: %s -> %s (%s)", inProduct, saved, hasCopy ? "grown" : "first copy");
+      return ReplaceWithNewFile(backupFolder, name, live);
+    case LogCopyRule::kKeepBoth:
+      break;
+  }
+  // Another log than the saved one: both stay. A dated copy this log continues is refreshed;
+  // otherwise it gets a dated copy of its own.
+  char dated[kPathBufferSize];
+  if (!FindContinuedDatedCopy(backupFolder, name, live, dated) &&
+      !BuildFreeDatedName(backupFolder, name, written, dated)) {
+    return false;
+  }
+  RunLogWrite("backup: %s is not the saved log grown; both kept, it is saved as %s", inProduct,
+              dated);
+  return ReplaceWithNewFile(backupFolder, dated, live);
 }
 
 }  // namespace
 
+LogCopyRule ChooseLogCopy(const std::string* saved, const std::string* live) {
+  if (saved == nullptr) return live != nullptr ? LogCopyRule::kSaveLive : LogCopyRule::kKeepSaved;
+  if (live == nullptr || live->empty()) return LogCopyRule::kKeepSaved;
+  if (live->size() >= saved->size() && live->compare(0, saved->size(), *saved) == 0) {
+    return LogCopyRule::kLiveReplacesSaved;
+  }
+  return LogCopyRule::kKeepBoth;
+}
+
 BOOL IsBackupRestored(const char* backupFolder) {
   char productFolder[kPathBufferSize];
   if (!GetProductFolder(productFolder)) return FALSE;
-  return VisitListedFiles(backupFolder, productFolder,
-                          [](const char* saved, const char* inProduct) {
-                            return !IsPlainFile(saved) || SameFileContents(saved, inProduct);
-                          })
+  return VisitSavedCopies(backupFolder, [&](const char*, const char* name) {
+           char saved[kPathBufferSize];
+           char inProduct[kPathBufferSize];
+           std::string a, b;
+           bool hasA = false, hasB = false;
+           return JoinPath(backupFolder, name, saved) &&
+                  base::FormatBounded(inProduct, sizeof(inProduct), "%s%s", productFolder, name) &&
+                  ReadWithoutLinks(saved, &a, &hasA, nullptr) &&
+                  ReadWithoutLinks(inProduct, &b, &hasB, nullptr) && hasA == hasB && a == b;
+         })
              ? TRUE
              : FALSE;
 }
@@ -106,62 +366,81 @@ BOOL BackUpUserData() {
   char workFolder[kPathBufferSize];
   char backupFolder[kPathBufferSize];
   if (!EnsureWorkFolder(workFolder) || !GetWorkPath(WorkItem::kBackupFolder, backupFolder) ||
-      (!IsPlainFolder(backupFolder) && !CreateDirectoryA(backupFolder, nullptr))) {
+      (!IsPlainFolder(backupFolder) && !CreateBackupFolder(backupFolder))) {
     const DWORD error = GetLastError();
     ShowSystemErrorBox(error != ERROR_SUCCESS ? error : ERROR_CANNOT_MAKE);
     return FALSE;
   }
-
-  const bool copied =
-      VisitListedFiles(backupFolder, productFolder, [](const char* saved, const char* inProduct) {
-        // A file the product folder no longer holds keeps the copy an earlier run saved.
-        if (!IsPlainFile(inProduct)) {
-          RunLogWrite("backup: %s not there; the saved copy %s is kept", inProduct,
-                      IsPlainFile(saved) ? "that exists" : "(none)");
-          return true;
-        }
-        RunLogWrite("backup: %s -> %s", inProduct, saved);
-        return ReplaceWithCopy(inProduct, saved);
-      });
-  if (!copied) {
-    ShowSystemErrorBox(GetLastError());
-    return FALSE;
+  for (const char* const* entry = BackupFileList; *entry != nullptr; ++entry) {
+    if (!BackUpFile(backupFolder, productFolder, *entry)) {
+      const DWORD error = GetLastError();
+      ShowSystemErrorBox(error != ERROR_SUCCESS ? error : ERROR_WRITE_FAULT);
+      return FALSE;
+    }
   }
   return WriteUpdaterString(nullptr, updater_value::kBackupFolder, backupFolder) ? TRUE : FALSE;
 }
 
-BOOL RestoreUserData() {
+BOOL RestoreUserData(BOOL* backupMissing) {
+  if (backupMissing != nullptr) *backupMissing = FALSE;
   char backupFolder[kPathBufferSize];
   if (!ReadUpdaterString(nullptr, updater_value::kBackupFolder, backupFolder,
                          sizeof(backupFolder))) {
     return TRUE;  // nothing was saved
   }
+  if (backupFolder[0] == '\0') {
+    WriteUpdaterString(nullptr, updater_value::kBackupFolder, nullptr);
+    return TRUE;  // an empty record names no backup: nothing was saved
+  }
   if (HasTrailingBackslash(backupFolder)) backupFolder[lstrlenA(backupFolder) - 1] = '\0';
-  // Only the backup folder of the trusted work folder is ever read: a value naming anything else
-  // (a place the user's programs can write, a system folder) is nothing that can be restored.
+  // Only the backup folder of the trusted work folder is ever read. A record that names anything
+  // else is a damaged record, dropped. But the work folder's own backup that has gone, or a work
+  // folder that has gone (a cleaner emptied its parent), is a saved copy that can no longer come
+  // back: a failure, never success. Its record goes too, as nothing can bring it back.
+  char expected[kPathBufferSize];
+  const bool haveWorkFolder = GetWorkPath(WorkItem::kBackupFolder, expected) != FALSE;
   if (!IsWorkPath(WorkItem::kBackupFolder, backupFolder) || !IsPlainFolder(backupFolder)) {
-    RunLogWrite("restore: the recorded backup %s is not the work folder's; nothing taken from it",
+    const bool missing = !haveWorkFolder || IsWorkPath(WorkItem::kBackupFolder, backupFolder);
+    RunLogWrite(missing ? "restore: FAILED: the recorded backup %s is missing; the saved log "
+                          "cannot be put back"
+                        : "restore: the recorded backup %s is not the work folder's; nothing "
+                          "taken from it",
                 backupFolder);
     WriteUpdaterString(nullptr, updater_value::kBackupFolder, nullptr);
-    return TRUE;
+    FlushUpdaterKey();
+    if (!missing) return TRUE;
+    if (backupMissing != nullptr) *backupMissing = TRUE;
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return FALSE;
   }
 
   char productFolder[kPathBufferSize];
   if (!GetProductFolder(productFolder)) return FALSE;
-  const bool copied =
-      VisitListedFiles(backupFolder, productFolder, [](const char* saved, const char* inProduct) {
-        if (!IsPlainFile(saved)) return true;  // not saved, or not a plain file: never followed
-        RunLogWrite("restore: %s -> %s", saved, inProduct);
-        return CopyFileA(saved, inProduct, FALSE) && FlushFileToDisk(inProduct);
-      });
-  if (!copied) {
-    ShowSystemErrorBox(GetLastError());
+  // Each copy is on the disk under its name before it leaves the backup; an interruption in
+  // between puts it back once more at the next start, never loses it.
+  const bool restored = VisitSavedCopies(backupFolder, [&](const char*, const char* name) {
+    char saved[kPathBufferSize];
+    std::string bytes;
+    bool present = false;
+    if (!JoinPath(backupFolder, name, saved) || !ReadWithoutLinks(saved, &bytes, &present, nullptr)) {
+      return false;
+    }
+    if (!present) return true;
+    RunLogWrite("restore: %s -> %s%s", saved, productFolder, name);
+    return ReplaceWithNewFile(productFolder, name, bytes) && DeleteFileA(saved);
+  });
+  if (!restored) {
+    const DWORD error = GetLastError();
+    ShowSystemErrorBox(error != ERROR_SUCCESS ? error : ERROR_WRITE_FAULT);
     return FALSE;
   }
-  // The record goes before the folder: an interruption in between leaves an unrecorded folder
-  // inside the work folder, which goes with it, never a record of a half-deleted backup.
-  WriteUpdaterString(nullptr, updater_value::kBackupFolder, nullptr);
-  FlushUpdaterKey();
+  // The record goes, durably, before the folder: an interruption in between leaves an unrecorded
+  // empty folder inside the work folder, which goes with it.
+  if (!WriteUpdaterString(nullptr, updater_value::kBackupFolder, nullptr) || !FlushUpdaterKey()) {
+    const DWORD error = GetLastError();
+    ShowSystemErrorBox(error != ERROR_SUCCESS ? error : ERROR_WRITE_FAULT);
+    return FALSE;
+  }
   DeleteFolderTree(backupFolder);
   return TRUE;
 }

@@ -84,18 +84,102 @@ TEST_F(UserDataBackupTest, LogFileSurvivesBackupAndRestoreOverTheNewReleasesLog)
   EXPECT_TRUE(answerer_.boxes().empty());
 }
 
-TEST_F(UserDataBackupTest, ASecondBackupKeepsTheSavedLogOnceTheProductNoLongerHasIt) {
-  // First run: saved. The uninstaller removed the log, then the power went: the second run must
-  // not replace the user's only copy with nothing. Once the log is there again, it is refreshed.
+// The rule for a log found at a later run of the same update, on the bytes of the saved copy and
+// of the product folder's log.
+TEST(LogCopyRuleTest, ALaterRunNeverReplacesADifferentSavedLog) {
+  const std::string saved = "run 1 line\r\nrun 1 more\r\n";
+  struct Row {
+    const char* name;
+    const std::string* saved;
+    std::string live;
+    bool hasLive;
+    LogCopyRule expected;
+  };
+  const std::string empty;
+  const Row rows[] = {
+      {"nothing saved, a log", nullptr, "log\r\n", true, LogCopyRule::kSaveLive},
+      {"nothing saved, an empty log", nullptr, "", true, LogCopyRule::kSaveLive},
+      {"nothing saved, no log", nullptr, "", false, LogCopyRule::kKeepSaved},
+      {"no log any more", &saved, "", false, LogCopyRule::kKeepSaved},
+      {"an empty log", &saved, "", true, LogCopyRule::kKeepSaved},
+      {"the same log", &saved, saved, true, LogCopyRule::kLiveReplacesSaved},
+      {"the same log grown", &saved, saved + "later\r\n", true, LogCopyRule::kLiveReplacesSaved},
+      {"an empty saved copy, a log", &empty, "log", true, LogCopyRule::kLiveReplacesSaved},
+      {"a fresh log", &saved, "fresh\r\n", true, LogCopyRule::kKeepBoth},
+      {"a fresh log of the same length", &saved, std::string(saved.size(), 'x'), true,
+       LogCopyRule::kKeepBoth},
+      {"the saved log cut short", &saved, saved.substr(0, 5), true, LogCopyRule::kKeepBoth},
+      {"changed in its first byte", &saved, "R" + saved.substr(1) + "more", true,
+       LogCopyRule::kKeepBoth},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(static_cast<int>(row.expected),
+              static_cast<int>(ChooseLogCopy(row.saved, row.hasLive ? &row.live : nullptr)));
+  }
+}
+
+TEST_F(UserDataBackupTest, ALaterRunKeepsBothLogsAndBothComeBack) {
+  // Run 1 saved the log; the uninstaller removed it and died; a second run finds none and keeps
+  // the copy.
   ASSERT_TRUE(WriteFileBytes(LogPath(), kLogBytes));
   ASSERT_TRUE(BackUpUserData());
   ASSERT_TRUE(DeleteFileA(LogPath().c_str()));
   ASSERT_TRUE(BackUpUserData());
   EXPECT_EQ(kLogBytes, SavedLog());
-  ASSERT_TRUE(WriteFileBytes(LogPath(), "a later log"));
+  // The old release started again with a fresh log, last written at a known time.
+  ASSERT_TRUE(WriteFileBytes(LogPath(), "fresh log\r\n"));
+  {
+    HANDLE file = CreateFileA(LogPath().c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    SYSTEMTIME local = {2026, 12, 0, 8, 19, 5, 7, 0};
+    FILETIME localTime, time;
+    SystemTimeToFileTime(&local, &localTime);
+    LocalFileTimeToFileTime(&localTime, &time);
+    EXPECT_TRUE(SetFileTime(file, nullptr, nullptr, &time));
+    CloseHandle(file);
+  }
+  const std::string dated = "Tidemark_20261208-190507.log";
   ASSERT_TRUE(BackUpUserData());
-  EXPECT_EQ("a later log", SavedLog());
-  EXPECT_EQ(WorkBackupFolder(), RecordedBackupFolder());
+  EXPECT_EQ(kLogBytes, SavedLog());
+  std::string bytes;
+  ASSERT_TRUE(ReadFileBytes(WorkBackupFolder() + "\\" + dated, &bytes));
+  EXPECT_EQ("fresh log\r\n", bytes);
+  // A third run finds the fresh log grown: its dated copy is refreshed, nothing else added.
+  ASSERT_TRUE(WriteFileBytes(LogPath(), "fresh log\r\ngrown\r\n"));
+  ASSERT_TRUE(BackUpUserData());
+  ASSERT_TRUE(ReadFileBytes(WorkBackupFolder() + "\\" + dated, &bytes));
+  EXPECT_EQ("fresh log\r\ngrown\r\n", bytes);
+
+  // Both come back over the new release's log: the saved copy as Tidemark.log.
+  ASSERT_TRUE(WriteFileBytes(LogPath(), "new release log\r\n"));
+  ASSERT_TRUE(RestoreUserData());
+  ASSERT_TRUE(ReadFileBytes(LogPath(), &bytes));
+  EXPECT_EQ(kLogBytes, bytes);
+  ASSERT_TRUE(ReadFileBytes(product_.Child(dated), &bytes));
+  EXPECT_EQ("fresh log\r\ngrown\r\n", bytes);
+  EXPECT_EQ("", RecordedBackupFolder());
+  EXPECT_TRUE(answerer_.boxes().empty());
+  DeleteFileA(product_.Child(dated).c_str());
+}
+
+TEST_F(UserDataBackupTest, ALogWithASecondNameIsNeitherReadNorWrittenThrough) {
+  // Backup: the product's log is another name of a file elsewhere; its bytes are not saved.
+  ScopedTempFolder elsewhere("log link " + std::to_string(GetTickCount()));
+  ASSERT_TRUE(WriteFileBytes(elsewhere.Child("secret.txt"), "not the user's log"));
+  ASSERT_TRUE(CreateHardLinkA(LogPath().c_str(), elsewhere.Child("secret.txt").c_str(), nullptr));
+  ASSERT_TRUE(BackUpUserData());
+  EXPECT_EQ("<none>", SavedLog());
+  // Restore: the saved log replaces the name; the file it was another name of stays as it was.
+  ASSERT_TRUE(WriteFileBytes(WorkBackupFolder() + "\\Tidemark.log", kLogBytes));
+  ASSERT_TRUE(RestoreUserData());
+  std::string bytes;
+  ASSERT_TRUE(ReadFileBytes(LogPath(), &bytes));
+  EXPECT_EQ(kLogBytes, bytes);
+  ASSERT_TRUE(ReadFileBytes(elsewhere.Child("secret.txt"), &bytes));
+  EXPECT_EQ("not the user's log", bytes);
+  EXPECT_TRUE(answerer_.boxes().empty());
 }
 
 TEST_F(UserDataBackupTest, WithoutLogFileAnEmptyBackupIsRecordedAndRestoredToNothing) {
@@ -146,7 +230,7 @@ TEST_F(UserDataBackupTest, RestoreReadsNothingButTheWorkFoldersBackup) {
   // Nothing recorded: nothing to restore.
   EXPECT_TRUE(RestoreUserData());
   // Values naming anything but the work folder's backup: nothing is copied from there into the
-  // product folder and nothing there is deleted; the record goes.
+  // product folder and nothing there is deleted; the damaged record goes.
   ScopedTempFolder elsewhere("restore elsewhere " + std::to_string(GetTickCount()));
   ASSERT_TRUE(WriteFileBytes(elsewhere.Child("Tidemark.log"), "planted log"));
   ASSERT_TRUE(BackUpUserData());
@@ -156,11 +240,21 @@ TEST_F(UserDataBackupTest, RestoreReadsNothingButTheWorkFoldersBackup) {
         std::string("backup"), backup + "\\..\\backup", testing_support::TempFolder()}) {
     SCOPED_TRACE(damaged);
     ASSERT_TRUE(WriteUpdaterString(nullptr, "BackupFolder", damaged.c_str()));
-    EXPECT_TRUE(RestoreUserData());
+    BOOL missing = TRUE;
+    EXPECT_TRUE(RestoreUserData(&missing));
+    EXPECT_FALSE(missing);
     EXPECT_FALSE(PathExists(LogPath()));
     EXPECT_TRUE(PathExists(elsewhere.Child("Tidemark.log")));
     EXPECT_EQ("", RecordedBackupFolder());
   }
+  // The work folder's own backup, recorded but gone (a cleaner emptied the folder): a failure
+  // for the caller to tell, and the record goes.
+  ASSERT_TRUE(RemoveDirectoryA(backup.c_str()));
+  ASSERT_TRUE(WriteUpdaterString(nullptr, "BackupFolder", backup.c_str()));
+  BOOL missing = FALSE;
+  EXPECT_FALSE(RestoreUserData(&missing));
+  EXPECT_TRUE(missing);
+  EXPECT_EQ("", RecordedBackupFolder());
   EXPECT_TRUE(answerer_.boxes().empty());
 }
 
@@ -173,7 +267,7 @@ TEST_F(UserDataBackupTest, AFailedCopyBackLeavesTheBackupAndItsRecord) {
   EXPECT_FALSE(RestoreUserData());
   CloseHandle(held);
   ASSERT_EQ(1u, answerer_.boxes().size());
-  EXPECT_EQ(SystemText(ERROR_SHARING_VIOLATION), answerer_.boxes()[0].text);
+  EXPECT_EQ(SystemText(ERROR_ACCESS_DENIED), answerer_.boxes()[0].text);
   EXPECT_EQ(kLogBytes, SavedLog());
   EXPECT_EQ(folder, RecordedBackupFolder());
 }

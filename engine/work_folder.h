@@ -28,6 +28,8 @@ enum class WorkItem { kSetupFolder, kBackupFolder, kTempFolder, kLauncher, kUpda
 // control; Users read and execute (the launcher and the updater copy run at any user's logon);
 // nothing inherited from the parent.
 extern const char kWorkFolderSecurity[];
+// The security of its backup folder (the user's saved files): SYSTEM and Administrators only.
+extern const char kBackupFolderSecurity[];
 
 // TRUE when a file or folder is owned by Administrators or SYSTEM, as everything an elevated
 // administrator creates is. (Wine does not keep owners and reports one owner for everything; under

@@ -1,6 +1,8 @@
 #include "pages/install_page.h"
 
+#include "base/bounded_string.h"
 #include "engine/core/file_utils.h"
+#include "engine/core/product_constants.h"
 #include "engine/core/run_log.h"
 #include "engine/core/settings_store.h"
 #include "engine/process_runner.h"
@@ -9,6 +11,7 @@
 #include "engine/update_stage.h"
 #include "engine/user_data_backup.h"
 #include "engine/user_state.h"
+#include "framework/app.h"
 #include "pages/close_product_prompt.h"
 #include "res/resource.h"
 
@@ -18,8 +21,9 @@ CWizardInstallPage::CWizardInstallPage()
 BOOL CWizardInstallPage::OnInitDialog() {
   CWizardPage::OnInitDialog();
   // Whether this run resumed after a restart or came from the uninstall page, the resume
-  // registration has done its work once this page exists.
-  RegisterResume(FALSE);
+  // registration has done its work once this page exists and setup is still to run. When only the
+  // restore is left, it stays until the restore has put everything back.
+  if (!IsOnlyRestoreLeft(GetUpdateState().stage)) RegisterResume(FALSE);
   return TRUE;
 }
 
@@ -63,13 +67,25 @@ LRESULT CWizardInstallPage::OnWorkerDone(WPARAM, LPARAM) {
     SelectPage(PAGE_INCOMPLETED);
   } else if (IsProductInstalled()) {
     // The log file goes back before the settings and the autorun entry; each step runs whatever
-    // the one before it returned. Marking goes only when everything is back: otherwise the saved
-    // state stays, and the next start restores it without running setup again.
-    const BOOL dataRestored = RestoreUserData();
+    // the one before it returned, and each makes what it wrote durable before it drops its own
+    // record. Marking goes last, only when everything is back: otherwise the saved state stays,
+    // the resume entry with it, and the next logon restores it without running setup again.
+    BOOL backupMissing = FALSE;
+    const BOOL dataRestored = RestoreUserData(&backupMissing);
+    if (backupMissing) {
+      // The engine has logged it; the user is told the saved log is lost, never that all is well.
+      char text[1024];
+      if (base::FormatBounded(text, sizeof(text), AfxLoadString(IDS_BACKUP_MISSING).text,
+                              product::kLogFile)) {
+        AfxMessageBox(text, MB_OK | MB_ICONEXCLAMATION);
+      }
+    }
     const BOOL stateRestored = RestoreUserState();
     RunLogWrite("restore: log file %s, settings and autorun entry %s",
                 dataRestored ? "back" : "NOT back", stateRestored ? "back" : "NOT back");
-    SelectPage(TakeRestoreResult(dataRestored && stateRestored));
+    const BOOL everythingBack = dataRestored && stateRestored;
+    KeepResumeUntilRestored(everythingBack);
+    SelectPage(TakeRestoreResult(everythingBack));
   } else {
     RunLogWrite("setup ended without the product installed");
     SelectPage(TakeRestoreResult(FALSE));

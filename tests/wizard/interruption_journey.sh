@@ -1,7 +1,14 @@
 #!/usr/bin/env bash
-# An update interrupted at each of its steps, by a power cut (wineserver -k, then a plain wineboot,
-# which carries out the removals scheduled for the restart and runs the machine-wide Run entries
-# as a logon does) or by a kill of the updater, then carried on by the user. One row a line.
+# An update interrupted at each of its steps, by a power cut (the wineserver killed with kill -9,
+# so that it saves nothing at its end, then a plain wineboot, which carries out the removals
+# scheduled for the restart and runs the machine-wide Run entries as a logon does) or by a kill of
+# the updater, then carried on by the user. One row a line.
+#
+# What survives the cut is what the wineserver had saved on its own: Wine 8.0 saves the registry
+# every 30 seconds and does nothing for RegFlushKey (a value written and flushed is gone after a
+# kill -9 that comes first; seen). The cut therefore waits for the server's next save of what was
+# written before it, which stands for the flushes the updater made; what it wrote after that save
+# is lost. Files are in the page cache either way.
 # Usage: interruption_journey.sh <build-dir>
 set -u
 here=$(dirname "$(readlink -f "$0")")
@@ -22,7 +29,27 @@ setup-files power
 setup-files kill
 setup-registered power
 setup-registered kill
+uninstall-log-removed killed-uninstaller
+restore-log-blocked power
 "
+# The wineserver of this build's prefix, and no other.
+server_pid() {
+  local pid
+  for pid in $(pgrep -f wineserver); do
+    { tr '\0' '\n' < "/proc/$pid/environ"; } 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" && echo "$pid"
+  done
+}
+power_cut() {
+  local mark=/tmp/interruption-cut.$$ pid
+  touch "$mark"
+  for _ in $(seq 1 90); do
+    [ "$WINEPREFIX/system.reg" -nt "$mark" ] && break
+    sleep 0.5
+  done
+  rm -f "$mark"
+  for pid in $(server_pid); do kill -9 "$pid"; done
+  for _ in $(seq 1 50); do [ -z "$(server_pid)" ] && break; sleep 0.1; done
+}
 result=0
 failed=""
 while read -r point kind; do
@@ -31,11 +58,12 @@ while read -r point kind; do
   booted=0
   if INTERRUPTION_POINT=$point INTERRUPTION_KIND=$kind step InterruptAt >/tmp/interruption.$$ 2>&1; then
     if [ "$kind" = power ]; then
-      "$WINESERVER" -k
+      power_cut
+      INTERRUPTION_POINT=$point step AfterPowerCut >/tmp/interruption.$$ 2>&1
       "$WINE" wineboot </dev/null >/dev/null 2>&1
       booted=1
     fi
-    INTERRUPTION_BOOTED=$booted step FinishAfterInterruption >/tmp/interruption.$$ 2>&1 && ok=1 || ok=0
+    INTERRUPTION_POINT=$point INTERRUPTION_KIND=$kind INTERRUPTION_BOOTED=$booted step FinishAfterInterruption >/tmp/interruption.$$ 2>&1 && ok=1 || ok=0
   else
     ok=0
   fi

@@ -1,13 +1,15 @@
 // An update interrupted at each of its steps, by a power cut or by a kill of the updater, and then
 // carried on by the user starting the updater again: nothing of the user's may be lost. Each row
 // is two steps around the interruption (interruption_journey.sh runs them, cutting the power in
-// between with wineserver -k and booting with wineboot where the row says so).
+// between with a kill -9 of the wineserver and booting with wineboot where the row says so).
 #include <windows.h>
 #include <prsht.h>
+#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "engine/core/product_constants.h"
 #include "tests/support/standin_support.h"
@@ -30,6 +32,47 @@ std::string Environment(const char* name) {
 std::string RecordFile() { return testing_support::TempFolder() + "\\interruption-before.txt"; }
 std::string TracePath(const char* name) { return std::string("C:\\tidemark-standin\\") + name; }
 
+std::string LogPath() { return testing_support::ProductFolder() + "\\" + product::kLogFile; }
+
+// The log the old release begins when it starts again after its uninstaller removed the log.
+const char kFreshLog[] = "Tidemark SX 2.20.5 started again\r\n";
+
+// The restore cannot put the log back while a folder with a file in it holds the log's name.
+void BlockLogName() {
+  DeleteFileA(LogPath().c_str());
+  CreateDirectoryA(LogPath().c_str(), nullptr);
+  testing_support::WriteFileBytes(LogPath() + "\\inside.txt", "x");
+}
+
+void EndProgram(const char* name) {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return;
+  PROCESSENTRY32 entry = {};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+    if (lstrcmpiA(entry.szExeFile, name) != 0) continue;
+    HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID);
+    if (process == nullptr) continue;
+    TerminateProcess(process, 99);
+    WaitForSingleObject(process, 5000);
+    CloseHandle(process);
+  }
+  CloseHandle(snapshot);
+}
+
+// The dated logs ("Tidemark_*.log") in the product folder, by name.
+std::vector<std::string> DatedLogs() {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA entry;
+  HANDLE find = FindFirstFileA((testing_support::ProductFolder() + "\\Tidemark_*.log").c_str(), &entry);
+  if (find == INVALID_HANDLE_VALUE) return names;
+  do {
+    names.push_back(entry.cFileName);
+  } while (FindNextFileA(find, &entry));
+  FindClose(find);
+  return names;
+}
+
 bool WaitForPause(const std::string& point) {
   for (int i = 0; i < 600; ++i) {
     std::string paused;
@@ -42,17 +85,24 @@ bool WaitForPause(const std::string& point) {
 }
 
 // Drives the update to the row's point and interrupts it there. INTERRUPTION_POINT names a
-// stand-in pause ("uninstall-start", "uninstall-log-removed", "setup-files", "setup-registered")
-// or "install-page"; INTERRUPTION_KIND is "power" (the script then cuts the power) or "kill".
+// stand-in pause ("uninstall-start", "uninstall-log-removed", "setup-files", "setup-registered"),
+// "install-page", or "restore-log-blocked" (the restore after setup finds the log's name blocked
+// and ends on the aborted page with the log not back, everything else restored).
+// INTERRUPTION_KIND is "power" (the script then cuts the power), "kill", or "killed-uninstaller"
+// (the updater and its uninstaller are ended; the old release, still installed, begins a fresh
+// log before the user starts the update again).
 TEST(InterruptionJourney, DISABLED_InterruptAt) {
   const std::string point = Environment("INTERRUPTION_POINT");
-  const bool kill = Environment("INTERRUPTION_KIND") == "kill";
+  const std::string kind = Environment("INTERRUPTION_KIND");
+  const bool kill = kind == "kill";
+  const bool blockRestore = point == "restore-log-blocked";
+  const std::string pause = blockRestore ? "setup-registered" : point;
   CleanMachine();
   ASSERT_TRUE(testing_support::InstallOldRelease());
   ASSERT_TRUE(testing_support::WriteFileBytes(RecordFile(), CaptureUserData().Serialize()));
   if (point != "install-page") {
     CreateDirectoryA(TracePath("").c_str(), nullptr);
-    ASSERT_TRUE(testing_support::WriteFileBytes(TracePath("pause-at.txt"), point));
+    ASSERT_TRUE(testing_support::WriteFileBytes(TracePath("pause-at.txt"), pause));
   }
 
   WizardDriver wizard;
@@ -67,7 +117,24 @@ TEST(InterruptionJourney, DISABLED_InterruptAt) {
     if (point != "install-page") wizard.Press(PSBTN_NEXT);
   }
   if (point != "install-page") {
-    ASSERT_TRUE(WaitForPause(point)) << "never reached " << point;
+    ASSERT_TRUE(WaitForPause(pause)) << "never reached " << pause;
+  }
+  if (blockRestore) {
+    BlockLogName();
+    DeleteFileA(TracePath("pause-at.txt").c_str());
+    MessageBoxSeen box;
+    ASSERT_TRUE(wizard.AnswerMessageBox(&box, 60000)) << "the failed restore showed nothing";
+    ASSERT_TRUE(wizard.WaitForPage(kIncompleted, 30000));
+    // The saved log still waits: the next logon brings the wizard back to finish the restore.
+    std::string resume;
+    EXPECT_TRUE(ResumeRunValue(&resume)) << "no resume entry after a failed restore";
+  }
+  if (kind == "killed-uninstaller") {
+    EndRunningUpdaters();
+    EndProgram("TidemarkStandInUninstall.exe");
+    DeleteFileA(TracePath("pause-at.txt").c_str());
+    ASSERT_TRUE(testing_support::WriteFileBytes(LogPath(), kFreshLog));
+    return;
   }
 
   if (!kill) {
@@ -91,6 +158,11 @@ TEST(InterruptionJourney, DISABLED_FinishAfterInterruption) {
   ASSERT_TRUE(UserData::Deserialize(record, &before));
   DeleteFileA(TracePath("pause-at.txt").c_str());
   const bool booted = Environment("INTERRUPTION_BOOTED") == "1";
+  const std::string point = Environment("INTERRUPTION_POINT");
+  if (point == "restore-log-blocked") {
+    std::string resume;
+    ASSERT_TRUE(booted && ResumeRunValue(&resume)) << "the failed restore left no resume entry";
+  }
 
   bool completed = false;
   UserData after;
@@ -130,6 +202,16 @@ TEST(InterruptionJourney, DISABLED_FinishAfterInterruption) {
   }
   ASSERT_TRUE(completed) << "the update never completed";
   ExpectUserDataKept(before, after);
+  // A fresh log begun between the runs is back too, beside the saved one under a dated name.
+  const std::vector<std::string> dated = DatedLogs();
+  if (Environment("INTERRUPTION_KIND") == "killed-uninstaller") {
+    ASSERT_EQ(1u, dated.size()) << "the fresh log is not back beside the saved one";
+    std::string fresh;
+    EXPECT_TRUE(testing_support::ReadFileBytes(testing_support::ProductFolder() + "\\" + dated[0], &fresh));
+    EXPECT_EQ(kFreshLog, fresh);
+  } else {
+    EXPECT_TRUE(dated.empty()) << "a log that nobody began came back: " << dated[0];
+  }
   EXPECT_FALSE(UpdaterKeyExists());
   std::string resume;
   EXPECT_FALSE(ResumeRunValue(&resume));
@@ -151,6 +233,14 @@ TEST(InterruptionJourney, DISABLED_FinishAfterInterruption) {
     EXPECT_TRUE(scheduled) << work << " is not removed at the next restart";
   }
   CleanMachine();
+}
+
+// Between the power cut and the boot: the user clears what kept the restore from putting the log
+// back.
+TEST(InterruptionJourney, DISABLED_AfterPowerCut) {
+  if (Environment("INTERRUPTION_POINT") != "restore-log-blocked") return;
+  DeleteFileA((LogPath() + "\\inside.txt").c_str());
+  EXPECT_TRUE(RemoveDirectoryA(LogPath().c_str()));
 }
 
 TEST(InterruptionJourney, DISABLED_CleanUp) {
