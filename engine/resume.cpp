@@ -183,6 +183,8 @@ void DiscardUpdaterState() {
   PutBackWhatTheUninstallerChanged();
   if (IsUpdaterStateNeeded()) {
     RunLogWrite("clean-up: the saved state is still needed and stays for the next start");
+    // Settings that wait for their user's hive: the next logon brings the updater back.
+    if (HasWaitingUserSettings(TRUE)) RegisterResume(TRUE);
     return;
   }
   RunLogWrite("clean-up: work folder and updater key removed");
@@ -224,7 +226,10 @@ void PutBackWhatTheUninstallerChanged() {
 
 BOOL IsUpdaterStateNeeded() {
   const UpdateState state = GetUpdateState();
-  if (!state.underWay || !HasSavedUserState()) return FALSE;
+  if (!HasSavedUserState()) return FALSE;
+  // The update is over for the machine, but some users' settings still wait for their hive.
+  if (HasWaitingUserSettings(TRUE)) return TRUE;
+  if (!state.underWay) return FALSE;
   switch (state.stage) {
     case kStageRestartPending:
     case kStageInstallPending:
