@@ -4,6 +4,7 @@
 
 #include "base/bounded_string.h"
 #include "base/scoped.h"
+#include "engine/core/error_box.h"
 #include "engine/core/file_utils.h"
 #include "engine/core/product_constants.h"
 #include "engine/core/run_log.h"
@@ -196,8 +197,11 @@ BOOL StartUninstall(HWND page) {
   // A failed capture keeps the backup made above; it is recorded in BackupFolder.
   if (!CaptureUserState()) return FALSE;
   // The backup's record and the captured state are on the disk before the uninstaller removes
-  // the originals.
-  FlushUpdaterKey();
+  // the originals; when they cannot be, it does not start.
+  if (!FlushUpdaterKey()) {
+    ShowSystemErrorBox(GetLastError());
+    return FALSE;
+  }
 
   // May be NULL: the watcher then reports the end at once, and the page judges the outcome.
   InterlockedExchange(&g_uninstallerRunning, 1);

@@ -289,9 +289,10 @@ void DiscardUpdaterState() {
   PutBackWhatTheUninstallerChanged();
   if (IsUpdaterStateNeeded()) {
     // The next start of the updater carries on from the stage it finds. A restore that is left
-    // over (it failed, or was cut short) keeps its resume entry, so that the next logon finishes
-    // it; any other stage waits for the user to start the updater again.
-    if (IsOnlyRestoreLeft()) {
+    // over (it failed, or was cut short) keeps its resume entry, and so do settings that wait for
+    // their user's hive, so that the next logon finishes them; any other stage waits for the user
+    // to start the updater again.
+    if (IsOnlyRestoreLeft() || HasWaitingUserSettings(TRUE)) {
       RunLogWrite("clean-up: the restore is not finished; the saved state and the resume entry "
                   "stay for the next logon");
       RegisterResume(TRUE);
@@ -341,7 +342,10 @@ void PutBackWhatTheUninstallerChanged() {
 
 BOOL IsUpdaterStateNeeded() {
   const UpdateState state = GetUpdateState();
-  if (!state.underWay || !HasSavedUserState()) return FALSE;
+  if (!HasSavedUserState()) return FALSE;
+  // The update is over for the machine, but some users' settings still wait for their hive.
+  if (HasWaitingUserSettings(TRUE)) return TRUE;
+  if (!state.underWay) return FALSE;
   switch (state.stage) {
     case kStageRestartPending:
     case kStageInstallPending:

@@ -18,6 +18,9 @@
 
 namespace {
 
+// The hive whose settings snapshot the rows make: the test user's own (Wine names it so).
+const char kSnapshotHive[] = "S-1-5-21-0-0-0-1000";
+
 using testing_support::GetRawValue;
 using testing_support::KeyExists;
 using testing_support::MessageBoxAnswerer;
@@ -69,7 +72,7 @@ class ResumeTest : public testing::Test {
                                "\"" + launcher_ + "\" \"" + work_ + "\\Updater.exe\""));
     ASSERT_TRUE(SetMarking(TRUE));
     ASSERT_TRUE(SetStringValue(HKEY_LOCAL_MACHINE,
-                               std::string(product::kUpdaterKey) + "\\.DEFAULT", "Name", "x"));
+                               std::string(product::kUpdaterKey) + "\\" + kSnapshotHive, "Name", "x"));
   }
 
   ScopedValueSave runValue_;
@@ -154,9 +157,9 @@ TEST_F(ResumeTest, AResumeEntryThatDoesNotLeadIntoTheTrustedWorkFolderIsRemovedA
 }
 
 TEST_F(ResumeTest, DiscardKeepsWhatTheUserStillNeedsAndRemovesEverythingElse) {
-  // Register() saves a settings snapshot of ".DEFAULT"; whether its live key is still there is
+  // Register() saves a settings snapshot of a user's hive; whether its live key is still there is
   // the row's.
-  const std::string liveSettings = std::string(".DEFAULT\\") + product::kSettingsKey;
+  const std::string liveSettings = std::string(kSnapshotHive) + "\\" + product::kSettingsKey;
   ScopedKeySave liveSettingsSave(HKEY_USERS, liveSettings);
   const struct {
     const char* what;
@@ -221,7 +224,7 @@ TEST_F(ResumeTest, DiscardKeepsWhatTheUserStillNeedsAndRemovesEverythingElse) {
       char value[520];
       ASSERT_TRUE(ReadUpdaterString(nullptr, "BackupFolder", value, sizeof(value)));
       EXPECT_EQ(backup_, value);
-      EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, std::string(product::kUpdaterKey) + "\\.DEFAULT"));
+      EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, std::string(product::kUpdaterKey) + "\\" + kSnapshotHive));
     } else {
       EXPECT_FALSE(PathExists(work_));
     }

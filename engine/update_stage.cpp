@@ -5,6 +5,7 @@
 #include "engine/core/product_constants.h"
 #include "engine/core/settings_store.h"
 #include "engine/product_probe.h"
+#include "engine/user_state.h"
 
 namespace {
 
@@ -119,7 +120,8 @@ UpdateState GetUpdateState() {
     if (!current) {
       state.stage = kStageUninstallPending;
     } else {
-      state.stage = state.underWay ? kStageRestorePending : kStageNothingToDo;
+      state.stage = state.underWay || HasWaitingUserSettings(FALSE) ? kStageRestorePending
+                                                                : kStageNothingToDo;
     }
   } else {
     state.stage = IsRestartPending() ? kStageRestartPending : kStageInstallPending;

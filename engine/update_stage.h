@@ -23,7 +23,8 @@ enum UpdateStage {
   kStageRestartPending = 2,
   // The product is not installed: the new release's setup runs next.
   kStageInstallPending = 3,
-  // The new release is in, but what was saved of the user's has not all been put back yet.
+  // The new release is in, but what was saved of the user's has not all been put back yet (also
+  // after the update, while some users' settings wait for their hive).
   kStageRestorePending = 4,
 };
 

@@ -1,6 +1,7 @@
 #include "engine/user_state.h"
 
-#include <shlwapi.h>
+#include <string>
+#include <vector>
 
 #include "base/bounded_string.h"
 #include "base/scoped.h"
@@ -10,7 +11,9 @@
 #include "engine/core/product_constants.h"
 #include "engine/core/run_log.h"
 #include "engine/core/settings_store.h"
+#include "engine/profile_hive.h"
 #include "engine/registry_compare.h"
+#include "engine/registry_copy.h"
 #include "engine/user_hives.h"
 
 namespace {
@@ -22,6 +25,109 @@ BOOL RestoreFailed(LONG code) {
   return FALSE;
 }
 
+// A capture step that the system refused: the user sees the system's text, and the uninstaller
+// is not started.
+BOOL CaptureFailed(LONG code) {
+  ShowSystemErrorBox(static_cast<DWORD>(code));
+  return FALSE;
+}
+
+std::wstring Widen(const char* text) {
+  wchar_t wide[kKeyPathSize];
+  return MultiByteToWideChar(CP_ACP, 0, text, -1, wide, kKeyPathSize) > 0 ? wide : L"";
+}
+
+// "<hive>\<settings key>" in wide characters; empty when it does not fit.
+std::wstring SettingsPath(const char* hiveName) {
+  char path[kKeyPathSize];
+  return BuildHivePath(hiveName, product::kSettingsKey, path) ? Widen(path) : L"";
+}
+
+// The names of the settings snapshots: the updater key's subkeys named as a user's hive. Other
+// subkeys (records of other kinds) are none of them.
+LONG ListSnapshots(HKEY updaterKey, std::vector<std::string>* names) {
+  names->clear();
+  for (DWORD index = 0;; ++index) {
+    char name[kKeyPathSize];
+    DWORD nameSize = sizeof(name);
+    const LONG result =
+        RegEnumKeyExA(updaterKey, index, name, &nameSize, nullptr, nullptr, nullptr, nullptr);
+    if (result == ERROR_NO_MORE_ITEMS) return ERROR_SUCCESS;
+    if (result != ERROR_SUCCESS) return result;
+    if (IsUserHiveName(name)) names->push_back(name);
+  }
+}
+
+// Removes a snapshot and writes the removal through.
+void DropSnapshot(HKEY updaterKey, const char* hiveName) {
+  const std::wstring name = Widen(hiveName);
+  RegDeleteTreeW(updaterKey, name.c_str());
+  RegDeleteKeyW(updaterKey, name.c_str());
+  FlushUpdaterKey();
+}
+
+// Writes a snapshot back into its loaded hive's settings key (created when the new release has
+// none yet) and that hive through to the disk.
+LONG WriteBack(HKEY updaterKey, const char* hiveName) {
+  const std::wstring path = SettingsPath(hiveName);
+  if (path.empty()) return ERROR_FILENAME_EXCED_RANGE;
+  base::ScopedRegKey snapshot;
+  LONG result = RegOpenKeyExW(updaterKey, Widen(hiveName).c_str(), 0, KEY_READ, snapshot.receive());
+  if (result != ERROR_SUCCESS) return result;
+  base::ScopedRegKey settings;
+  result = OpenKeyWithoutLinks(HKEY_USERS, path.c_str(), KEY_ALL_ACCESS, true, settings.receive());
+  if (result != ERROR_SUCCESS) return result;
+  KeyTreeCopy copy(CopyRule::kOverwrite);
+  result = copy.Copy(snapshot.get(), settings.get());
+  if (result != ERROR_SUCCESS) return result;
+  return RegFlushKey(settings.get());
+}
+
+// TRUE when the loaded hive's settings still hold everything of the snapshot.
+bool HiveHoldsSnapshot(HKEY updaterKey, const char* hiveName) {
+  const std::wstring path = SettingsPath(hiveName);
+  base::ScopedRegKey settings;
+  base::ScopedRegKey snapshot;
+  return !path.empty() &&
+         OpenKeyWithoutLinks(HKEY_USERS, path.c_str(), KEY_READ, false, settings.receive()) ==
+             ERROR_SUCCESS &&
+         RegOpenKeyExA(updaterKey, hiveName, 0, KEY_READ, snapshot.receive()) == ERROR_SUCCESS &&
+         KeyHoldsSavedCopy(settings.get(), snapshot.get());
+}
+
+// The settings of a user whose hive is not loaded, written into that user's profile hive, which
+// is loaded for it and unloaded again. Only what the hive file then holds counts: it is loaded
+// once more and compared before the snapshot goes. FALSE, with the snapshot kept, whenever any of
+// it cannot be done.
+bool RestoreIntoProfileHive(HKEY updaterKey, const char* hiveName) {
+  {
+    ScopedProfileHive hive;
+    LONG result = hive.Load(hiveName);
+    if (result != ERROR_SUCCESS) {
+      RunLogWrite("restore: the profile hive of user %s cannot be loaded (error %ld)", hiveName,
+                  result);
+      return false;
+    }
+    result = WriteBack(updaterKey, hiveName);
+    const LONG unloaded = hive.Unload();
+    if (result != ERROR_SUCCESS || unloaded != ERROR_SUCCESS) {
+      RunLogWrite("restore: the profile hive of user %s was not written (error %ld, unload %ld)",
+                  hiveName, result, unloaded);
+      return false;
+    }
+  }
+  ScopedProfileHive check;
+  bool held = check.Load(hiveName) == ERROR_SUCCESS && HiveHoldsSnapshot(updaterKey, hiveName);
+  if (check.Unload() != ERROR_SUCCESS) held = false;
+  if (!held) {
+    RunLogWrite("restore: the profile hive file of user %s does not hold what was written",
+                hiveName);
+    return false;
+  }
+  DropSnapshot(updaterKey, hiveName);
+  return true;
+}
+
 }  // namespace
 
 BOOL CaptureUserState() {
@@ -31,37 +137,66 @@ BOOL CaptureUserState() {
 
 BOOL SnapshotUserSettings() {
   base::ScopedRegKey updaterKey;
-  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, product::kUpdaterKey, 0, nullptr,
-                      REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, updaterKey.receive(),
-                      nullptr) != ERROR_SUCCESS) {
-    return FALSE;
-  }
+  if (!OpenOrCreateUpdaterKey(updaterKey.receive())) return CaptureFailed(ERROR_CANTWRITE);
+  // Once an update is under way, what an earlier run saved is the only copy that may be left of
+  // it: a later capture keeps every value and subkey already saved and adds only new ones.
+  const bool keepSaved = IsMarkingSet() != 0;
 
   for (DWORD index = 0;; ++index) {
-    char hiveName[kKeyPathSize];
-    DWORD nameSize = sizeof(hiveName);
-    if (RegEnumKeyExA(HKEY_USERS, index, hiveName, &nameSize, nullptr, nullptr, nullptr,
-                      nullptr) != ERROR_SUCCESS) {
-      break;
+    wchar_t wideName[kHiveNameSize];
+    DWORD nameChars = kHiveNameSize;
+    LONG result =
+        RegEnumKeyExW(HKEY_USERS, index, wideName, &nameChars, nullptr, nullptr, nullptr, nullptr);
+    if (result == ERROR_NO_MORE_ITEMS) return TRUE;
+    if (result != ERROR_SUCCESS) return CaptureFailed(result);
+    char hiveName[kHiveNameSize];
+    if (WideCharToMultiByte(CP_ACP, 0, wideName, -1, hiveName, sizeof(hiveName), nullptr,
+                            nullptr) == 0 ||
+        !IsUserHiveName(hiveName)) {
+      continue;
     }
-    char settingsPath[kKeyPathSize];
-    if (!BuildHivePath(hiveName, product::kSettingsKey, settingsPath)) continue;
-    {
-      base::ScopedRegKey settings;
-      if (RegOpenKeyExA(HKEY_USERS, settingsPath, 0, KEY_READ, settings.receive()) !=
-          ERROR_SUCCESS) {
-        continue;  // this hive has no settings of the product
-      }
+    const std::wstring path = SettingsPath(hiveName);
+    if (path.empty()) return CaptureFailed(ERROR_FILENAME_EXCED_RANGE);
+    base::ScopedRegKey settings;
+    result = OpenKeyWithoutLinks(HKEY_USERS, path.c_str(), KEY_READ, false, settings.receive());
+    if (result == ERROR_FILE_NOT_FOUND) continue;  // this hive has no settings of the product
+    if (result == ERROR_ACCESS_DENIED) {
+      RunLogWrite("capture: the settings of hive %s lie behind a registry link; not saved",
+                  hiveName);
+      continue;
+    }
+    if (result != ERROR_SUCCESS) return CaptureFailed(result);
+
+    if (!keepSaved) {
+      RegDeleteTreeW(updaterKey.get(), wideName);
+      RegDeleteKeyW(updaterKey.get(), wideName);
     }
     base::ScopedRegKey snapshot;
-    if (RegCreateKeyExA(updaterKey.get(), hiveName, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                        KEY_WRITE, nullptr, snapshot.receive(), nullptr) != ERROR_SUCCESS) {
-      break;
+    DWORD disposition = 0;
+    result = RegCreateKeyExW(updaterKey.get(), wideName, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                             KEY_ALL_ACCESS, nullptr, snapshot.receive(), &disposition);
+    if (result != ERROR_SUCCESS) return CaptureFailed(result);
+    KeyTreeCopy copy(keepSaved ? CopyRule::kKeepTarget : CopyRule::kOverwrite);
+    result = copy.Copy(settings.get(), snapshot.get());
+    if (result != ERROR_SUCCESS) {
+      // Nothing of this capture stays: a snapshot it made goes, and one that an earlier run
+      // made loses only what this capture added to it.
+      if (disposition == REG_CREATED_NEW_KEY) {
+        snapshot.reset();
+        RegDeleteTreeW(updaterKey.get(), wideName);
+        RegDeleteKeyW(updaterKey.get(), wideName);
+      } else {
+        copy.UndoAdditions(snapshot.get());
+      }
+      RunLogWrite("capture: the settings of hive %s could not be saved (error %ld)", hiveName,
+                  result);
+      return CaptureFailed(result);
     }
-    if (SHCopyKeyA(HKEY_USERS, settingsPath, snapshot.get(), 0) != ERROR_SUCCESS) break;
-    RunLogWrite("capture: settings of hive %s saved", hiveName);
+    RunLogWrite(disposition == REG_CREATED_NEW_KEY
+                    ? "capture: settings of hive %s saved"
+                    : "capture: settings of hive %s added to the snapshot an earlier run made",
+                hiveName);
   }
-  return TRUE;
 }
 
 BOOL RestoreUserState() {
@@ -76,61 +211,62 @@ BOOL IsUserStateInPlace() {
                     updaterKey.receive()) != ERROR_SUCCESS) {
     return TRUE;
   }
-  for (DWORD index = 0;; ++index) {
-    char snapshot[kKeyPathSize];
-    DWORD nameSize = sizeof(snapshot);
-    if (RegEnumKeyExA(updaterKey.get(), index, snapshot, &nameSize, nullptr, nullptr, nullptr,
-                      nullptr) != ERROR_SUCCESS) {
-      return TRUE;
-    }
-    if (!IsHiveLoaded(snapshot)) continue;
-    // Every saved value is still there with its type and data.
-    char settingsPath[kKeyPathSize];
-    base::ScopedRegKey settings;
-    base::ScopedRegKey savedSettings;
-    if (!BuildHivePath(snapshot, product::kSettingsKey, settingsPath) ||
-        RegOpenKeyExA(HKEY_USERS, settingsPath, 0, KEY_READ, settings.receive()) !=
-            ERROR_SUCCESS ||
-        RegOpenKeyExA(updaterKey.get(), snapshot, 0, KEY_READ, savedSettings.receive()) !=
-            ERROR_SUCCESS ||
-        !KeyHoldsSavedCopy(settings.get(), savedSettings.get())) {
+  std::vector<std::string> snapshots;
+  if (ListSnapshots(updaterKey.get(), &snapshots) != ERROR_SUCCESS) return FALSE;
+  for (const std::string& hiveName : snapshots) {
+    // A hive that is not loaded cannot show its settings in place: its snapshot may be the only
+    // copy left.
+    if (!IsHiveLoaded(hiveName.c_str()) || !HiveHoldsSnapshot(updaterKey.get(), hiveName.c_str())) {
       return FALSE;
     }
   }
+  return TRUE;
 }
 
 BOOL RestoreUserSettings() {
   base::ScopedRegKey updaterKey;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, product::kUpdaterKey, 0, KEY_ENUMERATE_SUB_KEYS,
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, product::kUpdaterKey, 0, KEY_ALL_ACCESS,
                     updaterKey.receive()) != ERROR_SUCCESS) {
     return FALSE;
   }
+  std::vector<std::string> snapshots;
+  const LONG listed = ListSnapshots(updaterKey.get(), &snapshots);
+  if (listed != ERROR_SUCCESS) return RestoreFailed(listed);
 
-  for (DWORD index = 0;; ++index) {
-    char hiveName[kKeyPathSize];
-    DWORD nameSize = sizeof(hiveName);
-    const LONG result = RegEnumKeyExA(updaterKey.get(), index, hiveName, &nameSize, nullptr,
-                                      nullptr, nullptr, nullptr);
-    if (result == ERROR_NO_MORE_ITEMS) return TRUE;
-    if (result != ERROR_SUCCESS) return RestoreFailed(result);
-
-    // The snapshot of a user who is not logged on now is skipped; the others and the autorun
-    // entry are still restored.
-    if (!IsHiveLoaded(hiveName)) {
-      RunLogWrite("restore: hive %s is not loaded; its settings are not restored", hiveName);
+  // Each hive in turn: its settings written back and through to the disk, then its snapshot
+  // dropped. A user whose hive is not loaded gets the settings written into the profile's hive
+  // where the system allows it; otherwise the snapshot waits for a start that finds the hive
+  // loaded. Either way the others are restored.
+  for (const std::string& hiveName : snapshots) {
+    const char* name = hiveName.c_str();
+    if (!IsHiveLoaded(name)) {
+      if (RestoreIntoProfileHive(updaterKey.get(), name)) {
+        RunLogWrite("restore: settings of user %s written into the profile's hive", name);
+      } else {
+        RunLogWrite("restore: the settings of user %s wait until that user's hive is loaded",
+                    name);
+      }
       continue;
     }
-    RunLogWrite("restore: settings of hive %s", hiveName);
-
-    char settingsPath[kKeyPathSize];
-    if (!BuildHivePath(hiveName, product::kSettingsKey, settingsPath)) return FALSE;
-    base::ScopedRegKey settings;
-    LONG written = RegCreateKeyExA(HKEY_USERS, settingsPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                   KEY_WRITE, nullptr, settings.receive(), nullptr);
-    if (written == ERROR_SUCCESS) {
-      written = static_cast<LONG>(SHCopyKeyA(updaterKey.get(), hiveName, settings.get(), 0));
-    }
+    RunLogWrite("restore: settings of hive %s", name);
+    const LONG written = WriteBack(updaterKey.get(), name);
     if (written != ERROR_SUCCESS) return RestoreFailed(written);
+    DropSnapshot(updaterKey.get(), name);
   }
+  return TRUE;
 }
 
+BOOL HasWaitingUserSettings(BOOL unloadedOnly) {
+  if (IsMarkingSet()) return FALSE;
+  base::ScopedRegKey updaterKey;
+  std::vector<std::string> snapshots;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, product::kUpdaterKey, 0, KEY_ENUMERATE_SUB_KEYS,
+                    updaterKey.receive()) != ERROR_SUCCESS ||
+      ListSnapshots(updaterKey.get(), &snapshots) != ERROR_SUCCESS) {
+    return FALSE;
+  }
+  for (const std::string& hiveName : snapshots) {
+    if (!unloadedOnly || !IsHiveLoaded(hiveName.c_str())) return TRUE;
+  }
+  return FALSE;
+}

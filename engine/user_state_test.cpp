@@ -333,6 +333,115 @@ TEST_F(UserStateTest, UnloadedHiveIsSkippedAndTheOthersAndTheAutoRunAreStillRest
   ExpectAutoRunBackAndStarted(commandLine);
 }
 
+TEST_F(UserStateTest, OnceAnUpdateIsUnderWayALaterCaptureKeepsWhatASnapshotHolds) {
+  const std::string snapshot = std::string(product::kUpdaterKey) + "\\" + hive_;
+  const struct {
+    bool marking;
+    const char* saved;  // "Name" in the snapshot an earlier run made; nullptr: no snapshot
+    const char* expected;
+  } rows[] = {{true, "earlier", "earlier"}, {true, nullptr, "live"}, {false, "earlier", "live"}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.saved ? row.saved : "no snapshot");
+    SHDeleteKeyA(HKEY_LOCAL_MACHINE, product::kUpdaterKey);
+    ASSERT_EQ(1, SetMarking(row.marking));
+    if (row.saved) ASSERT_TRUE(SetStringValue(HKEY_LOCAL_MACHINE, snapshot, "Name", row.saved));
+    ASSERT_TRUE(SetStringValue(HKEY_CURRENT_USER, product::kSettingsKey, "Name", "live"));
+    ASSERT_TRUE(SetStringValue(HKEY_CURRENT_USER, std::string(product::kSettingsKey) + "\\Sub",
+                               "Added", "new"));
+    ASSERT_TRUE(SnapshotUserSettings());
+    DWORD type = 0;
+    std::string data;
+    ASSERT_TRUE(GetRawValue(HKEY_LOCAL_MACHINE, snapshot, "Name", &type, &data));
+    EXPECT_EQ(std::string(row.expected) + std::string(1, '\0'), data);
+    EXPECT_TRUE(GetRawValue(HKEY_LOCAL_MACHINE, snapshot + "\\Sub", "Added", &type, &data));
+  }
+}
+
+// Deletes a registry link itself (a plain delete would act on its target).
+void DeleteLink(HKEY root, const std::string& path) {
+  using NtDeleteKeyFunction = LONG(WINAPI*)(HANDLE);
+  const auto deleteKey = reinterpret_cast<NtDeleteKeyFunction>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtDeleteKey")));
+  HKEY link = nullptr;
+  if (deleteKey && RegOpenKeyExA(root, path.c_str(), REG_OPTION_OPEN_LINK, DELETE, &link) ==
+                       ERROR_SUCCESS) {
+    deleteKey(link);
+    RegCloseKey(link);
+  }
+}
+
+TEST_F(UserStateTest, CaptureIsBoundedFollowsNoLinkAndFailsWholeOnAnyError) {
+  const std::string settings = product::kSettingsKey;
+  const std::string snapshot = std::string(product::kUpdaterKey) + "\\" + hive_;
+  const std::wstring target = L"\\Registry\\User\\" + std::wstring(hive_.begin(), hive_.end()) +
+                              L"\\SOFTWARE\\KORVANE SYSTEMS,INC.\\Tidesafe";
+  enum Plant { kTooDeep, kTooLarge, kTwoLinksBack };
+  const struct {
+    Plant plant;
+    bool captured;
+    DWORD error;
+  } rows[] = {{kTooDeep, false, ERROR_STACK_OVERFLOW},
+              {kTooLarge, false, ERROR_FILE_TOO_LARGE},
+              {kTwoLinksBack, true, 0}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.plant);
+    SHDeleteKeyA(HKEY_LOCAL_MACHINE, product::kUpdaterKey);
+    SHDeleteKeyA(HKEY_CURRENT_USER, settings.c_str());
+    const size_t before = answerer_.boxes().size();
+    ASSERT_EQ(1, SetMarking(TRUE));
+    ASSERT_TRUE(SetStringValue(HKEY_CURRENT_USER, settings, "Name", "x"));
+    if (row.plant == kTooDeep) {
+      std::string deep = settings;
+      for (int level = 0; level < 65; ++level) deep += "\\d";
+      ASSERT_TRUE(SetStringValue(HKEY_CURRENT_USER, deep, "Leaf", "x"));
+    } else if (row.plant == kTooLarge) {
+      const std::string big(16 * 1024 * 1024 + 1, 'b');
+      ASSERT_TRUE(SetRawValue(HKEY_CURRENT_USER, settings, "Big", REG_BINARY, big.data(),
+                              static_cast<DWORD>(big.size())));
+    } else {
+      for (const char* name : {"LoopA", "LoopB"}) {
+        HKEY base = nullptr, link = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, settings.c_str(), 0,
+                                               KEY_CREATE_SUB_KEY, &base));
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegCreateKeyExA(base, name, 0, nullptr, REG_OPTION_CREATE_LINK,
+                                  KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, &link, nullptr));
+        RegCloseKey(base);
+        EXPECT_EQ(ERROR_SUCCESS,
+                  RegSetValueExW(link, L"SymbolicLinkValue", 0, REG_LINK,
+                                 reinterpret_cast<const BYTE*>(target.c_str()),
+                                 static_cast<DWORD>(target.size() * sizeof(wchar_t))));
+        RegCloseKey(link);
+      }
+    }
+    const BOOL captured = SnapshotUserSettings();
+    if (row.plant == kTwoLinksBack) {
+      DeleteLink(HKEY_CURRENT_USER, settings + "\\LoopA");
+      DeleteLink(HKEY_CURRENT_USER, settings + "\\LoopB");
+    }
+    SHDeleteKeyA(HKEY_CURRENT_USER, settings.c_str());
+    EXPECT_EQ(row.captured ? TRUE : FALSE, captured);
+    const auto all = answerer_.boxes();
+    const std::vector<testing_support::MessageBoxAnswerer::Box> boxes(all.begin() + before,
+                                                                      all.end());
+    if (row.captured) {
+      EXPECT_TRUE(boxes.empty());
+      EXPECT_EQ("(key)\n|Name|1|7800\n", DumpKeyTree(HKEY_LOCAL_MACHINE, snapshot))
+          << "the links are not copied";
+    } else {
+      ASSERT_EQ(1u, boxes.size());
+      // The system's text, or its number where the system has none.
+      const std::string text = SystemText(row.error);
+      if (text.empty()) {
+        EXPECT_NE(std::string::npos, boxes[0].text.find(std::to_string(row.error))) << boxes[0].text;
+      } else {
+        EXPECT_EQ(text, boxes[0].text);
+      }
+      EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, snapshot)) << "nothing is half-saved";
+    }
+  }
+}
+
 TEST_F(UserStateTest, WithoutAnySnapshotSettingsRestoreSucceeds) {
   ASSERT_TRUE(SnapshotUserSettings());  // no hive has settings: the key is made, no subkeys
   EXPECT_EQ("(key)\n", DumpKeyTree(HKEY_LOCAL_MACHINE, product::kUpdaterKey));

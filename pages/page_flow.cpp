@@ -27,8 +27,9 @@ const char* GetPageName(int index) {
 
 int GetStartPage(const UpdateState& state) {
   // Without Marking no update of ours is under way, whatever the machine looks like: the user
-  // starts from the introduction page.
-  if (!state.underWay) return PAGE_INTRODUCTION;
+  // starts from the introduction page. Settings that still wait for their user's hive are the
+  // exception: only their restore is left.
+  if (!state.underWay && state.stage != kStageRestorePending) return PAGE_INTRODUCTION;
   switch (state.stage) {
     case kStageRestartPending:
       return PAGE_RESTART_GUIDANCE;

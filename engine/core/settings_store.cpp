@@ -1,5 +1,7 @@
 #include "engine/core/settings_store.h"
 
+#include <aclapi.h>
+#include <sddl.h>
 #include <shlwapi.h>
 
 #include "base/bounded_string.h"
@@ -22,9 +24,100 @@ bool OpenForQuery(const char* suffix, base::ScopedRegKey& key) {
   return RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_QUERY_VALUE, key.receive()) == ERROR_SUCCESS;
 }
 
+// The updater key's descriptor: owned by Administrators, full control for SYSTEM and
+// Administrators, inherited by every subkey, nothing inherited from above and nothing for anybody
+// else (the saved settings and command lines are the users' own).
+constexpr wchar_t kAdminOnlyDescriptor[] = L"O:BAD:P(A;CI;KA;;;SY)(A;CI;KA;;;BA)";
+
+// True when the key's owner is Administrators or SYSTEM and its DACL is protected and holds
+// exactly the entries of `wanted`.
+bool HasAdminOnlyDescriptor(HKEY key, PSECURITY_DESCRIPTOR wanted) {
+  union {
+    SECURITY_DESCRIPTOR header;
+    BYTE bytes[4096];
+  } current;
+  DWORD size = sizeof(current);
+  if (RegGetKeySecurity(key, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &current,
+                        &size) != ERROR_SUCCESS) {
+    return false;
+  }
+  PSID owner = nullptr;
+  BOOL defaulted = FALSE;
+  if (!GetSecurityDescriptorOwner(&current, &owner, &defaulted) || owner == nullptr ||
+      (!IsWellKnownSid(owner, WinBuiltinAdministratorsSid) &&
+       !IsWellKnownSid(owner, WinLocalSystemSid))) {
+    return false;
+  }
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  if (!GetSecurityDescriptorControl(&current, &control, &revision) ||
+      (control & SE_DACL_PROTECTED) == 0) {
+    return false;
+  }
+  BOOL present = FALSE;
+  PACL dacl = nullptr;
+  PACL wantedDacl = nullptr;
+  if (!GetSecurityDescriptorDacl(&current, &present, &dacl, &defaulted) || !present ||
+      dacl == nullptr || !GetSecurityDescriptorDacl(wanted, &present, &wantedDacl, &defaulted) ||
+      dacl->AceCount != wantedDacl->AceCount) {
+    return false;
+  }
+  for (DWORD index = 0; index < dacl->AceCount; ++index) {
+    void* ace = nullptr;
+    void* wantedAce = nullptr;
+    if (!GetAce(dacl, index, &ace) || !GetAce(wantedDacl, index, &wantedAce)) return false;
+    const WORD aceSize = static_cast<ACE_HEADER*>(ace)->AceSize;
+    if (aceSize != static_cast<ACE_HEADER*>(wantedAce)->AceSize ||
+        memcmp(ace, wantedAce, aceSize) != 0) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Opens or creates the updater key itself with the admin-only descriptor. A key that exists with
+// another owner or DACL (made by an older release, or by somebody else) gets the descriptor anew:
+// SetSecurityInfo carries the inheritable entries down to the subkeys already there, and
+// RegSetKeySecurity then sets the descriptor exactly as given (some systems drop the protection
+// in the first).
+bool CreateAdminOnlyKey(REGSAM access, base::ScopedRegKey& key) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kAdminOnlyDescriptor, SDDL_REVISION_1,
+                                                            &descriptor, nullptr)) {
+    return false;
+  }
+  base::ScopedLocalMemory owned(descriptor);
+  SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor, FALSE};
+  wchar_t path[kKeyPathSize];
+  if (MultiByteToWideChar(CP_ACP, 0, product::kUpdaterKey, -1, path, kKeyPathSize) == 0 ||
+      RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                      access | READ_CONTROL | WRITE_DAC | WRITE_OWNER, &attributes, key.receive(),
+                      nullptr) != ERROR_SUCCESS) {
+    return false;
+  }
+  if (HasAdminOnlyDescriptor(key.get(), descriptor)) return true;
+  PSID owner = nullptr;
+  PACL dacl = nullptr;
+  BOOL present = FALSE;
+  BOOL defaulted = FALSE;
+  GetSecurityDescriptorOwner(descriptor, &owner, &defaulted);
+  GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
+  SetSecurityInfo(key.get(), SE_REGISTRY_KEY,
+                  OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
+                      PROTECTED_DACL_SECURITY_INFORMATION,
+                  owner, nullptr, dacl, nullptr);
+  return RegSetKeySecurity(key.get(), OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                           descriptor) == ERROR_SUCCESS &&
+         HasAdminOnlyDescriptor(key.get(), descriptor);
+}
+
+// The updater key is always made (or checked) first, so that a subkey made below it inherits its
+// descriptor.
 bool OpenOrCreate(const char* suffix, REGSAM access, base::ScopedRegKey& key) {
   char path[kKeyPathSize];
   if (!BuildKeyPath(suffix, path)) return false;
+  if (!CreateAdminOnlyKey(access, key)) return false;
+  if (suffix == nullptr) return true;
   return RegCreateKeyExA(HKEY_LOCAL_MACHINE, path, 0, nullptr, REG_OPTION_NON_VOLATILE, access,
                          nullptr, key.receive(), nullptr) == ERROR_SUCCESS;
 }
@@ -94,10 +187,20 @@ int DeleteUpdaterKey() {
   return SHDeleteKeyA(HKEY_LOCAL_MACHINE, product::kUpdaterKey) == ERROR_SUCCESS;
 }
 
+int OpenOrCreateUpdaterKey(HKEY* key) {
+  base::ScopedRegKey opened;
+  if (!OpenOrCreate(nullptr, KEY_ALL_ACCESS, opened)) return 0;
+  *key = opened.release();
+  return 1;
+}
+
 int FlushUpdaterKey() {
   base::ScopedRegKey key;
-  if (!OpenForQuery(nullptr, key)) return 0;
-  return RegFlushKey(key.get()) == ERROR_SUCCESS ? 1 : 0;
+  LONG result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, product::kUpdaterKey, 0, KEY_QUERY_VALUE,
+                              key.receive());
+  if (result == ERROR_SUCCESS) result = RegFlushKey(key.get());
+  SetLastError(static_cast<DWORD>(result));
+  return result == ERROR_SUCCESS ? 1 : 0;
 }
 
 int SetMarking(BOOL on) {

@@ -1,6 +1,10 @@
 // The updater key: HKEY_LOCAL_MACHINE "SOFTWARE\KORVANE SYSTEMS,INC.\TidemarkSXUpdater", where the
 // updater remembers an update under way across a restart. It exists only while an update runs.
 //
+// The key admits SYSTEM and Administrators only (owner Administrators, a protected DACL that its
+// subkeys inherit): every operation that may create it checks an existing key's owner and DACL
+// and sets them anew when they differ.
+//
 // Every operation returns nonzero on success and 0 on failure and shows nothing. `suffix` (may be
 // NULL) is appended to the key path as it is, with no separator; key path and suffix together must
 // fit in 255 characters, or the operation fails without touching the registry.
@@ -49,8 +53,13 @@ int WriteUpdaterString(const char* suffix, const char* valueName, const char* te
 // Deletes the key with every value and subkey. An absent key is a failure.
 int DeleteUpdaterKey();
 
+// Opens the updater key with KEY_ALL_ACCESS, creating it (or setting its descriptor) as above,
+// into *key, which the caller closes. 1 on success.
+int OpenOrCreateUpdaterKey(HKEY* key);
+
 // Writes the updater key through to the disk (RegFlushKey), so that what it records survives a
-// power cut from here on. 1 on success.
+// power cut from here on. 1 on success; on failure the thread's last error holds the system's
+// code (ERROR_FILE_NOT_FOUND when the key is absent).
 int FlushUpdaterKey();
 
 // Marking = 1 (on) or removes Marking (off), written through to the disk. 1 when the write

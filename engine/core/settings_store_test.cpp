@@ -1,6 +1,8 @@
 // The updater key on the real registry.
 #include "engine/core/settings_store.h"
 
+#include <sddl.h>
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -29,6 +31,29 @@ TEST_F(UpdaterKeyTest, AbsentKeyReadsAsNothingAndIsNeverCreatedByReading) {
   EXPECT_STREQ("", text);
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, product::kUpdaterKey));
   EXPECT_EQ(0, DeleteUpdaterKey());
+  EXPECT_EQ(0, FlushUpdaterKey());
+  EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
+}
+
+TEST_F(UpdaterKeyTest, AKeyThatAdmitsOthersGetsTheAdminOnlyDescriptorAtTheNextWrite) {
+  // Made by somebody else with the system's default descriptor (Users may read).
+  ASSERT_TRUE(SetRawValue(HKEY_LOCAL_MACHINE, product::kUpdaterKey, "Other", REG_SZ, "x", 2));
+  ASSERT_EQ(1, WriteUpdaterString(nullptr, "UserID", "S-1-5-21-1-2-3-1001"));
+  HKEY key = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, product::kUpdaterKey, 0, READ_CONTROL, &key));
+  BYTE descriptor[4096];
+  DWORD size = sizeof(descriptor);
+  const LONG read = RegGetKeySecurity(key, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                      descriptor, &size);
+  RegCloseKey(key);
+  ASSERT_EQ(ERROR_SUCCESS, read);
+  LPSTR text = nullptr;
+  ASSERT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorA(
+      descriptor, SDDL_REVISION_1, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &text,
+      nullptr));
+  const std::string sddl = text;
+  LocalFree(text);
+  EXPECT_EQ("O:BAD:P(A;CI;KA;;;SY)(A;CI;KA;;;BA)", sddl);
 }
 
 TEST_F(UpdaterKeyTest, MarkingIsSetAsDwordOneAndRemovedNotZeroed) {

@@ -1,0 +1,165 @@
+#include "engine/registry_copy.h"
+
+#include "base/scoped.h"
+#include "engine/core/run_log.h"
+
+namespace {
+
+// Registry value names are at most 16,383 characters, key names 255.
+constexpr DWORD kValueNameChars = 16384;
+constexpr DWORD kKeyNameChars = 256;
+constexpr wchar_t kLinkValue[] = L"SymbolicLinkValue";
+
+std::wstring Join(const std::wstring& path, const wchar_t* name) {
+  return path.empty() ? std::wstring(name) : path + L"\\" + name;
+}
+
+}  // namespace
+
+bool IsRegistryLink(HKEY key) {
+  DWORD type = REG_NONE;
+  return RegQueryValueExW(key, kLinkValue, nullptr, &type, nullptr, nullptr) == ERROR_SUCCESS &&
+         type == REG_LINK;
+}
+
+LONG OpenKeyWithoutLinks(HKEY root, const wchar_t* path, REGSAM access, bool create, HKEY* key) {
+  *key = nullptr;
+  base::ScopedRegKey current;
+  HKEY parent = root;
+  for (const wchar_t* name = path; *name != L'\0';) {
+    const wchar_t* end = name;
+    while (*end != L'\0' && *end != L'\\') ++end;
+    const std::wstring part(name, end);
+    name = *end == L'\\' ? end + 1 : end;
+    const bool last = *name == L'\0';
+    const REGSAM partAccess = (last ? access : KEY_ENUMERATE_SUB_KEYS | KEY_CREATE_SUB_KEY) |
+                              KEY_QUERY_VALUE;
+    base::ScopedRegKey next;
+    const LONG result =
+        create ? RegCreateKeyExW(parent, part.c_str(), 0, nullptr,
+                                 REG_OPTION_NON_VOLATILE | REG_OPTION_OPEN_LINK, partAccess,
+                                 nullptr, next.receive(), nullptr)
+               : RegOpenKeyExW(parent, part.c_str(), REG_OPTION_OPEN_LINK, partAccess,
+                               next.receive());
+    if (result != ERROR_SUCCESS) return result;
+    if (IsRegistryLink(next.get())) return ERROR_ACCESS_DENIED;
+    current = std::move(next);
+    parent = current.get();
+  }
+  if (!current) return ERROR_INVALID_PARAMETER;
+  *key = current.release();
+  return ERROR_SUCCESS;
+}
+
+KeyTreeCopy::KeyTreeCopy(CopyRule rule) : rule_(rule), valueName_(kValueNameChars) {}
+
+LONG KeyTreeCopy::Copy(HKEY source, HKEY target) {
+  total_ = 0;
+  path_.clear();
+  added_.clear();
+  return CopyKey(source, target, 0);
+}
+
+LONG KeyTreeCopy::Count(size_t bytes) {
+  total_ += bytes;
+  return total_ > kMaxCopyBytes ? ERROR_FILE_TOO_LARGE : ERROR_SUCCESS;
+}
+
+LONG KeyTreeCopy::CopyValues(HKEY source, HKEY target) {
+  for (DWORD index = 0;; ++index) {
+    DWORD nameChars = kValueNameChars;
+    DWORD type = REG_NONE;
+    DWORD bytes = 0;
+    LONG result = RegEnumValueW(source, index, valueName_.data(), &nameChars, nullptr, &type,
+                                nullptr, &bytes);
+    if (result == ERROR_NO_MORE_ITEMS) return ERROR_SUCCESS;
+    if (result != ERROR_SUCCESS) return result;
+    if (type == REG_LINK) continue;
+    const wchar_t* name = valueName_.data();
+    if ((result = Count((nameChars + 1) * sizeof(wchar_t) + bytes)) != ERROR_SUCCESS) return result;
+
+    if (rule_ == CopyRule::kKeepTarget) {
+      result = RegQueryValueExW(target, name, nullptr, nullptr, nullptr, nullptr);
+      if (result == ERROR_SUCCESS) continue;  // the saved value stays
+      if (result != ERROR_FILE_NOT_FOUND) return result;
+    }
+    // The value may grow between the enumeration and the read: read again at its new size.
+    for (int attempt = 0;; ++attempt) {
+      data_.resize(bytes + 1);
+      DWORD read = bytes;
+      result = RegQueryValueExW(source, name, nullptr, &type, data_.data(), &read);
+      if (result == ERROR_SUCCESS) {
+        bytes = read;
+        break;
+      }
+      if (result != ERROR_MORE_DATA || attempt == 3) return result;
+      if (read > kMaxCopyBytes) return ERROR_FILE_TOO_LARGE;
+      bytes = read;
+    }
+    if (rule_ == CopyRule::kKeepTarget) added_.emplace_back(path_, name);
+    result = RegSetValueExW(target, name, 0, type, data_.data(), bytes);
+    if (result != ERROR_SUCCESS) return result;
+  }
+}
+
+LONG KeyTreeCopy::CopyKey(HKEY source, HKEY target, int depth) {
+  LONG result = CopyValues(source, target);
+  if (result != ERROR_SUCCESS) return result;
+  for (DWORD index = 0;; ++index) {
+    wchar_t name[kKeyNameChars];
+    DWORD nameChars = kKeyNameChars;
+    result = RegEnumKeyExW(source, index, name, &nameChars, nullptr, nullptr, nullptr, nullptr);
+    if (result == ERROR_NO_MORE_ITEMS) return ERROR_SUCCESS;
+    if (result != ERROR_SUCCESS) return result;
+    if (depth + 1 > kMaxCopyDepth) return ERROR_STACK_OVERFLOW;
+    if ((result = Count((nameChars + 1) * sizeof(wchar_t))) != ERROR_SUCCESS) return result;
+
+    base::ScopedRegKey from;
+    result = RegOpenKeyExW(source, name, REG_OPTION_OPEN_LINK, KEY_READ, from.receive());
+    if (result != ERROR_SUCCESS) return result;
+    if (IsRegistryLink(from.get())) {
+      RunLogWrite("copy: the registry link %ls is not followed", Join(path_, name).c_str());
+      continue;
+    }
+    base::ScopedRegKey to;
+    DWORD disposition = 0;
+    result = RegCreateKeyExW(target, name, 0, nullptr,
+                             REG_OPTION_NON_VOLATILE | REG_OPTION_OPEN_LINK,
+                             KEY_READ | KEY_WRITE, nullptr, to.receive(), &disposition);
+    if (result != ERROR_SUCCESS) return result;
+    if (IsRegistryLink(to.get())) {
+      RunLogWrite("copy: nothing is written through the registry link %ls",
+                  Join(path_, name).c_str());
+      continue;
+    }
+    const std::wstring outer = path_;
+    path_ = Join(outer, name);
+    const bool created = disposition == REG_CREATED_NEW_KEY;
+    if (rule_ == CopyRule::kKeepTarget && created) added_.emplace_back(path_, L"");
+    // Below a subkey that this copy created, everything is added: it goes with the subkey.
+    const CopyRule rule = rule_;
+    if (created) rule_ = CopyRule::kOverwrite;
+    result = CopyKey(from.get(), to.get(), depth + 1);
+    rule_ = rule;
+    path_ = outer;
+    if (result != ERROR_SUCCESS) return result;
+  }
+}
+
+void KeyTreeCopy::UndoAdditions(HKEY target) {
+  for (auto entry = added_.rbegin(); entry != added_.rend(); ++entry) {
+    if (entry->second.empty()) {
+      RegDeleteTreeW(target, entry->first.c_str());
+      RegDeleteKeyW(target, entry->first.c_str());
+      continue;
+    }
+    base::ScopedRegKey key;
+    if (entry->first.empty()) {
+      RegDeleteValueW(target, entry->second.c_str());
+    } else if (RegOpenKeyExW(target, entry->first.c_str(), 0, KEY_SET_VALUE, key.receive()) ==
+               ERROR_SUCCESS) {
+      RegDeleteValueW(key.get(), entry->second.c_str());
+    }
+  }
+  added_.clear();
+}
