@@ -20,16 +20,10 @@ namespace {
 
 bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
 
-// A UNC or device path: "\\server\share", "\\?\...", "\\.\...", "\??\...", also with forward
-// slashes. Looking at one would make the updater reach out to another host, with its rights.
-bool IsNetworkOrDevicePath(const std::wstring& path) {
-  const auto separator = [](wchar_t c) { return c == L'\\' || c == L'/'; };
-  return path.size() >= 2 && separator(path[0]) &&
-         (separator(path[1]) || (path.size() >= 4 && path[1] == L'?' && path[2] == L'?'));
-}
-
 // The full path of path with "." and ".." taken out. Only a drive-letter path ("X:\...") is
-// accepted, so that nothing is resolved against the updater's working folder. A string operation:
+// accepted: nothing is resolved against the updater's working folder, and a UNC or device path
+// ("\\server\share", "\\?\...", "\\.\...", "\??\...", also with forward slashes), which would
+// make the updater reach out to another host with its rights, is refused. A string operation:
 // nothing is looked up on the disk.
 bool NormalizeDrivePath(const std::wstring& path, std::wstring* full) {
   if (path.size() < 3 || path[1] != L':' || (path[2] != L'\\' && path[2] != L'/') ||
@@ -74,8 +68,7 @@ bool GetProductProgram(std::wstring* folder, std::wstring* program) {
 // else, a UNC or device path above all.
 bool IsProductProgram(const std::wstring& candidate, const std::wstring& product) {
   std::wstring full;
-  return !IsNetworkOrDevicePath(candidate) && NormalizeDrivePath(candidate, &full) &&
-         SamePath(full, product);
+  return NormalizeDrivePath(candidate, &full) && SamePath(full, product);
 }
 
 // The arguments of a command line whose program is the product's (leading blanks skipped): its
