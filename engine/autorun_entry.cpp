@@ -1,7 +1,10 @@
 #include "engine/autorun_entry.h"
 
-#include "base/bounded_string.h"
+#include <string>
+#include <vector>
+
 #include "base/scoped.h"
+#include "base/system_dlls.h"
 #include "engine/core/error_box.h"
 #include "engine/core/product_constants.h"
 #include "engine/core/run_log.h"
@@ -11,136 +14,384 @@
 
 namespace {
 
-constexpr size_t kCommandLineSize = 512;
+using ExpandForUserFunction = BOOL(WINAPI*)(HANDLE, LPCWSTR, LPWSTR, DWORD);
 
-// Removes the saved autorun entry from the updater key, written through to the disk.
-void DropAutoRunRecord() {
-  WriteUpdaterString(nullptr, updater_value::kUserId, nullptr);
-  WriteUpdaterString(nullptr, updater_value::kAutoRunCommandLine, nullptr);
-  WriteUpdaterDword(nullptr, updater_value::kAutoRunType, 0, TRUE);
-  FlushUpdaterKey();
-}
-
-// The user's Run value "Tidemark" in the hive into commandLine (terminated), with its type; false
-// when there is no Run key, no such value, or one too long for the buffer.
-bool ReadAutoRunValue(const char* hiveName, char (&commandLine)[kCommandLineSize], DWORD* type) {
-  char runKeyPath[kKeyPathSize];
-  base::ScopedRegKey runKey;
-  DWORD size = sizeof(commandLine);
-  return BuildHivePath(hiveName, product::kRunKey, runKeyPath) &&
-         RegOpenKeyExA(HKEY_USERS, runKeyPath, 0, KEY_QUERY_VALUE, runKey.receive()) ==
-             ERROR_SUCCESS &&
-         RegQueryValueExA(runKey.get(), product::kAutoRunValue, nullptr, type,
-                          reinterpret_cast<BYTE*>(commandLine), &size) == ERROR_SUCCESS &&
-         base::TerminateRegistryString(commandLine, sizeof(commandLine), size);
-}
-
-// commandLine with its environment variables expanded into expanded[kCommandLineSize]; false when
-// the result does not fit.
-bool ExpandCommandLine(const char* commandLine, char (&expanded)[kCommandLineSize]) {
-  // The ANSI function may need one byte more than the text it writes.
-  const DWORD room = sizeof(expanded) - 1;
-  const DWORD needed = ExpandEnvironmentStringsA(commandLine, expanded, room);
-  expanded[room] = '\0';
-  if (needed == 0 || needed > room) {
-    expanded[0] = '\0';
-    return false;
-  }
-  return true;
-}
-
-}  // namespace
-
-BOOL CaptureAutoRun() {
-  char hiveName[kHiveNameSize];
-  if (!GetUserHiveName(hiveName)) return FALSE;
-  char commandLine[kCommandLineSize];
+// An autorun entry as the registry holds it: its type and its data, whole (UTF-16 units, the
+// terminating NUL included as stored).
+struct AutoRunEntry {
   DWORD type = REG_NONE;
-  // No Run key, no value, not a string, or one too long to be kept: nothing to save.
-  if (!ReadAutoRunValue(hiveName, commandLine, &type) || (type != REG_SZ && type != REG_EXPAND_SZ)) {
-    return TRUE;
-  }
+  std::wstring data;
+};
 
-  if (!WriteUpdaterString(nullptr, updater_value::kUserId, hiveName)) return FALSE;
-  if (!WriteUpdaterString(nullptr, updater_value::kAutoRunCommandLine, commandLine)) return FALSE;
-  if (!WriteUpdaterDword(nullptr, updater_value::kAutoRunType, type, FALSE)) return FALSE;
-  RunLogWrite("capture: autorun entry of %s saved: %s", hiveName, commandLine);
-  return TRUE;
+// A saved entry and where its record lives: the updater key's own values (the desktop user's at
+// the capture) or a value of its "AutoRun" subkey.
+struct AutoRunRecord {
+  std::string hiveName;
+  AutoRunEntry entry;
+  bool inUpdaterValues = false;
+};
+
+// The names used here are ASCII (hive names, the product's constants).
+std::wstring Widen(const char* text) {
+  std::wstring wide;
+  for (; *text != '\0'; ++text) wide += static_cast<wchar_t>(static_cast<unsigned char>(*text));
+  return wide;
 }
 
-BOOL RestoreAutoRun(BOOL startProduct) {
+std::wstring UpdaterKeyPath(bool records) {
+  std::wstring path = Widen(product::kUpdaterKey);
+  if (records) path += L"\\" + Widen(updater_value::kAutoRunRecords);
+  return path;
+}
+
+std::wstring RunKeyPath(const std::string& hiveName) {
+  return Widen(hiveName.c_str()) + L"\\" + Widen(product::kRunKey);
+}
+
+// The text of an entry up to its first NUL, as the system reads a command line from it.
+std::wstring CommandOf(const AutoRunEntry& entry) {
+  return entry.data.substr(0, entry.data.find(L'\0'));
+}
+
+// The command line in the ANSI code page, for the run log only.
+std::string LogText(const std::wstring& text) {
+  const int length = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  if (length <= 1) return "";
+  std::vector<char> buffer(static_cast<size_t>(length));
+  WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, buffer.data(), length, nullptr, nullptr);
+  return buffer.data();
+}
+
+bool IsStringType(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ; }
+
+// A value read with the wide-character API at whatever length it has; its type and data (an odd
+// last byte is not kept).
+LONG ReadValue(HKEY key, const wchar_t* name, AutoRunEntry* entry) {
+  for (;;) {
+    DWORD size = 0;
+    LONG result = RegQueryValueExW(key, name, nullptr, &entry->type, nullptr, &size);
+    if (result != ERROR_SUCCESS) return result;
+    std::vector<wchar_t> buffer(size / sizeof(wchar_t) + 1);
+    DWORD read = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
+    result = RegQueryValueExW(key, name, nullptr, &entry->type,
+                              reinterpret_cast<BYTE*>(buffer.data()), &read);
+    if (result == ERROR_MORE_DATA) continue;  // it grew in between
+    if (result != ERROR_SUCCESS) return result;
+    entry->data.assign(buffer.data(), read / sizeof(wchar_t));
+    return ERROR_SUCCESS;
+  }
+}
+
+LONG WriteValue(HKEY key, const wchar_t* name, DWORD type, const std::wstring& data) {
+  return RegSetValueExW(key, name, 0, type, reinterpret_cast<const BYTE*>(data.data()),
+                        static_cast<DWORD>(data.size() * sizeof(wchar_t)));
+}
+
+// The hive's Run value "Tidemark": ERROR_SUCCESS with the entry, ERROR_FILE_NOT_FOUND when there
+// is no Run key or no such value, another code when it cannot be read.
+LONG ReadAutoRunValue(const std::string& hiveName, AutoRunEntry* entry) {
+  base::ScopedRegKey runKey;
+  const LONG opened = RegOpenKeyExW(HKEY_USERS, RunKeyPath(hiveName).c_str(), 0, KEY_QUERY_VALUE,
+                                    runKey.receive());
+  if (opened != ERROR_SUCCESS) return opened;
+  return ReadValue(runKey.get(), Widen(product::kAutoRunValue).c_str(), entry);
+}
+
+LONG OpenUpdaterKey(bool records, REGSAM access, bool create, base::ScopedRegKey* key) {
+  if (create) {
+    return RegCreateKeyExW(HKEY_LOCAL_MACHINE, UpdaterKeyPath(records).c_str(), 0, nullptr,
+                           REG_OPTION_NON_VOLATILE, access, nullptr, key->receive(), nullptr);
+  }
+  return RegOpenKeyExW(HKEY_LOCAL_MACHINE, UpdaterKeyPath(records).c_str(), 0, access,
+                       key->receive());
+}
+
+// The record in the updater key's own values, when UserID and AutoRunCommandLine are there (of
+// whatever shape: the caller judges it). The type is AutoRunType's, REG_SZ unless that is
+// REG_EXPAND_SZ.
+bool ReadUpdaterValuesRecord(AutoRunRecord* record) {
   char hiveName[kHiveNameSize];
-  char commandLine[kCommandLineSize];
-  if (!ReadUpdaterString(nullptr, updater_value::kUserId, hiveName, sizeof(hiveName)) ||
-      !ReadUpdaterString(nullptr, updater_value::kAutoRunCommandLine, commandLine,
-                         sizeof(commandLine))) {
-    return TRUE;  // no autorun entry was saved: nothing to put back
+  if (!ReadUpdaterString(nullptr, updater_value::kUserId, hiveName, sizeof(hiveName))) {
+    hiveName[0] = '\0';
   }
-  if (!IsUserHiveName(hiveName)) {
-    // No hive of that name can ever be loaded: waiting for it would hold the update open for
-    // good. The record is nothing that can be restored, like one that was never made.
-    RunLogWrite("restore: the recorded user %s names no user; the autorun record is dropped",
-                hiveName);
-    DropAutoRunRecord();
-    return TRUE;
-  }
-  if (!IsHiveLoaded(hiveName)) {
-    RunLogWrite("restore: the autorun entry's user %s is not logged on; it waits for the next start",
-                hiveName);
-    return FALSE;
+  base::ScopedRegKey key;
+  AutoRunEntry saved;
+  const bool hasUser = HasUpdaterValue(updater_value::kUserId) != 0;
+  if (OpenUpdaterKey(false, KEY_QUERY_VALUE, false, &key) != ERROR_SUCCESS ||
+      ReadValue(key.get(), Widen(updater_value::kAutoRunCommandLine).c_str(), &saved) !=
+          ERROR_SUCCESS) {
+    if (!hasUser) return false;
+    saved.type = REG_NONE;  // UserID alone: a record no capture completed
   }
   DWORD type = REG_SZ;
   if (!ReadUpdaterDword(nullptr, updater_value::kAutoRunType, &type) || type != REG_EXPAND_SZ) {
     type = REG_SZ;
   }
+  record->hiveName = hiveName;
+  record->entry.type = IsStringType(saved.type) ? type : REG_NONE;
+  record->entry.data = saved.data;
+  record->inUpdaterValues = true;
+  return true;
+}
 
-  char runKeyPath[kKeyPathSize];
-  if (!BuildHivePath(hiveName, product::kRunKey, runKeyPath)) return FALSE;
-  {
-    // The Run key is made again if the uninstaller took it away with the entry.
-    base::ScopedRegKey runKey;
-    LONG written = RegCreateKeyExA(HKEY_USERS, runKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                   KEY_SET_VALUE, nullptr, runKey.receive(), nullptr);
-    if (written == ERROR_SUCCESS) {
-      written = RegSetValueExA(runKey.get(), product::kAutoRunValue, 0, type,
-                               reinterpret_cast<const BYTE*>(commandLine),
-                               static_cast<DWORD>(lstrlenA(commandLine) + 1));
+// Every saved record: the updater key's own first, then those of the "AutoRun" subkey.
+std::vector<AutoRunRecord> ReadRecords() {
+  std::vector<AutoRunRecord> records;
+  AutoRunRecord own;
+  if (ReadUpdaterValuesRecord(&own)) records.push_back(own);
+  base::ScopedRegKey key;
+  if (OpenUpdaterKey(true, KEY_QUERY_VALUE, false, &key) != ERROR_SUCCESS) return records;
+  for (DWORD index = 0;; ++index) {
+    wchar_t name[kHiveNameSize];
+    DWORD nameLength = kHiveNameSize;
+    if (RegEnumValueW(key.get(), index, name, &nameLength, nullptr, nullptr, nullptr, nullptr) !=
+        ERROR_SUCCESS) {
+      break;
     }
+    AutoRunRecord record;
+    for (const wchar_t* c = name; *c != L'\0'; ++c) {
+      record.hiveName += *c < 0x80 ? static_cast<char>(*c) : '?';  // a SID is ASCII
+    }
+    if (ReadValue(key.get(), name, &record.entry) != ERROR_SUCCESS ||
+        !IsStringType(record.entry.type)) {
+      record.entry.type = REG_NONE;
+    }
+    records.push_back(record);
+  }
+  return records;
+}
+
+// Removes a record, written through to the disk. The "AutoRun" subkey goes with its last value.
+bool DropRecord(const AutoRunRecord& record) {
+  if (record.inUpdaterValues) {
+    if (!WriteUpdaterString(nullptr, updater_value::kUserId, nullptr) ||
+        !WriteUpdaterString(nullptr, updater_value::kAutoRunCommandLine, nullptr) ||
+        !WriteUpdaterDword(nullptr, updater_value::kAutoRunType, 0, TRUE)) {
+      return false;
+    }
+  } else {
+    base::ScopedRegKey key;
+    if (OpenUpdaterKey(true, KEY_SET_VALUE | KEY_QUERY_VALUE, false, &key) == ERROR_SUCCESS) {
+      RegDeleteValueW(key.get(), Widen(record.hiveName.c_str()).c_str());
+      DWORD values = 0;
+      DWORD subkeys = 0;
+      const bool empty =
+          RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
+                           &values, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
+          values == 0 && subkeys == 0;
+      key.reset();
+      if (empty) RegDeleteKeyW(HKEY_LOCAL_MACHINE, UpdaterKeyPath(true).c_str());
+    }
+  }
+  return FlushUpdaterKey() != 0;
+}
+
+bool HasRecordFor(const std::vector<AutoRunRecord>& records, const std::string& hiveName) {
+  for (const AutoRunRecord& record : records) {
+    if (lstrcmpiA(record.hiveName.c_str(), hiveName.c_str()) == 0) return true;
+  }
+  return false;
+}
+
+// Saves one hive's entry: into the updater key's own values for the desktop user while they are
+// free, otherwise into the "AutoRun" subkey under the hive's name. The value names the user last,
+// so that a record is whole once it names its user.
+LONG SaveRecord(const std::string& hiveName, const AutoRunEntry& entry, bool ownValues) {
+  base::ScopedRegKey key;
+  LONG result = OpenUpdaterKey(!ownValues, KEY_SET_VALUE, true, &key);
+  if (result != ERROR_SUCCESS) return result;
+  if (!ownValues) {
+    return WriteValue(key.get(), Widen(hiveName.c_str()).c_str(), entry.type, entry.data);
+  }
+  result = WriteValue(key.get(), Widen(updater_value::kAutoRunCommandLine).c_str(), REG_SZ,
+                      entry.data);
+  if (result == ERROR_SUCCESS &&
+      !WriteUpdaterDword(nullptr, updater_value::kAutoRunType, entry.type, FALSE)) {
+    result = ERROR_WRITE_FAULT;
+  }
+  if (result == ERROR_SUCCESS &&
+      !WriteUpdaterString(nullptr, updater_value::kUserId, hiveName.c_str())) {
+    result = ERROR_WRITE_FAULT;
+  }
+  return result;
+}
+
+// Writes the entry back as the hive's Run value (the Run key is made again if the uninstaller
+// took it away with the entry) and through to the disk.
+LONG WriteBack(const AutoRunRecord& record) {
+  base::ScopedRegKey runKey;
+  LONG result = RegCreateKeyExW(HKEY_USERS, RunKeyPath(record.hiveName).c_str(), 0, nullptr,
+                                REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, runKey.receive(),
+                                nullptr);
+  if (result == ERROR_SUCCESS) {
+    result = WriteValue(runKey.get(), Widen(product::kAutoRunValue).c_str(), record.entry.type,
+                        record.entry.data);
+  }
+  if (result == ERROR_SUCCESS) result = RegFlushKey(runKey.get());
+  return result;
+}
+
+// The command line with its environment variables expanded in the environment of the user at
+// the desktop (the desktop shell's token; where no shell window exists, the user whose hive the
+// capture took for the desktop user's, the updater's own), never in the updater's own process
+// environment; false when that fails.
+bool ExpandForDesktopUser(const std::wstring& commandLine, std::wstring* expanded) {
+  base::ScopedHandle token;
+  if (!OpenDesktopUserToken(&token, TOKEN_QUERY | TOKEN_IMPERSONATE | TOKEN_DUPLICATE)) {
+    return false;
+  }
+  base::ScopedLibrary userenv(base::LoadSystemLibrary("userenv.dll"));
+  if (!userenv) return false;
+  const auto expand = reinterpret_cast<ExpandForUserFunction>(
+      reinterpret_cast<void*>(GetProcAddress(userenv.get(), "ExpandEnvironmentStringsForUserW")));
+  if (expand == nullptr) return false;
+  for (DWORD size = static_cast<DWORD>(commandLine.size()) + 256; size <= 65536; size *= 2) {
+    std::vector<wchar_t> buffer(size);
+    SetLastError(ERROR_SUCCESS);
+    if (expand(token.get(), commandLine.c_str(), buffer.data(), size)) {
+      // Some implementations report success for a result cut at the buffer's end: one that fills
+      // the buffer counts as cut.
+      buffer.back() = L'\0';
+      expanded->assign(buffer.data());
+      if (expanded->size() + 1 < size) return true;
+      continue;
+    }
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER && GetLastError() != ERROR_MORE_DATA) break;
+  }
+  return false;
+}
+
+// Starts the product with the desktop user's restored entry.
+void StartWithEntry(const AutoRunEntry& entry) {
+  std::wstring commandLine = CommandOf(entry);
+  if (entry.type == REG_EXPAND_SZ) {
+    std::wstring expanded;
+    if (!ExpandForDesktopUser(commandLine, &expanded)) {
+      RunLogWrite("restore: the autorun command line cannot be expanded for the user at the "
+                  "desktop; the product is not started now");
+      return;
+    }
+    commandLine = expanded;
+  }
+  StartProduct(commandLine.c_str());
+}
+
+}  // namespace
+
+BOOL CaptureAutoRun() {
+  char desktopHive[kHiveNameSize];
+  if (!GetUserHiveName(desktopHive)) return FALSE;
+  // Once an update is under way, what an earlier run saved is the user's entry as it was before
+  // any uninstaller: a later run adds what is missing and replaces nothing.
+  const bool underWay = IsMarkingSet() != 0;
+  const std::vector<AutoRunRecord> records = ReadRecords();
+  bool ownValuesFree = true;
+  for (const AutoRunRecord& record : records) {
+    if (record.inUpdaterValues) ownValuesFree = false;
+  }
+
+  for (DWORD index = 0;; ++index) {
+    char hiveName[kKeyPathSize];
+    DWORD nameSize = sizeof(hiveName);
+    const LONG listed =
+        RegEnumKeyExA(HKEY_USERS, index, hiveName, &nameSize, nullptr, nullptr, nullptr, nullptr);
+    if (listed == ERROR_NO_MORE_ITEMS) return TRUE;
+    if (listed != ERROR_SUCCESS) {
+      ShowSystemErrorBox(static_cast<DWORD>(listed));
+      return FALSE;
+    }
+    if (!IsUserHiveName(hiveName)) continue;  // ".DEFAULT", "<SID>_Classes": no user's Run key
+    if (underWay && HasRecordFor(records, hiveName)) {
+      RunLogWrite("capture: autorun entry of %s was saved by an earlier run; kept", hiveName);
+      continue;
+    }
+    AutoRunEntry entry;
+    const LONG read = ReadAutoRunValue(hiveName, &entry);
+    // No Run key, no value, or not a string: nothing to save.
+    if (read == ERROR_FILE_NOT_FOUND || (read == ERROR_SUCCESS && !IsStringType(entry.type))) {
+      continue;
+    }
+    const bool desktopUser = lstrcmpiA(hiveName, desktopHive) == 0;
+    const bool ownValues = desktopUser && (ownValuesFree || !underWay);
+    const LONG saved = read == ERROR_SUCCESS ? SaveRecord(hiveName, entry, ownValues) : read;
+    if (saved != ERROR_SUCCESS) {
+      ShowSystemErrorBox(static_cast<DWORD>(saved));
+      return FALSE;
+    }
+    if (ownValues) {
+      // A record of this user in the subkey, from before the update, is replaced by this one.
+      AutoRunRecord stale;
+      stale.hiveName = hiveName;
+      if (HasRecordFor(records, hiveName)) DropRecord(stale);
+      ownValuesFree = false;
+    }
+    RunLogWrite("capture: autorun entry of %s saved (%s, %u characters): %s", hiveName,
+                entry.type == REG_EXPAND_SZ ? "REG_EXPAND_SZ" : "REG_SZ",
+                static_cast<unsigned>(CommandOf(entry).size()), LogText(CommandOf(entry)).c_str());
+  }
+}
+
+BOOL RestoreAutoRun(BOOL startProduct) {
+  char desktopHive[kHiveNameSize];
+  if (!GetUserHiveName(desktopHive)) desktopHive[0] = '\0';
+  BOOL allBack = TRUE;
+  AutoRunEntry desktopEntry;
+  for (const AutoRunRecord& record : ReadRecords()) {
+    const char* hiveName = record.hiveName.c_str();
+    if (!IsUserHiveName(hiveName) || record.entry.type == REG_NONE) {
+      // No hive of that name can ever be loaded, or nothing a capture wrote: waiting for it would
+      // hold the update open for good. The record is nothing that can be restored.
+      RunLogWrite("restore: the autorun record of \"%s\" names no user or holds no command line; "
+                  "it is dropped",
+                  hiveName);
+      DropRecord(record);
+      continue;
+    }
+    if (!IsHiveLoaded(hiveName)) {
+      RunLogWrite("restore: the autorun entry's user %s is not logged on; it waits for the next "
+                  "start",
+                  hiveName);
+      allBack = FALSE;
+      continue;
+    }
+    // The value is on the disk before its record goes: a restore run again after an interruption
+    // finds either the record or the value back.
+    const LONG written = WriteBack(record);
     if (written != ERROR_SUCCESS) {
       // The user sees the system's text, and the saved entry stays for the next start.
       ShowSystemErrorBox(static_cast<DWORD>(written));
-      return FALSE;
+      allBack = FALSE;
+      continue;
+    }
+    RunLogWrite("restore: autorun entry of %s written back (%s): %s", hiveName,
+                record.entry.type == REG_EXPAND_SZ ? "REG_EXPAND_SZ" : "REG_SZ",
+                LogText(CommandOf(record.entry)).c_str());
+    if (!DropRecord(record)) allBack = FALSE;
+    if (lstrcmpiA(hiveName, desktopHive) == 0) {
+      desktopEntry = record.entry;
+    } else {
+      RunLogWrite("restore: %s is not the user at the desktop; their logon starts the product",
+                  hiveName);
     }
   }
-  RunLogWrite("restore: autorun entry of %s written back (%s): %s", hiveName,
-              type == REG_EXPAND_SZ ? "REG_EXPAND_SZ" : "REG_SZ", commandLine);
-  // The entry is back, so its record goes: a restore run again after an interruption does not
-  // start the product a second time. Whether the product starts now does not change that the
-  // entry is back: its next logon starts it in any case.
-  DropAutoRunRecord();
-  if (!startProduct) return TRUE;
-  char expanded[kCommandLineSize];
-  if (type == REG_EXPAND_SZ && !ExpandCommandLine(commandLine, expanded)) {
-    ShowSystemErrorBox(ERROR_FILENAME_EXCED_RANGE);
-    return TRUE;
-  }
-  StartProduct(type == REG_EXPAND_SZ ? expanded : commandLine);
-  return TRUE;
+  // Only the desktop user's product is started, and only once its record is gone, so that a
+  // restore run again does not start it a second time. Whether it starts now does not change
+  // that the entry is back: the user's next logon starts it in any case.
+  if (startProduct && desktopEntry.type != REG_NONE) StartWithEntry(desktopEntry);
+  return allBack;
 }
 
 BOOL IsAutoRunInPlace() {
-  char hiveName[kHiveNameSize];
-  char saved[kCommandLineSize];
-  if (!ReadUpdaterString(nullptr, updater_value::kUserId, hiveName, sizeof(hiveName)) ||
-      !ReadUpdaterString(nullptr, updater_value::kAutoRunCommandLine, saved, sizeof(saved))) {
-    return TRUE;
+  for (const AutoRunRecord& record : ReadRecords()) {
+    if (record.entry.type == REG_NONE || !IsUserHiveName(record.hiveName.c_str()) ||
+        !IsHiveLoaded(record.hiveName.c_str())) {
+      continue;  // nothing to compare, or a hive that cannot be looked at now
+    }
+    AutoRunEntry live;
+    if (ReadAutoRunValue(record.hiveName, &live) != ERROR_SUCCESS ||
+        live.type != record.entry.type || live.data != record.entry.data) {
+      return FALSE;
+    }
   }
-  char live[kCommandLineSize];
-  DWORD type = REG_NONE;
-  DWORD savedType = REG_SZ;
-  if (!ReadUpdaterDword(nullptr, updater_value::kAutoRunType, &savedType)) savedType = REG_SZ;
-  return ReadAutoRunValue(hiveName, live, &type) && lstrcmpA(live, saved) == 0 &&
-                 type == savedType
-             ? TRUE
-             : FALSE;
+  return TRUE;
 }

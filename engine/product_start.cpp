@@ -6,101 +6,95 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 
-#include "base/bounded_string.h"
+#include <string>
+#include <vector>
+
 #include "base/scoped.h"
 #include "engine/core/error_box.h"
 #include "engine/core/file_utils.h"
+#include "engine/core/product_constants.h"
 #include "engine/core/run_log.h"
+#include "engine/product_probe.h"
 
 namespace {
 
-constexpr size_t kCommandLineSize = 512;
-constexpr size_t kWorkingFolderSize = 260;
+bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-// The program path of a command line, the way CreateProcessA finds it: a quoted first element
-// without its quotes; otherwise the shortest blank-separated prefix that names a file (as it is or
-// with ".exe"), or the first blank-separated element when none does. *arguments points at what
-// follows the program path, leading blanks skipped.
-bool GetProgramPath(const char* commandLine, char (&program)[kPathBufferSize],
-                    const char** arguments) {
-  program[0] = '\0';
-  const char* start = commandLine;
-  while (IsBlank(*start)) ++start;
-  const char* rest = nullptr;
-  if (*start == '"') {
-    ++start;
-    size_t length = 0;
-    while (start[length] != '\0' && start[length] != '"') {
-      length += (IsLeadByte(static_cast<unsigned char>(start[length])) && start[length + 1] != '\0')
-                    ? 2 : 1;
-    }
-    if (length >= sizeof(program)) return false;
-    lstrcpynA(program, start, static_cast<int>(length) + 1);
-    rest = start + length + (start[length] == '"' ? 1 : 0);
+// The full path of path with "." and ".." taken out. Only a drive-letter path ("X:\...") is
+// accepted: nothing is resolved against the updater's working folder, and a UNC or device path
+// ("\\server\share", "\\?\...", "\\.\...", "\??\...", also with forward slashes), which would
+// make the updater reach out to another host with its rights, is refused. A string operation:
+// nothing is looked up on the disk.
+bool NormalizeDrivePath(const std::wstring& path, std::wstring* full) {
+  if (path.size() < 3 || path[1] != L':' || (path[2] != L'\\' && path[2] != L'/') ||
+      !((path[0] >= L'A' && path[0] <= L'Z') || (path[0] >= L'a' && path[0] <= L'z'))) {
+    return false;
   }
-  size_t firstEnd = 0;
-  for (size_t end = 0; rest == nullptr; ++end) {
-    const char c = start[end];
-    if (c == '\0' || IsBlank(c)) {
-      if (firstEnd == 0) firstEnd = end;
-      if (end >= sizeof(program)) break;
-      char candidate[kPathBufferSize];
-      lstrcpynA(candidate, start, static_cast<int>(end) + 1);
-      char withExtension[kPathBufferSize];
-      if (IsPlainFile(candidate) ||
-          (base::FormatBounded(withExtension, sizeof(withExtension), "%s.exe", candidate) &&
-           IsPlainFile(withExtension))) {
-        lstrcpynA(program, start, static_cast<int>(end) + 1);
-        rest = start + end;
-        break;
-      }
-      if (c == '\0') break;
-    } else if (IsLeadByte(static_cast<unsigned char>(c)) && start[end + 1] != '\0') {
-      ++end;
-    }
-  }
-  if (rest == nullptr) {
-    if (firstEnd >= sizeof(program)) return false;
-    lstrcpynA(program, start, static_cast<int>(firstEnd) + 1);
-    rest = start + firstEnd;
-  }
-  while (IsBlank(*rest)) ++rest;
-  *arguments = rest;
+  const DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  if (needed == 0) return false;
+  std::vector<wchar_t> buffer(needed + 1);
+  const DWORD length =
+      GetFullPathNameW(path.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
+  if (length == 0 || length >= buffer.size()) return false;
+  full->assign(buffer.data(), length);
   return true;
 }
 
-// The program's folder as working folder; the updater's own working folder when the program path
-// has no folder part. A drive root keeps its backslash.
-bool GetWorkingFolder(const char* program, char (&folder)[kWorkingFolderSize]) {
-  folder[0] = '\0';
-  const char* last = FindLastBackslash(program);
-  if (last == nullptr) {
-    const DWORD length = GetCurrentDirectoryA(sizeof(folder), folder);
-    if (length == 0 || length >= sizeof(folder)) {
-      folder[0] = '\0';
-      return false;
-    }
-    return true;
-  }
-  size_t length = static_cast<size_t>(last - program);
-  if (length == 2 && program[1] == ':') length = 3;
-  if (length == 0) length = 1;  // "\program.exe": the root of the current drive
-  if (length >= sizeof(folder)) return false;
-  lstrcpynA(folder, program, static_cast<int>(length) + 1);
-  return true;
+bool SamePath(const std::wstring& left, const std::wstring& right) {
+  return CompareStringOrdinal(left.c_str(), static_cast<int>(left.size()), right.c_str(),
+                              static_cast<int>(right.size()), TRUE) == CSTR_EQUAL;
 }
 
-// text in the ANSI code page as a BSTR; empty owner when it cannot be converted.
-base::ScopedBstr ToBstr(const char* text) {
-  const int length = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-  if (length <= 0) return base::ScopedBstr();
-  base::ScopedBstr result(SysAllocStringLen(nullptr, static_cast<UINT>(length - 1)));
-  if (!result || MultiByteToWideChar(CP_ACP, 0, text, -1, result.get(), length) != length) {
-    return base::ScopedBstr();
+// The product folder and its main executable, full paths.
+bool GetProductProgram(std::wstring* folder, std::wstring* program) {
+  char ansiFolder[kPathBufferSize];
+  if (!GetProductInstallFolder(ansiFolder)) return false;
+  const int length = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, ansiFolder, -1, nullptr, 0);
+  if (length <= 1) return false;
+  std::vector<wchar_t> wide(static_cast<size_t>(length));
+  if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, ansiFolder, -1, wide.data(), length) !=
+      length) {
+    return false;
   }
-  return result;
+  std::wstring executable(wide.data());
+  executable += L'\\';
+  for (const char* c = product::kMainExecutable; *c != '\0'; ++c) {
+    executable += static_cast<wchar_t>(*c);
+  }
+  return NormalizeDrivePath(wide.data(), folder) && NormalizeDrivePath(executable, program);
+}
+
+// True when the candidate program path names the product's main executable; false for anything
+// else, a UNC or device path above all.
+bool IsProductProgram(const std::wstring& candidate, const std::wstring& product) {
+  std::wstring full;
+  return NormalizeDrivePath(candidate, &full) && SamePath(full, product);
+}
+
+// The arguments of a command line whose program is the product's (leading blanks skipped): its
+// quoted first element, or the shortest blank-separated prefix of an unquoted line, is the
+// product's program. False when the line's program is another.
+bool SplitProductCommand(const std::wstring& line, const std::wstring& product,
+                         std::wstring* arguments) {
+  size_t start = 0;
+  while (start < line.size() && IsBlank(line[start])) ++start;
+  size_t rest = std::wstring::npos;
+  if (start < line.size() && line[start] == L'"') {
+    const size_t close = line.find(L'"', start + 1);
+    const size_t end = close == std::wstring::npos ? line.size() : close;
+    if (IsProductProgram(line.substr(start + 1, end - start - 1), product)) {
+      rest = close == std::wstring::npos ? line.size() : close + 1;
+    }
+  } else {
+    for (size_t end = start; end <= line.size() && rest == std::wstring::npos; ++end) {
+      if (end != line.size() && !IsBlank(line[end])) continue;
+      if (IsProductProgram(line.substr(start, end - start), product)) rest = end;
+    }
+  }
+  if (rest == std::wstring::npos) return false;
+  while (rest < line.size() && IsBlank(line[rest])) ++rest;
+  arguments->assign(line, rest, std::wstring::npos);
+  return true;
 }
 
 // Arguments for automation calls; a string variant borrows the text, its owner frees it.
@@ -128,7 +122,8 @@ DWORD ErrorCodeOf(HRESULT result) {
 // Asks the desktop shell to start the program: it runs as the user at the desktop, with the
 // shell's rights. False without a box when no desktop shell answers or when the shell tried and
 // failed (it tells the user itself); false with the system's text when the shell cannot be asked.
-bool ShellExecuteAtDesktop(const char* program, const char* arguments, const char* folder) {
+bool ShellExecuteAtDesktop(const std::wstring& program, const std::wstring& arguments,
+                           const std::wstring& folder) {
   base::ScopedComApartment apartment;
   if (!apartment.usable()) return false;
   base::ScopedComInterface<IShellWindows> shellWindows;
@@ -176,12 +171,10 @@ bool ShellExecuteAtDesktop(const char* program, const char* arguments, const cha
     result =
         application.get()->QueryInterface(IID_IShellDispatch2, base::ReceiveInterface(&shell));
   }
-  base::ScopedBstr file(ToBstr(program));
-  base::ScopedBstr parameters(ToBstr(arguments));
-  base::ScopedBstr directory(ToBstr(folder));
-  if (SUCCEEDED(result) && (!file || !parameters || !directory)) {
-    result = HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION);
-  }
+  base::ScopedBstr file(SysAllocString(program.c_str()));
+  base::ScopedBstr parameters(SysAllocString(arguments.c_str()));
+  base::ScopedBstr directory(SysAllocString(folder.c_str()));
+  if (SUCCEEDED(result) && (!file || !parameters || !directory)) result = E_OUTOFMEMORY;
   if (SUCCEEDED(result)) {
     result = shell.get()->ShellExecute(file.get(), StringVariant(parameters.get()),
                                        StringVariant(directory.get()), empty,
@@ -194,25 +187,29 @@ bool ShellExecuteAtDesktop(const char* program, const char* arguments, const cha
 
 }  // namespace
 
-BOOL StartProduct(const char* commandLine) {
-  char line[kCommandLineSize];
-  char program[kPathBufferSize];
-  const char* arguments = nullptr;
-  char workingFolder[kWorkingFolderSize];
-  if (!base::CopyBounded(line, sizeof(line), commandLine) ||
-      !GetProgramPath(line, program, &arguments) || !GetWorkingFolder(program, workingFolder)) {
+BOOL StartProduct(const wchar_t* commandLine) {
+  std::wstring folder, program, arguments;
+  if (!GetProductProgram(&folder, &program)) {
     ShowSystemErrorBox(ERROR_FILENAME_EXCED_RANGE);
     return FALSE;
   }
-  // The shell is handed the full path, found the way CreateProcess would find the program. A
-  // folder is not a program: the shell would open a window on it.
-  char found[kPathBufferSize];
-  const DWORD length = SearchPathA(nullptr, program, ".exe", sizeof(found), found, nullptr);
-  if (length == 0 || length >= sizeof(found) || !IsPlainFile(found)) {
-    ShowSystemErrorBox(length == 0                ? GetLastError()
-                       : length >= sizeof(found) ? ERROR_FILENAME_EXCED_RANGE
-                                                 : ERROR_FILE_NOT_FOUND);
+  if (!SplitProductCommand(commandLine, program, &arguments)) {
+    // Another program, or one that would have to be looked for: not started with the updater's
+    // help. The user's own logon runs their Run entry as they wrote it.
+    RunLogWrite("restore: the autorun command line starts no %s of the product folder; the "
+                "product is not started now",
+                product::kMainExecutable);
     return FALSE;
   }
-  return ShellExecuteAtDesktop(found, arguments, workingFolder) ? TRUE : FALSE;
+  // The product's own file, by the path the updater built; a folder is not a program (the shell
+  // would open a window on it).
+  const DWORD attributes = GetFileAttributesW(program.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    const DWORD error = attributes == INVALID_FILE_ATTRIBUTES ? GetLastError() : ERROR_SUCCESS;
+    ShowSystemErrorBox(error == ERROR_SUCCESS || error == ERROR_PATH_NOT_FOUND
+                           ? ERROR_FILE_NOT_FOUND
+                           : error);
+    return FALSE;
+  }
+  return ShellExecuteAtDesktop(program, arguments, folder) ? TRUE : FALSE;
 }

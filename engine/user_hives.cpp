@@ -30,14 +30,18 @@ bool IsHiveLoaded(const char* hiveName) {
 }
 
 bool OpenDesktopUserToken(base::ScopedHandle* token) {
+  return OpenDesktopUserToken(token, TOKEN_QUERY);
+}
+
+bool OpenDesktopUserToken(base::ScopedHandle* token, DWORD access) {
   const HWND shell = GetShellWindow();
   if (shell == nullptr) {
-    return OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token->receive()) != FALSE;
+    return OpenProcessToken(GetCurrentProcess(), access, token->receive()) != FALSE;
   }
   DWORD processId = 0;
   if (GetWindowThreadProcessId(shell, &processId) == 0) return false;
   base::ScopedHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
-  return process && OpenProcessToken(process.get(), TOKEN_QUERY, token->receive()) != FALSE;
+  return process && OpenProcessToken(process.get(), access, token->receive()) != FALSE;
 }
 
 BOOL GetTokenUserSid(HANDLE token, char* text, size_t size) {

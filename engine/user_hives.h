@@ -27,6 +27,9 @@ bool IsHiveLoaded(const char* hiveName);
 // where no shell window exists.
 bool OpenDesktopUserToken(base::ScopedHandle* token);
 
+// The same token with the given access (TOKEN_QUERY above).
+bool OpenDesktopUserToken(base::ScopedHandle* token, DWORD access);
+
 // The hive name under HKEY_USERS (string SID) of the user at the desktop, taken from the desktop
 // shell's token, into hiveName[kHiveNameSize]: a user who elevated with an administrator's
 // password keeps their own hive. Where no shell window exists, the updater's own user. FALSE when

@@ -1,6 +1,5 @@
 // The per-user carry-over on the real registry: the user's hive, a second hive loaded from a file,
 // the updater key, and a recorder program standing in for the product.
-#include "engine/product_start.h"
 #include "engine/user_state.h"
 
 #include <shlwapi.h>
@@ -23,9 +22,10 @@ using testing_support::DumpKeyTree;
 using testing_support::GetRawValue;
 using testing_support::KeyExists;
 using testing_support::MessageBoxAnswerer;
-using testing_support::PlaceRecorder;
+using testing_support::LastRecordedStart;
 using testing_support::ScopedKeySave;
 using testing_support::ScopedLoadedHive;
+using testing_support::ScopedProductRecorder;
 using testing_support::ScopedRegistryCleanup;
 using testing_support::ScopedTempFolder;
 using testing_support::ScopedValueSave;
@@ -35,40 +35,13 @@ using testing_support::WaitForRecord;
 
 const char kSecondHive[] = "S-1-5-21-7-7-7-1001";
 
-std::string SystemText(DWORD code) {
-  char* text = GetSystemErrorText(code);
-  std::string result = text ? text : "";
-  if (text) LocalFree(text);
-  return result;
-}
-
 std::string HiveName() {
   char name[256];
   return GetUserHiveName(name) ? name : "";
 }
 
-std::string UpdaterString(const char* name) {
-  char value[520];
-  return ReadUpdaterString(nullptr, name, value, sizeof(value)) ? value : "<absent>";
-}
-
-// The last record of a recorder log: command line, working folder, the starting process's file
-// name (its argument count is not looked at).
-struct Record {
-  std::string commandLine, folder, parent;
-};
-Record ParseRecord(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
-    lines.push_back(text.substr(start, end - start));
-  }
-  if (lines.size() < 4) return Record();
-  return Record{lines[lines.size() - 4], lines[lines.size() - 3], lines[lines.size() - 2]};
-}
-
 // The user's Run value and settings key and the updater key are saved and put back; the
-// recorder stands ready as "Tidemark.exe" in a folder with a blank.
+// recorder stands ready as the product's "Tidemark.exe".
 class UserStateTest : public testing::Test {
  protected:
   UserStateTest()
@@ -77,16 +50,15 @@ class UserStateTest : public testing::Test {
         settings_(HKEY_CURRENT_USER, product::kSettingsKey),
         updaterKey_(HKEY_LOCAL_MACHINE, product::kUpdaterKey),
         updaterKeyCleanup_(HKEY_LOCAL_MACHINE, product::kUpdaterKey),
-        temp_("user state " + std::to_string(GetTickCount())) {
+        program_(product_.program()),
+        log_(product_.log()) {
     SHDeleteKeyA(HKEY_CURRENT_USER, product::kSettingsKey);
     DeleteRunValue();
-    program_ = temp_.Child("Tidemark.exe");
-    log_ = program_ + ".log";
   }
 
   void SetUp() override {
     ASSERT_FALSE(hive_.empty());
-    ASSERT_TRUE(PlaceRecorder(program_));
+    ASSERT_TRUE(product_.placed());
   }
 
   static void DeleteRunValue() {
@@ -105,7 +77,7 @@ class UserStateTest : public testing::Test {
     ASSERT_TRUE(GetRawValue(HKEY_CURRENT_USER, product::kRunKey, product::kAutoRunValue, &type,
                             &data));
     EXPECT_EQ(commandLine + std::string(1, '\0'), data);
-    EXPECT_EQ(commandLine, ParseRecord(WaitForRecord(log_)).commandLine);
+    EXPECT_EQ(commandLine, LastRecordedStart(WaitForRecord(log_)).commandLine);
   }
 
   static void FillSettings(HKEY root, const std::string& path, const std::string& tag) {
@@ -124,7 +96,7 @@ class UserStateTest : public testing::Test {
   ScopedKeySave settings_;
   ScopedKeySave updaterKey_;
   ScopedRegistryCleanup updaterKeyCleanup_;
-  ScopedTempFolder temp_;
+  ScopedProductRecorder product_;
   MessageBoxAnswerer answerer_;
   std::string program_, log_;
 };
@@ -139,119 +111,6 @@ TEST_F(UserStateTest, HiveNameIsTheCurrentUsersHive) {
   EXPECT_EQ(hive_ + std::string(1, '\0'), data);
 }
 
-TEST_F(UserStateTest, AutoRunIsCapturedRewrittenWithItsTypeAndTheProductStarted) {
-  // A quoted program path with blanks and arguments that hold a backslash; the same program
-  // reached through an environment variable.
-  SetEnvironmentVariableA("TIDEMARK_TEST_FOLDER", temp_.path().c_str());
-  const std::string direct = "\"" + program_ + "\" /tray /log C:\\logs\\x";
-  const struct {
-    DWORD type;
-    std::string value;
-  } rows[] = {{REG_SZ, direct},
-              {REG_EXPAND_SZ, "\"%TIDEMARK_TEST_FOLDER%\\Tidemark.exe\" /tray /log C:\\logs\\x"}};
-  int starts = 0;
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.value);
-    ASSERT_TRUE(SetStringValue(HKEY_CURRENT_USER, product::kRunKey, product::kAutoRunValue,
-                               row.value, row.type));
-    ASSERT_TRUE(CaptureAutoRun());
-    EXPECT_EQ(hive_, UpdaterString("UserID"));
-    EXPECT_EQ(row.value, UpdaterString("AutoRunCommandLine"));
-
-    DeleteRunValue();  // the uninstaller takes it away
-    ASSERT_TRUE(RestoreAutoRun());
-    DWORD type = 0;
-    std::string data;
-    ASSERT_TRUE(GetRawValue(HKEY_CURRENT_USER, product::kRunKey, product::kAutoRunValue, &type,
-                            &data));
-    EXPECT_EQ(row.type, type);
-    EXPECT_EQ(row.value + std::string(1, '\0'), data);
-    EXPECT_EQ("<absent>", UpdaterString("AutoRunCommandLine")) << "the entry is back: no record";
-
-    const Record started = ParseRecord(WaitForRecord(log_, 4 * ++starts));
-    EXPECT_EQ(direct, started.commandLine);
-    EXPECT_EQ(temp_.path(), started.folder);  // the program's folder, not a piece of the arguments
-  }
-  SetEnvironmentVariableA("TIDEMARK_TEST_FOLDER", nullptr);
-  EXPECT_TRUE(answerer_.boxes().empty());
-}
-
-TEST_F(UserStateTest, SavedTypeOtherThanExpandSzIsWrittenAsRegSzAndAnOverlongExpansionNotStarted) {
-  SetEnvironmentVariableA("TIDEMARK_TEST_LONG", std::string(600, 'x').c_str());
-  const std::string plain = "\"" + program_ + "\" /tray";
-  const DWORD kAbsent = 0xFFFFFFFF;
-  const struct {
-    DWORD savedType;
-    std::string value;
-    DWORD writtenType;
-    bool started;
-  } rows[] = {{kAbsent, plain, REG_SZ, true},
-              {REG_MULTI_SZ, plain, REG_SZ, true},
-              {REG_EXPAND_SZ, plain + " %TIDEMARK_TEST_LONG%", REG_EXPAND_SZ, false}};
-  int starts = 0;
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.value);
-    ASSERT_TRUE(WriteUpdaterString(nullptr, updater_value::kUserId, hive_.c_str()));
-    ASSERT_TRUE(WriteUpdaterString(nullptr, updater_value::kAutoRunCommandLine, row.value.c_str()));
-    ASSERT_TRUE(WriteUpdaterDword(nullptr, updater_value::kAutoRunType, row.savedType,
-                                  row.savedType == kAbsent));
-    EXPECT_TRUE(RestoreAutoRun());
-    DWORD type = 0;
-    std::string data;
-    ASSERT_TRUE(GetRawValue(HKEY_CURRENT_USER, product::kRunKey, product::kAutoRunValue, &type,
-                            &data));
-    EXPECT_EQ(row.writtenType, type);
-    EXPECT_EQ(row.value + std::string(1, '\0'), data);
-    if (row.started) {
-      EXPECT_EQ(plain, ParseRecord(WaitForRecord(log_, 4 * ++starts)).commandLine);
-    } else {
-      const std::string log = WaitForRecord(log_, 0, 0);
-      EXPECT_EQ(4 * starts, std::count(log.begin(), log.end(), '\n')) << "started: " << log;
-    }
-  }
-  SetEnvironmentVariableA("TIDEMARK_TEST_LONG", nullptr);
-  ASSERT_EQ(1u, answerer_.boxes().size());
-  EXPECT_EQ(SystemText(ERROR_FILENAME_EXCED_RANGE), answerer_.boxes()[0].text);
-}
-
-TEST_F(UserStateTest, WithoutAStringRunValueNothingIsSavedWrittenOrStarted) {
-  const DWORD number = 1;
-  const struct {
-    DWORD type;  // REG_NONE: no value at all
-    const void* data;
-    DWORD size;
-  } rows[] = {{REG_NONE, nullptr, 0},
-              {REG_MULTI_SZ, "C:\\x.exe\0", 10},
-              {REG_BINARY, "C:\\x.exe", 9},
-              {REG_DWORD, &number, sizeof(number)}};
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.type);
-    DeleteRunValue();
-    if (row.data != nullptr) {
-      ASSERT_TRUE(SetRawValue(HKEY_CURRENT_USER, product::kRunKey, product::kAutoRunValue,
-                              row.type, row.data, row.size));
-    }
-    ASSERT_TRUE(CaptureAutoRun());
-    EXPECT_EQ("<absent>", UpdaterString("UserID"));
-    EXPECT_EQ("<absent>", UpdaterString("AutoRunCommandLine"));
-    EXPECT_TRUE(RestoreAutoRun()) << "nothing saved is nothing to put back";
-    DWORD type = REG_NONE;
-    std::string data;
-    GetRawValue(HKEY_CURRENT_USER, product::kRunKey, product::kAutoRunValue, &type, &data);
-    EXPECT_EQ(row.type, type) << "the Run value is left as it was";
-  }
-}
-
-TEST_F(UserStateTest, AutoRunOfAUserWhoseHiveIsNotLoadedIsNeitherWrittenNorStarted) {
-  const std::string commandLine = "\"" + program_ + "\" /tray";
-  ASSERT_TRUE(WriteUpdaterString(nullptr, "UserID", "S-1-5-21-0-0-0-0998"));
-  ASSERT_TRUE(WriteUpdaterString(nullptr, "AutoRunCommandLine", commandLine.c_str()));
-  EXPECT_FALSE(RestoreAutoRun());
-  EXPECT_FALSE(KeyExists(HKEY_USERS, "S-1-5-21-0-0-0-0998"));  // nothing made in its place
-  EXPECT_FALSE(testing_support::PathExists(log_)) << "the product was started";
-  EXPECT_TRUE(answerer_.boxes().empty());
-}
-
 TEST_F(UserStateTest, WithoutSettingsSnapshotsTheAutoRunIsStillRestored) {
   const std::string commandLine = "\"" + program_ + "\"";
   ASSERT_TRUE(SetStringValue(HKEY_CURRENT_USER, product::kRunKey, product::kAutoRunValue,
@@ -260,20 +119,6 @@ TEST_F(UserStateTest, WithoutSettingsSnapshotsTheAutoRunIsStillRestored) {
   DeleteRunValue();
   EXPECT_TRUE(RestoreUserState());
   ExpectAutoRunBackAndStarted(commandLine);
-}
-
-TEST_F(UserStateTest, RunValueOver511CharactersCountsAsAbsent) {
-  const std::string longest = "\"" + program_ + "\" " + std::string(600, 'a');
-  ASSERT_TRUE(SetStringValue(HKEY_CURRENT_USER, product::kRunKey, product::kAutoRunValue,
-                             longest.substr(0, 512)));
-  ASSERT_TRUE(CaptureAutoRun());
-  EXPECT_EQ("<absent>", UpdaterString("AutoRunCommandLine"));
-  EXPECT_EQ("<absent>", UpdaterString("UserID"));
-
-  ASSERT_TRUE(SetStringValue(HKEY_CURRENT_USER, product::kRunKey, product::kAutoRunValue,
-                             longest.substr(0, 511)));
-  ASSERT_TRUE(CaptureAutoRun());
-  EXPECT_EQ(longest.substr(0, 511), UpdaterString("AutoRunCommandLine"));
 }
 
 TEST_F(UserStateTest, SettingsOfTwoHivesAreSnapshotAndRestored) {
@@ -447,52 +292,6 @@ TEST_F(UserStateTest, WithoutAnySnapshotSettingsRestoreSucceeds) {
   EXPECT_EQ("(key)\n", DumpKeyTree(HKEY_LOCAL_MACHINE, product::kUpdaterKey));
   EXPECT_TRUE(RestoreUserSettings());
   EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, product::kSettingsKey));
-}
-
-TEST_F(UserStateTest, StartProductUsesTheProgramsFolderAsWorkingFolder) {
-  char updaterFolder[MAX_PATH * 2];
-  GetCurrentDirectoryA(sizeof(updaterFolder), updaterFolder);
-
-  // Unquoted full path with blanks and no arguments.
-  ASSERT_TRUE(StartProduct(program_.c_str()));
-  Record r = ParseRecord(WaitForRecord(log_));
-  EXPECT_NE(std::string::npos, r.commandLine.find(program_)) << r.commandLine;
-  EXPECT_EQ(temp_.path(), r.folder);
-  EXPECT_STRCASEEQ("explorer.exe", r.parent.c_str())
-      << "started by the desktop shell, not by the updater";
-
-  // A folder whose name holds a double-byte character with a second byte of 0x5C.
-  const std::string dbcsFolder = temp_.Child("\x95\x5c\x8e\xa6 data");
-  ASSERT_TRUE(CreateDirectoryA(dbcsFolder.c_str(), nullptr));
-  const std::string dbcsProgram = dbcsFolder + "\\\x95\x5c.exe";
-  ASSERT_TRUE(PlaceRecorder(dbcsProgram));
-  ASSERT_TRUE(StartProduct(("\"" + dbcsProgram + "\" -x \\\\server\\share").c_str()));
-  r = ParseRecord(WaitForRecord(dbcsProgram + ".log"));
-  EXPECT_EQ(dbcsFolder, r.folder);
-
-  // No backslash at all: found the usual way, started in the updater's working folder.
-  const std::string bare = testing_support::ExecutableFolder() + "\\userstate_recorder.exe.log";
-  DeleteFileA(bare.c_str());
-  ASSERT_TRUE(StartProduct("userstate_recorder.exe /min"));
-  r = ParseRecord(WaitForRecord(bare));
-  DeleteFileA(bare.c_str());
-  EXPECT_EQ("\"" + testing_support::ExecutableFolder() + "\\userstate_recorder.exe\" /min",
-            r.commandLine);
-  EXPECT_EQ(updaterFolder, r.folder);
-  EXPECT_TRUE(answerer_.boxes().empty());
-}
-
-TEST_F(UserStateTest, StartProductFailureShowsTheSystemText) {
-  // A missing program, and a folder where the program should be.
-  ASSERT_TRUE(CreateDirectoryA(temp_.Child("folder.exe").c_str(), nullptr));
-  for (const char* name : {"missing.exe", "folder.exe"}) {
-    SCOPED_TRACE(name);
-    EXPECT_FALSE(StartProduct(("\"" + temp_.Child(name) + "\" /tray").c_str()));
-  }
-  const auto boxes = answerer_.boxes();
-  ASSERT_EQ(2u, boxes.size());
-  EXPECT_EQ(SystemText(ERROR_FILE_NOT_FOUND), boxes[0].text);
-  EXPECT_EQ(SystemText(ERROR_FILE_NOT_FOUND), boxes[1].text);
 }
 
 }  // namespace

@@ -21,10 +21,14 @@ constexpr char kMarking[] = "Marking";
 constexpr char kBackupFolder[] = "BackupFolder";
 // REG_SZ: the hive name (string SID) of the user whose autorun entry was saved.
 constexpr char kUserId[] = "UserID";
-// REG_SZ: the saved command line of that user's autorun entry.
+// REG_SZ: the saved command line of that user's autorun entry, whole (written and read with the
+// wide-character API; no length limit).
 constexpr char kAutoRunCommandLine[] = "AutoRunCommandLine";
 // REG_DWORD: the registry type the autorun entry had (REG_SZ or REG_EXPAND_SZ).
 constexpr char kAutoRunType[] = "AutoRunType";
+// Subkey: the saved autorun entries of the other users, one value per user named by the hive
+// (string SID), with the entry's own type (REG_SZ or REG_EXPAND_SZ) and data.
+constexpr char kAutoRunRecords[] = "AutoRun";
 // REG_SZ: the resume launcher's full path.
 constexpr char kLauncher[] = "Launcher";
 // REG_SZ: the protected work folder of this update.

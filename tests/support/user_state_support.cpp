@@ -220,4 +220,29 @@ std::string WaitForRecord(const std::string& logPath, int lines, DWORD timeoutMs
   }
 }
 
+RecordedStart LastRecordedStart(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+    lines.push_back(text.substr(start, end - start));
+  }
+  if (lines.size() < 4) return RecordedStart();
+  return RecordedStart{lines[lines.size() - 4], lines[lines.size() - 3], lines[lines.size() - 2]};
+}
+
+ScopedProductRecorder::ScopedProductRecorder() : program_(folder_.Child("Tidemark.exe")) {
+  hadProgram_ = ReadFileBytes(program_, &saved_);
+  placed_ = PlaceRecorder(program_);
+}
+
+ScopedProductRecorder::~ScopedProductRecorder() {
+  DeleteFileA(log().c_str());
+  RemoveDirectoryA(program_.c_str());  // a test that made a folder in its place
+  if (hadProgram_) {
+    WriteFileBytes(program_, saved_);
+  } else {
+    DeleteFileA(program_.c_str());
+  }
+}
+
 }  // namespace testing_support

@@ -84,6 +84,32 @@ bool PlaceRecorder(const std::string& target);
 // Waits until the file exists and holds at least `lines` lines; its text, or "" after the time-out.
 std::string WaitForRecord(const std::string& logPath, int lines = 4, DWORD timeoutMs = 15000);
 
+// The last start in a recorder log: command line, working folder, the starting process's file name.
+struct RecordedStart {
+  std::string commandLine, folder, parent;
+};
+RecordedStart LastRecordedStart(const std::string& logText);
+
+// The recorder standing in as the product's "Tidemark.exe" in the product folder; a file that was
+// there before is put back on destruction.
+class ScopedProductRecorder {
+ public:
+  ScopedProductRecorder();
+  ~ScopedProductRecorder();
+  ScopedProductRecorder(const ScopedProductRecorder&) = delete;
+  ScopedProductRecorder& operator=(const ScopedProductRecorder&) = delete;
+  bool placed() const { return placed_; }
+  const std::string& folder() const { return folder_.path(); }
+  const std::string& program() const { return program_; }
+  std::string log() const { return program_ + ".log"; }
+
+ private:
+  ScopedProductFolder folder_;
+  std::string program_, saved_;
+  bool hadProgram_ = false;
+  bool placed_ = false;
+};
+
 }  // namespace testing_support
 
 #endif  // TESTS_SUPPORT_USER_STATE_SUPPORT_H_
