@@ -20,12 +20,7 @@ using testing_support::PathExists;
 
 namespace {
 
-std::string SystemText(DWORD code) {
-  char* text = GetSystemErrorText(code);
-  std::string result = text ? text : "";
-  if (text) LocalFree(text);
-  return result;
-}
+using testing_support::SystemText;
 
 }  // namespace
 

@@ -19,12 +19,7 @@ using testing_support::ScopedProductRecorder;
 using testing_support::ScopedTempFolder;
 using testing_support::WaitForRecord;
 
-std::string SystemText(DWORD code) {
-  char* text = GetSystemErrorText(code);
-  std::string result = text ? text : "";
-  if (text) LocalFree(text);
-  return result;
-}
+using testing_support::SystemText;
 
 std::wstring Wide(const std::string& text) {
   std::wstring wide(text.size() + 1, L'\0');

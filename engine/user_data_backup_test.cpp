@@ -25,12 +25,7 @@ using testing_support::WriteFileBytes;
 
 const std::string kLogBytes("first line\r\n\x82\xa0\x95\x5c binary \0 tail\r\n", 31);
 
-std::string SystemText(DWORD code) {
-  char* text = GetSystemErrorText(code);
-  std::string result = text ? text : "";
-  if (text) LocalFree(text);
-  return result;
-}
+using testing_support::SystemText;
 
 std::string RecordedBackupFolder() {
   char value[520];

@@ -43,8 +43,13 @@ std::wstring SettingsPath(const char* hiveName) {
   return BuildHivePath(hiveName, product::kSettingsKey, path) ? Widen(path) : L"";
 }
 
-// The names of the settings snapshots: the updater key's subkeys named as a user's hive. Other
-// subkeys (records of other kinds) are none of them.
+// True when a subkey of the updater key is a settings snapshot: every subkey but the one that holds
+// the other users' autorun records. Snapshots are named as their hives (a string SID, ".DEFAULT").
+bool IsSnapshotName(const char* name) {
+  return lstrcmpiA(name, updater_value::kAutoRunRecords) != 0;
+}
+
+// The names of the settings snapshots.
 LONG ListSnapshots(HKEY updaterKey, std::vector<std::string>* names) {
   names->clear();
   for (DWORD index = 0;; ++index) {
@@ -54,7 +59,7 @@ LONG ListSnapshots(HKEY updaterKey, std::vector<std::string>* names) {
         RegEnumKeyExA(updaterKey, index, name, &nameSize, nullptr, nullptr, nullptr, nullptr);
     if (result == ERROR_NO_MORE_ITEMS) return ERROR_SUCCESS;
     if (result != ERROR_SUCCESS) return result;
-    if (IsUserHiveName(name)) names->push_back(name);
+    if (IsSnapshotName(name)) names->push_back(name);
   }
 }
 
@@ -152,7 +157,7 @@ BOOL SnapshotUserSettings() {
     char hiveName[kHiveNameSize];
     if (WideCharToMultiByte(CP_ACP, 0, wideName, -1, hiveName, sizeof(hiveName), nullptr,
                             nullptr) == 0 ||
-        !IsUserHiveName(hiveName)) {
+        !IsSnapshotName(hiveName)) {
       continue;
     }
     const std::wstring path = SettingsPath(hiveName);

@@ -189,7 +189,9 @@ TEST_F(UserStateTest, OnceAnUpdateIsUnderWayALaterCaptureKeepsWhatASnapshotHolds
     SCOPED_TRACE(row.saved ? row.saved : "no snapshot");
     SHDeleteKeyA(HKEY_LOCAL_MACHINE, product::kUpdaterKey);
     ASSERT_EQ(1, SetMarking(row.marking));
-    if (row.saved) ASSERT_TRUE(SetStringValue(HKEY_LOCAL_MACHINE, snapshot, "Name", row.saved));
+    if (row.saved) {
+      ASSERT_TRUE(SetStringValue(HKEY_LOCAL_MACHINE, snapshot, "Name", row.saved));
+    }
     ASSERT_TRUE(SetStringValue(HKEY_CURRENT_USER, product::kSettingsKey, "Name", "live"));
     ASSERT_TRUE(SetStringValue(HKEY_CURRENT_USER, std::string(product::kSettingsKey) + "\\Sub",
                                "Added", "new"));
@@ -276,7 +278,7 @@ TEST_F(UserStateTest, CaptureIsBoundedFollowsNoLinkAndFailsWholeOnAnyError) {
     } else {
       ASSERT_EQ(1u, boxes.size());
       // The system's text, or its number where the system has none.
-      const std::string text = SystemText(row.error);
+      const std::string text = testing_support::SystemText(row.error);
       if (text.empty()) {
         EXPECT_NE(std::string::npos, boxes[0].text.find(std::to_string(row.error))) << boxes[0].text;
       } else {

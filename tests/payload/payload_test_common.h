@@ -21,12 +21,7 @@ inline std::string ReleaseFolder(const char* name) {
   return testing_support::ExecutableFolder() + "\\..\\tests\\payload\\" + name;
 }
 
-inline std::string SystemText(DWORD code) {
-  char* text = GetSystemErrorText(code);
-  std::string result = text ? text : "";
-  if (text) LocalFree(text);
-  return result;
-}
+using testing_support::SystemText;
 
 // Names of the entries of a folder (files and folders, without "." and "..").
 inline std::vector<std::string> ListFolder(const std::string& folder) {

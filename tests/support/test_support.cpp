@@ -5,6 +5,7 @@
 #include <chrono>
 
 #include "engine/core/error_box.h"
+#include "engine/core/file_utils.h"
 #include "framework/app.h"
 
 namespace testing_support {
@@ -197,6 +198,13 @@ std::string ExecutableFolder() {
   GetModuleFileNameA(nullptr, path, sizeof(path));
   PathRemoveFileSpecA(path);
   return path;
+}
+
+std::string SystemText(DWORD code) {
+  char* text = GetSystemErrorText(code);
+  std::string result = text ? text : "";
+  if (text) LocalFree(text);
+  return result;
 }
 
 }  // namespace testing_support

@@ -83,6 +83,9 @@ inline bool ReadFileBytes(const std::string& path, std::string* bytes) {
 bool PathExists(const std::string& path);
 // Deletes a tree (test-side, independent of the code under test). True when it is gone.
 using standin::RemoveTree;
+// The system's text for a Win32 code, as the updater's boxes show it; "" where it has none.
+std::string SystemText(DWORD code);
+
 std::string TempFolder();  // GetTempPathA, without trailing backslash
 
 // Registry helpers.

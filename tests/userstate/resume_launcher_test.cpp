@@ -29,12 +29,7 @@ using testing_support::ScopedTempFolder;
 using testing_support::ScopedValueSave;
 using testing_support::WriteFileBytes;
 
-std::string SystemText(DWORD code) {
-  char* text = GetSystemErrorText(code);
-  std::string result = text ? text : "";
-  if (text) LocalFree(text);
-  return result;
-}
+using testing_support::SystemText;
 
 std::wstring Wide(const std::string& text) {
   const int length = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
