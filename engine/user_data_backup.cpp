@@ -219,14 +219,7 @@ bool IsSavedNameOf(const char* candidate, const char* name) {
 // Creates the backup folder inside the work folder with kBackupFolderSecurity: the user's saved
 // files are for SYSTEM and Administrators only, not for everybody who may read the work folder.
 bool CreateBackupFolder(const char* path) {
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(kBackupFolderSecurity, SDDL_REVISION_1,
-                                                            &descriptor, nullptr)) {
-    return false;
-  }
-  base::ScopedLocalMemory owned(descriptor);
-  SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor, FALSE};
-  return CreateDirectoryA(path, &attributes) && IsPlainFolder(path);
+  return CreateProtectedFolder(path, kBackupFolderSecurity) && IsPlainFolder(path);
 }
 
 // Calls visit(listedName, savedName) for every plain file of the backup folder that is a listed

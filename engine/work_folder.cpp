@@ -145,18 +145,6 @@ bool HoldFolder(base::ScopedHandle folder, const char* path) {
   return true;
 }
 
-// Creates a folder that did not exist, with the work folder's security. FALSE with the Win32
-// code in GetLastError(); ERROR_ALREADY_EXISTS when the name was taken.
-BOOL CreateProtectedFolder(const char* path) {
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(kWorkFolderSecurity, SDDL_REVISION_1,
-                                                            &descriptor, nullptr)) {
-    return FALSE;
-  }
-  base::ScopedLocalMemory owned(descriptor);
-  SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor, FALSE};
-  return CreateDirectoryA(path, &attributes);
-}
 
 // The owner of a file or folder; empty when it cannot be read. The descriptor holding it is
 // handed to `descriptor`.
@@ -180,7 +168,7 @@ bool IsOwnerOfAdministratorsFolders(PSID owner) {
   if (!asked) {
     asked = true;
     char probe[kPathBufferSize];
-    if (BuildNewWorkFolderName(probe) && CreateProtectedFolder(probe)) {
+    if (BuildNewWorkFolderName(probe) && CreateProtectedFolder(probe, kWorkFolderSecurity)) {
       base::ScopedLocalMemory descriptor;
       const PSID probeOwner = GetOwner(probe, descriptor);
       if (probeOwner != nullptr && GetLengthSid(probeOwner) <= sizeof(reported)) {
@@ -283,6 +271,17 @@ void ScheduleRemovalAtRestart(const char* folder) {
 
 }  // namespace
 
+BOOL CreateProtectedFolder(const char* path, const char* security) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(security, SDDL_REVISION_1, &descriptor,
+                                                            nullptr)) {
+    return FALSE;
+  }
+  base::ScopedLocalMemory owned(descriptor);
+  SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor, FALSE};
+  return CreateDirectoryA(path, &attributes);
+}
+
 BOOL IsOwnedByAdministrators(const char* path) {
   base::ScopedLocalMemory descriptor;
   return IsAdministratorsOwner(GetOwner(path, descriptor)) ? TRUE : FALSE;
@@ -340,7 +339,7 @@ BOOL EnsureWorkFolder(char* folder) {
       SetLastError(ERROR_FILENAME_EXCED_RANGE);
       return FALSE;
     }
-    if (CreateProtectedFolder(folder)) {
+    if (CreateProtectedFolder(folder, kWorkFolderSecurity)) {
       base::ScopedHandle made = OpenTrustedFolder(folder);
       if (!made) {
         // Not the folder just made as it was made (or on a volume without access lists): it is

@@ -31,6 +31,10 @@ extern const char kWorkFolderSecurity[];
 // The security of its backup folder (the user's saved files): SYSTEM and Administrators only.
 extern const char kBackupFolderSecurity[];
 
+// Creates a folder that did not exist, with the given security (SDDL). FALSE with the Win32 code in
+// GetLastError(); ERROR_ALREADY_EXISTS when the name was taken.
+BOOL CreateProtectedFolder(const char* path, const char* security);
+
 // TRUE when a file or folder is owned by Administrators or SYSTEM, as everything an elevated
 // administrator creates is. (Wine does not keep owners and reports one owner for everything; under
 // Wine, and only there, the owner it reports for a folder an administrator creates counts too.)
