@@ -153,11 +153,7 @@ int GetFileVersionString(const char* path, std::string& version) {
   const char* chars = static_cast<const char*>(text);
   size_t length = 0;
   while (length < textLength && chars[length] != '\0') ++length;
-  try {
-    version.assign(chars, length);
-  } catch (const std::bad_alloc&) {
-    return 0;
-  }
+  version.assign(chars, length);
   return 1;
 }
 

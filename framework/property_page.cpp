@@ -60,12 +60,7 @@ INT_PTR CALLBACK CPropertyPageEx::DialogProc(HWND window, UINT message, WPARAM w
     page->m_hWnd = nullptr;
     return FALSE;
   }
-  try {
-    return page->Dispatch(message, wParam, lParam);
-  } catch (...) {
-    // A handler that throws gets the default answer; nothing unwinds into comctl32.
-    return FALSE;
-  }
+  return page->Dispatch(message, wParam, lParam);
 }
 
 INT_PTR CPropertyPageEx::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {

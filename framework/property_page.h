@@ -1,6 +1,6 @@
 // A page of the class layer's property-sheet wizard. Its dialog procedure turns the page's window
-// messages and the sheet's notifications into virtual calls; no C++ exception thrown by a handler
-// ever crosses back into comctl32 (it is caught and the default answer is given).
+// messages and the sheet's notifications into virtual calls. Handlers throw no C++ exception: the
+// updater is built without them, so nothing can unwind into comctl32.
 #ifndef FRAMEWORK_PROPERTY_PAGE_H_
 #define FRAMEWORK_PROPERTY_PAGE_H_
 

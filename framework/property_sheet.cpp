@@ -5,9 +5,10 @@
 
 namespace {
 
-// The sheet whose window is about to be created on this thread, and the hook that catches it.
-thread_local CPropertySheetEx* t_pendingSheet = nullptr;
-thread_local HHOOK t_hook = nullptr;
+// The sheet whose window is about to be created, and the hook that catches it. Sheets are made
+// and run on the wizard's thread only.
+CPropertySheetEx* t_pendingSheet = nullptr;
+HHOOK t_hook = nullptr;
 constexpr char kSheetProperty[] = "CPropertySheetEx";
 
 bool IsDialogClass(LPCSTR className) {
@@ -108,12 +109,7 @@ LRESULT CALLBACK CPropertySheetEx::SubclassProc(HWND window, UINT message, WPARA
     }
     return CallWindowProcA(original, window, message, wParam, lParam);
   }
-  try {
-    return sheet->WindowProc(message, wParam, lParam);
-  } catch (...) {
-    // Nothing thrown may unwind through the system's window code.
-    return sheet->DefWindowProc(message, wParam, lParam);
-  }
+  return sheet->WindowProc(message, wParam, lParam);
 }
 
 LRESULT CPropertySheetEx::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
