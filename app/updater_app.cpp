@@ -3,11 +3,10 @@
 #include <commctrl.h>
 #include <objidl.h>
 
-#include <string>
-
 #include "app/single_instance.h"
 #include "app/wizard_sheet.h"
 #include "base/bounded_string.h"
+#include "base/heap_text.h"
 #include "base/scoped.h"
 #include "engine/core/error_box.h"
 #include "engine/core/file_utils.h"
@@ -35,11 +34,11 @@ constexpr DWORD kComctl32Version579 = 0x5004F;
 // The updater's own file version, for the run's log. Read only through an ANSI path that names
 // exactly the program's file: under code page 932 a name with U+00A5 has an ANSI form that names
 // another file.
-std::string GetOwnVersion() {
+base::Text GetOwnVersion() {
   wchar_t wide[kPathBufferSize];
   char path[kPathBufferSize];
   BOOL inexact = FALSE;
-  std::string version;
+  base::Text version;
   if (!GetUpdaterPathW(wide) ||
       WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, path, sizeof(path), nullptr,
                           &inexact) == 0 ||

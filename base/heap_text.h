@@ -107,6 +107,7 @@ class BasicText {
   BasicText& operator+=(const BasicText& other) { return append(other); }
   BasicText& operator+=(Char c) { return append(&c, 1); }
   void push_back(Char c) { append(&c, 1); }
+  void pop_back() { SetSize(size_ - 1); }
 
   // New characters are fill; a shorter size cuts the text.
   void resize(size_t count, Char fill = Char()) {
@@ -125,6 +126,13 @@ class BasicText {
       if (data_[i] == c) return i;
     }
     return npos;
+  }
+  bool starts_with(const BasicText& prefix) const {
+    if (prefix.size_ > size_) return false;
+    for (size_t i = 0; i < prefix.size_; ++i) {
+      if (data_[i] != prefix.data_[i]) return false;
+    }
+    return true;
   }
   BasicText substr(size_t pos, size_t count = npos) const {
     BasicText part;
@@ -147,6 +155,7 @@ class BasicText {
     }
     return a.size_ < b.size_;
   }
+  friend bool operator>(const BasicText& a, const BasicText& b) { return b < a; }
   friend BasicText operator+(BasicText a, const BasicText& b) { return std::move(a.append(b)); }
   friend BasicText operator+(BasicText a, const Char* b) { return std::move(a.append(b)); }
 
@@ -230,6 +239,11 @@ class HeapArray {
     T copy(item);
     push_back(std::move(copy));
   }
+  template <typename... Args>
+  void emplace_back(Args&&... args) {
+    push_back(T(std::forward<Args>(args)...));
+  }
+  void reserve(size_t count) { Reserve(count); }
   // New elements are value-initialised (zero for numbers).
   void resize(size_t count) {
     Reserve(count);

@@ -1,8 +1,6 @@
 #include "engine/autorun_entry.h"
 
-#include <string>
-#include <vector>
-
+#include "base/heap_text.h"
 #include "base/scoped.h"
 #include "base/system_dlls.h"
 #include "engine/core/error_box.h"
@@ -20,44 +18,44 @@ using ExpandForUserFunction = BOOL(WINAPI*)(HANDLE, LPCWSTR, LPWSTR, DWORD);
 // terminating NUL included as stored).
 struct AutoRunEntry {
   DWORD type = REG_NONE;
-  std::wstring data;
+  base::WideText data;
 };
 
 // A saved entry and where its record lives: the updater key's own values (the desktop user's at
 // the capture) or a value of its "AutoRun" subkey.
 struct AutoRunRecord {
-  std::string hiveName;
+  base::Text hiveName;
   AutoRunEntry entry;
   bool inUpdaterValues = false;
 };
 
 // The names used here are ASCII (hive names, the product's constants).
-std::wstring Widen(const char* text) {
-  std::wstring wide;
+base::WideText Widen(const char* text) {
+  base::WideText wide;
   for (; *text != '\0'; ++text) wide += static_cast<wchar_t>(static_cast<unsigned char>(*text));
   return wide;
 }
 
-std::wstring UpdaterKeyPath(bool records) {
-  std::wstring path = Widen(product::kUpdaterKey);
+base::WideText UpdaterKeyPath(bool records) {
+  base::WideText path = Widen(product::kUpdaterKey);
   if (records) path += L"\\" + Widen(updater_value::kAutoRunRecords);
   return path;
 }
 
-std::wstring RunKeyPath(const std::string& hiveName) {
+base::WideText RunKeyPath(const base::Text& hiveName) {
   return Widen(hiveName.c_str()) + L"\\" + Widen(product::kRunKey);
 }
 
 // The text of an entry up to its first NUL, as the system reads a command line from it.
-std::wstring CommandOf(const AutoRunEntry& entry) {
+base::WideText CommandOf(const AutoRunEntry& entry) {
   return entry.data.substr(0, entry.data.find(L'\0'));
 }
 
 // The command line in the ANSI code page, for the run log only.
-std::string LogText(const std::wstring& text) {
+base::Text LogText(const base::WideText& text) {
   const int length = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
   if (length <= 1) return "";
-  std::vector<char> buffer(static_cast<size_t>(length));
+  base::HeapArray<char> buffer(static_cast<size_t>(length));
   WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, buffer.data(), length, nullptr, nullptr);
   return buffer.data();
 }
@@ -71,7 +69,7 @@ LONG ReadValue(HKEY key, const wchar_t* name, AutoRunEntry* entry) {
     DWORD size = 0;
     LONG result = RegQueryValueExW(key, name, nullptr, &entry->type, nullptr, &size);
     if (result != ERROR_SUCCESS) return result;
-    std::vector<wchar_t> buffer(size / sizeof(wchar_t) + 1);
+    base::HeapArray<wchar_t> buffer(size / sizeof(wchar_t) + 1);
     DWORD read = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
     result = RegQueryValueExW(key, name, nullptr, &entry->type,
                               reinterpret_cast<BYTE*>(buffer.data()), &read);
@@ -82,14 +80,14 @@ LONG ReadValue(HKEY key, const wchar_t* name, AutoRunEntry* entry) {
   }
 }
 
-LONG WriteValue(HKEY key, const wchar_t* name, DWORD type, const std::wstring& data) {
+LONG WriteValue(HKEY key, const wchar_t* name, DWORD type, const base::WideText& data) {
   return RegSetValueExW(key, name, 0, type, reinterpret_cast<const BYTE*>(data.data()),
                         static_cast<DWORD>(data.size() * sizeof(wchar_t)));
 }
 
 // The hive's Run value "Tidemark": ERROR_SUCCESS with the entry, ERROR_FILE_NOT_FOUND when there
 // is no Run key or no such value, another code when it cannot be read.
-LONG ReadAutoRunValue(const std::string& hiveName, AutoRunEntry* entry) {
+LONG ReadAutoRunValue(const base::Text& hiveName, AutoRunEntry* entry) {
   base::ScopedRegKey runKey;
   const LONG opened = RegOpenKeyExW(HKEY_USERS, RunKeyPath(hiveName).c_str(), 0, KEY_QUERY_VALUE,
                                     runKey.receive());
@@ -135,8 +133,8 @@ bool ReadUpdaterValuesRecord(AutoRunRecord* record) {
 }
 
 // Every saved record: the updater key's own first, then those of the "AutoRun" subkey.
-std::vector<AutoRunRecord> ReadRecords() {
-  std::vector<AutoRunRecord> records;
+base::HeapArray<AutoRunRecord> ReadRecords() {
+  base::HeapArray<AutoRunRecord> records;
   AutoRunRecord own;
   if (ReadUpdaterValuesRecord(&own)) records.push_back(own);
   base::ScopedRegKey key;
@@ -186,7 +184,7 @@ bool DropRecord(const AutoRunRecord& record) {
   return FlushUpdaterKey() != 0;
 }
 
-bool HasRecordFor(const std::vector<AutoRunRecord>& records, const std::string& hiveName) {
+bool HasRecordFor(const base::HeapArray<AutoRunRecord>& records, const base::Text& hiveName) {
   for (const AutoRunRecord& record : records) {
     if (lstrcmpiA(record.hiveName.c_str(), hiveName.c_str()) == 0) return true;
   }
@@ -196,7 +194,7 @@ bool HasRecordFor(const std::vector<AutoRunRecord>& records, const std::string& 
 // Saves one hive's entry: into the updater key's own values for the desktop user while they are
 // free, otherwise into the "AutoRun" subkey under the hive's name. The value names the user last,
 // so that a record is whole once it names its user.
-LONG SaveRecord(const std::string& hiveName, const AutoRunEntry& entry, bool ownValues) {
+LONG SaveRecord(const base::Text& hiveName, const AutoRunEntry& entry, bool ownValues) {
   base::ScopedRegKey key;
   LONG result = OpenUpdaterKey(!ownValues, KEY_SET_VALUE, true, &key);
   if (result != ERROR_SUCCESS) return result;
@@ -235,7 +233,7 @@ LONG WriteBack(const AutoRunRecord& record) {
 // the desktop (the desktop shell's token; where no shell window exists, the user whose hive the
 // capture took for the desktop user's, the updater's own), never in the updater's own process
 // environment; false when that fails.
-bool ExpandForDesktopUser(const std::wstring& commandLine, std::wstring* expanded) {
+bool ExpandForDesktopUser(const base::WideText& commandLine, base::WideText* expanded) {
   base::ScopedHandle token;
   if (!OpenDesktopUserToken(&token, TOKEN_QUERY | TOKEN_IMPERSONATE | TOKEN_DUPLICATE)) {
     return false;
@@ -246,7 +244,7 @@ bool ExpandForDesktopUser(const std::wstring& commandLine, std::wstring* expande
       reinterpret_cast<void*>(GetProcAddress(userenv.get(), "ExpandEnvironmentStringsForUserW")));
   if (expand == nullptr) return false;
   for (DWORD size = static_cast<DWORD>(commandLine.size()) + 256; size <= 65536; size *= 2) {
-    std::vector<wchar_t> buffer(size);
+    base::HeapArray<wchar_t> buffer(size);
     SetLastError(ERROR_SUCCESS);
     if (expand(token.get(), commandLine.c_str(), buffer.data(), size)) {
       // Some implementations report success for a result cut at the buffer's end: one that fills
@@ -263,9 +261,9 @@ bool ExpandForDesktopUser(const std::wstring& commandLine, std::wstring* expande
 
 // Starts the product with the desktop user's restored entry.
 void StartWithEntry(const AutoRunEntry& entry) {
-  std::wstring commandLine = CommandOf(entry);
+  base::WideText commandLine = CommandOf(entry);
   if (entry.type == REG_EXPAND_SZ) {
-    std::wstring expanded;
+    base::WideText expanded;
     if (!ExpandForDesktopUser(commandLine, &expanded)) {
       RunLogWrite("restore: the autorun command line cannot be expanded for the user at the "
                   "desktop; the product is not started now");
@@ -284,7 +282,7 @@ BOOL CaptureAutoRun() {
   // Once an update is under way, what an earlier run saved is the user's entry as it was before
   // any uninstaller: a later run adds what is missing and replaces nothing.
   const bool underWay = IsMarkingSet() != 0;
-  const std::vector<AutoRunRecord> records = ReadRecords();
+  const base::HeapArray<AutoRunRecord> records = ReadRecords();
   bool ownValuesFree = true;
   for (const AutoRunRecord& record : records) {
     if (record.inUpdaterValues) ownValuesFree = false;

@@ -3,6 +3,7 @@
 #include "engine/process_runner.h"
 
 #include "base/bounded_string.h"
+#include "base/heap_text.h"
 #include "base/scoped.h"
 #include "engine/core/error_box.h"
 #include "engine/core/file_utils.h"
@@ -213,7 +214,7 @@ BOOL StartUninstall(HWND page) {
   return TRUE;
 }
 
-BOOL StartInstall(HWND page, std::string& folder) {
+BOOL StartInstall(HWND page, base::Text& folder) {
   folder.clear();
   char extracted[kPathBufferSize];
   if (!ExtractPayload(extracted)) return FALSE;  // the extraction has shown its message

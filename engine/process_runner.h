@@ -7,8 +7,8 @@
 #include <windows.h>
 
 #include <memory>
-#include <string>
 
+#include "base/heap_text.h"
 #include "engine/process_tree.h"
 
 // Posted once to the page window when the watched program has ended (wParam 0, lParam 0).
@@ -30,7 +30,7 @@ BOOL StartUninstall(HWND page);
 
 // Extraction, then setup under a watcher. TRUE with folder = the extraction folder when setup
 // runs and is watched; FALSE with folder empty otherwise.
-BOOL StartInstall(HWND page, std::string& folder);
+BOOL StartInstall(HWND page, base::Text& folder);
 
 // The uninstaller, started and followed, or NULL. When the uninstall key says WindowsInstaller = 1
 // the product code's removal "<system folder>\msiexec.exe /x {product code}" runs instead of the

@@ -189,7 +189,7 @@ TEST_F(ProcessRunnerTest, StartInstallFailsWithEmptyFolderWhenExtractionFails) {
   // This program embeds no setup files, so the extraction fails (and says so); nothing is
   // started and nothing is reported to the page.
   WorkerDoneWindow page;
-  std::string folder = "stale";
+  base::Text folder = "stale";
   BOOL result;
   std::vector<MessageBoxAnswerer::Box> boxes;
   {

@@ -9,8 +9,7 @@
 
 #include <windows.h>
 
-#include <vector>
-
+#include "base/heap_text.h"
 #include "base/scoped.h"
 
 class ProcessTree {
@@ -61,7 +60,7 @@ class ProcessTree {
   // The job's count of running processes, or -1 when it cannot be read.
   long JobActiveProcesses() const;
 
-  std::vector<Member> members_;
+  base::HeapArray<Member> members_;
   base::ScopedHandle job_;
   base::ScopedHandle port_;
 };

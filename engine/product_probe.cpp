@@ -10,6 +10,7 @@
 #include <new>
 
 #include "base/bounded_string.h"
+#include "base/heap_text.h"
 #include "base/scoped.h"
 #include "base/system_dlls.h"
 #include "engine/core/error_box.h"
@@ -122,7 +123,7 @@ int GetProductInstallFolder(char* buffer) {
   return base::CopyBounded(buffer, kPathBufferSize, folder) ? 1 : 0;
 }
 
-int GetFileVersionString(const char* path, std::string& version) {
+int GetFileVersionString(const char* path, base::Text& version) {
   const VersionFunctions api;
   if (!api.valid()) return 0;
   DWORD handle = 0;
@@ -181,7 +182,7 @@ int CompareInstalledVersion(int* result) {
       !base::AppendBounded(path, sizeof(path), product::kMainExecutable)) {
     return 0;
   }
-  std::string installed;
+  base::Text installed;
   if (!GetFileVersionString(path, installed)) return 0;
   *result = CompareWithTargetVersion(installed.c_str());
   return 1;

@@ -6,7 +6,7 @@
 
 #include <windows.h>
 
-#include <string>
+#include "base/heap_text.h"
 
 // 1 on the NT platform with a major version above 5, else 0.
 int IsSupportedWindows();
@@ -25,7 +25,7 @@ int GetProductInstallFolder(char* buffer);
 // The FileVersion of the file's first translation into version. 0 when the file has no version
 // data, memory runs out or the system folder's VERSION.dll cannot be loaded; otherwise nonzero,
 // with version unchanged when no text was found.
-int GetFileVersionString(const char* path, std::string& version);
+int GetFileVersionString(const char* path, base::Text& version);
 
 // Compares the installed main executable's FileVersion with the target version segment by
 // segment. Returns 1 with *result = 1 (older), 0 (same) or -1 (newer); 0 when no comparison was

@@ -84,7 +84,7 @@ TEST_F(ProductProbeTest, CompareInstalledVersionReadsEveryEdgeCaseFromARealExecu
   for (const VersionCase& c : cases) {
     SCOPED_TRACE(c.standInFile);
     PlaceMainExecutable(c.standInFile);
-    std::string version = "unchanged";
+    base::Text version = "unchanged";
     ASSERT_NE(0, GetFileVersionString((ProductFolder() + "\\Tidemark.exe").c_str(), version));
     EXPECT_EQ(c.fileVersion, version);
     int result = 42;
@@ -117,7 +117,7 @@ TEST_F(ProductProbeTest, FileVersionStringFailsWithoutVersionDataAndKeepsTheText
   ScopedTempFolder folder;
   const std::string text = folder.Child("plain.txt");
   ASSERT_TRUE(WriteFileBytes(text, "no version here"));
-  std::string version = "kept";
+  base::Text version = "kept";
   EXPECT_EQ(0, GetFileVersionString(text.c_str(), version));
   EXPECT_EQ("kept", version);
   EXPECT_EQ(0, GetFileVersionString(StandInProgram("Tidemark-noversion.exe").c_str(), version));

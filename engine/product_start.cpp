@@ -6,9 +6,7 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 
-#include <string>
-#include <vector>
-
+#include "base/heap_text.h"
 #include "base/scoped.h"
 #include "engine/core/error_box.h"
 #include "engine/core/file_utils.h"
@@ -25,14 +23,14 @@ bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
 // ("\\server\share", "\\?\...", "\\.\...", "\??\...", also with forward slashes), which would
 // make the updater reach out to another host with its rights, is refused. A string operation:
 // nothing is looked up on the disk.
-bool NormalizeDrivePath(const std::wstring& path, std::wstring* full) {
+bool NormalizeDrivePath(const base::WideText& path, base::WideText* full) {
   if (path.size() < 3 || path[1] != L':' || (path[2] != L'\\' && path[2] != L'/') ||
       !((path[0] >= L'A' && path[0] <= L'Z') || (path[0] >= L'a' && path[0] <= L'z'))) {
     return false;
   }
   const DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
   if (needed == 0) return false;
-  std::vector<wchar_t> buffer(needed + 1);
+  base::HeapArray<wchar_t> buffer(needed + 1);
   const DWORD length =
       GetFullPathNameW(path.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
   if (length == 0 || length >= buffer.size()) return false;
@@ -40,23 +38,23 @@ bool NormalizeDrivePath(const std::wstring& path, std::wstring* full) {
   return true;
 }
 
-bool SamePath(const std::wstring& left, const std::wstring& right) {
+bool SamePath(const base::WideText& left, const base::WideText& right) {
   return CompareStringOrdinal(left.c_str(), static_cast<int>(left.size()), right.c_str(),
                               static_cast<int>(right.size()), TRUE) == CSTR_EQUAL;
 }
 
 // The product folder and its main executable, full paths.
-bool GetProductProgram(std::wstring* folder, std::wstring* program) {
+bool GetProductProgram(base::WideText* folder, base::WideText* program) {
   char ansiFolder[kPathBufferSize];
   if (!GetProductInstallFolder(ansiFolder)) return false;
   const int length = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, ansiFolder, -1, nullptr, 0);
   if (length <= 1) return false;
-  std::vector<wchar_t> wide(static_cast<size_t>(length));
+  base::HeapArray<wchar_t> wide(static_cast<size_t>(length));
   if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, ansiFolder, -1, wide.data(), length) !=
       length) {
     return false;
   }
-  std::wstring executable(wide.data());
+  base::WideText executable(wide.data());
   executable += L'\\';
   for (const char* c = product::kMainExecutable; *c != '\0'; ++c) {
     executable += static_cast<wchar_t>(*c);
@@ -66,34 +64,34 @@ bool GetProductProgram(std::wstring* folder, std::wstring* program) {
 
 // True when the candidate program path names the product's main executable; false for anything
 // else, a UNC or device path above all.
-bool IsProductProgram(const std::wstring& candidate, const std::wstring& product) {
-  std::wstring full;
+bool IsProductProgram(const base::WideText& candidate, const base::WideText& product) {
+  base::WideText full;
   return NormalizeDrivePath(candidate, &full) && SamePath(full, product);
 }
 
 // The arguments of a command line whose program is the product's (leading blanks skipped): its
 // quoted first element, or the shortest blank-separated prefix of an unquoted line, is the
 // product's program. False when the line's program is another.
-bool SplitProductCommand(const std::wstring& line, const std::wstring& product,
-                         std::wstring* arguments) {
+bool SplitProductCommand(const base::WideText& line, const base::WideText& product,
+                         base::WideText* arguments) {
   size_t start = 0;
   while (start < line.size() && IsBlank(line[start])) ++start;
-  size_t rest = std::wstring::npos;
+  size_t rest = base::WideText::npos;
   if (start < line.size() && line[start] == L'"') {
     const size_t close = line.find(L'"', start + 1);
-    const size_t end = close == std::wstring::npos ? line.size() : close;
+    const size_t end = close == base::WideText::npos ? line.size() : close;
     if (IsProductProgram(line.substr(start + 1, end - start - 1), product)) {
-      rest = close == std::wstring::npos ? line.size() : close + 1;
+      rest = close == base::WideText::npos ? line.size() : close + 1;
     }
   } else {
-    for (size_t end = start; end <= line.size() && rest == std::wstring::npos; ++end) {
+    for (size_t end = start; end <= line.size() && rest == base::WideText::npos; ++end) {
       if (end != line.size() && !IsBlank(line[end])) continue;
       if (IsProductProgram(line.substr(start, end - start), product)) rest = end;
     }
   }
-  if (rest == std::wstring::npos) return false;
+  if (rest == base::WideText::npos) return false;
   while (rest < line.size() && IsBlank(line[rest])) ++rest;
-  arguments->assign(line, rest, std::wstring::npos);
+  arguments->assign(line, rest, base::WideText::npos);
   return true;
 }
 
@@ -122,8 +120,8 @@ DWORD ErrorCodeOf(HRESULT result) {
 // Asks the desktop shell to start the program: it runs as the user at the desktop, with the
 // shell's rights. False without a box when no desktop shell answers or when the shell tried and
 // failed (it tells the user itself); false with the system's text when the shell cannot be asked.
-bool ShellExecuteAtDesktop(const std::wstring& program, const std::wstring& arguments,
-                           const std::wstring& folder) {
+bool ShellExecuteAtDesktop(const base::WideText& program, const base::WideText& arguments,
+                           const base::WideText& folder) {
   base::ScopedComApartment apartment;
   if (!apartment.usable()) return false;
   base::ScopedComInterface<IShellWindows> shellWindows;
@@ -188,7 +186,7 @@ bool ShellExecuteAtDesktop(const std::wstring& program, const std::wstring& argu
 }  // namespace
 
 BOOL StartProduct(const wchar_t* commandLine) {
-  std::wstring folder, program, arguments;
+  base::WideText folder, program, arguments;
   if (!GetProductProgram(&folder, &program)) {
     ShowSystemErrorBox(ERROR_FILENAME_EXCED_RANGE);
     return FALSE;

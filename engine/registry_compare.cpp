@@ -1,7 +1,6 @@
 #include "engine/registry_compare.h"
 
-#include <string>
-
+#include "base/heap_text.h"
 #include "base/scoped.h"
 
 namespace {
@@ -11,7 +10,7 @@ constexpr DWORD kValueNameSize = 16384;
 constexpr DWORD kKeyNameSize = 256;
 
 // The value's type and data; false when it cannot be read.
-bool ReadValue(HKEY key, const char* name, DWORD* type, std::string* data) {
+bool ReadValue(HKEY key, const char* name, DWORD* type, base::Text* data) {
   for (int attempt = 0; attempt < 4; ++attempt) {
     DWORD size = static_cast<DWORD>(data->size());
     const LONG result = RegQueryValueExA(key, name, nullptr, type,
@@ -29,7 +28,7 @@ bool ReadValue(HKEY key, const char* name, DWORD* type, std::string* data) {
 }  // namespace
 
 bool KeyHoldsSavedCopy(HKEY live, HKEY saved) {
-  std::string name(kValueNameSize, '\0');
+  base::Text name(kValueNameSize, '\0');
   for (DWORD index = 0;; ++index) {
     DWORD nameSize = kValueNameSize;
     const LONG result =
@@ -37,7 +36,7 @@ bool KeyHoldsSavedCopy(HKEY live, HKEY saved) {
     if (result == ERROR_NO_MORE_ITEMS) break;
     if (result != ERROR_SUCCESS) return false;
     DWORD savedType = REG_NONE, liveType = REG_NONE;
-    std::string savedData(256, '\0'), liveData(256, '\0');
+    base::Text savedData(256, '\0'), liveData(256, '\0');
     if (!ReadValue(saved, name.c_str(), &savedType, &savedData) ||
         !ReadValue(live, name.c_str(), &liveType, &liveData) || savedType != liveType ||
         savedData != liveData) {

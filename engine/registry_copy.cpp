@@ -1,5 +1,6 @@
 #include "engine/registry_copy.h"
 
+#include "base/heap_text.h"
 #include "base/scoped.h"
 #include "engine/core/run_log.h"
 
@@ -10,8 +11,8 @@ constexpr DWORD kValueNameChars = 16384;
 constexpr DWORD kKeyNameChars = 256;
 constexpr wchar_t kLinkValue[] = L"SymbolicLinkValue";
 
-std::wstring Join(const std::wstring& path, const wchar_t* name) {
-  return path.empty() ? std::wstring(name) : path + L"\\" + name;
+base::WideText Join(const base::WideText& path, const wchar_t* name) {
+  return path.empty() ? base::WideText(name) : path + L"\\" + name;
 }
 
 }  // namespace
@@ -29,7 +30,7 @@ LONG OpenKeyWithoutLinks(HKEY root, const wchar_t* path, REGSAM access, bool cre
   for (const wchar_t* name = path; *name != L'\0';) {
     const wchar_t* end = name;
     while (*end != L'\0' && *end != L'\\') ++end;
-    const std::wstring part(name, end);
+    const base::WideText part(name, end);
     name = *end == L'\\' ? end + 1 : end;
     const bool last = *name == L'\0';
     const REGSAM partAccess = (last ? access : KEY_ENUMERATE_SUB_KEYS | KEY_CREATE_SUB_KEY) |
@@ -132,7 +133,7 @@ LONG KeyTreeCopy::CopyKey(HKEY source, HKEY target, int depth) {
                   Join(path_, name).c_str());
       continue;
     }
-    const std::wstring outer = path_;
+    const base::WideText outer = path_;
     path_ = Join(outer, name);
     const bool created = disposition == REG_CREATED_NEW_KEY;
     if (rule_ == CopyRule::kKeepTarget && created) added_.emplace_back(path_, L"");
@@ -147,7 +148,8 @@ LONG KeyTreeCopy::CopyKey(HKEY source, HKEY target, int depth) {
 }
 
 void KeyTreeCopy::UndoAdditions(HKEY target) {
-  for (auto entry = added_.rbegin(); entry != added_.rend(); ++entry) {
+  for (size_t i = added_.size(); i-- > 0;) {
+    const auto* entry = &added_[i];
     if (entry->second.empty()) {
       RegDeleteTreeW(target, entry->first.c_str());
       RegDeleteKeyW(target, entry->first.c_str());

@@ -7,8 +7,7 @@
 
 #include <windows.h>
 
-#include <string>
-#include <vector>
+#include "base/heap_text.h"
 
 // Levels below the copied key. A deeper subkey fails the copy with ERROR_STACK_OVERFLOW.
 constexpr int kMaxCopyDepth = 64;
@@ -40,12 +39,12 @@ class KeyTreeCopy {
 
   CopyRule rule_;
   unsigned long long total_ = 0;
-  std::vector<wchar_t> valueName_;
-  std::vector<BYTE> data_;
+  base::HeapArray<wchar_t> valueName_;
+  base::HeapArray<BYTE> data_;
   // The subkey path below the target now being copied, and what was added: (path, value name)
   // for a value, (path of the subkey, "") for a created subkey.
-  std::wstring path_;
-  std::vector<std::pair<std::wstring, std::wstring>> added_;
+  base::WideText path_;
+  base::HeapArray<std::pair<base::WideText, base::WideText>> added_;
 };
 
 // True when the key, opened with REG_OPTION_OPEN_LINK, is a registry link (it holds the link's

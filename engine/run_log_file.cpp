@@ -2,13 +2,12 @@
 
 #include <algorithm>
 #include <cstring>
-#include <string>
 #include <utility>
-#include <vector>
 
 #include <sddl.h>
 
 #include "base/bounded_string.h"
+#include "base/heap_text.h"
 #include "engine/core/product_constants.h"
 #include "engine/core/run_log.h"
 #include "engine/work_folder.h"
@@ -30,7 +29,7 @@ bool IsLowerHexDigit(char c) { return IsDigit(c) || (c >= 'a' && c <= 'f'); }
 // The time part "yyyymmdd-hhmmss" of a log's file name; "" when the whole name does not have the
 // log's form "TidemarkSXUpdater_<8 digits>-<6 digits>_<1 to 10 digits>_<8 hex digits>.log" (or
 // that of earlier releases, without the hex digits).
-std::string GetLogNameTime(const char* name) {
+base::Text GetLogNameTime(const char* name) {
   const size_t prefixLength = sizeof(product::kRunLogPrefix) - 1;
   if (strncmp(name, product::kRunLogPrefix, prefixLength) != 0) return "";
   const char* time = name + prefixLength;
@@ -50,7 +49,7 @@ std::string GetLogNameTime(const char* name) {
     rest += 1 + kRandomDigits;
   }
   if (strcmp(rest, kLogNameSuffix) != 0) return "";
-  return std::string(time, sizeof(kTimeForm) - 2);
+  return base::Text(time, sizeof(kTimeForm) - 2);
 }
 
 // Where an open handle really leads, as "\\?\C:\...".
@@ -103,10 +102,10 @@ void PruneRunLogs(const char* folder, const char* ownName) {
   }
 
   struct OlderLog {
-    std::string time;
-    std::string name;
+    base::Text time;
+    base::Text name;
   };
-  std::vector<OlderLog> logs;
+  base::HeapArray<OlderLog> logs;
   WIN32_FIND_DATAA entry;
   base::ScopedFindHandle listing(FindFirstFileA(pattern, &entry));
   if (!listing) return;
@@ -119,7 +118,7 @@ void PruneRunLogs(const char* folder, const char* ownName) {
     // a name that sorts as newer) neither counts nor is deleted with administrator rights.
     char path[kPathBufferSize];
     if (!JoinPath(folder, entry.cFileName, path) || !IsOwnedByAdministrators(path)) continue;
-    std::string time = GetLogNameTime(entry.cFileName);
+    base::Text time = GetLogNameTime(entry.cFileName);
     if (!time.empty()) logs.push_back({time, entry.cFileName});
   } while (FindNextFileA(listing.get(), &entry));
   listing.reset();

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "base/bounded_string.h"
+#include "base/heap_text.h"
 #include "base/scoped.h"
 #include "engine/core/error_box.h"
 #include "engine/core/file_utils.h"
@@ -84,12 +85,12 @@ OpenResult OpenWithoutLinks(const char* path, base::ScopedHandle* file,
 }
 
 // Reads the whole open file.
-bool ReadAll(HANDLE file, const BY_HANDLE_FILE_INFORMATION& information, std::string* bytes) {
+bool ReadAll(HANDLE file, const BY_HANDLE_FILE_INFORMATION& information, base::Text* bytes) {
   if (information.nFileSizeHigh != 0 || information.nFileSizeLow > kLargestCopy) {
     SetLastError(ERROR_FILE_TOO_LARGE);
     return false;
   }
-  bytes->assign(information.nFileSizeLow, '\0');
+  *bytes = base::Text(information.nFileSizeLow, '\0');
   DWORD done = 0;
   while (done < bytes->size()) {
     DWORD read = 0;
@@ -105,7 +106,7 @@ bool ReadAll(HANDLE file, const BY_HANDLE_FILE_INFORMATION& information, std::st
 
 // Reads a file by OpenWithoutLinks. TRUE with *present false when there is none; a refused file
 // counts as none, with a line in the run log.
-bool ReadWithoutLinks(const char* path, std::string* bytes, bool* present, FILETIME* written) {
+bool ReadWithoutLinks(const char* path, base::Text* bytes, bool* present, FILETIME* written) {
   base::ScopedHandle file;
   BY_HANDLE_FILE_INFORMATION information;
   *present = false;
@@ -130,7 +131,7 @@ bool ReadWithoutLinks(const char* path, std::string* bytes, bool* present, FILET
 // beside it (created new, checked to be where it was meant to be), written and flushed to the
 // disk, then renamed over the name. An interruption leaves either the old file or the new one,
 // and a link at the name is replaced, never followed.
-bool ReplaceWithNewFile(const char* folder, const char* name, const std::string& bytes) {
+bool ReplaceWithNewFile(const char* folder, const char* name, const base::Text& bytes) {
   char target[kPathBufferSize];
   wchar_t wideTarget[kWidePathSize];
   if (!JoinPath(folder, name, target)) {
@@ -243,13 +244,13 @@ bool VisitSavedCopies(const char* backupFolder, Visitor visit) {
 
 // The dated copy of name in the backup folder that live continues (begins with its bytes), into
 // dated; false when there is none.
-bool FindContinuedDatedCopy(const char* backupFolder, const char* name, const std::string& live,
+bool FindContinuedDatedCopy(const char* backupFolder, const char* name, const base::Text& live,
                             char (&dated)[kPathBufferSize]) {
   bool found = false;
   VisitSavedCopies(backupFolder, [&](const char* listed, const char* saved) {
     if (lstrcmpiA(listed, name) != 0 || lstrcmpiA(saved, name) == 0) return true;
     char path[kPathBufferSize];
-    std::string bytes;
+    base::Text bytes;
     bool present = false;
     if (JoinPath(backupFolder, saved, path) && ReadWithoutLinks(path, &bytes, &present, nullptr) &&
         present && ChooseLogCopy(&bytes, &live) == LogCopyRule::kLiveReplacesSaved) {
@@ -292,7 +293,7 @@ bool BackUpFile(const char* backupFolder, const char* productFolder, const char*
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return false;
   }
-  std::string live, copy;
+  base::Text live, copy;
   bool hasLive = false, hasCopy = false;
   FILETIME written = {};
   if (!ReadWithoutLinks(inProduct, &live, &hasLive, &written) ||
@@ -325,10 +326,10 @@ bool BackUpFile(const char* backupFolder, const char* productFolder, const char*
 
 }  // namespace
 
-LogCopyRule ChooseLogCopy(const std::string* saved, const std::string* live) {
+LogCopyRule ChooseLogCopy(const base::Text* saved, const base::Text* live) {
   if (saved == nullptr) return live != nullptr ? LogCopyRule::kSaveLive : LogCopyRule::kKeepSaved;
   if (live == nullptr || live->empty()) return LogCopyRule::kKeepSaved;
-  if (live->size() >= saved->size() && live->compare(0, saved->size(), *saved) == 0) {
+  if (live->starts_with(*saved)) {
     return LogCopyRule::kLiveReplacesSaved;
   }
   return LogCopyRule::kKeepBoth;
@@ -340,7 +341,7 @@ BOOL IsBackupRestored(const char* backupFolder) {
   return VisitSavedCopies(backupFolder, [&](const char*, const char* name) {
            char saved[kPathBufferSize];
            char inProduct[kPathBufferSize];
-           std::string a, b;
+           base::Text a, b;
            bool hasA = false, hasB = false;
            return JoinPath(backupFolder, name, saved) &&
                   base::FormatBounded(inProduct, sizeof(inProduct), "%s%s", productFolder, name) &&
@@ -413,7 +414,7 @@ BOOL RestoreUserData(BOOL* backupMissing) {
   // between puts it back once more at the next start, never loses it.
   const bool restored = VisitSavedCopies(backupFolder, [&](const char*, const char* name) {
     char saved[kPathBufferSize];
-    std::string bytes;
+    base::Text bytes;
     bool present = false;
     if (!JoinPath(backupFolder, name, saved) || !ReadWithoutLinks(saved, &bytes, &present, nullptr)) {
       return false;

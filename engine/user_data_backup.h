@@ -15,7 +15,7 @@
 
 #include <windows.h>
 
-#include <string>
+#include "base/heap_text.h"
 
 // File names relative to the product folder, ended by NULL.
 extern const char* const BackupFileList[];
@@ -30,7 +30,7 @@ enum class LogCopyRule {
 };
 
 // The rule, on the bytes of the saved copy and of the product folder's log (NULL: none).
-LogCopyRule ChooseLogCopy(const std::string* saved, const std::string* live);
+LogCopyRule ChooseLogCopy(const base::Text* saved, const base::Text* live);
 
 // Saves the listed files into "<work folder>\backup" by ChooseLogCopy and records that folder in
 // BackupFolder. Every copy is written to a new file, flushed to the disk and then put in place of

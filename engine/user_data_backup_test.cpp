@@ -82,15 +82,15 @@ TEST_F(UserDataBackupTest, LogFileSurvivesBackupAndRestoreOverTheNewReleasesLog)
 // The rule for a log found at a later run of the same update, on the bytes of the saved copy and
 // of the product folder's log.
 TEST(LogCopyRuleTest, ALaterRunNeverReplacesADifferentSavedLog) {
-  const std::string saved = "run 1 line\r\nrun 1 more\r\n";
+  const base::Text saved = "run 1 line\r\nrun 1 more\r\n";
   struct Row {
     const char* name;
-    const std::string* saved;
-    std::string live;
+    const base::Text* saved;
+    base::Text live;
     bool hasLive;
     LogCopyRule expected;
   };
-  const std::string empty;
+  const base::Text empty;
   const Row rows[] = {
       {"nothing saved, a log", nullptr, "log\r\n", true, LogCopyRule::kSaveLive},
       {"nothing saved, an empty log", nullptr, "", true, LogCopyRule::kSaveLive},
@@ -101,10 +101,10 @@ TEST(LogCopyRuleTest, ALaterRunNeverReplacesADifferentSavedLog) {
       {"the same log grown", &saved, saved + "later\r\n", true, LogCopyRule::kLiveReplacesSaved},
       {"an empty saved copy, a log", &empty, "log", true, LogCopyRule::kLiveReplacesSaved},
       {"a fresh log", &saved, "fresh\r\n", true, LogCopyRule::kKeepBoth},
-      {"a fresh log of the same length", &saved, std::string(saved.size(), 'x'), true,
+      {"a fresh log of the same length", &saved, base::Text(saved.size(), 'x'), true,
        LogCopyRule::kKeepBoth},
       {"the saved log cut short", &saved, saved.substr(0, 5), true, LogCopyRule::kKeepBoth},
-      {"changed in its first byte", &saved, "R" + saved.substr(1) + "more", true,
+      {"changed in its first byte", &saved, base::Text("R") + saved.substr(1) + "more", true,
        LogCopyRule::kKeepBoth},
   };
   for (const Row& row : rows) {

@@ -1,9 +1,7 @@
 #include "engine/user_state.h"
 
-#include <string>
-#include <vector>
-
 #include "base/bounded_string.h"
+#include "base/heap_text.h"
 #include "base/scoped.h"
 #include "engine/autorun_entry.h"
 #include "engine/core/error_box.h"
@@ -32,13 +30,13 @@ BOOL CaptureFailed(LONG code) {
   return FALSE;
 }
 
-std::wstring Widen(const char* text) {
+base::WideText Widen(const char* text) {
   wchar_t wide[kKeyPathSize];
   return MultiByteToWideChar(CP_ACP, 0, text, -1, wide, kKeyPathSize) > 0 ? wide : L"";
 }
 
 // "<hive>\<settings key>" in wide characters; empty when it does not fit.
-std::wstring SettingsPath(const char* hiveName) {
+base::WideText SettingsPath(const char* hiveName) {
   char path[kKeyPathSize];
   return BuildHivePath(hiveName, product::kSettingsKey, path) ? Widen(path) : L"";
 }
@@ -50,7 +48,7 @@ bool IsSnapshotName(const char* name) {
 }
 
 // The names of the settings snapshots.
-LONG ListSnapshots(HKEY updaterKey, std::vector<std::string>* names) {
+LONG ListSnapshots(HKEY updaterKey, base::HeapArray<base::Text>* names) {
   names->clear();
   for (DWORD index = 0;; ++index) {
     char name[kKeyPathSize];
@@ -65,7 +63,7 @@ LONG ListSnapshots(HKEY updaterKey, std::vector<std::string>* names) {
 
 // Removes a snapshot and writes the removal through.
 void DropSnapshot(HKEY updaterKey, const char* hiveName) {
-  const std::wstring name = Widen(hiveName);
+  const base::WideText name = Widen(hiveName);
   RegDeleteTreeW(updaterKey, name.c_str());
   RegDeleteKeyW(updaterKey, name.c_str());
   FlushUpdaterKey();
@@ -74,7 +72,7 @@ void DropSnapshot(HKEY updaterKey, const char* hiveName) {
 // Writes a snapshot back into its loaded hive's settings key (created when the new release has
 // none yet) and that hive through to the disk.
 LONG WriteBack(HKEY updaterKey, const char* hiveName) {
-  const std::wstring path = SettingsPath(hiveName);
+  const base::WideText path = SettingsPath(hiveName);
   if (path.empty()) return ERROR_FILENAME_EXCED_RANGE;
   base::ScopedRegKey snapshot;
   LONG result = RegOpenKeyExW(updaterKey, Widen(hiveName).c_str(), 0, KEY_READ, snapshot.receive());
@@ -90,7 +88,7 @@ LONG WriteBack(HKEY updaterKey, const char* hiveName) {
 
 // TRUE when the loaded hive's settings still hold everything of the snapshot.
 bool HiveHoldsSnapshot(HKEY updaterKey, const char* hiveName) {
-  const std::wstring path = SettingsPath(hiveName);
+  const base::WideText path = SettingsPath(hiveName);
   base::ScopedRegKey settings;
   base::ScopedRegKey snapshot;
   return !path.empty() &&
@@ -160,7 +158,7 @@ BOOL SnapshotUserSettings() {
         !IsSnapshotName(hiveName)) {
       continue;
     }
-    const std::wstring path = SettingsPath(hiveName);
+    const base::WideText path = SettingsPath(hiveName);
     if (path.empty()) return CaptureFailed(ERROR_FILENAME_EXCED_RANGE);
     base::ScopedRegKey settings;
     result = OpenKeyWithoutLinks(HKEY_USERS, path.c_str(), KEY_READ, false, settings.receive());
@@ -216,9 +214,9 @@ BOOL IsUserStateInPlace() {
                     updaterKey.receive()) != ERROR_SUCCESS) {
     return TRUE;
   }
-  std::vector<std::string> snapshots;
+  base::HeapArray<base::Text> snapshots;
   if (ListSnapshots(updaterKey.get(), &snapshots) != ERROR_SUCCESS) return FALSE;
-  for (const std::string& hiveName : snapshots) {
+  for (const base::Text& hiveName : snapshots) {
     // A hive that is not loaded cannot show its settings in place: its snapshot may be the only
     // copy left.
     if (!IsHiveLoaded(hiveName.c_str()) || !HiveHoldsSnapshot(updaterKey.get(), hiveName.c_str())) {
@@ -234,7 +232,7 @@ BOOL RestoreUserSettings() {
                     updaterKey.receive()) != ERROR_SUCCESS) {
     return FALSE;
   }
-  std::vector<std::string> snapshots;
+  base::HeapArray<base::Text> snapshots;
   const LONG listed = ListSnapshots(updaterKey.get(), &snapshots);
   if (listed != ERROR_SUCCESS) return RestoreFailed(listed);
 
@@ -242,7 +240,7 @@ BOOL RestoreUserSettings() {
   // dropped. A user whose hive is not loaded gets the settings written into the profile's hive
   // where the system allows it; otherwise the snapshot waits for a start that finds the hive
   // loaded. Either way the others are restored.
-  for (const std::string& hiveName : snapshots) {
+  for (const base::Text& hiveName : snapshots) {
     const char* name = hiveName.c_str();
     if (!IsHiveLoaded(name)) {
       if (RestoreIntoProfileHive(updaterKey.get(), name)) {
@@ -264,13 +262,13 @@ BOOL RestoreUserSettings() {
 BOOL HasWaitingUserSettings(BOOL unloadedOnly) {
   if (IsMarkingSet()) return FALSE;
   base::ScopedRegKey updaterKey;
-  std::vector<std::string> snapshots;
+  base::HeapArray<base::Text> snapshots;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, product::kUpdaterKey, 0, KEY_ENUMERATE_SUB_KEYS,
                     updaterKey.receive()) != ERROR_SUCCESS ||
       ListSnapshots(updaterKey.get(), &snapshots) != ERROR_SUCCESS) {
     return FALSE;
   }
-  for (const std::string& hiveName : snapshots) {
+  for (const base::Text& hiveName : snapshots) {
     if (!unloadedOnly || !IsHiveLoaded(hiveName.c_str())) return TRUE;
   }
   return FALSE;

@@ -8,7 +8,7 @@
 #include <commctrl.h>
 #include <prsht.h>
 
-#include <string>
+#include "base/heap_text.h"
 
 class CPropertySheetEx;
 
@@ -56,9 +56,9 @@ class CPropertyPageEx {
   void SetResult(LRESULT result);
 
   CPropertySheetEx* m_pSheet = nullptr;
-  std::string m_strCaption;
-  std::string m_strHeaderTitle;
-  std::string m_strHeaderSubTitle;
+  base::Text m_strCaption;
+  base::Text m_strHeaderTitle;
+  base::Text m_strHeaderSubTitle;
 };
 
 #endif  // FRAMEWORK_PROPERTY_PAGE_H_

@@ -1,5 +1,6 @@
 #include "framework/property_sheet.h"
 
+#include "base/heap_text.h"
 #include "framework/app.h"
 #include "framework/property_page.h"
 
@@ -52,7 +53,7 @@ void CPropertySheetEx::SelectPage(int index) {
 }
 
 INT_PTR CPropertySheetEx::DoModal() {
-  std::vector<PROPSHEETPAGEA> pages;
+  base::HeapArray<PROPSHEETPAGEA> pages;
   pages.reserve(m_pages.size());
   for (CPropertyPageEx* page : m_pages) pages.push_back(page->m_psp);
   m_psh.dwFlags |= PSH_PROPSHEETPAGE;

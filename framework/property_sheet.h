@@ -8,8 +8,7 @@
 #include <commctrl.h>
 #include <prsht.h>
 
-#include <string>
-#include <vector>
+#include "base/heap_text.h"
 
 class CPropertyPageEx;
 
@@ -56,8 +55,8 @@ class CPropertySheetEx {
   static LRESULT CALLBACK HookProc(int code, WPARAM wParam, LPARAM lParam);
   static LRESULT CALLBACK SubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
-  std::string m_strCaption;
-  std::vector<CPropertyPageEx*> m_pages;
+  base::Text m_strCaption;
+  base::HeapArray<CPropertyPageEx*> m_pages;
   WNDPROC m_originalProc = nullptr;
   INT_PTR m_nModalResult = IDCANCEL;
 };

@@ -3,8 +3,7 @@
 #ifndef PAGES_INSTALL_PAGE_H_
 #define PAGES_INSTALL_PAGE_H_
 
-#include <string>
-
+#include "base/heap_text.h"
 #include "pages/wizard_page.h"
 
 // Posted by the install page to itself when only the restore is left: the restore then runs once
@@ -25,7 +24,7 @@ class CWizardInstallPage : public CWizardPage {
   LRESULT OnWorkerDone(WPARAM wParam, LPARAM lParam);
 
   // The folder the setup was unpacked into; deleted when the setup has ended.
-  std::string m_strSetupFolder;
+  base::Text m_strSetupFolder;
 };
 
 #endif  // PAGES_INSTALL_PAGE_H_

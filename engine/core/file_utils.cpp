@@ -4,9 +4,8 @@
 #include <sddl.h>
 #include <wincrypt.h>
 
-#include <string>
-
 #include "base/bounded_string.h"
+#include "base/heap_text.h"
 #include "base/scoped.h"
 
 bool IsLeadByte(unsigned char byte) { return IsDBCSLeadByte(byte) != FALSE; }
@@ -120,10 +119,10 @@ int IsUncPath(const char* path) {
 
 int CreateFolderPath(const char* path) {
   if (path == nullptr) return 0;
-  const std::string whole(path);
+  const base::Text whole(path);
   int level = IsUncPath(path) ? 4 : 1;
   for (;;) {
-    std::string copy = whole;
+    base::Text copy = whole;
     int found = 0;
     const char* cut = nullptr;
     ForEachBackslash(whole.c_str(), [&](const char* p) {

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
-#include <string>
 #include <utility>
 
 #include "base/bounded_string.h"
+#include "base/heap_text.h"
 
 namespace {
 
@@ -22,34 +22,34 @@ RunLogState& Log() {
 }
 
 // ANSI (the process's code page) to UTF-8; "" when the text cannot be converted.
-std::string AnsiToUtf8(const std::string& text) {
+base::Text AnsiToUtf8(const base::Text& text) {
   const int wideLength =
       MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   if (wideLength <= 0) return "";
-  std::wstring wide(static_cast<size_t>(wideLength), L'\0');
+  base::WideText wide(static_cast<size_t>(wideLength), L'\0');
   MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], wideLength);
   const int length =
       WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, nullptr, 0, nullptr, nullptr);
   if (length <= 0) return "";
-  std::string utf8(static_cast<size_t>(length), '\0');
+  base::Text utf8(static_cast<size_t>(length), '\0');
   WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, &utf8[0], length, nullptr, nullptr);
   return utf8;
 }
 
-std::string FormatText(const char* format, va_list args) {
+base::Text FormatText(const char* format, va_list args) {
   va_list measuring;
   va_copy(measuring, args);
   const int length = vsnprintf(nullptr, 0, format, measuring);
   va_end(measuring);
   if (length <= 0) return "";
-  std::string text(static_cast<size_t>(length) + 1, '\0');
+  base::Text text(static_cast<size_t>(length) + 1, '\0');
   vsnprintf(&text[0], text.size(), format, args);
   text.resize(static_cast<size_t>(length));
   return text;
 }
 
 // Writes "<local time>  <text>" as one UTF-8 line with a single WriteFile.
-void WriteLine(const std::string& text) {
+void WriteLine(const base::Text& text) {
   const HANDLE file = Log().file.get();
   if (!Log().file) return;
   SYSTEMTIME now;
@@ -60,9 +60,9 @@ void WriteLine(const std::string& text) {
                            now.wMilliseconds)) {
     return;
   }
-  std::string line = stamp + text;
+  base::Text line = stamp + text;
   std::replace_if(line.begin(), line.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
-  std::string utf8 = AnsiToUtf8(line);
+  base::Text utf8 = AnsiToUtf8(line);
   if (utf8.empty()) return;
   utf8 += "\r\n";
   DWORD written = 0;
@@ -88,7 +88,7 @@ void RunLogWrite(const char* format, ...) {
   if (!Log().file) return;
   va_list args;
   va_start(args, format);
-  const std::string text = FormatText(format, args);
+  const base::Text text = FormatText(format, args);
   va_end(args);
   WriteLine(text);
 }
@@ -97,7 +97,7 @@ void RunLogFailure(const char* what, DWORD code) {
   base::ScopedLastError keeper;
   if (!Log().file) return;
   base::ScopedLocalMemory systemText(GetSystemErrorText(code));
-  std::string text = systemText ? static_cast<const char*>(systemText.get()) : "";
+  base::Text text = systemText ? static_cast<const char*>(systemText.get()) : "";
   while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' ')) {
     text.pop_back();
   }

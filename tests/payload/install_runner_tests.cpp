@@ -33,9 +33,9 @@ void RunInstall() {
   bool endedBeforeReport = false;
   page.OnDone([&] { endedBeforeReport = HasLine(RunRecord(setup), "end"); });
 
-  std::string folder = "stale";
+  base::Text folder = "stale";
   ASSERT_TRUE(StartInstall(page.hwnd(), folder));
-  EXPECT_EQ(extraction, folder);
+  EXPECT_STREQ(extraction.c_str(), folder.c_str());
   ASSERT_TRUE(page.WaitForCount(1, 30000));
   EXPECT_TRUE(endedBeforeReport) << "reported before setup ended: " << RunRecord(setup);
   page.PumpFor(500);
@@ -75,9 +75,9 @@ TEST(StartInstallTest, FolderThatCannotBeMadeFailsWithoutStartingAnything) {
   ASSERT_TRUE(testing_support::WriteFileBytes(work.Setup(), "x"));
   MessageBoxAnswerer answerer;
   WorkerDoneWindow page;
-  std::string folder = "stale";
+  base::Text folder = "stale";
   EXPECT_FALSE(StartInstall(page.hwnd(), folder));
-  EXPECT_EQ("", folder);
+  EXPECT_STREQ("", folder.c_str());
   page.PumpFor(300);
   EXPECT_EQ(0, page.count());
   EXPECT_EQ(1u, answerer.boxes().size());

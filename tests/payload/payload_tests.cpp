@@ -156,7 +156,7 @@ TEST_F(ExtractPayloadTest, LeftoverThatCannotBeRemovedIsNeverExtractedInto) {
 TEST_F(ExtractPayloadTest, StartInstallFailsQuietlyWhenSetupCannotStart) {
   // This payload's "setup.exe" is two bytes of noise: extraction works, the start does not.
   testing_support::WorkerDoneWindow page;
-  std::string folder = "stale";
+  base::Text folder = "stale";
   BOOL result;
   std::vector<MessageBoxAnswerer::Box> boxes;
   {

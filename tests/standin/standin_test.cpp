@@ -46,9 +46,9 @@ std::vector<std::string> FolderEntries(const std::string& folder) {
 }
 
 std::string InstalledVersion() {
-  std::string version;
+  base::Text version;
   GetFileVersionString((ProductFolder() + "\\Tidemark.exe").c_str(), version);
-  return version;
+  return version.c_str();
 }
 
 bool RunValuePresent() {

@@ -1,0 +1,86 @@
+// The heap-owned text and array the updater uses instead of the standard containers: each text
+// operation gives what std::string gives for the same steps, and the array keeps move-only
+// elements whole across its growth.
+#include "base/heap_text.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace {
+
+std::string Of(const base::Text& text) { return std::string(text.c_str(), text.size()); }
+
+TEST(HeapText, EachStepMatchesStdString) {
+  struct Row {
+    const char* name;
+    std::function<void(base::Text&)> ours;
+    std::function<void(std::string&)> model;
+  };
+  const std::string longer(300, 'z');  // past the first and the second growth
+  const Row rows[] = {
+      {"assign", [](base::Text& t) { t.assign("abc"); }, [](std::string& s) { s.assign("abc"); }},
+      {"append a long text", [&](base::Text& t) { t.append(longer.c_str()); },
+       [&](std::string& s) { s.append(longer); }},
+      {"append a part of itself", [](base::Text& t) { t.append(t.c_str() + 1, 2); },
+       [](std::string& s) { s.append(s.c_str() + 1, 2); }},
+      {"assign a part of itself", [](base::Text& t) { t.assign(t.c_str() + 2, 5); },
+       [](std::string& s) { s.assign(s.c_str() + 2, 5); }},
+      {"grow with a fill", [](base::Text& t) { t.resize(9, '#'); }, [](std::string& s) { s.resize(9, '#'); }},
+      {"cut", [](base::Text& t) { t.resize(4); }, [](std::string& s) { s.resize(4); }},
+      {"a character", [](base::Text& t) { t += 'q'; }, [](std::string& s) { s += 'q'; }},
+      {"a tail beyond the end", [](base::Text& t) { t = t.substr(3, 100); },
+       [](std::string& s) { s = s.substr(3, 100); }},
+      {"a start beyond the end", [](base::Text& t) { t.assign(base::Text("xy"), 7); },
+       [](std::string& s) { s.clear(); }},
+      {"joined", [](base::Text& t) { t = t + "left" + base::Text("right"); },
+       [](std::string& s) { s = s + "left" + "right"; }},
+      {"cleared", [](base::Text& t) { t.clear(); }, [](std::string& s) { s.clear(); }},
+  };
+  base::Text ours;
+  std::string model;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    row.ours(ours);
+    row.model(model);
+    EXPECT_EQ(model, Of(ours));
+    EXPECT_EQ(model.size(), ours.size());
+    EXPECT_EQ('\0', ours.c_str()[ours.size()]) << "always terminated";
+    EXPECT_EQ(model.find('e'), ours.find('e'));
+  }
+}
+
+TEST(HeapText, ComparesLikeStdString) {
+  EXPECT_TRUE(base::Text("abc").starts_with(base::Text("ab")));
+  EXPECT_TRUE(base::Text("abc").starts_with(base::Text()));
+  EXPECT_FALSE(base::Text("ab").starts_with(base::Text("abc")));
+  EXPECT_FALSE(base::Text("abc").starts_with(base::Text("b")));
+  EXPECT_TRUE(base::Text("ab") < base::Text("abc"));
+  EXPECT_TRUE(base::Text("abd") > base::Text("abc"));
+  EXPECT_TRUE(base::WideText(L"a\0b", 3) != base::WideText(L"a"));
+  base::Text moved("kept");
+  base::Text taken(std::move(moved));
+  EXPECT_EQ("kept", Of(taken));
+  EXPECT_STREQ("", moved.c_str());  // NOLINT: a moved-from text is empty and usable
+}
+
+TEST(HeapArray, KeepsMoveOnlyElementsAcrossGrowth) {
+  base::HeapArray<std::unique_ptr<int>> items;
+  for (int i = 0; i < 100; ++i) items.push_back(std::make_unique<int>(i));
+  ASSERT_EQ(100u, items.size());
+  for (int i = 0; i < 100; ++i) ASSERT_EQ(i, *items[i]);
+  auto counter = std::make_shared<int>(0);
+  {
+    base::HeapArray<std::shared_ptr<int>> copies;
+    for (int i = 0; i < 20; ++i) copies.push_back(counter);
+    base::HeapArray<std::shared_ptr<int>> more = copies;
+    EXPECT_EQ(41, counter.use_count());
+    more.resize(5);
+    EXPECT_EQ(26, counter.use_count()) << "a cut destroys what it drops";
+  }
+  EXPECT_EQ(1, counter.use_count()) << "every element is destroyed with the array";
+}
+
+}  // namespace
