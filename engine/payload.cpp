@@ -3,8 +3,6 @@
 
 #include <windows.h>
 
-#include <cstring>
-
 #include "base/bounded_string.h"
 #include "base/scoped.h"
 #include "engine/core/error_box.h"
@@ -15,6 +13,11 @@
 #include "engine/work_folder.h"
 
 namespace {
+
+// Key-stream blocks per write, and the write block's size: large enough that a file of tens of
+// megabytes takes few writes, small enough that the extraction's memory stays under a megabyte.
+constexpr DWORD kWriteBlocks = 8;
+constexpr DWORD kWriteBlockSize = kWriteBlocks * kKeyStreamSize;
 
 // The work folder's setup folder into folder[520], making the work folder when there is none yet.
 // Shows the system's text when no work folder can be had.
@@ -29,7 +32,9 @@ bool BuildExtractionFolderPath(char* folder) {
   return true;
 }
 
-// Writes one resource, unscrambled, to path. Shows the system's text on failure.
+// Writes one resource, unscrambled, to path. Shows the system's text on failure. The resource is
+// unscrambled straight from the program's mapped image into the write block, kWriteBlocks
+// key-stream blocks at a time: one pass over the data and few writes for a file of many megabytes.
 bool ExtractEntry(HMODULE module, const PayloadFile& entry, const char* path,
                   unsigned char* block, const unsigned char* key) {
   HRSRC resource = FindResourceA(module, MAKEINTRESOURCEA(entry.resourceId),
@@ -56,9 +61,13 @@ bool ExtractEntry(HMODULE module, const PayloadFile& entry, const char* path,
   DWORD offset = 0;
   while (offset < size) {
     const DWORD left = size - offset;
-    const DWORD chunk = left < kKeyStreamSize ? left : kKeyStreamSize;
-    std::memcpy(block, data + offset, chunk);
-    XorWithKeyStream(block, key, chunk);
+    const DWORD chunk = left < kWriteBlockSize ? left : kWriteBlockSize;
+    // A chunk starts on a key-stream block of the file, so each 102,400-byte part of it is XORed
+    // with the key stream from its byte 0.
+    for (DWORD part = 0; part < chunk; part += kKeyStreamSize) {
+      const DWORD length = chunk - part < kKeyStreamSize ? chunk - part : kKeyStreamSize;
+      XorWithKeyStreamInto(block + part, data + offset + part, key, length);
+    }
     DWORD written = 0;
     if (!WriteFile(file.get(), block, chunk, &written, nullptr) || written != chunk) {
       // A short write without an error code still leaves an incomplete file.
@@ -67,7 +76,6 @@ bool ExtractEntry(HMODULE module, const PayloadFile& entry, const char* path,
       return false;  // the file is closed before the folder goes
     }
     offset += written;
-    if (chunk < kKeyStreamSize) break;
   }
   return true;
 }
@@ -100,7 +108,7 @@ int ExtractPayload(char* folder) {
   }
 
   // The two buffers, the same whatever the size of the files.
-  base::ScopedHeapBlock block(kKeyStreamSize);
+  base::ScopedHeapBlock block(kWriteBlockSize);
   base::ScopedHeapBlock key(kKeyStreamSize);
   bool ok = block && key;
   if (ok) {

@@ -21,4 +21,9 @@ void FillKeyStream(unsigned char* buffer, unsigned length);
 // data[i] ^= key[i] for i < length. Applying it twice gives the data back.
 void XorWithKeyStream(unsigned char* data, const unsigned char* key, unsigned length);
 
+// out[i] = data[i] ^ key[i] for i < length: the same rule in one pass from a read-only source,
+// such as the program's own resource. out may be data itself; the two may not overlap otherwise.
+void XorWithKeyStreamInto(unsigned char* out, const unsigned char* data, const unsigned char* key,
+                          unsigned length);
+
 #endif  // ENGINE_CORE_KEY_STREAM_H_

@@ -7,10 +7,10 @@
 #include <thread>
 #include <vector>
 
-// The two XOR paths behind XorWithKeyStream (engine/key_stream.cpp).
+// The two XOR paths behind XorWithKeyStream (engine/core/key_stream.cpp).
 namespace key_stream_detail {
-void XorPlain(unsigned char* data, const unsigned char* key, unsigned length);
-void XorSse2(unsigned char* data, const unsigned char* key, unsigned length);
+void XorPlain(unsigned char* out, const unsigned char* data, const unsigned char* key, unsigned length);
+void XorSse2(unsigned char* out, const unsigned char* data, const unsigned char* key, unsigned length);
 bool HasSse2();
 }  // namespace key_stream_detail
 
@@ -44,7 +44,7 @@ std::vector<unsigned char> IrregularBytes(size_t size, uint32_t seed) {
   return bytes;
 }
 
-using XorFunction = void (*)(unsigned char*, const unsigned char*, unsigned);
+using XorFunction = void (*)(unsigned char*, const unsigned char*, const unsigned char*, unsigned);
 
 struct XorPath {
   const char* name;
@@ -52,7 +52,7 @@ struct XorPath {
 };
 
 std::vector<XorPath> PathsToTest() {
-  std::vector<XorPath> paths = {{"public", XorWithKeyStream},
+  std::vector<XorPath> paths = {{"public", XorWithKeyStreamInto},
                                 {"plain", key_stream_detail::XorPlain}};
   if (key_stream_detail::HasSse2()) paths.push_back({"sse2", key_stream_detail::XorSse2});
   return paths;
@@ -107,11 +107,12 @@ TEST(KeyStreamTest, ShortAndOddLengthsAreThePrefixOfTheStream) {
 }
 
 TEST(KeyStreamTest, XorEqualsBytewiseXorForEveryLengthAndAlignment) {
-  // The key stream comes from a heap block and the data from a copy of resource bytes; neither
-  // needs to be aligned, so every path is checked at every offset of both against the plain
-  // bytewise rule, with guard bytes around the data.
+  // The key stream comes from a heap block and the data from the program's resource, written in
+  // place or into a write block; none needs to be aligned, so every path is checked at every
+  // offset of each against the plain bytewise rule, with guard bytes around the output.
   std::vector<unsigned char> keyStorage(kKeyStreamSize + 32);
   std::vector<unsigned char> dataStorage(kKeyStreamSize + 32);
+  std::vector<unsigned char> sourceStorage(kKeyStreamSize + 32);
   const std::vector<unsigned char> original = IrregularBytes(kKeyStreamSize + 32, 0x1234567);
   const std::vector<unsigned char> key = FullKeyStream();
   std::vector<unsigned> lengths;
@@ -124,20 +125,29 @@ TEST(KeyStreamTest, XorEqualsBytewiseXorForEveryLengthAndAlignment) {
     for (unsigned keyOffset : {0u, 1u, 3u, 8u}) {
       std::copy(key.begin(), key.end(), keyStorage.begin() + keyOffset);
       const unsigned char* k = keyStorage.data() + keyOffset;
-      for (unsigned dataOffset : {0u, 1u, 2u, 5u, 16u}) {
+      for (unsigned dataOffset : {0u, 1u, 2u, 5u, 16u})
+      for (int sourceOffset : {-1, 0, 3}) {  // -1: in place
         for (unsigned length : lengths) {
           if (dataOffset + length + 8 > dataStorage.size()) continue;
           std::copy(original.begin(), original.end(), dataStorage.begin());
           unsigned char* d = dataStorage.data() + dataOffset;
-          path.function(d, k, length);
-          for (unsigned i = 0; i < dataOffset; ++i) ASSERT_EQ(original[i], dataStorage[i]);
+          const unsigned char* source = d;
+          if (sourceOffset >= 0) {
+            std::fill(dataStorage.begin(), dataStorage.end(), 0xA5);
+            std::copy(original.begin() + dataOffset, original.begin() + dataOffset + length,
+                      sourceStorage.begin() + sourceOffset);
+            source = sourceStorage.data() + sourceOffset;
+          }
+          path.function(d, source, k, length);
+          const auto untouched = [&](unsigned i) { return sourceOffset < 0 ? original[i] : 0xA5; };
+          for (unsigned i = 0; i < dataOffset; ++i) ASSERT_EQ(untouched(i), dataStorage[i]);
           for (unsigned i = 0; i < length; ++i) {
             ASSERT_EQ(static_cast<unsigned char>(original[dataOffset + i] ^ key[i]), d[i])
                 << "length " << length << " data offset " << dataOffset << " key offset "
-                << keyOffset << " byte " << i;
+                << keyOffset << " source offset " << sourceOffset << " byte " << i;
           }
           for (unsigned i = dataOffset + length; i < dataOffset + length + 8; ++i) {
-            ASSERT_EQ(original[i], dataStorage[i]) << "written past length " << length;
+            ASSERT_EQ(untouched(i), dataStorage[i]) << "written past length " << length;
           }
         }
       }
