@@ -6,19 +6,28 @@
 # anything, Wine never got it as far as main (its loader failed; with WINEDEBUG=-all it says
 # nothing). That is told in the log and the program is run once more with Wine's error messages
 # switched on, so that a second failure shows its reason. A program that did start is never rerun.
+# A program that crashed fails, whatever status Wine gives it.
 set -u
 here=$(dirname "$(readlink -f "$0")")
 source "$here/wine-env.sh" "$1" 2>/dev/null
 shift
 
 output=$(mktemp)
-trap 'rm -f "$output"' EXIT
-"$WINE" "$@" | tee "$output"
+errors=$(mktemp)
+trap 'rm -f "$output" "$errors"' EXIT
+"$WINE" "$@" 2> >(tee "$errors" >&2) | tee "$output"
 status=${PIPESTATUS[0]}
+wait $! 2>/dev/null || true  # the copy of the error output is complete
 if [ "$status" -ne 0 ] && [ ! -s "$output" ]; then
   echo "wine-run: $(basename "$1") ended with status $status before writing anything (it never" \
        "reached main); running it once more with Wine's error messages" >&2
   WINEDEBUG=err+all "$WINE" "$@"
   status=$?
+fi
+# A crash ends the program through Wine's debugger, which leaves the exit status 0; the crash
+# report that the test programs write first makes it a failure.
+if [ "$status" -eq 0 ] && grep -q '^CRASH: ' "$errors"; then
+  echo "wine-run: $(basename "$1") crashed" >&2
+  status=1
 fi
 exit "$status"
