@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Builds and runs the benchmarks and prints their figures: XOR pass against memcpy, extraction
 # against plain copies, peak private memory of the extraction for a small and a 64 MiB payload,
-# and the sizes of the launcher and of the updater without its payload.
+# and the sizes of the launcher and of the updater without its payload. Every timed figure is the
+# median of the given number of runs, so that one slow run on a shared machine does not move it.
+# Usage: bench.sh [runs]   (default 15)
 set -euo pipefail
+runs=${1:-15}
 root=$(cd "$(dirname "$(readlink -f "$0")")/.." && pwd)
 cd "$root"
 bash scripts/setup.sh
@@ -17,14 +20,20 @@ bash tests/harness/wine-session.sh start "$build"
 trap 'bash tests/harness/wine-session.sh stop "$build"' EXIT
 source tests/harness/wine-env.sh "$build" 2>/dev/null
 win() { echo "Z:${1//\//\\}"; }
+declare -A peak
 for kind in small large; do
-  echo "== payload_benchmark_$kind"
-  "$WINE" "$build/bin/payload_benchmark_$kind.exe" "$(win "$root/$build/benchmarks/$kind-release")" \
-    "$(win "$root/$build/bin/Updater.exe")" "$(win "$root/$build/bin/TmkUpLauncher.exe")" 5
+  echo "== payload_benchmark_$kind ($runs runs)"
+  out=$("$WINE" "$build/bin/payload_benchmark_$kind.exe" "$(win "$root/$build/benchmarks/$kind-release")" "$runs")
+  echo "$out"
+  peak[$kind]=$(echo "$out" | awk '/^peak private memory/ {print $(NF-1)}')
 done
-echo "== shipped 32-bit build"
-total=$(stat -c %s build/bin/Updater.exe)
-payload=$(build/host-tools/inspect_updater build/bin/Updater.exe | awk '/ZELNA 1(3[6-9]|4[0-5]) / {sum += $4} END {print sum}')
-echo "launcher file:                     $(stat -c %s build/bin/TmkUpLauncher.exe) bytes (target <= 8192)"
-echo "Updater.exe:                       $total bytes, payload $payload bytes"
-echo "Updater.exe without its payload:   $((total - payload)) bytes (target <= 409600)"
+echo "== memory"
+echo "peak private memory, 64 MiB payload less small one: $((peak[large] - peak[small])) KiB (target <= 1024)"
+echo "== sizes ($build, $wine_bits-bit)"
+echo "launcher file:                     $(stat -c %s "$build/bin/TmkUpLauncher.exe") bytes (target <= 8192)"
+bash tests/harness/updater_size.sh "$build/host-tools/inspect_updater" "$build/bin/Updater.exe" || true
+if [ "$build" != build ] && [ -f build/bin/Updater.exe ]; then
+  echo "== sizes (build, the shipped 32-bit build)"
+  echo "launcher file:                     $(stat -c %s build/bin/TmkUpLauncher.exe) bytes (target <= 8192)"
+  bash tests/harness/updater_size.sh build/host-tools/inspect_updater build/bin/Updater.exe || true
+fi
