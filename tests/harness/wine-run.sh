@@ -15,9 +15,9 @@ shift
 output=$(mktemp)
 errors=$(mktemp)
 trap 'rm -f "$output" "$errors"' EXIT
-"$WINE" "$@" 2> >(tee "$errors" >&2) | tee "$output"
+"$WINE" "$@" 2>"$errors" | tee "$output"
 status=${PIPESTATUS[0]}
-wait $! 2>/dev/null || true  # the copy of the error output is complete
+cat "$errors" >&2
 if [ "$status" -ne 0 ] && [ ! -s "$output" ]; then
   echo "wine-run: $(basename "$1") ended with status $status before writing anything (it never" \
        "reached main); running it once more with Wine's error messages" >&2
