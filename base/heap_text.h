@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <new>
+#include <type_traits>
 #include <utility>
 
 namespace base {
@@ -62,7 +63,7 @@ class BasicText {
   size_t length() const { return size_; }
   bool empty() const { return size_ == 0; }
   Char& operator[](size_t i) { return data_[i]; }
-  const Char& operator[](size_t i) const { return data_[i]; }
+  const Char& operator[](size_t i) const { return c_str()[i]; }
   Char* begin() { return data_; }
   Char* end() { return data_ + size_; }
   const Char* begin() const { return c_str(); }
@@ -148,10 +149,12 @@ class BasicText {
     return true;
   }
   friend bool operator!=(const BasicText& a, const BasicText& b) { return !(a == b); }
+  // Characters compare as unsigned values, as in std::char_traits.
   friend bool operator<(const BasicText& a, const BasicText& b) {
+    typedef std::make_unsigned_t<Char> Unit;
     const size_t common = a.size_ < b.size_ ? a.size_ : b.size_;
     for (size_t i = 0; i < common; ++i) {
-      if (a.data_[i] != b.data_[i]) return a.data_[i] < b.data_[i];
+      if (a.data_[i] != b.data_[i]) return Unit(a.data_[i]) < Unit(b.data_[i]);
     }
     return a.size_ < b.size_;
   }
@@ -173,6 +176,7 @@ class BasicText {
   // Room for count characters and the terminator; grows by half again, so appends stay linear.
   void Reserve(size_t count) {
     if (data_ != nullptr && count < capacity_) return;
+    if (count >= npos / sizeof(Char)) ExitOutOfMemory();
     size_t capacity = capacity_ + capacity_ / 2;
     if (capacity < count + 1) capacity = count + 1;
     if (capacity < 16) capacity = 16;
@@ -231,14 +235,12 @@ class HeapArray {
   T& back() { return items_[size_ - 1]; }
 
   void push_back(T&& item) {
+    T taken(std::move(item));  // item may be an element that the growth moves
     Reserve(size_ + 1);
-    new (items_ + size_) T(std::move(item));
+    new (items_ + size_) T(std::move(taken));
     ++size_;
   }
-  void push_back(const T& item) {
-    T copy(item);
-    push_back(std::move(copy));
-  }
+  void push_back(const T& item) { push_back(T(item)); }
   template <typename... Args>
   void emplace_back(Args&&... args) {
     push_back(T(std::forward<Args>(args)...));

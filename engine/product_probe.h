@@ -23,7 +23,7 @@ int IsProductInstalled();
 int GetProductInstallFolder(char* buffer);
 
 // The FileVersion of the file's first translation into version. 0 when the file has no version
-// data, memory runs out or the system folder's VERSION.dll cannot be loaded; otherwise nonzero,
+// data or the system folder's VERSION.dll cannot be loaded; otherwise nonzero,
 // with version unchanged when no text was found.
 int GetFileVersionString(const char* path, base::Text& version);
 

@@ -1,5 +1,5 @@
 // Extraction of a real payload: this program carries ten "ZELNA" resources scrambled at build
-// time from files whose sizes sit on the block edges (0, 1, 1001, 102400, 102401, 307977, 204800,
+// time from files whose sizes sit on the block edges (0, 1, 1001, 102400, 102401, 819201, 204800,
 // 2, 102399 and 65537 bytes). Every extracted file must equal its plain original byte for byte.
 #include <gtest/gtest.h>
 
@@ -60,7 +60,7 @@ class ExtractPayloadTest : public testing::Test {
 TEST(PayloadFixtureTest, OriginalsSitOnTheBlockEdgesAndResourcesAreScrambled) {
   // The sizes the build gives the files, in table order (tests/payload/CMakeLists.txt).
   const size_t sizes[kPayloadFileCount] = {0,      1, 1001,   102400, 102401,
-                                           307977, 204800, 2, 102399, 65537};
+                                           819201, 204800, 2, 102399, 65537};
   for (int i = 0; i < kPayloadFileCount; ++i) {
     const PayloadFile& file = kPayloadFiles[i];
     const std::string original = Original(file.fileName);
