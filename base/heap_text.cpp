@@ -6,12 +6,14 @@ namespace base {
 
 void ExitOutOfMemory() {
   // Nothing here may allocate: the text goes into a buffer on the stack.
-  char text[512];
-  if (FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                     ERROR_NOT_ENOUGH_MEMORY, 0, text, sizeof(text), nullptr) == 0) {
-    lstrcpynA(text, "Not enough memory.", sizeof(text));
+  wchar_t text[512];
+  if (FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                     ERROR_NOT_ENOUGH_MEMORY, 0, text, sizeof(text) / sizeof(text[0]),
+                     nullptr) == 0) {
+    lstrcpynW(text, L"\x30E1\x30E2\x30EA\x304C\x4E0D\x8DB3\x3057\x3066\x3044\x307E\x3059\x3002",
+              sizeof(text) / sizeof(text[0]));  // "メモリが不足しています。"
   }
-  MessageBoxA(nullptr, text, nullptr, MB_OK | MB_ICONERROR | MB_TASKMODAL | MB_SETFOREGROUND);
+  MessageBoxW(nullptr, text, nullptr, MB_OK | MB_ICONERROR | MB_TASKMODAL | MB_SETFOREGROUND);
   ExitProcess(1603);  // the updater's exit code for a failed update
 }
 
