@@ -15,26 +15,8 @@
 
 namespace {
 
-using testing_support::GetRawValue;
-using testing_support::KeyExists;
-using testing_support::LastRecordedStart;
-using testing_support::MessageBoxAnswerer;
-using testing_support::ScopedKeySave;
-using testing_support::ScopedLoadedHive;
-using testing_support::ScopedProductRecorder;
-using testing_support::ScopedRegistryCleanup;
-using testing_support::ScopedTempFolder;
-using testing_support::ScopedValueSave;
-using testing_support::SetRawValue;
-using testing_support::SetStringValue;
-using testing_support::WaitForRecord;
+using namespace testing_support;  // NOLINT: the helpers of these tests
 
-const char kSecondHive[] = "S-1-5-21-7-7-7-1001";
-
-std::string HiveName() {
-  char name[256];
-  return GetUserHiveName(name) ? name : "";
-}
 
 std::string UpdaterString(const char* name) {
   char value[520];
@@ -92,7 +74,7 @@ void DeleteEntry(const std::string& hive) {
 class AutoRunEntryTest : public testing::Test {
  protected:
   AutoRunEntryTest()
-      : hive_(HiveName()),
+      : hive_(DesktopHiveName()),
         runValue_(HKEY_CURRENT_USER, product::kRunKey, product::kAutoRunValue),
         updaterKey_(HKEY_LOCAL_MACHINE, product::kUpdaterKey),
         updaterKeyCleanup_(HKEY_LOCAL_MACHINE, product::kUpdaterKey),

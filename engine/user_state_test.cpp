@@ -18,34 +18,15 @@
 
 namespace {
 
-using testing_support::DumpKeyTree;
-using testing_support::GetRawValue;
-using testing_support::KeyExists;
-using testing_support::MessageBoxAnswerer;
-using testing_support::LastRecordedStart;
-using testing_support::ScopedKeySave;
-using testing_support::ScopedLoadedHive;
-using testing_support::ScopedProductRecorder;
-using testing_support::ScopedRegistryCleanup;
-using testing_support::ScopedTempFolder;
-using testing_support::ScopedValueSave;
-using testing_support::SetRawValue;
-using testing_support::SetStringValue;
-using testing_support::WaitForRecord;
+using namespace testing_support;  // NOLINT: the helpers of these tests
 
-const char kSecondHive[] = "S-1-5-21-7-7-7-1001";
-
-std::string HiveName() {
-  char name[256];
-  return GetUserHiveName(name) ? name : "";
-}
 
 // The user's Run value and settings key and the updater key are saved and put back; the
 // recorder stands ready as the product's "Tidemark.exe".
 class UserStateTest : public testing::Test {
  protected:
   UserStateTest()
-      : hive_(HiveName()),
+      : hive_(DesktopHiveName()),
         runValue_(HKEY_CURRENT_USER, product::kRunKey, product::kAutoRunValue),
         settings_(HKEY_CURRENT_USER, product::kSettingsKey),
         updaterKey_(HKEY_LOCAL_MACHINE, product::kUpdaterKey),

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "engine/user_hives.h"
 #include "tests/support/test_support.h"
 
 namespace testing_support {
@@ -89,6 +90,11 @@ bool EnablePrivilege(const char* name) {
             GetLastError() == ERROR_SUCCESS;
   CloseHandle(token);
   return ok;
+}
+
+std::string DesktopHiveName() {
+  char name[kHiveNameSize];
+  return GetUserHiveName(name) ? name : "";
 }
 
 ScopedLoadedHive::ScopedLoadedHive(const std::string& name, const std::string& file)

@@ -56,6 +56,12 @@ class ScopedLoadedHive {
   bool loaded_ = false;
 };
 
+// The name under HKEY_USERS that the tests load a second user's hive as.
+constexpr char kSecondHive[] = "S-1-5-21-7-7-7-1001";
+
+// The desktop user's hive name under HKEY_USERS (the SID), or "" when it cannot be found.
+std::string DesktopHiveName();
+
 // A whole key tree as text (subkeys, value names, types and data, in a fixed order), for comparing
 // two trees. Empty when the key cannot be opened.
 std::string DumpKeyTree(HKEY root, const std::string& path);
