@@ -8,8 +8,8 @@ namespace {
 
 // The sheet whose window is about to be created, and the hook that catches it. Sheets are made
 // and run on the wizard's thread only.
-CPropertySheetEx* t_pendingSheet = nullptr;
-HHOOK t_hook = nullptr;
+CPropertySheetEx* g_pendingSheet = nullptr;
+HHOOK g_hook = nullptr;
 constexpr char kSheetProperty[] = "CPropertySheetEx";
 
 bool IsDialogClass(LPCSTR className) {
@@ -63,33 +63,33 @@ INT_PTR CPropertySheetEx::DoModal() {
   m_psh.pszCaption = m_strCaption.c_str();
   m_nModalResult = IDCANCEL;
 
-  t_pendingSheet = this;
-  t_hook = SetWindowsHookExA(WH_CBT, HookProc, nullptr, GetCurrentThreadId());
+  g_pendingSheet = this;
+  g_hook = SetWindowsHookExA(WH_CBT, HookProc, nullptr, GetCurrentThreadId());
   const INT_PTR result = PropertySheetA(&m_psh);
-  if (t_hook != nullptr) {
-    UnhookWindowsHookEx(t_hook);
-    t_hook = nullptr;
+  if (g_hook != nullptr) {
+    UnhookWindowsHookEx(g_hook);
+    g_hook = nullptr;
   }
-  t_pendingSheet = nullptr;
+  g_pendingSheet = nullptr;
   m_psh.ppsp = nullptr;
   if (result < 0) return -1;
   return m_nModalResult;
 }
 
 LRESULT CALLBACK CPropertySheetEx::HookProc(int code, WPARAM wParam, LPARAM lParam) {
-  HHOOK hook = t_hook;
-  if (code == HCBT_CREATEWND && t_pendingSheet != nullptr) {
+  HHOOK hook = g_hook;
+  if (code == HCBT_CREATEWND && g_pendingSheet != nullptr) {
     const CBT_CREATEWNDA* create = reinterpret_cast<CBT_CREATEWNDA*>(lParam);
     if ((create->lpcs->style & WS_CHILD) == 0 && IsDialogClass(create->lpcs->lpszClass)) {
-      CPropertySheetEx* sheet = t_pendingSheet;
-      t_pendingSheet = nullptr;
+      CPropertySheetEx* sheet = g_pendingSheet;
+      g_pendingSheet = nullptr;
       HWND window = reinterpret_cast<HWND>(wParam);
       sheet->m_hWnd = window;
       SetPropA(window, kSheetProperty, sheet);
       sheet->m_originalProc = reinterpret_cast<WNDPROC>(
           SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(SubclassProc)));
-      UnhookWindowsHookEx(t_hook);
-      t_hook = nullptr;
+      UnhookWindowsHookEx(g_hook);
+      g_hook = nullptr;
       return 0;
     }
   }
