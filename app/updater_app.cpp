@@ -15,7 +15,7 @@
 #include "engine/resume.h"
 #include "engine/run_log_file.h"
 #include "engine/update_stage.h"
-#include "engine/user_state.h"
+#include "engine/carryover/user_state.h"
 #include "framework/app.h"
 #include "framework/property_sheet.h"
 #include "pages/closing_pages.h"

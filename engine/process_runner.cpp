@@ -11,8 +11,8 @@
 #include "engine/core/run_log.h"
 #include "engine/core/settings_store.h"
 #include "engine/payload.h"
-#include "engine/user_data_backup.h"
-#include "engine/user_state.h"
+#include "engine/carryover/user_data_backup.h"
+#include "engine/carryover/user_state.h"
 #include "engine/work_folder.h"
 
 namespace {

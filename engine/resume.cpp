@@ -11,8 +11,8 @@
 #include "engine/process_runner.h"
 #include "engine/product_processes.h"
 #include "engine/update_stage.h"
-#include "engine/user_data_backup.h"
-#include "engine/user_state.h"
+#include "engine/carryover/user_data_backup.h"
+#include "engine/carryover/user_state.h"
 #include "engine/work_folder.h"
 
 namespace {

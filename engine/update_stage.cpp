@@ -5,7 +5,7 @@
 #include "engine/core/product_constants.h"
 #include "engine/core/settings_store.h"
 #include "engine/product_probe.h"
-#include "engine/user_state.h"
+#include "engine/carryover/user_state.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "engine/user_hives.h"
+#include "engine/carryover/user_hives.h"
 #include "tests/support/test_support.h"
 
 namespace testing_support {

@@ -10,8 +10,8 @@
 // Neither side follows a link: the product's log is opened once, without following a reparse
 // point, refused when it has more than one name or leads elsewhere, and read from that handle; a
 // copy goes back as a new file beside its name that then replaces the name.
-#ifndef ENGINE_USER_DATA_BACKUP_H_
-#define ENGINE_USER_DATA_BACKUP_H_
+#ifndef ENGINE_CARRYOVER_USER_DATA_BACKUP_H_
+#define ENGINE_CARRYOVER_USER_DATA_BACKUP_H_
 
 #include <windows.h>
 
@@ -55,4 +55,4 @@ BOOL RestoreUserData(BOOL* backupMissing = nullptr);
 // differs or is missing there, or when the product folder cannot be determined.
 BOOL IsBackupRestored(const char* backupFolder);
 
-#endif  // ENGINE_USER_DATA_BACKUP_H_
+#endif  // ENGINE_CARRYOVER_USER_DATA_BACKUP_H_

@@ -1,6 +1,6 @@
 // Starting the product through the desktop shell, with a recorder standing in as the product's
 // "Tidemark.exe" in the product folder.
-#include "engine/product_start.h"
+#include "engine/carryover/product_start.h"
 
 #include <gtest/gtest.h>
 

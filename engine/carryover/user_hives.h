@@ -1,7 +1,7 @@
 // The users' hives under HKEY_USERS: their names (string SIDs), whether one is loaded, and which
 // one belongs to the user at the desktop.
-#ifndef ENGINE_USER_HIVES_H_
-#define ENGINE_USER_HIVES_H_
+#ifndef ENGINE_CARRYOVER_USER_HIVES_H_
+#define ENGINE_CARRYOVER_USER_HIVES_H_
 
 #include <windows.h>
 
@@ -39,4 +39,4 @@ BOOL GetUserHiveName(char* hiveName);
 // The SID of a token's user in string form ("S-1-5-...") into text[size].
 BOOL GetTokenUserSid(HANDLE token, char* text, size_t size);
 
-#endif  // ENGINE_USER_HIVES_H_
+#endif  // ENGINE_CARRYOVER_USER_HIVES_H_

@@ -1,15 +1,15 @@
 // The per-user state of the product that survives an update: the settings key
 // "SOFTWARE\KORVANE SYSTEMS,INC.\Tidesafe" of every loaded user's hive, saved as one snapshot
 // per hive (a subkey of the updater key named by the hive's SID) before the uninstall and laid
-// back after the installation, together with the user's autorun entry (engine/autorun_entry.h).
-// Snapshots are copied by a bounded walk that follows no registry link (engine/registry_copy.h).
-#ifndef ENGINE_USER_STATE_H_
-#define ENGINE_USER_STATE_H_
+// back after the installation, together with the user's autorun entry (engine/carryover/autorun_entry.h).
+// Snapshots are copied by a bounded walk that follows no registry link (engine/carryover/registry_copy.h).
+#ifndef ENGINE_CARRYOVER_USER_STATE_H_
+#define ENGINE_CARRYOVER_USER_STATE_H_
 
 #include <windows.h>
 
-#include "engine/autorun_entry.h"
-#include "engine/user_hives.h"
+#include "engine/carryover/autorun_entry.h"
+#include "engine/carryover/user_hives.h"
 
 // The autorun entry, then the settings snapshots.
 BOOL CaptureUserState();
@@ -39,4 +39,4 @@ BOOL RestoreUserSettings();
 // loaded now count (the clean-up's question; a start asks about all of them).
 BOOL HasWaitingUserSettings(BOOL unloadedOnly);
 
-#endif  // ENGINE_USER_STATE_H_
+#endif  // ENGINE_CARRYOVER_USER_STATE_H_

@@ -1,4 +1,4 @@
-#include "engine/user_hives.h"
+#include "engine/carryover/user_hives.h"
 
 #include <sddl.h>
 

@@ -1,4 +1,4 @@
-#include "engine/user_data_backup.h"
+#include "engine/carryover/user_data_backup.h"
 
 #include <sddl.h>
 

@@ -7,8 +7,8 @@
 // user's when those values already hold another user's record of the same update, as a value of
 // the updater key's subkey "AutoRun" named by the hive, with the entry's own type and data.
 // Entries are read and written with the wide-character API, whole, whatever their length.
-#ifndef ENGINE_AUTORUN_ENTRY_H_
-#define ENGINE_AUTORUN_ENTRY_H_
+#ifndef ENGINE_CARRYOVER_AUTORUN_ENTRY_H_
+#define ENGINE_CARRYOVER_AUTORUN_ENTRY_H_
 
 #include <windows.h>
 
@@ -35,4 +35,4 @@ BOOL RestoreAutoRun(BOOL startProduct = TRUE);
 // data, and when none was saved.
 BOOL IsAutoRunInPlace();
 
-#endif  // ENGINE_AUTORUN_ENTRY_H_
+#endif  // ENGINE_CARRYOVER_AUTORUN_ENTRY_H_

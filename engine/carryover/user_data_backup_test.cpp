@@ -1,5 +1,5 @@
 // Backup and restore of the user's files, on the real file system and the real updater key.
-#include "engine/user_data_backup.h"
+#include "engine/carryover/user_data_backup.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Starting the product after the update: through the desktop shell, as the user at the desktop,
 // and only the product's own program.
-#ifndef ENGINE_PRODUCT_START_H_
-#define ENGINE_PRODUCT_START_H_
+#ifndef ENGINE_CARRYOVER_PRODUCT_START_H_
+#define ENGINE_CARRYOVER_PRODUCT_START_H_
 
 #include <windows.h>
 
@@ -18,4 +18,4 @@
 // when the shell fails to start it (the shell tells the user).
 BOOL StartProduct(const wchar_t* commandLine);
 
-#endif  // ENGINE_PRODUCT_START_H_
+#endif  // ENGINE_CARRYOVER_PRODUCT_START_H_

@@ -2,8 +2,8 @@
 // the settings snapshots are taken and laid back with administrator rights: a registry link is
 // never followed (every subkey is opened with REG_OPTION_OPEN_LINK and a link is passed over, in
 // the source and in the target), and the walk is bounded in depth and in size.
-#ifndef ENGINE_REGISTRY_COPY_H_
-#define ENGINE_REGISTRY_COPY_H_
+#ifndef ENGINE_CARRYOVER_REGISTRY_COPY_H_
+#define ENGINE_CARRYOVER_REGISTRY_COPY_H_
 
 #include <windows.h>
 
@@ -56,4 +56,4 @@ bool IsRegistryLink(HKEY key);
 // followed: ERROR_ACCESS_DENIED.
 LONG OpenKeyWithoutLinks(HKEY root, const wchar_t* path, REGSAM access, bool create, HKEY* key);
 
-#endif  // ENGINE_REGISTRY_COPY_H_
+#endif  // ENGINE_CARRYOVER_REGISTRY_COPY_H_

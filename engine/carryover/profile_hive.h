@@ -2,8 +2,8 @@
 // owner lives: HKEY_LOCAL_MACHINE "...\ProfileList\<SID>" names the profile folder
 // (ProfileImagePath, environment strings expanded), whose "NTUSER.DAT" is loaded as
 // HKEY_USERS\<SID> with the backup and restore privileges enabled for that time.
-#ifndef ENGINE_PROFILE_HIVE_H_
-#define ENGINE_PROFILE_HIVE_H_
+#ifndef ENGINE_CARRYOVER_PROFILE_HIVE_H_
+#define ENGINE_CARRYOVER_PROFILE_HIVE_H_
 
 #include <windows.h>
 
@@ -49,4 +49,4 @@ class ScopedProfileHive {
   bool loaded_ = false;
 };
 
-#endif  // ENGINE_PROFILE_HIVE_H_
+#endif  // ENGINE_CARRYOVER_PROFILE_HIVE_H_

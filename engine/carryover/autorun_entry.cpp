@@ -1,4 +1,4 @@
-#include "engine/autorun_entry.h"
+#include "engine/carryover/autorun_entry.h"
 
 #include "base/heap_text.h"
 #include "base/scoped.h"
@@ -7,8 +7,8 @@
 #include "engine/core/product_constants.h"
 #include "engine/core/run_log.h"
 #include "engine/core/settings_store.h"
-#include "engine/product_start.h"
-#include "engine/user_hives.h"
+#include "engine/carryover/product_start.h"
+#include "engine/carryover/user_hives.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // Whether a registry key still holds what a saved copy of it holds.
-#ifndef ENGINE_REGISTRY_COMPARE_H_
-#define ENGINE_REGISTRY_COMPARE_H_
+#ifndef ENGINE_CARRYOVER_REGISTRY_COMPARE_H_
+#define ENGINE_CARRYOVER_REGISTRY_COMPARE_H_
 
 #include <windows.h>
 
@@ -9,4 +9,4 @@
 // also when a key or value cannot be read.
 bool KeyHoldsSavedCopy(HKEY live, HKEY saved);
 
-#endif  // ENGINE_REGISTRY_COMPARE_H_
+#endif  // ENGINE_CARRYOVER_REGISTRY_COMPARE_H_

@@ -1,4 +1,4 @@
-#include "engine/registry_compare.h"
+#include "engine/carryover/registry_compare.h"
 
 #include "base/heap_text.h"
 #include "base/scoped.h"

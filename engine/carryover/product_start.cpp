@@ -1,4 +1,4 @@
-#include "engine/product_start.h"
+#include "engine/carryover/product_start.h"
 
 #include <exdisp.h>
 #include <shldisp.h>

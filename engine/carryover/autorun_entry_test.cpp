@@ -1,6 +1,6 @@
 // The users' autorun entries on the real registry: the user's hive, a second hive loaded from a
 // file, the updater key, and the recorder standing in as the product's "Tidemark.exe".
-#include "engine/autorun_entry.h"
+#include "engine/carryover/autorun_entry.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 
 #include "engine/core/product_constants.h"
 #include "engine/core/settings_store.h"
-#include "engine/user_hives.h"
+#include "engine/carryover/user_hives.h"
 #include "tests/support/test_support.h"
 #include "tests/support/user_state_support.h"
 

@@ -1,4 +1,4 @@
-#include "engine/profile_hive.h"
+#include "engine/carryover/profile_hive.h"
 
 #include "base/scoped.h"
 

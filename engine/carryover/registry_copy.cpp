@@ -1,4 +1,4 @@
-#include "engine/registry_copy.h"
+#include "engine/carryover/registry_copy.h"
 
 #include "base/heap_text.h"
 #include "base/scoped.h"

@@ -1,6 +1,6 @@
 // The per-user carry-over on the real registry: the user's hive, a second hive loaded from a file,
 // the updater key, and a recorder program standing in for the product.
-#include "engine/user_state.h"
+#include "engine/carryover/user_state.h"
 
 #include <shlwapi.h>
 

@@ -1,18 +1,18 @@
-#include "engine/user_state.h"
+#include "engine/carryover/user_state.h"
 
 #include "base/bounded_string.h"
 #include "base/heap_text.h"
 #include "base/scoped.h"
-#include "engine/autorun_entry.h"
+#include "engine/carryover/autorun_entry.h"
 #include "engine/core/error_box.h"
 #include "engine/core/file_utils.h"
 #include "engine/core/product_constants.h"
 #include "engine/core/run_log.h"
 #include "engine/core/settings_store.h"
-#include "engine/profile_hive.h"
-#include "engine/registry_compare.h"
-#include "engine/registry_copy.h"
-#include "engine/user_hives.h"
+#include "engine/carryover/profile_hive.h"
+#include "engine/carryover/registry_compare.h"
+#include "engine/carryover/registry_copy.h"
+#include "engine/carryover/user_hives.h"
 
 namespace {
 
