@@ -12,10 +12,11 @@
 #include "engine/core/file_utils.h"
 #include "engine/core/run_log.h"
 #include "engine/product_probe.h"
+#include "engine/carryover/user_state.h"
+#include "engine/clean_up.h"
 #include "engine/resume.h"
 #include "engine/run_log_file.h"
-#include "engine/update_stage.h"
-#include "engine/carryover/user_state.h"
+#include "engine/updater_copy.h"
 #include "framework/app.h"
 #include "framework/property_sheet.h"
 #include "pages/closing_pages.h"
@@ -179,10 +180,10 @@ int CUpdaterApp::Run() {
   // A run whose update began earlier (Marking) carries on where it stands: on the install page
   // when its old release is gone or its new release is in, on the restart-guidance page while the
   // restart is still to come.
-  const UpdateState state = GetUpdateState();
-  sheet.m_psh.nStartPage = GetStartPage(state);
-  RunLogWrite("stage: %s%s; start page: %s", GetUpdateStageName(state.stage),
-              state.underWay ? " (an update is under way)" : "",
+  ReadMachineAgain("start-up");
+  sheet.m_psh.nStartPage = GetStartPage();
+  RunLogWrite("stage: %s%s; start page: %s", GetUpdateStageName(GetStage(CurrentReading())),
+              CurrentReading().marking ? " (an update is under way)" : "",
               GetPageName(static_cast<int>(sheet.m_psh.nStartPage)));
 
   // Declared after the pages, so it is deleted first; without it the wizard runs all the same.

@@ -2,23 +2,15 @@
 
 #include "base/bounded_string.h"
 #include "base/scoped.h"
-#include "base/system_dlls.h"
 #include "engine/core/error_box.h"
 #include "engine/core/file_utils.h"
 #include "engine/core/product_constants.h"
 #include "engine/core/run_log.h"
 #include "engine/core/settings_store.h"
-#include "engine/process_runner.h"
-#include "engine/product_processes.h"
-#include "engine/update_stage.h"
-#include "engine/carryover/user_data_backup.h"
-#include "engine/carryover/user_state.h"
+#include "engine/updater_copy.h"
 #include "engine/work_folder.h"
 
 namespace {
-
-// Set once the restart-guidance page has been shown; never cleared.
-BOOL g_keepUpdaterState = FALSE;
 
 constexpr DWORD kTransferBufferSize = 102400;
 
@@ -31,113 +23,8 @@ BOOL WriteLauncherFailed(const char* path) {
   return FALSE;
 }
 
-// The running updater's own file, held open from the start of the run so that nobody can change,
-// rename or replace it while the run lasts: the copy the resume entry starts is made from it.
-base::ScopedHandle& HeldUpdaterFile() {
-  static base::ScopedHandle file;
-  return file;
-}
-
-using GetMappedFileNameFunction = DWORD(WINAPI*)(HANDLE, LPVOID, LPWSTR, DWORD);
-
-// The path of the file mapped as this program's image, as the system names it now (it follows a
-// rename): "\Device\HarddiskVolume1\...", or "\??\C:\..." under Wine. False when unknown.
-bool GetMappedImagePath(wchar_t (&path)[kPathBufferSize]) {
-  auto getMapped = reinterpret_cast<GetMappedFileNameFunction>(reinterpret_cast<void*>(
-      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "K32GetMappedFileNameW")));
-  base::ScopedLibrary psapi;
-  if (getMapped == nullptr) {
-    psapi.reset(base::LoadSystemLibrary("psapi.dll"));
-    if (psapi) {
-      getMapped = reinterpret_cast<GetMappedFileNameFunction>(
-          reinterpret_cast<void*>(GetProcAddress(psapi.get(), "GetMappedFileNameW")));
-    }
-  }
-  if (getMapped == nullptr) return false;
-  const DWORD length = getMapped(GetCurrentProcess(), GetModuleHandleW(nullptr), path, kPathBufferSize);
-  return length > 0 && length < kPathBufferSize;
-}
-
-bool SameText(const wchar_t* a, const wchar_t* b) {
-  return CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, a, -1, b, -1) == CSTR_EQUAL;
-}
-
-// Whether an open file is the one mapped as this program's image: the mapped file's path equals
-// the handle's final path, in the system's device form or (Wine) in its "\??\" form.
-bool IsMappedImage(HANDLE file) {
-  wchar_t mapped[kPathBufferSize];
-  wchar_t opened[kPathBufferSize];
-  if (!GetMappedImagePath(mapped)) return false;
-  DWORD length = GetFinalPathNameByHandleW(file, opened, kPathBufferSize,
-                                           FILE_NAME_NORMALIZED | VOLUME_NAME_NT);
-  if (length > 0 && length < kPathBufferSize && SameText(mapped, opened)) return true;
-  length = GetFinalPathNameByHandleW(file, opened, kPathBufferSize,
-                                     FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-  return length > 4 && length < kPathBufferSize && CompareStringW(LOCALE_INVARIANT, 0, mapped, 4,
-                                                                   L"\\??\\", 4) == CSTR_EQUAL &&
-         CompareStringW(LOCALE_INVARIANT, 0, opened, 4, L"\\\\?\\", 4) == CSTR_EQUAL &&
-         SameText(mapped + 4, opened + 4);
-}
-
-// Copies the running updater, through the held file, into the work folder (unless it runs from
-// there) and gives the copy's path in copy[520].
-bool CopyUpdaterIntoWorkFolder(wchar_t* copy) {
-  if (!GetWorkPathW(WorkItem::kUpdaterCopy, copy)) return false;
-  wchar_t own[kPathBufferSize];
-  if (!GetUpdaterPathW(own)) return false;
-  if (SameText(own, copy)) return true;
-  HoldUpdaterFile();
-  base::ScopedHandle& source = HeldUpdaterFile();
-  if (!source) {
-    // The program's own file could not be held, or what its path opens is not the running image:
-    // nothing else is ever copied in its place.
-    RunLogWrite("the running updater's own file cannot be held; no copy is made");
-    ShowSystemErrorBox(ERROR_FILE_INVALID);
-    return false;
-  }
-  LARGE_INTEGER start = {};
-  base::ScopedHandle target(CreateFileW(copy, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
-  base::ScopedHeapBlock buffer(kTransferBufferSize);
-  bool ok = target && buffer && SetFilePointerEx(source.get(), start, nullptr, FILE_BEGIN);
-  for (DWORD read = 1; ok && read > 0;) {
-    DWORD written = 0;
-    ok = ReadFile(source.get(), buffer.get(), kTransferBufferSize, &read, nullptr) &&
-         WriteFile(target.get(), buffer.get(), read, &written, nullptr) && written == read;
-  }
-  ok = ok && FlushFileBuffers(target.get());
-  if (!ok) {
-    const DWORD error = GetLastError();
-    target.reset();
-    DeleteFileW(copy);
-    ShowSystemErrorBox(error != ERROR_SUCCESS ? error : ERROR_WRITE_FAULT);
-    return false;
-  }
-  return true;
-}
-
-// An update under way whose new release is in: only the restore is left.
-bool IsOnlyRestoreLeft() {
-  const UpdateState state = GetUpdateState();
-  return state.underWay && state.stage == kStageRestorePending;
-}
-
 }  // namespace
 
-void HoldUpdaterFile() {
-  base::ScopedHandle& file = HeldUpdaterFile();
-  if (file) return;
-  wchar_t own[kPathBufferSize];
-  if (!GetUpdaterPathW(own)) return;
-  base::ScopedHandle opened(CreateFileW(own, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
-  // The path names the file the program was started from only while nobody has renamed that
-  // file and put another one in its place.
-  if (opened && IsMappedImage(opened.get())) file = std::move(opened);
-}
-
-void SetKeepUpdaterState() { g_keepUpdaterState = TRUE; }
-BOOL IsKeepingUpdaterState() { return g_keepUpdaterState; }
 
 BOOL WriteLauncher(char* path, DWORD size) {
   if (path == nullptr || size < kPathBufferSize) return FALSE;
@@ -274,98 +161,12 @@ void DropUntrustedResumeEntry() {
   RegDeleteValueW(runKey.get(), product::kResumeRunValueW);
 }
 
-void KeepResumeUntilRestored(BOOL everythingBack) {
+void KeepResumeUntilRestored(BOOL everythingBack, BOOL somethingSaved) {
   if (everythingBack) {
     RegisterResume(FALSE);
     return;
   }
-  if (!HasSavedUserState()) return;
+  if (!somethingSaved) return;
   RunLogWrite("restore: not everything is back; the resume entry stays for the next logon");
   RegisterResume(TRUE);
-}
-
-void DiscardUpdaterState() {
-  if (IsKeepingUpdaterState()) return;
-  PutBackWhatTheUninstallerChanged();
-  if (IsUpdaterStateNeeded()) {
-    // The next start of the updater carries on from the stage it finds. A restore that is left
-    // over (it failed, or was cut short) keeps its resume entry, and so do settings that wait for
-    // their user's hive, so that the next logon finishes them; any other stage waits for the user
-    // to start the updater again.
-    if (IsOnlyRestoreLeft() || HasWaitingUserSettings(TRUE)) {
-      RunLogWrite("clean-up: the restore is not finished; the saved state and the resume entry "
-                  "stay for the next logon");
-      RegisterResume(TRUE);
-    } else {
-      RunLogWrite("clean-up: the saved state is still needed and stays for the next start");
-      RegisterResume(FALSE);
-    }
-    return;
-  }
-  RegisterResume(FALSE);
-  RunLogWrite("clean-up: work folder and updater key removed");
-  DiscardWorkFolder();
-  DeleteUpdaterKey();
-}
-
-namespace {
-
-// TRUE while the uninstaller of this run, or a program in the product folder (which its wait does
-// not cover), still runs.
-bool IsUninstallRunning() {
-  if (IsUninstallerRunning()) {
-    RunLogWrite("clean-up: the uninstaller still runs");
-    return true;
-  }
-  return CountRunningProductProcesses() > 0;
-}
-
-}  // namespace
-
-void PutBackWhatTheUninstallerChanged() {
-  const UpdateState state = GetUpdateState();
-  if (!state.underWay || state.stage != kStageUninstallPending || !HasSavedUserState() ||
-      IsUninstallRunning()) {
-    return;
-  }
-  char backupFolder[kPathBufferSize];
-  if (GetWorkPath(WorkItem::kBackupFolder, backupFolder) && IsPlainFolder(backupFolder) &&
-      !IsBackupRestored(backupFolder)) {
-    RunLogWrite("clean-up: the log file was removed or changed; the saved copy goes back");
-    RestoreUserData();
-  }
-  if (!IsUserStateInPlace()) {
-    RunLogWrite("clean-up: settings or autorun entry removed or changed; the saved copies go back");
-    if (RestoreUserSettings()) RestoreAutoRun(FALSE);
-  }
-}
-
-BOOL IsUpdaterStateNeeded() {
-  const UpdateState state = GetUpdateState();
-  if (!HasSavedUserState()) return FALSE;
-  // The update is over for the machine, but some users' settings still wait for their hive.
-  if (HasWaitingUserSettings(TRUE)) return TRUE;
-  if (!state.underWay) return FALSE;
-  switch (state.stage) {
-    case kStageRestartPending:
-    case kStageInstallPending:
-    case kStageRestorePending:
-      // The old release is gone, or the new one is in without what was saved of the user's.
-      return TRUE;
-    case kStageUninstallPending: {
-      // The old release is still there. While anything the uninstaller started may still run,
-      // it may still remove the originals: everything stays.
-      if (IsUninstallRunning()) return TRUE;
-      // Its uninstaller may have removed or changed the log, the settings or the autorun entry
-      // before it failed, and putting them back may have failed: a saved copy that is the
-      // user's only one stays, with its record.
-      char backupFolder[kPathBufferSize];
-      const bool logOnlyInBackup = GetWorkPath(WorkItem::kBackupFolder, backupFolder) &&
-                                   IsPlainFolder(backupFolder) && !IsBackupRestored(backupFolder);
-      return (logOnlyInBackup || !IsUserStateInPlace()) ? TRUE : FALSE;
-    }
-    case kStageNothingToDo:
-      break;
-  }
-  return FALSE;
 }

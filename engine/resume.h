@@ -1,6 +1,6 @@
-// The way back after a restart: the launcher and a copy of the updater in the update's protected
-// work folder, the machine-wide Run value "TidemarkSXUpdater" that starts them, and the final
-// clean-up of the updater's state.
+// The way back after a restart: the launcher and a copy of the updater (engine/updater_copy.h) in
+// the update's protected work folder, and the machine-wide Run value "TidemarkSXUpdater" that
+// starts them.
 #ifndef ENGINE_RESUME_H_
 #define ENGINE_RESUME_H_
 
@@ -21,44 +21,14 @@ BOOL WriteLauncher(char* path, DWORD size);
 // elsewhere.
 void DeleteLauncherFile();
 
-// The final clean-up. Does nothing once the keep-state flag is set. While IsUpdaterStateNeeded(),
-// everything stays, and the resume registration too when only the restore is left (a failed
-// restore is tried again at the next logon); otherwise the resume registration, the work folder (with the backup, the
-// unpacked setup, the launcher and the updater copy) and the whole updater key.
-void DiscardUpdaterState();
-
 // After a restore: when everything is back, the resume entry goes (before Marking, which goes
-// last); when not, and saved state remains, the resume entry is registered again, so that the next
-// logon brings the wizard back to finish the restore.
-void KeepResumeUntilRestored(BOOL everythingBack);
-
-// After an uninstaller that left the old release installed, once nothing it started still runs:
-// what it removed or changed of the log, the settings and the autorun entry is put back from the
-// saved copies (the product is not started). Does nothing at any other stage.
-void PutBackWhatTheUninstallerChanged();
-
-// TRUE while the updater key and the work folder hold what the user still needs: an update under
-// way (Marking) whose old release is gone or whose new release is in without the saved state put
-// back, or whose old release is still installed while its uninstaller (or a program in the
-// product folder) still runs, or which no longer holds the log, settings and autorun entry
-// exactly as saved.
-BOOL IsUpdaterStateNeeded();
-
-// Opens the running updater's own file by its wide-character path for reading and shares it only
-// for reading, so that it cannot be changed, renamed or deleted while this run lasts; the copy the
-// resume entry starts is made from this handle. The handle is kept only when its file is the one
-// mapped as the running image (the path may name another file once the started one was renamed);
-// otherwise no copy can be made. Called first thing at start-up (the copy calls it too, should it
-// not have been).
-void HoldUpdaterFile();
+// last); when not, and something is still saved, the resume entry is registered again, so that
+// the next logon brings the wizard back to finish the restore.
+void KeepResumeUntilRestored(BOOL everythingBack, BOOL somethingSaved);
 
 // At start-up: removes the resume Run value unless it starts the launcher of the trusted work
 // folder with a program directly in that folder (a folder that is gone or cannot be trusted could
 // have been made again by anybody, with their own programs at the names the value starts).
 void DropUntrustedResumeEntry();
-
-// The keep-state flag: set when the restart-guidance page is shown, never cleared.
-void SetKeepUpdaterState();
-BOOL IsKeepingUpdaterState();
 
 #endif  // ENGINE_RESUME_H_

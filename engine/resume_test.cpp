@@ -1,6 +1,7 @@
 // The resume registration's removal side and the final clean-up, on the real registry and file
 // system. (Writing the launcher needs resource "ZELNA" 148; the program in tests/userstate/
 // carries it and tests that side.)
+#include "engine/clean_up.h"
 #include "engine/resume.h"
 
 #include <shlwapi.h>
@@ -156,6 +157,24 @@ TEST_F(ResumeTest, AResumeEntryThatDoesNotLeadIntoTheTrustedWorkFolderIsRemovedA
   ASSERT_TRUE(WriteUpdaterString(nullptr, "WorkFolder", work_.c_str()));
 }
 
+// The dated key "<key>_<yyyymmdd-hhmmss>" beside a key of HKEY_USERS, or "".
+std::string FindDatedKeyBeside(const std::string& key) {
+  const size_t slash = key.rfind('\\');
+  const std::string parent = key.substr(0, slash);
+  const std::string stem = key.substr(slash + 1) + "_";
+  HKEY opened = nullptr;
+  if (RegOpenKeyExA(HKEY_USERS, parent.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS) return "";
+  std::string found;
+  char name[256];
+  for (DWORD i = 0; found.empty(); ++i) {
+    DWORD size = sizeof(name);
+    if (RegEnumKeyExA(opened, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    if (std::string(name).rfind(stem, 0) == 0 && strlen(name) == stem.size() + 15) found = parent + "\\" + name;
+  }
+  RegCloseKey(opened);
+  return found;
+}
+
 TEST_F(ResumeTest, DiscardKeepsWhatTheUserStillNeedsAndRemovesEverythingElse) {
   // Register() saves a settings snapshot of a user's hive; whether its live key is still there is
   // the row's.
@@ -229,13 +248,33 @@ TEST_F(ResumeTest, DiscardKeepsWhatTheUserStillNeedsAndRemovesEverythingElse) {
       EXPECT_FALSE(PathExists(work_));
     }
     if (row.installed && row.marking && !row.kept) {
+      // What is in place stays; what was missing is back; a saved version that differs from the
+      // one in place is kept beside it (the log as a dated copy, the settings in a dated key).
+      const bool logChanged = row.productLog != nullptr && std::string(row.productLog) != "the user's log";
+      const bool settingsChanged = row.settings != nullptr && std::string(row.settings) != "x";
       std::string log;
       EXPECT_TRUE(testing_support::ReadFileBytes(product_.Child("Tidemark.log"), &log));
-      EXPECT_EQ("the user's log", log);
+      EXPECT_EQ(logChanged ? row.productLog : "the user's log", log);
+      WIN32_FIND_DATAA dated;
+      HANDLE find = FindFirstFileA(product_.Child("Tidemark_*.log").c_str(), &dated);
+      EXPECT_EQ(logChanged, find != INVALID_HANDLE_VALUE);
+      if (find != INVALID_HANDLE_VALUE) {
+        FindClose(find);
+        EXPECT_TRUE(testing_support::ReadFileBytes(product_.Child(dated.cFileName), &log));
+        EXPECT_EQ("the user's log", log);
+        DeleteFileA(product_.Child(dated.cFileName).c_str());
+      }
       DWORD type = 0;
       std::string name;
       EXPECT_TRUE(GetRawValue(HKEY_USERS, liveSettings, "Name", &type, &name));
-      EXPECT_EQ(std::string("x", 2), name);
+      EXPECT_EQ(std::string(settingsChanged ? row.settings : "x") + std::string(1, '\0'), name);
+      const std::string beside = FindDatedKeyBeside(liveSettings);
+      EXPECT_EQ(settingsChanged, !beside.empty());
+      if (!beside.empty()) {
+        EXPECT_TRUE(GetRawValue(HKEY_USERS, beside, "Name", &type, &name));
+        EXPECT_EQ(std::string("x", 2), name);
+        SHDeleteKeyA(HKEY_USERS, beside.c_str());
+      }
     }
     if (running.hProcess != nullptr) {
       WaitForSingleObject(running.hProcess, 20000);

@@ -3,9 +3,7 @@
 #include "base/scoped.h"
 #include "engine/core/file_utils.h"
 #include "engine/core/product_constants.h"
-#include "engine/core/settings_store.h"
 #include "engine/product_probe.h"
-#include "engine/carryover/user_state.h"
 
 namespace {
 
@@ -93,54 +91,3 @@ int IsRestartPending() {
   return 0;
 }
 
-int HasSavedUserState() {
-  if (HasUpdaterValue(updater_value::kBackupFolder) ||
-      HasUpdaterValue(updater_value::kAutoRunCommandLine)) {
-    return 1;
-  }
-  base::ScopedRegKey key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, product::kUpdaterKey, 0, KEY_QUERY_VALUE, key.receive()) !=
-      ERROR_SUCCESS) {
-    return 0;
-  }
-  DWORD subkeys = 0;
-  if (RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr,
-                       nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
-    return 0;
-  }
-  return subkeys > 0 ? 1 : 0;
-}
-
-UpdateState GetUpdateState() {
-  UpdateState state;
-  state.underWay = IsMarkingSet() != 0;
-  if (IsProductInstalled()) {
-    int comparison = 0;
-    const bool current = CompareInstalledVersion(&comparison) && comparison <= 0;
-    if (!current) {
-      state.stage = kStageUninstallPending;
-    } else {
-      state.stage = state.underWay || HasWaitingUserSettings(FALSE) ? kStageRestorePending
-                                                                : kStageNothingToDo;
-    }
-  } else {
-    state.stage = IsRestartPending() ? kStageRestartPending : kStageInstallPending;
-  }
-  return state;
-}
-
-const char* GetUpdateStageName(UpdateStage stage) {
-  switch (stage) {
-    case kStageNothingToDo:
-      return "nothing to do";
-    case kStageUninstallPending:
-      return "uninstall pending";
-    case kStageRestartPending:
-      return "restart pending";
-    case kStageInstallPending:
-      return "install pending";
-    case kStageRestorePending:
-      return "restore pending";
-  }
-  return "unknown";
-}

@@ -1,7 +1,7 @@
 #include "pages/closing_pages.h"
 
 #include "engine/core/product_constants.h"
-#include "engine/resume.h"
+#include "engine/clean_up.h"
 #include "res/resource.h"
 
 CWizardRestartGuidancePage::CWizardRestartGuidancePage()

@@ -4,13 +4,10 @@
 #include "engine/core/file_utils.h"
 #include "engine/core/product_constants.h"
 #include "engine/core/run_log.h"
-#include "engine/core/settings_store.h"
 #include "engine/process_runner.h"
 #include "engine/product_probe.h"
 #include "engine/resume.h"
-#include "engine/update_stage.h"
-#include "engine/carryover/user_data_backup.h"
-#include "engine/carryover/user_state.h"
+#include "engine/apply_plan.h"
 #include "framework/app.h"
 #include "pages/close_product_prompt.h"
 #include "res/resource.h"
@@ -23,7 +20,7 @@ BOOL CWizardInstallPage::OnInitDialog() {
   // Whether this run resumed after a restart or came from the uninstall page, the resume
   // registration has done its work once this page exists and setup is still to run. When only the
   // restore is left, it stays until the restore has put everything back.
-  if (!IsOnlyRestoreLeft(GetUpdateState().stage)) RegisterResume(FALSE);
+  if (!IsOnlyRestoreLeft()) RegisterResume(FALSE);
   return TRUE;
 }
 
@@ -32,8 +29,8 @@ BOOL CWizardInstallPage::OnSetActive() {
   const BOOL result = CWizardPage::OnSetActive();
   // With the old release gone and the user's data saved, the work has begun: ending the wizard
   // from here leaves the update unfinished, not cancelled.
-  if (HasSavedUserState()) SetRunExitCode(kExitFailed);
-  if (IsOnlyRestoreLeft(GetUpdateState().stage)) {
+  if (HasSavedUserState(CurrentReading())) SetRunExitCode(kExitFailed);
+  if (IsOnlyRestoreLeft()) {
     // The new release is already in (an earlier run ended after its setup): only the restore is
     // left, and it runs with the wizard in view, as after a setup of this run.
     PostWizardButtons(0);
@@ -59,36 +56,44 @@ BOOL CWizardInstallPage::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, L
 }
 
 LRESULT CWizardInstallPage::OnWorkerDone(WPARAM, LPARAM) {
-  if (!m_strSetupFolder.empty()) DeleteFolderTree(m_strSetupFolder.c_str());
+  const bool afterSetup = !m_strSetupFolder.empty();
+  if (afterSetup) DeleteFolderTree(m_strSetupFolder.c_str());
   EndWork();
-  if (IsProductInstalled() && !AskUntilProductClosed()) {
-    // A product that setup started holds its new log open: the restore waits for the next start.
-    RunLogWrite("restore: not now; the product still runs");
-    SelectPage(PAGE_INCOMPLETED);
-  } else if (IsProductInstalled()) {
-    // The log file goes back before the settings and the autorun entry; each step runs whatever
-    // the one before it returned, and each makes what it wrote durable before it drops its own
-    // record. Marking goes last, only when everything is back: otherwise the saved state stays,
-    // the resume entry with it, and the next logon restores it without running setup again.
-    BOOL backupMissing = FALSE;
-    const BOOL dataRestored = RestoreUserData(&backupMissing);
-    if (backupMissing) {
-      // The engine has logged it; the user is told the saved log is lost, never that all is well.
-      char text[1024];
-      if (base::FormatBounded(text, sizeof(text), AfxLoadString(IDS_BACKUP_MISSING).text,
-                              product::kLogFile)) {
-        AfxMessageBox(text, MB_OK | MB_ICONEXCLAMATION);
-      }
-    }
-    const BOOL stateRestored = RestoreUserState();
-    RunLogWrite("restore: log file %s, settings and autorun entry %s",
-                dataRestored ? "back" : "NOT back", stateRestored ? "back" : "NOT back");
-    const BOOL everythingBack = dataRestored && stateRestored;
-    KeepResumeUntilRestored(everythingBack);
-    SelectPage(TakeRestoreResult(everythingBack));
-  } else {
+  // The setup (when one ran) changed the machine: what follows is decided on a new reading.
+  if (afterSetup) ReadMachineAgain("after the setup");
+  const MachineReading& reading = CurrentReading();
+  if (!reading.productInstalled) {
     RunLogWrite("setup ended without the product installed");
     SelectPage(TakeRestoreResult(FALSE));
+    return 0;
   }
+  if (!AskUntilProductClosed()) {
+    // A product that setup started holds its new log open: the restore waits for the next start,
+    // which keeps whatever the user does with it meanwhile.
+    RunLogWrite("restore: not now; the product still runs");
+    NoteRestoreWaited();
+    SelectPage(PAGE_INCOMPLETED);
+    return 0;
+  }
+  // The log files go back before the settings and the autorun entries; each item makes what it
+  // wrote durable before it drops its own record. Right after this run's setup the saved state is
+  // laid over what the new release made; a restore that waited keeps what is in place. Marking
+  // goes last, only when everything is back: otherwise the saved state stays, the resume entry
+  // with it, and the next logon restores it without running setup again.
+  const ApplyResult result =
+      RestoreSavedState(afterSetup ? RestoreMode::kOverlay : ChooseRestoreMode(reading), true);
+  if (result.backupMissing) {
+    // The engine has logged it; the user is told the saved log is lost, never that all is well.
+    char text[1024];
+    if (base::FormatBounded(text, sizeof(text), AfxLoadString(IDS_BACKUP_MISSING).text,
+                            product::kLogFile)) {
+      AfxMessageBox(text, MB_OK | MB_ICONEXCLAMATION);
+    }
+  }
+  RunLogWrite("restore: %s%s", result.everythingBack ? "everything saved is back" : "NOT everything is back",
+              result.itemsWait ? "; some users' items wait for their hive" : "");
+  if (result.itemsWait) NoteRestoreWaited();
+  KeepResumeUntilRestored(result.everythingBack ? TRUE : FALSE, TRUE);
+  SelectPage(TakeRestoreResult(result.everythingBack ? TRUE : FALSE));
   return 0;
 }

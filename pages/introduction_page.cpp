@@ -2,8 +2,6 @@
 
 #include "engine/core/product_constants.h"
 #include "engine/core/run_log.h"
-#include "engine/core/settings_store.h"
-#include "engine/resume.h"
 #include "framework/app.h"
 #include "res/resource.h"
 
@@ -24,7 +22,7 @@ BOOL CWizardIntroductionPage::OnSetActive() {
 }
 
 LRESULT CWizardIntroductionPage::OnWizardNext() {
-  const int next = TakeIntroductionNext(GetUpdateState().stage);
+  const int next = TakeIntroductionNext();
   if (next != PAGE_NONE) {
     SelectPage(next);
     return -1;

@@ -1,47 +1,39 @@
-// The wizard's page flow: its page indexes, the page a run starts on and the page each page's Next
-// leads to from where the update stands, and the process-wide flags the pages share. The pages do
-// the work; what comes next is decided here (pages/page_flow.cpp).
+// The wizard's page flow: the reading of the machine the pages share, the page a run starts on and
+// the page each page's Next leads to (decided by engine/plan from that reading), and the
+// process-wide flags the pages share.
 #ifndef PAGES_PAGE_FLOW_H_
 #define PAGES_PAGE_FLOW_H_
 
 #include <windows.h>
 
-#include "engine/update_stage.h"
+#include "engine/plan/update_plan.h"
 
-enum PageIndex {
-  PAGE_NONE = -1,
-  PAGE_INTRODUCTION = 0,
-  PAGE_UNINSTALL = 1,
-  PAGE_INSTALL = 2,
-  PAGE_RESTART_GUIDANCE = 3,
-  PAGE_COMPLETED = 4,
-  PAGE_INCOMPLETED = 5,
-};
+// The reading of the machine the pages decide on: made at start-up and again after each
+// external program (ReadMachineAgain), and handed on; no page handler reads the machine itself.
+const MachineReading& CurrentReading();
+void ReadMachineAgain(const char* when);
 
-// The page a run starts on, from where the update stands: the restart-guidance page while the
-// restart the old uninstaller asked for is still to come, the install page when an update under
-// way has its old release gone or its new release in, the introduction page otherwise.
-int GetStartPage(const UpdateState& state);
+// The page a run starts on (ChooseStartPage of the current reading).
+int GetStartPage();
 
 // The introduction page's Next: marks the update as under way (and, when the restart is still to
 // come, registers the resume) and returns the page that follows; PAGE_NONE when the installed
 // release is the same or newer, with nothing written: the wizard ends then.
-int TakeIntroductionNext(UpdateStage stage);
+int TakeIntroductionNext();
 
-// The uninstall page, once the uninstaller it started has ended: the page its outcome leads to.
-int GetPageAfterUninstall(int uninstallOutcome);
-
-// The install page, when it is shown: nonzero when the new release is already in and only the
-// restore is left, which then runs at once, without a setup.
-BOOL IsOnlyRestoreLeft(UpdateStage stage);
+// The install page: nonzero when the new release is already in and only the restore is left,
+// which then runs at once, without a setup.
+BOOL IsOnlyRestoreLeft();
 
 // The install page, once the setup has ended (or none had to run) and the restore has run: with
 // everything of the user's back the update is done (Marking goes) and the completed page follows;
-// otherwise the aborted page, and the saved state stays for the next start.
+// otherwise the aborted page, and the saved state stays for the next start (a restore from then
+// on keeps what is in place).
 int TakeRestoreResult(BOOL everythingBack);
 
-// The page's name for the run's log.
-const char* GetPageName(int index);
+// A restore that waits (the product still runs, a user's hive is not loaded, a step failed):
+// from now on what the user has in place stays, and the saved versions are kept beside it.
+void NoteRestoreWaited();
 
 // The updater's exit code, as software-distribution tools read it.
 constexpr int kExitCompleted = 0;

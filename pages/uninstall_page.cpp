@@ -4,6 +4,7 @@
 #include "engine/core/run_log.h"
 #include "engine/process_runner.h"
 #include "engine/product_probe.h"
+#include "engine/clean_up.h"
 #include "engine/resume.h"
 #include "engine/update_stage.h"
 #include "pages/close_product_prompt.h"
@@ -26,6 +27,9 @@ BOOL CWizardUninstallPage::OnSetActive() {
 LRESULT CWizardUninstallPage::OnWizardNext() {
   // The product is closed before its log and settings are saved; Cancel leaves the page as it was.
   if (!AskUntilProductClosed()) return -1;
+  // What an earlier attempt saved is settled first, by the rule that keeps what the user has in
+  // place; the capture then starts afresh.
+  if (!SettleEarlierAttempt()) return -1;
   BeginWork();
   if (StartUninstall(m_hWnd)) {
     // Registered while the uninstaller runs, so that a restart it demands resumes the update.
@@ -45,9 +49,8 @@ BOOL CWizardUninstallPage::OnMessage(UINT message, WPARAM wParam, LPARAM lParam,
 LRESULT CWizardUninstallPage::OnWorkerDone(WPARAM, LPARAM) {
   EndWork();
   const int outcome = GetUninstallOutcome();
-  RunLogWrite("uninstall outcome: %s", outcome == kUninstallRemoved        ? "removed"
-                                       : outcome == kUninstallNeedsRestart ? "restart needed"
-                                                                           : "still installed");
-  SelectPage(GetPageAfterUninstall(outcome));
+  RunLogWrite("uninstall outcome: %s", GetUninstallOutcomeName(outcome));
+  ReadMachineAgain("after the uninstaller");
+  SelectPage(ChoosePageAfterUninstall(outcome));
   return 0;
 }

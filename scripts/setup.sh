@@ -11,7 +11,7 @@ have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok
 packages=(
   g++-mingw-w64-i686-posix mingw-w64-tools mingw-w64-i686-dev binutils-mingw-w64-i686
   wine wine32:i386 fonts-wine xvfb xauth x11-utils fonts-ipafont-gothic imagemagick
-  googletest cmake make g++ python3 ca-certificates locales
+  googletest libgtest-dev cmake make g++ python3 ca-certificates locales
   g++-mingw-w64-x86-64-posix wine64 msitools wixl
 )
 for p in "${packages[@]}"; do have_pkg "$p" || need+=("$p"); done

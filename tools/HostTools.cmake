@@ -6,6 +6,7 @@ set(UPDATER_HOST_TOOLS_DIR ${CMAKE_BINARY_DIR}/host-tools)
 set(UPDATER_PACK_PAYLOAD ${UPDATER_HOST_TOOLS_DIR}/pack_payload)
 set(UPDATER_MAKE_SAMPLE_FILES ${UPDATER_HOST_TOOLS_DIR}/make_sample_files)
 set(UPDATER_INSPECT ${UPDATER_HOST_TOOLS_DIR}/inspect_updater)
+set(UPDATER_PLAN_TESTS ${UPDATER_HOST_TOOLS_DIR}/plan_tests)
 include_guard(GLOBAL)
 
 find_program(UPDATER_HOST_CXX NAMES c++ g++ clang++ NO_CMAKE_FIND_ROOT_PATH
@@ -48,3 +49,29 @@ updater_host_tool(host_inspect_updater ${UPDATER_INSPECT}
   "Building the updater inspection tool for the build machine" ALL
   SOURCES tools/inspect_updater.cpp tools/sha256.cpp engine/core/key_stream.cpp
   HEADERS tools/sha256.h engine/core/key_stream.h engine/core/payload_files.h)
+
+# The decisions of engine/plan, tested natively on the build machine (a plain folder: no
+# windows.h), as tables of readings and the plans they give.
+find_library(UPDATER_HOST_GTEST NAMES libgtest.a gtest NO_CMAKE_FIND_ROOT_PATH
+             PATHS /usr/lib/x86_64-linux-gnu /usr/lib)
+find_library(UPDATER_HOST_GTEST_MAIN NAMES libgtest_main.a gtest_main NO_CMAKE_FIND_ROOT_PATH
+             PATHS /usr/lib/x86_64-linux-gnu /usr/lib)
+if(UPDATER_HOST_GTEST AND UPDATER_HOST_GTEST_MAIN)
+  file(GLOB UPDATER_PLAN_SOURCES RELATIVE ${CMAKE_SOURCE_DIR} CONFIGURE_DEPENDS
+       ${CMAKE_SOURCE_DIR}/engine/plan/*.cpp)
+  file(GLOB UPDATER_PLAN_HEADERS RELATIVE ${CMAKE_SOURCE_DIR} CONFIGURE_DEPENDS
+       ${CMAKE_SOURCE_DIR}/engine/plan/*.h)
+  list(TRANSFORM UPDATER_PLAN_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/)
+  add_custom_command(
+    OUTPUT ${UPDATER_PLAN_TESTS}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${UPDATER_HOST_TOOLS_DIR}
+    COMMAND ${UPDATER_HOST_CXX} -std=c++17 -O1 -Wall -Wextra -I${CMAKE_SOURCE_DIR}
+            -I/usr/include -o ${UPDATER_PLAN_TESTS} ${UPDATER_PLAN_SOURCES}
+            ${CMAKE_SOURCE_DIR}/tests/native/host_heap.cpp ${UPDATER_HOST_GTEST_MAIN}
+            ${UPDATER_HOST_GTEST} -lpthread
+    DEPENDS ${UPDATER_PLAN_SOURCES} ${CMAKE_SOURCE_DIR}/tests/native/host_heap.cpp
+            ${CMAKE_SOURCE_DIR}/base/heap_text.h
+    COMMENT "Building the plan's tests for the build machine"
+    VERBATIM)
+  add_custom_target(host_plan_tests ALL DEPENDS ${UPDATER_PLAN_TESTS})
+endif()

@@ -329,67 +329,108 @@ BOOL CaptureAutoRun() {
   }
 }
 
-BOOL RestoreAutoRun(BOOL startProduct) {
-  char desktopHive[kHiveNameSize];
-  if (!GetUserHiveName(desktopHive)) desktopHive[0] = '\0';
-  BOOL allBack = TRUE;
-  AutoRunEntry desktopEntry;
+void ReadSavedAutoRuns(base::HeapArray<SavedUserItem>* items) {
+  items->clear();
   for (const AutoRunRecord& record : ReadRecords()) {
-    const char* hiveName = record.hiveName.c_str();
-    if (!IsUserHiveName(hiveName) || record.entry.type == REG_NONE) {
-      // No hive of that name can ever be loaded, or nothing a capture wrote: waiting for it would
-      // hold the update open for good. The record is nothing that can be restored.
-      RunLogWrite("restore: the autorun record of \"%s\" names no user or holds no command line; "
-                  "it is dropped",
-                  hiveName);
-      DropRecord(record);
-      continue;
-    }
-    if (!IsHiveLoaded(hiveName)) {
-      RunLogWrite("restore: the autorun entry's user %s is not logged on; it waits for the next "
-                  "start",
-                  hiveName);
-      allBack = FALSE;
-      continue;
-    }
-    // The value is on the disk before its record goes: a restore run again after an interruption
-    // finds either the record or the value back.
-    const LONG written = WriteBack(record);
-    if (written != ERROR_SUCCESS) {
-      // The user sees the system's text, and the saved entry stays for the next start.
-      ShowSystemErrorBox(static_cast<DWORD>(written));
-      allBack = FALSE;
-      continue;
-    }
-    RunLogWrite("restore: autorun entry of %s written back (%s): %s", hiveName,
-                record.entry.type == REG_EXPAND_SZ ? "REG_EXPAND_SZ" : "REG_SZ",
-                LogText(CommandOf(record.entry)).c_str());
-    if (!DropRecord(record)) allBack = FALSE;
-    if (lstrcmpiA(hiveName, desktopHive) == 0) {
-      desktopEntry = record.entry;
+    SavedUserItem item;
+    item.user = record.hiveName;
+    item.usable = IsUserHiveName(record.hiveName.c_str()) && record.entry.type != REG_NONE;
+    if (!item.usable) {
+      item.live = ItemState::kAbsent;
+    } else if (!IsHiveLoaded(record.hiveName.c_str())) {
+      // Never counted as in place: the saved entry may be the only one left.
+      item.live = ItemState::kNotLoaded;
     } else {
-      RunLogWrite("restore: %s is not the user at the desktop; their logon starts the product",
-                  hiveName);
+      AutoRunEntry live;
+      const LONG read = ReadAutoRunValue(record.hiveName, &live);
+      item.live = read != ERROR_SUCCESS                                          ? ItemState::kAbsent
+                  : live.type == record.entry.type && live.data == record.entry.data ? ItemState::kSame
+                                                                                 : ItemState::kDifferent;
+    }
+    items->push_back(item);
+  }
+}
+
+namespace {
+
+// The desktop user's entry written back by this run's restore: the product is started with it.
+AutoRunEntry& RestoredDesktopEntry() {
+  static AutoRunEntry entry;
+  return entry;
+}
+
+// The record of a user, or false.
+bool FindRecord(const char* hiveName, AutoRunRecord* found) {
+  for (const AutoRunRecord& record : ReadRecords()) {
+    if (lstrcmpiA(record.hiveName.c_str(), hiveName) == 0) {
+      *found = record;
+      return true;
     }
   }
+  return false;
+}
+
+BOOL AutoRunStepFailed(LONG code, const char* what, const char* hiveName) {
+  RunLogWrite("restore: the autorun entry of %s %s (error %ld)", hiveName, what, code);
+  ShowSystemErrorBoxAbout(static_cast<DWORD>(code), DescribeUser(hiveName).c_str());
+  return FALSE;
+}
+
+}  // namespace
+
+BOOL WriteAutoRunBackOf(const char* hiveName) {
+  AutoRunRecord record;
+  if (!FindRecord(hiveName, &record)) return TRUE;
+  // The value is on the disk before its record goes: a restore run again after an interruption
+  // finds either the record or the value back.
+  const LONG written = WriteBack(record);
+  if (written != ERROR_SUCCESS) return AutoRunStepFailed(written, "cannot be written back", hiveName);
+  RunLogWrite("restore: autorun entry of %s written back (%s): %s", hiveName,
+              record.entry.type == REG_EXPAND_SZ ? "REG_EXPAND_SZ" : "REG_SZ",
+              LogText(CommandOf(record.entry)).c_str());
+  if (!DropRecord(record)) return FALSE;
+  char desktopHive[kHiveNameSize];
+  if (GetUserHiveName(desktopHive) && lstrcmpiA(hiveName, desktopHive) == 0) {
+    RestoredDesktopEntry() = record.entry;
+  } else {
+    RunLogWrite("restore: %s is not the user at the desktop; their logon starts the product",
+                hiveName);
+  }
+  return TRUE;
+}
+
+BOOL KeepAutoRunBesideOf(const char* hiveName) {
+  AutoRunRecord record;
+  if (!FindRecord(hiveName, &record)) return TRUE;
+  base::ScopedRegKey beside;
+  base::Text name;
+  LONG result = CreateDatedKeyBeside(hiveName, product::kAutoRunKeptBesideKey, beside.receive(), &name);
+  if (result == ERROR_SUCCESS) {
+    result = WriteValue(beside.get(), Widen(product::kAutoRunValue).c_str(), record.entry.type,
+                        record.entry.data);
+  }
+  if (result == ERROR_SUCCESS) result = RegFlushKey(beside.get());
+  if (result != ERROR_SUCCESS) return AutoRunStepFailed(result, "cannot be kept beside", hiveName);
+  RunLogWrite("restore: the saved autorun entry of %s is kept beside the Run value in place, in %s: "
+              "%s",
+              hiveName, name.c_str(), LogText(CommandOf(record.entry)).c_str());
+  return DropRecord(record) ? TRUE : FALSE;
+}
+
+BOOL DropAutoRunRecordOf(const char* hiveName) {
+  AutoRunRecord record;
+  if (!FindRecord(hiveName, &record)) return TRUE;
+  return DropRecord(record) ? TRUE : FALSE;
+}
+
+void ForgetRestoredDesktopEntry() { RestoredDesktopEntry() = AutoRunEntry(); }
+
+void StartProductWithRestoredEntry() {
   // Only the desktop user's product is started, and only once its record is gone, so that a
   // restore run again does not start it a second time. Whether it starts now does not change
   // that the entry is back: the user's next logon starts it in any case.
-  if (startProduct && desktopEntry.type != REG_NONE) StartWithEntry(desktopEntry);
-  return allBack;
-}
-
-BOOL IsAutoRunInPlace() {
-  for (const AutoRunRecord& record : ReadRecords()) {
-    if (record.entry.type == REG_NONE || !IsUserHiveName(record.hiveName.c_str()) ||
-        !IsHiveLoaded(record.hiveName.c_str())) {
-      continue;  // nothing to compare, or a hive that cannot be looked at now
-    }
-    AutoRunEntry live;
-    if (ReadAutoRunValue(record.hiveName, &live) != ERROR_SUCCESS ||
-        live.type != record.entry.type || live.data != record.entry.data) {
-      return FALSE;
-    }
-  }
-  return TRUE;
+  AutoRunEntry& entry = RestoredDesktopEntry();
+  if (entry.type == REG_NONE) return;
+  StartWithEntry(entry);
+  entry = AutoRunEntry();
 }

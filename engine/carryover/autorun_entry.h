@@ -12,6 +12,9 @@
 
 #include <windows.h>
 
+#include "base/heap_text.h"
+#include "engine/plan/update_plan.h"
+
 // Saves the Run value "Tidemark" (REG_SZ or REG_EXPAND_SZ; a value of another type counts as
 // none) of every loaded user hive (named by a string SID) with its type. While an update is under
 // way (Marking set), a hive whose entry is already saved keeps its record: a later run replaces
@@ -19,20 +22,29 @@
 // be read or saved.
 BOOL CaptureAutoRun();
 
-// Writes every saved entry back as its hive's Run value with its saved type, flushes that hive's
-// Run key, then removes the record (written through to the disk). The product is started only with
-// the entry of the user at the desktop (the desktop shell's user), environment variables of a
-// REG_EXPAND_SZ entry expanded in that user's environment, and only when its program is the
-// product's (StartProduct); the other users' logons start their own. TRUE once every entry is
-// back, whether or not the product could be started, and when none was saved; a record that
-// names no user (no string SID) or holds no string is removed, and nothing is written for it.
-// FALSE while an entry cannot be written back (its owner's hive is not loaded, the Run key cannot
-// be written), keeping its record for the next start; the others are still restored. With
-// startProduct FALSE the entries are only written back.
-BOOL RestoreAutoRun(BOOL startProduct = TRUE);
+// The saved entries for the reading of the machine, one item per record: unusable (it names no
+// user or holds no string), not loaded, absent, as saved (type and data) or different.
+void ReadSavedAutoRuns(base::HeapArray<SavedUserItem>* items);
 
-// TRUE while every saved entry of a loaded hive is still that hive's Run value with its type and
-// data, and when none was saved.
-BOOL IsAutoRunInPlace();
+// Writes a user's saved entry back as the hive's Run value with its saved type, flushes that
+// hive's Run key, then removes the record (written through to the disk). The desktop user's
+// entry is kept for StartProductWithRestoredEntry. TRUE when there is no such record. FALSE, with
+// the system's text shown and the user named, when it cannot be written (the record stays).
+BOOL WriteAutoRunBackOf(const char* hiveName);
+
+// Keeps a user's saved entry beside the Run value in place, which stays: written as the value
+// "Tidemark" of a new dated key "...\TidesafeAutoRun_<yyyymmdd-hhmmss>" in that user's hive,
+// flushed, then the record goes.
+BOOL KeepAutoRunBesideOf(const char* hiveName);
+
+// Drops a user's record (the Run value in place is the saved one, or the record is unusable).
+BOOL DropAutoRunRecordOf(const char* hiveName);
+
+// Starts the product with the desktop user's entry that this run wrote back, if any: environment
+// variables of a REG_EXPAND_SZ entry expanded in that user's environment, and only when its
+// program is the product's (StartProduct).
+void StartProductWithRestoredEntry();
+// Forgets such an entry: a plan starts the product only with what it wrote back itself.
+void ForgetRestoredDesktopEntry();
 
 #endif  // ENGINE_CARRYOVER_AUTORUN_ENTRY_H_

@@ -1,5 +1,6 @@
 // The users' autorun entries on the real registry: the user's hive, a second hive loaded from a
 // file, the updater key, and the recorder standing in as the product's "Tidemark.exe".
+#include "engine/apply_plan.h"
 #include "engine/carryover/autorun_entry.h"
 
 #include <gtest/gtest.h>
@@ -126,7 +127,7 @@ TEST_F(AutoRunEntryTest, AutoRunIsCapturedRewrittenWithItsTypeAndTheProductStart
     EXPECT_EQ(row.value, UpdaterString("AutoRunCommandLine"));
 
     DeleteEntry(hive_);  // the uninstaller takes it away
-    ASSERT_TRUE(RestoreAutoRun());
+    ASSERT_TRUE(RestoreSavedState(RestoreMode::kOverlay, true).everythingBack);
     DWORD type = 0;
     std::string data;
     ASSERT_TRUE(GetRawValue(HKEY_CURRENT_USER, product::kRunKey, product::kAutoRunValue, &type,
@@ -164,7 +165,7 @@ TEST_F(AutoRunEntryTest, SavedTypeOtherThanExpandSzIsWrittenAsRegSzAndOnlyThePro
     ASSERT_TRUE(WriteUpdaterString(nullptr, updater_value::kAutoRunCommandLine, row.value.c_str()));
     ASSERT_TRUE(WriteUpdaterDword(nullptr, updater_value::kAutoRunType, row.savedType,
                                   row.savedType == kAbsent));
-    EXPECT_TRUE(RestoreAutoRun());
+    EXPECT_TRUE(RestoreSavedState(RestoreMode::kOverlay, true).everythingBack);
     DWORD type = 0;
     std::string data;
     ASSERT_TRUE(GetRawValue(HKEY_CURRENT_USER, product::kRunKey, product::kAutoRunValue, &type,
@@ -202,7 +203,7 @@ TEST_F(AutoRunEntryTest, WithoutAStringRunValueNothingIsSavedWrittenOrStarted) {
     ASSERT_TRUE(CaptureAutoRun());
     EXPECT_EQ("<absent>", UpdaterString("UserID"));
     EXPECT_EQ("<absent>", UpdaterString("AutoRunCommandLine"));
-    EXPECT_TRUE(RestoreAutoRun()) << "nothing saved is nothing to put back";
+    EXPECT_TRUE(RestoreSavedState(RestoreMode::kOverlay, true).everythingBack) << "nothing saved is nothing to put back";
     EXPECT_EQ(row.type, ReadEntry(hive_).type) << "the Run value is left as it was";
   }
 }
@@ -210,7 +211,10 @@ TEST_F(AutoRunEntryTest, WithoutAStringRunValueNothingIsSavedWrittenOrStarted) {
 TEST_F(AutoRunEntryTest, AutoRunOfAUserWhoseHiveIsNotLoadedIsNeitherWrittenNorStarted) {
   ASSERT_TRUE(WriteUpdaterString(nullptr, "UserID", "S-1-5-21-0-0-0-0998"));
   ASSERT_TRUE(WriteUpdaterString(nullptr, "AutoRunCommandLine", quoted_.c_str()));
-  EXPECT_FALSE(RestoreAutoRun());
+  // Waiting for the user's hive is no failure, and the record is not taken for a value in place.
+  const ApplyResult result = RestoreSavedState(RestoreMode::kOverlay, true);
+  EXPECT_TRUE(result.everythingBack);
+  EXPECT_TRUE(result.itemsWait);
   EXPECT_FALSE(KeyExists(HKEY_USERS, "S-1-5-21-0-0-0-0998"));  // nothing made in its place
   EXPECT_EQ(quoted_, UpdaterString("AutoRunCommandLine")) << "the record waits";
   EXPECT_EQ("", StartsSoFar()) << "the product was started";
@@ -256,7 +260,7 @@ TEST_F(TwoUsersAutoRunTest, EveryUsersEntryComesBackWhole) {
     EXPECT_EQ(hive_, UpdaterString(updater_value::kUserId)) << "the desktop user's record";
     DeleteEntry(hive_);
     DeleteEntry(kSecondHive);
-    EXPECT_TRUE(RestoreAutoRun(FALSE));
+    EXPECT_TRUE(RestoreSavedState(RestoreMode::kOverlay, false).everythingBack);
     EXPECT_TRUE(first == ReadEntry(hive_));
     EXPECT_TRUE(second == ReadEntry(kSecondHive));
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, std::string(product::kUpdaterKey) + "\\AutoRun"))
@@ -275,7 +279,7 @@ TEST_F(TwoUsersAutoRunTest, ALaterCaptureReplacesNoRecordOfTheUpdate) {
   ASSERT_TRUE(WriteEntry(hive_, REG_SZ, L"fresh"));
   ASSERT_TRUE(WriteEntry(kSecondHive, REG_SZ, L"fresh"));
   ASSERT_TRUE(CaptureAutoRun());
-  EXPECT_TRUE(RestoreAutoRun(FALSE));
+  EXPECT_TRUE(RestoreSavedState(RestoreMode::kOverlay, false).everythingBack);
   EXPECT_TRUE(first == ReadEntry(hive_));
   EXPECT_TRUE(second == ReadEntry(kSecondHive));
 }
@@ -284,7 +288,7 @@ TEST_F(TwoUsersAutoRunTest, AnotherUsersEntryIsWrittenBackButNotStartedOnThisDes
   // The update began on the second user's desktop and ends on this one.
   ASSERT_TRUE(WriteUpdaterString(nullptr, updater_value::kUserId, kSecondHive));
   ASSERT_TRUE(WriteUpdaterString(nullptr, updater_value::kAutoRunCommandLine, quoted_.c_str()));
-  EXPECT_TRUE(RestoreAutoRun());
+  EXPECT_TRUE(RestoreSavedState(RestoreMode::kOverlay, true).everythingBack);
   EXPECT_TRUE(Entry({REG_SZ, Wide(quoted_) + L'\0'}) == ReadEntry(kSecondHive));
   EXPECT_EQ(REG_NONE, ReadEntry(hive_).type) << "written into this user's hive";
   EXPECT_EQ("", StartsSoFar()) << "the product was started for another user";

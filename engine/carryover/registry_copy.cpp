@@ -43,7 +43,7 @@ LONG OpenKeyWithoutLinks(HKEY root, const wchar_t* path, REGSAM access, bool cre
                : RegOpenKeyExW(parent, part.c_str(), REG_OPTION_OPEN_LINK, partAccess,
                                next.receive());
     if (result != ERROR_SUCCESS) return result;
-    if (IsRegistryLink(next.get())) return ERROR_ACCESS_DENIED;
+    if (IsRegistryLink(next.get())) return kErrorRegistryLink;
     current = std::move(next);
     parent = current.get();
   }

@@ -51,9 +51,13 @@ class KeyTreeCopy {
 // "SymbolicLinkValue" of type REG_LINK).
 bool IsRegistryLink(HKEY key);
 
+// What OpenKeyWithoutLinks answers for a key on the path that is a registry link, so that a link
+// is told apart from a real refusal (ERROR_ACCESS_DENIED).
+constexpr LONG kErrorRegistryLink = ERROR_CANT_RESOLVE_FILENAME;
+
 // Opens path (names separated by backslashes) below root one name at a time, each with
 // REG_OPTION_OPEN_LINK, creating what is missing when create is true. A link on the way is not
-// followed: ERROR_ACCESS_DENIED.
+// followed: kErrorRegistryLink.
 LONG OpenKeyWithoutLinks(HKEY root, const wchar_t* path, REGSAM access, bool create, HKEY* key);
 
 #endif  // ENGINE_CARRYOVER_REGISTRY_COPY_H_

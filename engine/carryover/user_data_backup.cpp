@@ -27,6 +27,8 @@ constexpr size_t kDateStampLength = 16;
 constexpr int kNameAttempts = 64;
 // The largest file that is saved or put back (a log this size is no longer one).
 constexpr DWORD kLargestCopy = 256u * 1024 * 1024;
+// The record of the saved copies' names and sizes.
+constexpr DWORD kRecordSize = 8192;
 
 // The product folder with its trailing backslash.
 bool GetProductFolder(char (&folder)[kPathBufferSize]) {
@@ -261,8 +263,8 @@ bool FindContinuedDatedCopy(const char* backupFolder, const char* name, const ba
   return found;
 }
 
-// A dated name for name, from the time the log was last written, that the backup folder does not
-// hold yet (a second later each time it does).
+// A dated name for name, from the time the log was last written, that the folder does not hold
+// yet (a second later each time it does).
 bool BuildFreeDatedName(const char* backupFolder, const char* name, const FILETIME& written,
                         char (&dated)[kPathBufferSize]) {
   FILETIME local;
@@ -324,6 +326,87 @@ bool BackUpFile(const char* backupFolder, const char* productFolder, const char*
   return ReplaceWithNewFile(backupFolder, dated, live);
 }
 
+
+// A restore step that failed: logged with its code and shown with the system's text, naming the
+// file; what is not back stays saved for the next start.
+BOOL RestoreStepFailed(const char* what, const char* name) {
+  const DWORD error = GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_WRITE_FAULT;
+  RunLogWrite("%s: %s", what, name);
+  ShowSystemErrorBoxAbout(error, name);
+  return FALSE;
+}
+
+// "<name>:<size>|..." for every saved copy in the backup folder: what a later restore must find
+// there. Neither ':' nor '|' can be part of a file name.
+bool RecordSavedCopies(const char* backupFolder, base::Text* record) {
+  record->clear();
+  return VisitSavedCopies(backupFolder, [&](const char*, const char* name) {
+           char path[kPathBufferSize];
+           WIN32_FILE_ATTRIBUTE_DATA data;
+           if (!JoinPath(backupFolder, name, path) ||
+               !GetFileAttributesExA(path, GetFileExInfoStandard, &data)) {
+             return false;
+           }
+           char entry[kPathBufferSize + 32];
+           const unsigned long long size =
+               (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+           if (!base::FormatBounded(entry, sizeof(entry), "%s%s:%llu",
+                                    record->empty() ? "" : "|", name, size)) {
+             return false;
+           }
+           *record += entry;
+           return true;
+         });
+}
+
+// The recorded copies as (name, size); false when nothing is recorded (a backup made before the
+// record existed: every saved copy in the folder then counts as recorded).
+bool ReadRecordedCopies(base::HeapArray<std::pair<base::Text, unsigned long long>>* copies) {
+  copies->clear();
+  base::HeapArray<char> record(kRecordSize);
+  if (!ReadUpdaterString(nullptr, updater_value::kBackupFiles, record.data(), kRecordSize)) {
+    return false;
+  }
+  for (const char* at = record.data(); *at != '\0';) {
+    const char* end = at;
+    while (*end != '\0' && *end != '|') ++end;
+    const char* colon = end;
+    while (colon > at && *colon != ':') --colon;
+    if (colon > at) {
+      copies->emplace_back(base::Text(at, colon), _strtoui64(colon + 1, nullptr, 10));
+    }
+    at = *end == '|' ? end + 1 : end;
+  }
+  return true;
+}
+
+// How the product folder's file of a name stands against its saved copy.
+ItemState CompareWithSaved(const char* productPath, const char* savedPath) {
+  base::Text live, saved;
+  bool hasLive = false, hasSaved = false;
+  if (!ReadWithoutLinks(productPath, &live, &hasLive, nullptr) || !hasLive || live.empty()) {
+    return hasLive || GetFileAttributesA(productPath) == INVALID_FILE_ATTRIBUTES
+               ? ItemState::kAbsent
+               : ItemState::kDifferent;  // there, but not to be read: it stays untouched
+  }
+  if (!ReadWithoutLinks(savedPath, &saved, &hasSaved, nullptr) || !hasSaved) {
+    return ItemState::kDifferent;
+  }
+  if (live == saved) return ItemState::kSame;
+  return live.starts_with(saved) ? ItemState::kContinued : ItemState::kDifferent;
+}
+
+// The recorded backup folder of the trusted work folder, or false.
+bool GetRecordedBackup(char (&backupFolder)[kPathBufferSize]) {
+  if (!ReadUpdaterString(nullptr, updater_value::kBackupFolder, backupFolder,
+                         sizeof(backupFolder)) ||
+      backupFolder[0] == '\0') {
+    return false;
+  }
+  if (HasTrailingBackslash(backupFolder)) backupFolder[lstrlenA(backupFolder) - 1] = '\0';
+  return true;
+}
+
 }  // namespace
 
 LogCopyRule ChooseLogCopy(const base::Text* saved, const base::Text* live) {
@@ -333,23 +416,6 @@ LogCopyRule ChooseLogCopy(const base::Text* saved, const base::Text* live) {
     return LogCopyRule::kLiveReplacesSaved;
   }
   return LogCopyRule::kKeepBoth;
-}
-
-BOOL IsBackupRestored(const char* backupFolder) {
-  char productFolder[kPathBufferSize];
-  if (!GetProductFolder(productFolder)) return FALSE;
-  return VisitSavedCopies(backupFolder, [&](const char*, const char* name) {
-           char saved[kPathBufferSize];
-           char inProduct[kPathBufferSize];
-           base::Text a, b;
-           bool hasA = false, hasB = false;
-           return JoinPath(backupFolder, name, saved) &&
-                  base::FormatBounded(inProduct, sizeof(inProduct), "%s%s", productFolder, name) &&
-                  ReadWithoutLinks(saved, &a, &hasA, nullptr) &&
-                  ReadWithoutLinks(inProduct, &b, &hasB, nullptr) && hasA == hasB && a == b;
-         })
-             ? TRUE
-             : FALSE;
 }
 
 BOOL BackUpUserData() {
@@ -362,79 +428,159 @@ BOOL BackUpUserData() {
   if (!EnsureWorkFolder(workFolder) || !GetWorkPath(WorkItem::kBackupFolder, backupFolder) ||
       (!IsPlainFolder(backupFolder) && !CreateBackupFolder(backupFolder))) {
     const DWORD error = GetLastError();
+    RunLogFailure("backup: the backup folder cannot be made", error);
     ShowSystemErrorBox(error != ERROR_SUCCESS ? error : ERROR_CANNOT_MAKE);
     return FALSE;
   }
+  // Every log of a saved name in the product folder: "Tidemark.log" and the dated copies that an
+  // earlier restore put beside it, each under its own name.
+  base::HeapArray<base::Text> names;
   for (const char* const* entry = BackupFileList; *entry != nullptr; ++entry) {
-    if (!BackUpFile(backupFolder, productFolder, *entry)) {
+    names.push_back(*entry);
+    ForEachFolderEntry(productFolder, [&](const char* path, DWORD attributes) {
+      const char* name = FindLastBackslash(path) + 1;
+      if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) && lstrcmpiA(name, *entry) != 0 &&
+          IsSavedNameOf(name, *entry)) {
+        names.push_back(name);
+      }
+      return true;
+    });
+  }
+  for (const base::Text& name : names) {
+    if (!BackUpFile(backupFolder, productFolder, name.c_str())) {
       const DWORD error = GetLastError();
+      RunLogFailure("backup: a log could not be saved", error);
       ShowSystemErrorBox(error != ERROR_SUCCESS ? error : ERROR_WRITE_FAULT);
       return FALSE;
     }
   }
+  base::Text record;
+  if (!RecordSavedCopies(backupFolder, &record) ||
+      !WriteUpdaterString(nullptr, updater_value::kBackupFiles, record.c_str())) {
+    RunLogFailure("backup: the list of saved copies cannot be recorded", GetLastError());
+    return FALSE;
+  }
   return WriteUpdaterString(nullptr, updater_value::kBackupFolder, backupFolder) ? TRUE : FALSE;
 }
 
-BOOL RestoreUserData(BOOL* backupMissing) {
-  if (backupMissing != nullptr) *backupMissing = FALSE;
+void ReadSavedLogs(MachineReading* reading) {
+  reading->logs.clear();
   char backupFolder[kPathBufferSize];
-  if (!ReadUpdaterString(nullptr, updater_value::kBackupFolder, backupFolder,
-                         sizeof(backupFolder))) {
-    return TRUE;  // nothing was saved
-  }
-  if (backupFolder[0] == '\0') {
-    WriteUpdaterString(nullptr, updater_value::kBackupFolder, nullptr);
-    return TRUE;  // an empty record names no backup: nothing was saved
-  }
-  if (HasTrailingBackslash(backupFolder)) backupFolder[lstrlenA(backupFolder) - 1] = '\0';
+  reading->backupRecorded = GetRecordedBackup(backupFolder);
+  if (!reading->backupRecorded) return;
   // Only the backup folder of the trusted work folder is ever read. A record that names anything
-  // else is a damaged record, dropped. But the work folder's own backup that has gone, or a work
-  // folder that has gone (a cleaner emptied its parent), is a saved copy that can no longer come
-  // back: a failure, never success. Its record goes too, as nothing can bring it back.
+  // else is a damaged record: nothing is taken from it. But the work folder's own backup that has
+  // gone, or a work folder that has gone (a cleaner emptied its parent), is a saved copy that can
+  // no longer come back.
   char expected[kPathBufferSize];
   const bool haveWorkFolder = GetWorkPath(WorkItem::kBackupFolder, expected) != FALSE;
-  if (!IsWorkPath(WorkItem::kBackupFolder, backupFolder) || !IsPlainFolder(backupFolder)) {
-    const bool missing = !haveWorkFolder || IsWorkPath(WorkItem::kBackupFolder, backupFolder);
-    RunLogWrite(missing ? "restore: FAILED: the recorded backup %s is missing; the saved log "
-                          "cannot be put back"
-                        : "restore: the recorded backup %s is not the work folder's; nothing "
-                          "taken from it",
+  if (haveWorkFolder && !IsWorkPath(WorkItem::kBackupFolder, backupFolder)) {
+    RunLogWrite("reading: the recorded backup %s is not the work folder's; nothing is taken from it",
                 backupFolder);
-    WriteUpdaterString(nullptr, updater_value::kBackupFolder, nullptr);
-    FlushUpdaterKey();
-    if (!missing) return TRUE;
-    if (backupMissing != nullptr) *backupMissing = TRUE;
-    SetLastError(ERROR_PATH_NOT_FOUND);
-    return FALSE;
+    reading->backupDamaged = true;
+    return;
   }
-
+  reading->backupPresent = haveWorkFolder && IsPlainFolder(backupFolder);
   char productFolder[kPathBufferSize];
-  if (!GetProductFolder(productFolder)) return FALSE;
-  // Each copy is on the disk under its name before it leaves the backup; an interruption in
-  // between puts it back once more at the next start, never loses it.
-  const bool restored = VisitSavedCopies(backupFolder, [&](const char*, const char* name) {
+  const bool haveProduct = GetProductFolder(productFolder);
+  auto add = [&](const char* name, bool copyPresent) {
+    SavedLog log;
+    log.name = name;
+    log.copyPresent = copyPresent;
     char saved[kPathBufferSize];
-    base::Text bytes;
-    bool present = false;
-    if (!JoinPath(backupFolder, name, saved) || !ReadWithoutLinks(saved, &bytes, &present, nullptr)) {
-      return false;
+    char inProduct[kPathBufferSize];
+    if (copyPresent && haveProduct && JoinPath(backupFolder, name, saved) &&
+        base::FormatBounded(inProduct, sizeof(inProduct), "%s%s", productFolder, name)) {
+      log.live = CompareWithSaved(inProduct, saved);
     }
-    if (!present) return true;
-    RunLogWrite("restore: %s -> %s%s", saved, productFolder, name);
-    return ReplaceWithNewFile(productFolder, name, bytes) && DeleteFileA(saved);
-  });
-  if (!restored) {
-    const DWORD error = GetLastError();
-    ShowSystemErrorBox(error != ERROR_SUCCESS ? error : ERROR_WRITE_FAULT);
-    return FALSE;
+    reading->logs.push_back(log);
+  };
+  base::HeapArray<std::pair<base::Text, unsigned long long>> recorded;
+  if (ReadRecordedCopies(&recorded)) {
+    for (const auto& copy : recorded) {
+      char saved[kPathBufferSize];
+      WIN32_FILE_ATTRIBUTE_DATA data;
+      const bool present =
+          reading->backupPresent && JoinPath(backupFolder, copy.first.c_str(), saved) &&
+          GetFileAttributesExA(saved, GetFileExInfoStandard, &data) &&
+          !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+          ((static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow) ==
+              copy.second;
+      add(copy.first.c_str(), present);
+    }
+  } else if (reading->backupPresent) {
+    VisitSavedCopies(backupFolder, [&](const char*, const char* name) {
+      add(name, true);
+      return true;
+    });
   }
+}
+
+BOOL PutSavedLogBack(const char* name, LogPlacement placement) {
+  char backupFolder[kPathBufferSize];
+  char productFolder[kPathBufferSize];
+  char saved[kPathBufferSize];
+  if (!GetRecordedBackup(backupFolder) || !GetProductFolder(productFolder) ||
+      !JoinPath(backupFolder, name, saved)) {
+    return RestoreStepFailed("restore: the product folder or the backup cannot be named", name);
+  }
+  base::Text bytes;
+  bool present = false;
+  FILETIME written = {};
+  if (!ReadWithoutLinks(saved, &bytes, &present, &written) || !present) {
+    return RestoreStepFailed("restore: the saved copy cannot be read", saved);
+  }
+  char target[kPathBufferSize];
+  if (!base::CopyBounded(target, sizeof(target), name)) return FALSE;
+  if (placement == LogPlacement::kBeside) {
+    // The log in place stays; the saved one comes back beside it, named after its own time.
+    if (!BuildFreeDatedName(productFolder, name, written, target)) {
+      return RestoreStepFailed("restore: no free dated name beside the log", name);
+    }
+  } else if (placement == LogPlacement::kTakeNameMoveLive) {
+    // The other log in place keeps its contents under a dated name of its own first.
+    char inProduct[kPathBufferSize];
+    char aside[kPathBufferSize];
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    char asidePath[kPathBufferSize];
+    if (!base::FormatBounded(inProduct, sizeof(inProduct), "%s%s", productFolder, name) ||
+        !GetFileAttributesExA(inProduct, GetFileExInfoStandard, &data) ||
+        !BuildFreeDatedName(productFolder, name, data.ftLastWriteTime, aside) ||
+        !JoinPath(productFolder, aside, asidePath) ||
+        !MoveFileExA(inProduct, asidePath, MOVEFILE_WRITE_THROUGH)) {
+      return RestoreStepFailed("restore: the other log cannot be moved beside the saved one",
+                               name);
+    }
+    RunLogWrite("restore: the log in place %s is kept beside as %s", inProduct, aside);
+  }
+  RunLogWrite("restore: %s -> %s%s", saved, productFolder, target);
+  if (!ReplaceWithNewFile(productFolder, target, bytes)) {
+    return RestoreStepFailed("restore: the saved log cannot be written back", target);
+  }
+  // The copy leaves the backup only once it is on the disk under its name.
+  if (!DeleteFileA(saved)) return RestoreStepFailed("restore: the saved copy stays", saved);
+  return TRUE;
+}
+
+BOOL DropSavedLog(const char* name) {
+  char backupFolder[kPathBufferSize];
+  char saved[kPathBufferSize];
+  if (!GetRecordedBackup(backupFolder) || !JoinPath(backupFolder, name, saved)) return FALSE;
+  if (!DeleteFileA(saved) && GetLastError() != ERROR_FILE_NOT_FOUND) {
+    return RestoreStepFailed("restore: the saved copy cannot be dropped", saved);
+  }
+  return TRUE;
+}
+
+BOOL DropBackup() {
+  char backupFolder[kPathBufferSize];
+  const bool recorded = GetRecordedBackup(backupFolder);
   // The record goes, durably, before the folder: an interruption in between leaves an unrecorded
-  // empty folder inside the work folder, which goes with it.
-  if (!WriteUpdaterString(nullptr, updater_value::kBackupFolder, nullptr) || !FlushUpdaterKey()) {
-    const DWORD error = GetLastError();
-    ShowSystemErrorBox(error != ERROR_SUCCESS ? error : ERROR_WRITE_FAULT);
-    return FALSE;
+  // folder inside the work folder, which goes with it.
+  if (!WriteUpdaterString(nullptr, updater_value::kBackupFolder, nullptr) ||
+      !WriteUpdaterString(nullptr, updater_value::kBackupFiles, nullptr) || !FlushUpdaterKey()) {
+    return RestoreStepFailed("restore: the backup's record cannot be dropped", "BackupFolder");
   }
-  DeleteFolderTree(backupFolder);
+  if (recorded && IsWorkPath(WorkItem::kBackupFolder, backupFolder)) DeleteFolderTree(backupFolder);
   return TRUE;
 }

@@ -16,6 +16,7 @@
 #include <windows.h>
 
 #include "base/heap_text.h"
+#include "engine/plan/update_plan.h"
 
 // File names relative to the product folder, ended by NULL.
 extern const char* const BackupFileList[];
@@ -32,27 +33,39 @@ enum class LogCopyRule {
 // The rule, on the bytes of the saved copy and of the product folder's log (NULL: none).
 LogCopyRule ChooseLogCopy(const base::Text* saved, const base::Text* live);
 
-// Saves the listed files into "<work folder>\backup" by ChooseLogCopy and records that folder in
-// BackupFolder. Every copy is written to a new file, flushed to the disk and then put in place of
-// the name. A log that is a link, or has another name too, is not read (the run log says so).
-// TRUE also when the product folder cannot be determined (nothing is done). FALSE, after showing
-// the system's text, when the work folder or the backup folder cannot be made or a file cannot be
-// read or saved; FALSE without a message when BackupFolder cannot be written.
+// Saves every log of a listed name in the product folder ("Tidemark.log" and the dated copies an
+// earlier restore put beside it), each under its own name and by ChooseLogCopy, into
+// "<work folder>\backup"; records the names and sizes of the saved copies in BackupFiles and the
+// folder in BackupFolder. Every copy is written to a new file, flushed to the disk and then put in
+// place of the name. A log that is a link, or has another name too, is not read (the run log says
+// so). TRUE also when the product folder cannot be determined (nothing is done). FALSE, after
+// showing the system's text, when the work folder or the backup folder cannot be made or a file
+// cannot be read or saved; FALSE without a message when the records cannot be written.
 BOOL BackUpUserData();
 
-// Puts every saved copy of the recorded backup back into the product folder: each one written to
-// a new file beside its name, flushed, put in place of the name, and only then deleted from the
-// backup; then BackupFolder goes (flushed) and the backup folder with it. Only the backup folder
-// of the trusted work folder is ever read, and only the listed names and their dated copies.
-// TRUE when everything saved is back, and when nothing was recorded. FALSE, with the system's
-// text shown, when a copy fails (what is not back stays saved and recorded for the next start).
-// FALSE with *backupMissing TRUE (nothing shown: the caller tells the user) when a backup is
-// recorded but is not there; its record is then dropped, as nothing can bring it back.
-BOOL RestoreUserData(BOOL* backupMissing = nullptr);
+// The saved logs for the reading of the machine: whether a backup is recorded and there, and
+// for each recorded copy whether it is in the backup with its recorded size and how the product
+// folder's file of that name stands against it. Only the backup folder of the trusted work folder
+// is ever read; a record naming anything else counts as none.
+void ReadSavedLogs(MachineReading* reading);
 
-// TRUE when the product folder holds every saved copy of the backup folder (under the same name)
-// with the same contents: nothing of the user's exists only in the backup. FALSE when a saved file
-// differs or is missing there, or when the product folder cannot be determined.
-BOOL IsBackupRestored(const char* backupFolder);
+enum class LogPlacement {
+  kTakeName,          // the saved copy comes back under its own name
+  kTakeNameMoveLive,  // the log in place moves beside it (dated), then the saved copy takes the name
+  kBeside,            // the log in place stays; the saved copy comes back beside it, dated
+};
+
+// Puts one saved copy back into the product folder: written to a new file beside its name,
+// flushed, put in place of the name, and only then deleted from the backup. A dated name is made
+// from the file's last-write time (local), a second later while the name is taken. FALSE, with
+// the system's text shown and naming the file, when any of it fails (the copy stays saved).
+BOOL PutSavedLogBack(const char* name, LogPlacement placement);
+
+// Deletes a saved copy that the log in place holds whole.
+BOOL DropSavedLog(const char* name);
+
+// The records BackupFolder and BackupFiles go (flushed), then the backup folder of the trusted
+// work folder.
+BOOL DropBackup();
 
 #endif  // ENGINE_CARRYOVER_USER_DATA_BACKUP_H_

@@ -1,4 +1,5 @@
 // Backup and restore of the user's files, on the real file system and the real updater key.
+#include "engine/apply_plan.h"
 #include "engine/carryover/user_data_backup.h"
 
 #include <gtest/gtest.h>
@@ -70,7 +71,7 @@ TEST_F(UserDataBackupTest, LogFileSurvivesBackupAndRestoreOverTheNewReleasesLog)
   // The new release writes its own log; the restore puts the user's back over it, drops the
   // record and the backup folder.
   ASSERT_TRUE(WriteFileBytes(LogPath(), "new release log\r\n"));
-  ASSERT_TRUE(RestoreUserData());
+  ASSERT_TRUE(RestoreSavedState(RestoreMode::kOverlay, false).everythingBack);
   std::string restored;
   ASSERT_TRUE(ReadFileBytes(LogPath(), &restored));
   EXPECT_EQ(kLogBytes, restored);
@@ -149,7 +150,7 @@ TEST_F(UserDataBackupTest, ALaterRunKeepsBothLogsAndBothComeBack) {
 
   // Both come back over the new release's log: the saved copy as Tidemark.log.
   ASSERT_TRUE(WriteFileBytes(LogPath(), "new release log\r\n"));
-  ASSERT_TRUE(RestoreUserData());
+  ASSERT_TRUE(RestoreSavedState(RestoreMode::kOverlay, false).everythingBack);
   ASSERT_TRUE(ReadFileBytes(LogPath(), &bytes));
   EXPECT_EQ(kLogBytes, bytes);
   ASSERT_TRUE(ReadFileBytes(product_.Child(dated), &bytes));
@@ -168,7 +169,8 @@ TEST_F(UserDataBackupTest, ALogWithASecondNameIsNeitherReadNorWrittenThrough) {
   EXPECT_EQ("<none>", SavedLog());
   // Restore: the saved log replaces the name; the file it was another name of stays as it was.
   ASSERT_TRUE(WriteFileBytes(WorkBackupFolder() + "\\Tidemark.log", kLogBytes));
-  ASSERT_TRUE(RestoreUserData());
+  ASSERT_TRUE(WriteUpdaterString(nullptr, "BackupFiles", "Tidemark.log:31"));
+  ASSERT_TRUE(RestoreSavedState(RestoreMode::kOverlay, false).everythingBack);
   std::string bytes;
   ASSERT_TRUE(ReadFileBytes(LogPath(), &bytes));
   EXPECT_EQ(kLogBytes, bytes);
@@ -183,7 +185,7 @@ TEST_F(UserDataBackupTest, WithoutLogFileAnEmptyBackupIsRecordedAndRestoredToNot
   ASSERT_FALSE(folder.empty());
   EXPECT_TRUE(IsFolderEmpty(folder.c_str()));
 
-  EXPECT_TRUE(RestoreUserData());
+  EXPECT_TRUE(RestoreSavedState(RestoreMode::kOverlay, false).everythingBack);
   EXPECT_FALSE(PathExists(LogPath()));
   EXPECT_FALSE(PathExists(folder));
   EXPECT_TRUE(answerer_.boxes().empty());
@@ -211,8 +213,10 @@ TEST_F(UserDataBackupTest, RestoreCopiesTheListedFilesOnlyAndHandlesTrailingBack
   ASSERT_TRUE(WriteFileBytes(folder + "\\version.dll", "planted"));
   ASSERT_TRUE(CreateDirectoryA((folder + "\\sub").c_str(), nullptr));
   ASSERT_TRUE(WriteUpdaterString(nullptr, "BackupFolder", (folder + "\\").c_str()));
+  // A backup recorded before the list of its copies was: every copy of a listed name counts.
+  ASSERT_TRUE(WriteUpdaterString(nullptr, "BackupFiles", nullptr));
 
-  ASSERT_TRUE(RestoreUserData());
+  ASSERT_TRUE(RestoreSavedState(RestoreMode::kOverlay, false).everythingBack);
   std::string restored;
   ASSERT_TRUE(ReadFileBytes(LogPath(), &restored));
   EXPECT_EQ(kLogBytes, restored);
@@ -223,7 +227,7 @@ TEST_F(UserDataBackupTest, RestoreCopiesTheListedFilesOnlyAndHandlesTrailingBack
 
 TEST_F(UserDataBackupTest, RestoreReadsNothingButTheWorkFoldersBackup) {
   // Nothing recorded: nothing to restore.
-  EXPECT_TRUE(RestoreUserData());
+  EXPECT_TRUE(RestoreSavedState(RestoreMode::kOverlay, false).everythingBack);
   // Values naming anything but the work folder's backup: nothing is copied from there into the
   // product folder and nothing there is deleted; the damaged record goes.
   ScopedTempFolder elsewhere("restore elsewhere " + std::to_string(GetTickCount()));
@@ -235,9 +239,9 @@ TEST_F(UserDataBackupTest, RestoreReadsNothingButTheWorkFoldersBackup) {
         std::string("backup"), backup + "\\..\\backup", testing_support::TempFolder()}) {
     SCOPED_TRACE(damaged);
     ASSERT_TRUE(WriteUpdaterString(nullptr, "BackupFolder", damaged.c_str()));
-    BOOL missing = TRUE;
-    EXPECT_TRUE(RestoreUserData(&missing));
-    EXPECT_FALSE(missing);
+    const ApplyResult result = RestoreSavedState(RestoreMode::kOverlay, false);
+    EXPECT_TRUE(result.everythingBack);
+    EXPECT_FALSE(result.backupMissing);
     EXPECT_FALSE(PathExists(LogPath()));
     EXPECT_TRUE(PathExists(elsewhere.Child("Tidemark.log")));
     EXPECT_EQ("", RecordedBackupFolder());
@@ -246,9 +250,9 @@ TEST_F(UserDataBackupTest, RestoreReadsNothingButTheWorkFoldersBackup) {
   // for the caller to tell, and the record goes.
   ASSERT_TRUE(RemoveDirectoryA(backup.c_str()));
   ASSERT_TRUE(WriteUpdaterString(nullptr, "BackupFolder", backup.c_str()));
-  BOOL missing = FALSE;
-  EXPECT_FALSE(RestoreUserData(&missing));
-  EXPECT_TRUE(missing);
+  const ApplyResult result = RestoreSavedState(RestoreMode::kOverlay, false);
+  EXPECT_FALSE(result.everythingBack);
+  EXPECT_TRUE(result.backupMissing);
   EXPECT_EQ("", RecordedBackupFolder());
   EXPECT_TRUE(answerer_.boxes().empty());
 }
@@ -259,12 +263,52 @@ TEST_F(UserDataBackupTest, AFailedCopyBackLeavesTheBackupAndItsRecord) {
   const std::string folder = RecordedBackupFolder();
   HANDLE held = CreateFileA(LogPath().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(INVALID_HANDLE_VALUE, held);
-  EXPECT_FALSE(RestoreUserData());
+  EXPECT_FALSE(RestoreSavedState(RestoreMode::kOverlay, false).everythingBack);
   CloseHandle(held);
   ASSERT_EQ(1u, answerer_.boxes().size());
-  EXPECT_EQ(SystemText(ERROR_ACCESS_DENIED), answerer_.boxes()[0].text);
+  // The system's text, and the file it concerns.
+  const std::string text = SystemText(ERROR_SHARING_VIOLATION);
+  EXPECT_EQ(0u, answerer_.boxes()[0].text.find(text.substr(0, text.find_last_not_of("\r\n") + 1)));
+  EXPECT_NE(std::string::npos, answerer_.boxes()[0].text.find("Tidemark.log"));
   EXPECT_EQ(kLogBytes, SavedLog());
   EXPECT_EQ(folder, RecordedBackupFolder());
+}
+
+}  // namespace
+
+namespace {
+
+// Every log of a saved name is saved under its own name and comes back under it; a recorded copy
+// that has gone from the backup is a failure, never "restored".
+TEST_F(UserDataBackupTest, EverySavedNameLogComesBackAndAMissingCopyIsAFailure) {
+  const std::string dated = "Tidemark_20261201-090000.log";
+  for (const bool removeCopy : {false, true}) {
+    SCOPED_TRACE(removeCopy ? "a saved copy gone from the backup" : "every copy there");
+    ASSERT_TRUE(WriteFileBytes(LogPath(), kLogBytes));
+    ASSERT_TRUE(WriteFileBytes(product_.Child(dated), "put back by an earlier restore"));
+    ASSERT_TRUE(WriteFileBytes(product_.Child("Tidemark.txt"), "not a log of a saved name"));
+    ASSERT_TRUE(BackUpUserData());
+    char record[520] = "";
+    ReadUpdaterString(nullptr, "BackupFiles", record, sizeof(record));
+    const std::string recorded = record;
+    EXPECT_NE(std::string::npos, recorded.find("Tidemark.log:31")) << recorded;
+    EXPECT_NE(std::string::npos, recorded.find(dated + ":30")) << recorded;
+    EXPECT_EQ(std::string::npos, recorded.find("Tidemark.txt")) << recorded;
+    // The uninstaller removes the product folder's files.
+    DeleteFileA(LogPath().c_str());
+    DeleteFileA(product_.Child(dated).c_str());
+    if (removeCopy) ASSERT_TRUE(DeleteFileA((WorkBackupFolder() + "\\" + dated).c_str()));
+    const ApplyResult result = RestoreSavedState(RestoreMode::kOverlay, false);
+    EXPECT_EQ(!removeCopy, result.everythingBack);
+    EXPECT_EQ(removeCopy, result.backupMissing);
+    std::string bytes;
+    EXPECT_TRUE(ReadFileBytes(LogPath(), &bytes));
+    EXPECT_EQ(kLogBytes, bytes);
+    EXPECT_EQ(!removeCopy, ReadFileBytes(product_.Child(dated), &bytes));
+    EXPECT_EQ("", RecordedBackupFolder()) << "the backup's record goes either way";
+    DeleteFileA(product_.Child("Tidemark.txt").c_str());
+  }
+  EXPECT_TRUE(answerer_.boxes().empty());
 }
 
 }  // namespace

@@ -71,3 +71,60 @@ BOOL GetUserHiveName(char* hiveName) {
   if (!OpenDesktopUserToken(&token)) return FALSE;
   return GetTokenUserSid(token.get(), hiveName, kHiveNameSize);
 }
+
+base::Text DescribeUser(const char* sid) {
+  char name[256] = "";
+  char domain[256] = "";
+  PSID binary = nullptr;
+  if (ConvertStringSidToSidA(sid, &binary)) {
+    base::ScopedLocalMemory owned(binary);
+    DWORD nameSize = sizeof(name);
+    DWORD domainSize = sizeof(domain);
+    SID_NAME_USE use;
+    if (!LookupAccountSidA(nullptr, binary, name, &nameSize, domain, &domainSize, &use)) {
+      name[0] = '\0';
+    }
+  }
+  char described[kKeyPathSize + 520];
+  if (name[0] != '\0' &&
+      base::FormatBounded(described, sizeof(described), "%s%s%s (%s)", domain,
+                          domain[0] != '\0' ? "\\" : "", name, sid)) {
+    return described;
+  }
+  return sid;
+}
+
+LONG CreateDatedKeyBeside(const char* hiveName, const char* keyPath, HKEY* key,
+                          base::Text* createdName) {
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  FILETIME at;
+  SystemTimeToFileTime(&now, &at);
+  ULARGE_INTEGER time;
+  time.LowPart = at.dwLowDateTime;
+  time.HighPart = at.dwHighDateTime;
+  for (int attempt = 0; attempt < 64; ++attempt, time.QuadPart += 10000000ull) {
+    FILETIME stamp = {time.LowPart, time.HighPart};
+    SYSTEMTIME local;
+    char name[kKeyPathSize];
+    char path[kKeyPathSize];
+    if (!FileTimeToSystemTime(&stamp, &local) ||
+        !base::FormatBounded(name, sizeof(name), "%s_%04u%02u%02u-%02u%02u%02u", keyPath,
+                             local.wYear, local.wMonth, local.wDay, local.wHour, local.wMinute,
+                             local.wSecond) ||
+        !BuildHivePath(hiveName, name, path)) {
+      return ERROR_FILENAME_EXCED_RANGE;
+    }
+    DWORD disposition = 0;
+    const LONG result = RegCreateKeyExA(HKEY_USERS, path, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                        KEY_ALL_ACCESS, nullptr, key, &disposition);
+    if (result != ERROR_SUCCESS) return result;
+    if (disposition == REG_CREATED_NEW_KEY) {
+      *createdName = name;
+      return ERROR_SUCCESS;
+    }
+    RegCloseKey(*key);
+    *key = nullptr;
+  }
+  return ERROR_ALREADY_EXISTS;
+}

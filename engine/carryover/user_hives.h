@@ -7,6 +7,7 @@
 
 #include <cstddef>
 
+#include "base/heap_text.h"
 #include "base/scoped.h"
 
 // Room for a hive name and for a key path inside a hive.
@@ -38,5 +39,15 @@ BOOL GetUserHiveName(char* hiveName);
 
 // The SID of a token's user in string form ("S-1-5-...") into text[size].
 BOOL GetTokenUserSid(HANDLE token, char* text, size_t size);
+
+// "DOMAIN\name (SID)" for a string SID, or the SID alone when it names no account: how a user
+// is named in a message and in the run log.
+base::Text DescribeUser(const char* sid);
+
+// Creates the key "<keyPath>_<yyyymmdd-hhmmss>" (local time now, a second later while the name is
+// taken) in the loaded hive: where a saved version is kept beside the one in place. ERROR_SUCCESS
+// with the open key and its name below the hive.
+LONG CreateDatedKeyBeside(const char* hiveName, const char* keyPath, HKEY* key,
+                          base::Text* createdName);
 
 #endif  // ENGINE_CARRYOVER_USER_HIVES_H_

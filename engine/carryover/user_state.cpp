@@ -30,6 +30,12 @@ BOOL CaptureFailed(LONG code) {
   return FALSE;
 }
 
+// The same for one user's settings: the box names that user.
+BOOL CaptureFailedFor(LONG code, const char* hiveName) {
+  ShowSystemErrorBoxAbout(static_cast<DWORD>(code), DescribeUser(hiveName).c_str());
+  return FALSE;
+}
+
 base::WideText Widen(const char* text) {
   wchar_t wide[kKeyPathSize];
   return MultiByteToWideChar(CP_ACP, 0, text, -1, wide, kKeyPathSize) > 0 ? wide : L"";
@@ -69,9 +75,11 @@ void DropSnapshot(HKEY updaterKey, const char* hiveName) {
   FlushUpdaterKey();
 }
 
+bool HiveHoldsSnapshot(HKEY updaterKey, const char* hiveName);
+
 // Writes a snapshot back into its loaded hive's settings key (created when the new release has
-// none yet) and that hive through to the disk.
-LONG WriteBack(HKEY updaterKey, const char* hiveName) {
+// none yet) by the rule, and that hive through to the disk.
+LONG WriteBack(HKEY updaterKey, const char* hiveName, CopyRule rule = CopyRule::kOverwrite) {
   const base::WideText path = SettingsPath(hiveName);
   if (path.empty()) return ERROR_FILENAME_EXCED_RANGE;
   base::ScopedRegKey snapshot;
@@ -80,10 +88,51 @@ LONG WriteBack(HKEY updaterKey, const char* hiveName) {
   base::ScopedRegKey settings;
   result = OpenKeyWithoutLinks(HKEY_USERS, path.c_str(), KEY_ALL_ACCESS, true, settings.receive());
   if (result != ERROR_SUCCESS) return result;
-  KeyTreeCopy copy(CopyRule::kOverwrite);
+  KeyTreeCopy copy(rule);
   result = copy.Copy(snapshot.get(), settings.get());
   if (result != ERROR_SUCCESS) return result;
   return RegFlushKey(settings.get());
+}
+
+// The snapshot whole into a new dated key beside the settings key of the loaded hive, flushed.
+LONG KeepSnapshotBeside(HKEY updaterKey, const char* hiveName) {
+  base::ScopedRegKey snapshot;
+  LONG result = RegOpenKeyExW(updaterKey, Widen(hiveName).c_str(), 0, KEY_READ, snapshot.receive());
+  if (result != ERROR_SUCCESS) return result;
+  base::ScopedRegKey beside;
+  base::Text name;
+  result = CreateDatedKeyBeside(hiveName, product::kSettingsKey, beside.receive(), &name);
+  if (result != ERROR_SUCCESS) return result;
+  KeyTreeCopy copy(CopyRule::kOverwrite);
+  result = copy.Copy(snapshot.get(), beside.get());
+  if (result == ERROR_SUCCESS) result = RegFlushKey(beside.get());
+  if (result == ERROR_SUCCESS) {
+    RunLogWrite("restore: the saved settings of %s are kept beside the ones in place as %s",
+                hiveName, name.c_str());
+  }
+  return result;
+}
+
+// The merge rule in a loaded hive: what is missing comes back, what is in place stays, and
+// when the settings in place differ from the snapshot, the snapshot is kept beside them.
+LONG MergeBack(HKEY updaterKey, const char* hiveName) {
+  if (HiveHoldsSnapshot(updaterKey, hiveName)) return ERROR_SUCCESS;
+  const base::WideText path = SettingsPath(hiveName);
+  base::ScopedRegKey settings;
+  const bool inPlace = !path.empty() && OpenKeyWithoutLinks(HKEY_USERS, path.c_str(), KEY_READ,
+                                                            false, settings.receive()) ==
+                                            ERROR_SUCCESS;
+  settings.reset();
+  if (inPlace) {
+    const LONG kept = KeepSnapshotBeside(updaterKey, hiveName);
+    if (kept != ERROR_SUCCESS) return kept;
+  }
+  return WriteBack(updaterKey, hiveName, CopyRule::kKeepTarget);
+}
+
+LONG PutBack(HKEY updaterKey, const char* hiveName, RestoreMode mode) {
+  return mode == RestoreMode::kOverlay ? WriteBack(updaterKey, hiveName)
+                                       : MergeBack(updaterKey, hiveName);
 }
 
 // TRUE when the loaded hive's settings still hold everything of the snapshot.
@@ -102,7 +151,7 @@ bool HiveHoldsSnapshot(HKEY updaterKey, const char* hiveName) {
 // is loaded for it and unloaded again. Only what the hive file then holds counts: it is loaded
 // once more and compared before the snapshot goes. FALSE, with the snapshot kept, whenever any of
 // it cannot be done.
-bool RestoreIntoProfileHive(HKEY updaterKey, const char* hiveName) {
+bool RestoreIntoProfileHive(HKEY updaterKey, const char* hiveName, RestoreMode mode) {
   {
     ScopedProfileHive hive;
     LONG result = hive.Load(hiveName);
@@ -111,7 +160,7 @@ bool RestoreIntoProfileHive(HKEY updaterKey, const char* hiveName) {
                   result);
       return false;
     }
-    result = WriteBack(updaterKey, hiveName);
+    result = PutBack(updaterKey, hiveName, mode);
     const LONG unloaded = hive.Unload();
     if (result != ERROR_SUCCESS || unloaded != ERROR_SUCCESS) {
       RunLogWrite("restore: the profile hive of user %s was not written (error %ld, unload %ld)",
@@ -163,12 +212,17 @@ BOOL SnapshotUserSettings() {
     base::ScopedRegKey settings;
     result = OpenKeyWithoutLinks(HKEY_USERS, path.c_str(), KEY_READ, false, settings.receive());
     if (result == ERROR_FILE_NOT_FOUND) continue;  // this hive has no settings of the product
-    if (result == ERROR_ACCESS_DENIED) {
+    if (result == kErrorRegistryLink) {
       RunLogWrite("capture: the settings of hive %s lie behind a registry link; not saved",
                   hiveName);
       continue;
     }
-    if (result != ERROR_SUCCESS) return CaptureFailed(result);
+    if (result != ERROR_SUCCESS) {
+      // A real refusal (a deny entry on the user's own key): the uninstaller must not start
+      // while these settings cannot be saved; the administrator is told whose they are.
+      RunLogWrite("capture: the settings of hive %s cannot be read (error %ld)", hiveName, result);
+      return CaptureFailedFor(result, hiveName);
+    }
 
     if (!keepSaved) {
       RegDeleteTreeW(updaterKey.get(), wideName);
@@ -193,7 +247,7 @@ BOOL SnapshotUserSettings() {
       }
       RunLogWrite("capture: the settings of hive %s could not be saved (error %ld)", hiveName,
                   result);
-      return CaptureFailed(result);
+      return CaptureFailedFor(result, hiveName);
     }
     RunLogWrite(disposition == REG_CREATED_NEW_KEY
                     ? "capture: settings of hive %s saved"
@@ -202,74 +256,68 @@ BOOL SnapshotUserSettings() {
   }
 }
 
-BOOL RestoreUserState() {
-  if (!RestoreUserSettings()) return FALSE;
-  return RestoreAutoRun();
+void ReadSavedSettings(base::HeapArray<SavedUserItem>* items) {
+  items->clear();
+  base::ScopedRegKey updaterKey;
+  base::HeapArray<base::Text> snapshots;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, product::kUpdaterKey, 0, KEY_READ, updaterKey.receive()) !=
+          ERROR_SUCCESS ||
+      ListSnapshots(updaterKey.get(), &snapshots) != ERROR_SUCCESS) {
+    return;
+  }
+  for (const base::Text& hiveName : snapshots) {
+    SavedUserItem item;
+    item.user = hiveName;
+    if (!IsHiveLoaded(hiveName.c_str())) {
+      // A hive that is not loaded cannot show its settings: its snapshot may be the only copy.
+      item.live = ItemState::kNotLoaded;
+    } else if (HiveHoldsSnapshot(updaterKey.get(), hiveName.c_str())) {
+      item.live = ItemState::kSame;
+    } else {
+      const base::WideText path = SettingsPath(hiveName.c_str());
+      base::ScopedRegKey settings;
+      item.live = !path.empty() && OpenKeyWithoutLinks(HKEY_USERS, path.c_str(), KEY_READ, false,
+                                                       settings.receive()) == ERROR_SUCCESS
+                      ? ItemState::kDifferent
+                      : ItemState::kAbsent;
+    }
+    items->push_back(item);
+  }
 }
 
-BOOL IsUserStateInPlace() {
-  if (!IsAutoRunInPlace()) return FALSE;
+BOOL RestoreSettingsOf(const char* hiveName, RestoreMode mode) {
   base::ScopedRegKey updaterKey;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, product::kUpdaterKey, 0, KEY_READ,
-                    updaterKey.receive()) != ERROR_SUCCESS) {
-    return TRUE;
+  LONG result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, product::kUpdaterKey, 0, KEY_ALL_ACCESS,
+                              updaterKey.receive());
+  if (result == ERROR_SUCCESS) result = PutBack(updaterKey.get(), hiveName, mode);
+  if (result != ERROR_SUCCESS) {
+    RunLogWrite("restore: the settings of hive %s could not be written (error %ld)", hiveName,
+                result);
+    ShowSystemErrorBoxAbout(static_cast<DWORD>(result), DescribeUser(hiveName).c_str());
+    return FALSE;
   }
-  base::HeapArray<base::Text> snapshots;
-  if (ListSnapshots(updaterKey.get(), &snapshots) != ERROR_SUCCESS) return FALSE;
-  for (const base::Text& hiveName : snapshots) {
-    // A hive that is not loaded cannot show its settings in place: its snapshot may be the only
-    // copy left.
-    if (!IsHiveLoaded(hiveName.c_str()) || !HiveHoldsSnapshot(updaterKey.get(), hiveName.c_str())) {
-      return FALSE;
-    }
-  }
+  DropSnapshot(updaterKey.get(), hiveName);
   return TRUE;
 }
 
-BOOL RestoreUserSettings() {
+BOOL RestoreSettingsIntoProfile(const char* hiveName, RestoreMode mode) {
+  base::ScopedRegKey updaterKey;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, product::kUpdaterKey, 0, KEY_ALL_ACCESS,
+                    updaterKey.receive()) == ERROR_SUCCESS &&
+      RestoreIntoProfileHive(updaterKey.get(), hiveName, mode)) {
+    RunLogWrite("restore: settings of user %s written into the profile's hive", hiveName);
+    return TRUE;
+  }
+  RunLogWrite("restore: the settings of user %s wait until that user's hive is loaded", hiveName);
+  return FALSE;
+}
+
+BOOL DropSnapshotOf(const char* hiveName) {
   base::ScopedRegKey updaterKey;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, product::kUpdaterKey, 0, KEY_ALL_ACCESS,
                     updaterKey.receive()) != ERROR_SUCCESS) {
     return FALSE;
   }
-  base::HeapArray<base::Text> snapshots;
-  const LONG listed = ListSnapshots(updaterKey.get(), &snapshots);
-  if (listed != ERROR_SUCCESS) return RestoreFailed(listed);
-
-  // Each hive in turn: its settings written back and through to the disk, then its snapshot
-  // dropped. A user whose hive is not loaded gets the settings written into the profile's hive
-  // where the system allows it; otherwise the snapshot waits for a start that finds the hive
-  // loaded. Either way the others are restored.
-  for (const base::Text& hiveName : snapshots) {
-    const char* name = hiveName.c_str();
-    if (!IsHiveLoaded(name)) {
-      if (RestoreIntoProfileHive(updaterKey.get(), name)) {
-        RunLogWrite("restore: settings of user %s written into the profile's hive", name);
-      } else {
-        RunLogWrite("restore: the settings of user %s wait until that user's hive is loaded",
-                    name);
-      }
-      continue;
-    }
-    RunLogWrite("restore: settings of hive %s", name);
-    const LONG written = WriteBack(updaterKey.get(), name);
-    if (written != ERROR_SUCCESS) return RestoreFailed(written);
-    DropSnapshot(updaterKey.get(), name);
-  }
+  DropSnapshot(updaterKey.get(), hiveName);
   return TRUE;
-}
-
-BOOL HasWaitingUserSettings(BOOL unloadedOnly) {
-  if (IsMarkingSet()) return FALSE;
-  base::ScopedRegKey updaterKey;
-  base::HeapArray<base::Text> snapshots;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, product::kUpdaterKey, 0, KEY_ENUMERATE_SUB_KEYS,
-                    updaterKey.receive()) != ERROR_SUCCESS ||
-      ListSnapshots(updaterKey.get(), &snapshots) != ERROR_SUCCESS) {
-    return FALSE;
-  }
-  for (const base::Text& hiveName : snapshots) {
-    if (!unloadedOnly || !IsHiveLoaded(hiveName.c_str())) return TRUE;
-  }
-  return FALSE;
 }

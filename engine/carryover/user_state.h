@@ -8,8 +8,10 @@
 
 #include <windows.h>
 
+#include "base/heap_text.h"
 #include "engine/carryover/autorun_entry.h"
 #include "engine/carryover/user_hives.h"
+#include "engine/plan/update_plan.h"
 
 // The autorun entry, then the settings snapshots.
 BOOL CaptureUserState();
@@ -18,25 +20,23 @@ BOOL CaptureUserState();
 // system fails the capture: the system's text is shown and nothing of this capture stays.
 BOOL SnapshotUserSettings();
 
-// The settings, then the autorun entry (which starts the product).
-BOOL RestoreUserState();
+// The saved settings for the reading of the machine, one item per snapshot: not loaded, absent,
+// as saved (the hive's settings hold every saved value and subkey with its data) or different.
+void ReadSavedSettings(base::HeapArray<SavedUserItem>* items);
 
-// TRUE while what the capture saved is still in place in the hives: the saved autorun entry is
-// still the user's Run value with its type, and every loaded hive with a settings snapshot still
-// has every saved value with its type and data. FALSE once anything of it is gone or changed (an
-// uninstaller that removed or reset it and then failed), and while a snapshot's hive is not
-// loaded: the saved copy is then (or may be) the only one.
-BOOL IsUserStateInPlace();
+// One snapshot back into its loaded hive, then the hive written through to the disk, then the
+// snapshot dropped. kOverlay lays the snapshot over the settings key; kMerge adds only what is
+// missing and, where the settings in place differ, first keeps the snapshot whole in a dated key
+// beside the settings key ("...\Tidesafe_<yyyymmdd-hhmmss>"). FALSE, with the system's text
+// shown and the user named, when it cannot be written (the snapshot stays).
+BOOL RestoreSettingsOf(const char* hiveName, RestoreMode mode);
 
-// Each snapshot in turn: written back into its hive, the hive flushed, then the snapshot deleted.
-// A hive that is not loaded is loaded from the user's profile for it where the system allows;
-// otherwise its snapshot stays and waits (logged with the user's SID). TRUE unless a loaded hive
-// could not be written (the system's text is shown).
-BOOL RestoreUserSettings();
+// The same for a user whose hive is not loaded: into the profile's hive, loaded for it where the
+// system allows and unloaded again, and checked in the hive file before the snapshot goes. FALSE
+// (logged, nothing shown) when the snapshot has to wait for the user's hive.
+BOOL RestoreSettingsIntoProfile(const char* hiveName, RestoreMode mode);
 
-// TRUE when no update is under way (Marking absent) and settings snapshots remain: users whose
-// settings wait until their hive is loaded. With unloadedOnly, only snapshots whose hive is not
-// loaded now count (the clean-up's question; a start asks about all of them).
-BOOL HasWaitingUserSettings(BOOL unloadedOnly);
+// Drops a snapshot whose settings are in place as saved.
+BOOL DropSnapshotOf(const char* hiveName);
 
 #endif  // ENGINE_CARRYOVER_USER_STATE_H_

@@ -1,5 +1,6 @@
 // The per-user carry-over on the real registry: the user's hive, a second hive loaded from a file,
 // the updater key, and a recorder program standing in for the product.
+#include "engine/apply_plan.h"
 #include "engine/carryover/user_state.h"
 
 #include <shlwapi.h>
@@ -98,7 +99,7 @@ TEST_F(UserStateTest, WithoutSettingsSnapshotsTheAutoRunIsStillRestored) {
                              commandLine));
   ASSERT_TRUE(CaptureUserState());  // no hive has settings: no snapshot subkeys
   DeleteRunValue();
-  EXPECT_TRUE(RestoreUserState());
+  EXPECT_TRUE(RestoreSavedState(RestoreMode::kOverlay, true).everythingBack);
   ExpectAutoRunBackAndStarted(commandLine);
 }
 
@@ -122,7 +123,7 @@ TEST_F(UserStateTest, SettingsOfTwoHivesAreSnapshotAndRestored) {
   SHDeleteKeyA(HKEY_CURRENT_USER, product::kSettingsKey);
   SHDeleteKeyA(HKEY_USERS, secondSettings.c_str());
   ASSERT_TRUE(SetStringValue(HKEY_USERS, secondSettings, "Name", "fresh"));
-  ASSERT_TRUE(RestoreUserSettings());
+  ASSERT_TRUE(RestoreSavedState(RestoreMode::kOverlay, false).everythingBack);
   EXPECT_EQ(firstTree, DumpKeyTree(HKEY_CURRENT_USER, product::kSettingsKey));
   EXPECT_EQ(secondTree, DumpKeyTree(HKEY_USERS, secondSettings));
 }
@@ -152,7 +153,7 @@ TEST_F(UserStateTest, UnloadedHiveIsSkippedAndTheOthersAndTheAutoRunAreStillRest
   SHDeleteKeyA(HKEY_CURRENT_USER, product::kSettingsKey);
   DeleteRunValue();
 
-  EXPECT_TRUE(RestoreUserState());
+  EXPECT_TRUE(RestoreSavedState(RestoreMode::kOverlay, true).everythingBack);
   EXPECT_EQ(firstTree, DumpKeyTree(HKEY_CURRENT_USER, product::kSettingsKey));
   EXPECT_FALSE(KeyExists(HKEY_USERS, kEarlyHive));  // nothing made in its place
   EXPECT_EQ(savedEarly, DumpKeyTree(HKEY_LOCAL_MACHINE, snapshot));  // its snapshot is kept
@@ -263,8 +264,11 @@ TEST_F(UserStateTest, CaptureIsBoundedFollowsNoLinkAndFailsWholeOnAnyError) {
       if (text.empty()) {
         EXPECT_NE(std::string::npos, boxes[0].text.find(std::to_string(row.error))) << boxes[0].text;
       } else {
-        EXPECT_EQ(text, boxes[0].text);
+        EXPECT_EQ(0u, boxes[0].text.find(text.substr(0, text.find_last_not_of("\r\n") + 1)))
+            << boxes[0].text;
       }
+      // The administrator is told whose settings stopped the update.
+      EXPECT_NE(std::string::npos, boxes[0].text.find(hive_)) << boxes[0].text;
       EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, snapshot)) << "nothing is half-saved";
     }
   }
@@ -273,7 +277,7 @@ TEST_F(UserStateTest, CaptureIsBoundedFollowsNoLinkAndFailsWholeOnAnyError) {
 TEST_F(UserStateTest, WithoutAnySnapshotSettingsRestoreSucceeds) {
   ASSERT_TRUE(SnapshotUserSettings());  // no hive has settings: the key is made, no subkeys
   EXPECT_EQ("(key)\n", DumpKeyTree(HKEY_LOCAL_MACHINE, product::kUpdaterKey));
-  EXPECT_TRUE(RestoreUserSettings());
+  EXPECT_TRUE(RestoreSavedState(RestoreMode::kOverlay, false).everythingBack);
   EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, product::kSettingsKey));
 }
 

@@ -18,8 +18,10 @@ void RegisterOwnerWindow(OwnerWindowFunction owner) { g_ownerWindow = owner; }
 
 HWND GetOwnerWindow() { return g_ownerWindow ? g_ownerWindow() : nullptr; }
 
-void ShowSystemErrorBox(DWORD code) {
-  RunLogFailure("shown to the user", code);
+void ShowSystemErrorBox(DWORD code) { ShowSystemErrorBoxAbout(code, nullptr); }
+
+void ShowSystemErrorBoxAbout(DWORD code, const char* subject) {
+  RunLogFailure(subject != nullptr && subject[0] != '\0' ? subject : "shown to the user", code);
   if (g_showBox == nullptr) return;
   base::ScopedLocalMemory text(GetSystemErrorText(code));
   char fallback[64];
@@ -28,6 +30,14 @@ void ShowSystemErrorBox(DWORD code) {
     base::FormatBounded(fallback, sizeof(fallback), "System error %lu (0x%08lX).",
                         static_cast<unsigned long>(code), static_cast<unsigned long>(code));
     shown = fallback;
+  }
+  char withSubject[1024];
+  int length = lstrlenA(shown);
+  while (length > 0 && (shown[length - 1] == '\r' || shown[length - 1] == '\n')) --length;
+  if (subject != nullptr && subject[0] != '\0' &&
+      base::FormatBounded(withSubject, sizeof(withSubject), "%.*s\r\n\r\n%s", length, shown,
+                          subject)) {
+    shown = withSubject;
   }
   g_showBox(shown, MB_OK | MB_ICONEXCLAMATION);
 }

@@ -24,4 +24,8 @@ HWND GetOwnerWindow();
 // "System error <decimal> (0x<hex>)." so the user still has a number to report.
 void ShowSystemErrorBox(DWORD code);
 
+// The same, with a line that says whom or what the failure concerns (a user, a file) below the
+// system's text; subject NULL or empty shows the plain box.
+void ShowSystemErrorBoxAbout(DWORD code, const char* subject);
+
 #endif  // ENGINE_CORE_ERROR_BOX_H_

@@ -27,6 +27,10 @@ constexpr char kLogFile[] = "Tidemark.log";
 
 // Per-user places, relative to a hive under HKEY_USERS (or HKEY_CURRENT_USER).
 constexpr char kSettingsKey[] = "SOFTWARE\\KORVANE SYSTEMS,INC.\\Tidesafe";
+// Where a user's saved autorun entry is kept beside a Run value that changed since: a key of this
+// name with "_<yyyymmdd-hhmmss>" added, beside the settings key (settings kept beside get the
+// settings key's name with the same ending).
+constexpr char kAutoRunKeptBesideKey[] = "SOFTWARE\\KORVANE SYSTEMS,INC.\\TidesafeAutoRun";
 constexpr char kRunKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
 constexpr char kAutoRunValue[] = "Tidemark";
 

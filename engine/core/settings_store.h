@@ -19,6 +19,11 @@ namespace updater_value {
 constexpr char kMarking[] = "Marking";
 // REG_SZ: the folder holding the saved copy of the user's files.
 constexpr char kBackupFolder[] = "BackupFolder";
+// REG_SZ: the saved copies in that folder, "<name>:<size>|...": what a restore must find there.
+constexpr char kBackupFiles[] = "BackupFiles";
+// REG_DWORD 1: a restore since the new release's setup did not finish (it waited or failed); from
+// then on what is in place stays and saved versions are kept beside it.
+constexpr char kRestoreWaited[] = "RestoreWaited";
 // REG_SZ: the hive name (string SID) of the user whose autorun entry was saved.
 constexpr char kUserId[] = "UserID";
 // REG_SZ: the saved command line of that user's autorun entry, whole (written and read with the

@@ -7,6 +7,7 @@
 
 #include "engine/core/product_constants.h"
 #include "engine/core/settings_store.h"
+#include "engine/clean_up.h"
 #include "engine/resume.h"
 #include "engine/work_folder.h"
 #include "tests/support/test_support.h"

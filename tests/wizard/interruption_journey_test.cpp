@@ -201,15 +201,19 @@ TEST(InterruptionJourney, DISABLED_FinishAfterInterruption) {
     }
   }
   ASSERT_TRUE(completed) << "the update never completed";
-  ExpectUserDataKept(before, after);
-  // A fresh log begun between the runs is back too, beside the saved one under a dated name.
+  // A fresh log begun between the runs is the one in place: it keeps the name, and the saved log
+  // is back beside it under a dated name.
   const std::vector<std::string> dated = DatedLogs();
   if (Environment("INTERRUPTION_KIND") == "killed-uninstaller") {
-    ASSERT_EQ(1u, dated.size()) << "the fresh log is not back beside the saved one";
-    std::string fresh;
-    EXPECT_TRUE(testing_support::ReadFileBytes(testing_support::ProductFolder() + "\\" + dated[0], &fresh));
-    EXPECT_EQ(kFreshLog, fresh);
+    EXPECT_EQ(kFreshLog, after.log);
+    ASSERT_EQ(1u, dated.size()) << "the saved log is not back beside the fresh one";
+    std::string saved;
+    EXPECT_TRUE(testing_support::ReadFileBytes(testing_support::ProductFolder() + "\\" + dated[0], &saved));
+    EXPECT_EQ(before.log, saved);
+    after.log = before.log;
+    ExpectUserDataKept(before, after);
   } else {
+    ExpectUserDataKept(before, after);
     EXPECT_TRUE(dated.empty()) << "a log that nobody began came back: " << dated[0];
   }
   EXPECT_FALSE(UpdaterKeyExists());

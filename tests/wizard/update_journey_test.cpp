@@ -724,3 +724,120 @@ TEST_F(UpdateJourneyTest, AProductFolderWaitingForARestartGetsNothingBeforeIt) {
 }
 
 }  // namespace
+
+namespace {
+
+// Starts the stand-in product from the product folder; it runs until it is closed.
+bool StartProductThatStays() {
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process = {};
+  std::string line = "\"" + testing_support::ProductFolder() + "\\Tidemark.exe\" /stay";
+  if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr,
+                      testing_support::ProductFolder().c_str(), &startup, &process)) {
+    return false;
+  }
+  CloseHandle(process.hThread);
+  WaitForInputIdle(process.hProcess, 10000);
+  CloseHandle(process.hProcess);
+  return true;
+}
+
+// The one key "<key>_<yyyymmdd-hhmmss>" beside a key of the current user, as "" when none.
+std::string DatedKeyBeside(const std::string& key) {
+  const size_t slash = key.rfind('\\');
+  HKEY parent = nullptr;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, key.substr(0, slash).c_str(), 0, KEY_READ, &parent) !=
+      ERROR_SUCCESS) {
+    return "";
+  }
+  const std::string stem = key.substr(slash + 1) + "_";
+  std::string found;
+  char name[256];
+  for (DWORD index = 0;; ++index) {
+    DWORD size = sizeof(name);
+    if (RegEnumKeyExA(parent, index, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    if (std::string(name).rfind(stem, 0) == 0 && size == stem.size() + 15) found = key.substr(0, slash + 1) + name;
+  }
+  RegCloseKey(parent);
+  return found;
+}
+
+}  // namespace
+
+// Run 1's uninstaller fails while the product runs: the aborted page keeps the saved state. The
+// user then works with the old release for a week: a setting, the Run value and the log change.
+// Run 2 either completes or is cancelled on the introduction page; either way the week's versions
+// are in place, and run 1's are kept beside them.
+TEST_F(UpdateJourneyTest, ALaterRunKeepsWhatTheUserChangedAfterAFailedAttempt) {
+  const std::string settings = product::kSettingsKey;
+  const std::string runKey = product::kRunKey;
+  for (const bool complete : {true, false}) {
+    SCOPED_TRACE(complete ? "run 2 completes" : "run 2 is cancelled on the introduction page");
+    CleanMachine();
+    ASSERT_TRUE(InstallOldRelease("--uninstall-mode=cancel"));
+    const UserData first = CaptureUserData();
+    {
+      WizardDriver run1;
+      ASSERT_TRUE(run1.Start());
+      ASSERT_TRUE(run1.WaitForWizard());
+      ASSERT_TRUE(run1.WaitForPage(kIntroduction));
+      run1.Press(PSBTN_NEXT);
+      ASSERT_TRUE(run1.WaitForPage(kUninstall));
+      run1.Press(PSBTN_NEXT);
+      ASSERT_TRUE(run1.WaitForPage(kIncompleted, 60000));
+      ASSERT_TRUE(StartProductThatStays());
+      run1.Press(PSBTN_FINISH);
+      EXPECT_EQ(1603, run1.WaitForExit());
+    }
+    ASSERT_TRUE(UpdaterKeyExists()) << "the saved state stays while the product runs";
+    ASSERT_TRUE(CloseRunningProduct());
+    // A week of work with the old release.
+    const DWORD interval = 600;
+    ASSERT_TRUE(testing_support::SetRawValue(HKEY_CURRENT_USER, settings, "Interval", REG_DWORD,
+                                             &interval, sizeof(interval)));
+    const std::string weekRun = "\"" + testing_support::ProductFolder() + "\\Tidemark.exe\" /week";
+    ASSERT_TRUE(testing_support::SetStringValue(HKEY_CURRENT_USER, runKey, "Tidemark", weekRun));
+    std::string log;
+    ASSERT_TRUE(testing_support::ReadFileBytes(testing_support::ProductFolder() + "\\Tidemark.log", &log));
+    log += "a week of work\r\n";
+    ASSERT_TRUE(testing_support::WriteFileBytes(testing_support::ProductFolder() + "\\Tidemark.log", log));
+    const UserData week = CaptureUserData();
+
+    if (complete) {
+      ASSERT_TRUE(testing_support::SetStringValue(
+          HKEY_LOCAL_MACHINE, product::kUninstallKey, "UninstallString",
+          "\"" + testing_support::StandInUninstallerPath() + "\" /mode=clean"));
+    }
+    StartAndWaitFor(kIntroduction);
+    if (complete) {
+      Next(kUninstall);
+      Next(kInstall);
+      Next(kCompleted);
+      wizard_.Press(PSBTN_FINISH);
+      EXPECT_EQ(0, wizard_.WaitForExit());
+    } else {
+      wizard_.Press(PSBTN_CANCEL);
+      EXPECT_EQ(1602, wizard_.WaitForExit());
+    }
+    const UserData after = CaptureUserData();
+    EXPECT_EQ(week.log, after.log) << "the week's log is in place";
+    ExpectUserDataKept(week, after);
+    EXPECT_FALSE(UpdaterKeyExists());
+    // Run 1's versions are kept beside the week's: the settings and the Run value in dated keys.
+    const std::string settingsBeside = DatedKeyBeside(settings);
+    ASSERT_FALSE(settingsBeside.empty()) << "run 1's settings were not kept beside";
+    DWORD type = 0;
+    std::string data;
+    ASSERT_TRUE(testing_support::GetRawValue(HKEY_CURRENT_USER, settingsBeside, "Interval", &type, &data));
+    EXPECT_EQ(first.settings.at("|Interval").second, data);
+    const std::string runBeside = DatedKeyBeside(product::kAutoRunKeptBesideKey);
+    ASSERT_FALSE(runBeside.empty()) << "run 1's Run value was not kept beside";
+    ASSERT_TRUE(testing_support::GetRawValue(HKEY_CURRENT_USER, runBeside, "Tidemark", &type, &data));
+    EXPECT_EQ(first.runValue, data);
+    RegDeleteTreeA(HKEY_CURRENT_USER, settingsBeside.c_str());
+    RegDeleteKeyA(HKEY_CURRENT_USER, settingsBeside.c_str());
+    RegDeleteTreeA(HKEY_CURRENT_USER, runBeside.c_str());
+    RegDeleteKeyA(HKEY_CURRENT_USER, runBeside.c_str());
+  }
+}

@@ -1,14 +1,13 @@
-// Where the update stands, read from a real (Wine) machine set up row by row: the product's
+// The reading of a real (Wine) machine set up row by row: the product's
 // registration and main executable, Marking, removals listed for the restart and a saved state;
 // each row gives the stage and the page the wizard opens on.
-#include "engine/update_stage.h"
+#include "engine/machine_reading.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "engine/core/product_constants.h"
-#include "pages/page_flow.h"
 #include "tests/support/standin_support.h"
 #include "tests/support/test_support.h"
 
@@ -45,7 +44,7 @@ const Row kRows[] = {
     {"Tidemark-2.30.112.exe", 1, "Tidemark SX\\old.dll", true, kStageRestorePending, PAGE_INSTALL},
 };
 
-TEST(UpdateStageTable, StageAndStartPageFromWhatTheMachineHolds) {
+TEST(MachineReadingTable, StageAndStartPageFromWhatTheMachineHolds) {
   ScopedProductState clean;
   const std::string korvane = ProgramFilesFolder() + "\\KORVANE";
   for (size_t i = 0; i < sizeof(kRows) / sizeof(kRows[0]); ++i) {
@@ -79,10 +78,10 @@ TEST(UpdateStageTable, StageAndStartPageFromWhatTheMachineHolds) {
                                  "C:\\windows\\Temp\\backup"));
     }
 
-    const UpdateState state = GetUpdateState();
-    EXPECT_EQ(row.stage, state.stage) << GetUpdateStageName(state.stage);
-    EXPECT_EQ(row.startPage, GetStartPage(state)) << GetPageName(GetStartPage(state));
-    EXPECT_EQ(row.saved ? 1 : 0, HasSavedUserState());
+    const MachineReading reading = ReadMachine();
+    EXPECT_EQ(row.stage, GetStage(reading)) << GetUpdateStageName(GetStage(reading));
+    EXPECT_EQ(row.startPage, ChooseStartPage(reading)) << GetPageName(ChooseStartPage(reading));
+    EXPECT_EQ(row.saved, HasSavedUserState(reading));
   }
   DropPendingRenamesUnder(korvane);
 }
