@@ -11,6 +11,7 @@
 #include "engine/core/run_log.h"
 #include "engine/core/settings_store.h"
 #include "engine/payload.h"
+#include "engine/product_processes.h"
 #include "engine/carryover/user_data_backup.h"
 #include "engine/carryover/user_state.h"
 #include "engine/work_folder.h"
@@ -72,7 +73,8 @@ std::unique_ptr<ProcessTree> StartProgram(char* commandLine, const char* working
     RunLogFailure("no protected temporary folder for the program", GetLastError());
     return nullptr;
   }
-  std::unique_ptr<ProcessTree> program(new ProcessTree());
+  // Programs from the product folder do not hold the wait: a setup may start the new product.
+  std::unique_ptr<ProcessTree> program(new ProcessTree(IsProductFolderProgram));
   const ScopedTempVariables variables(temp);
   if (!program->Start(commandLine, workingFolder, kCreationFlags)) return nullptr;
   return program;

@@ -6,7 +6,6 @@
 
 #include "engine/core/file_utils.h"
 #include "engine/core/run_log.h"
-#include "engine/product_processes.h"
 
 namespace {
 
@@ -29,6 +28,15 @@ bool CreationTime(HANDLE process, FILETIME* created) {
 }
 
 }  // namespace
+
+bool GetProcessProgramPath(HANDLE process, wchar_t (&path)[kPathBufferSize]) {
+  DWORD size = kPathBufferSize;
+  if (!QueryFullProcessImageNameW(process, 0, path, &size)) {
+    path[0] = L'\0';
+    return false;
+  }
+  return true;
+}
 
 bool ProcessTree::Start(char* commandLine, const char* workingFolder, DWORD creationFlags) {
   STARTUPINFOA startup;
@@ -90,7 +98,7 @@ void ProcessTree::Track(DWORD id, base::ScopedHandle handle, bool first) {
   member.id = id;
   member.ended = false;
   member.pathKnown = false;
-  member.fromProductFolder = false;
+  member.outsideTheWait = false;
   if (!CreationTime(handle.get(), &member.created)) ZeroMemory(&member.created, sizeof(FILETIME));
   member.handle = std::move(handle);
   LearnProgram(member, first);
@@ -105,11 +113,11 @@ void ProcessTree::LearnProgram(Member& member, bool first) {
   if (!GetProcessProgramPath(member.handle.get(), program)) return;
   member.pathKnown = true;
   // The first process always holds the wait, wherever its program lies.
-  member.fromProductFolder = !first && IsProductFolderProgram(program);
+  member.outsideTheWait = !first && outsideTheWait_ != nullptr && outsideTheWait_(program);
   char text[kPathBufferSize];
   ProgramText(program, text);
   RunLogWrite("process %lu started%s: %s", static_cast<unsigned long>(member.id),
-              member.fromProductFolder ? " from the product folder (not waited for)" : "", text);
+              member.outsideTheWait ? " (not waited for)" : "", text);
 }
 
 void ProcessTree::FindNewMembers() {
@@ -174,7 +182,7 @@ bool ProcessTree::CheckEnded() {
     }
     if (!member.ended) {
       ++stillRunning;
-      if (!member.fromProductFolder) holding = true;
+      if (!member.outsideTheWait) holding = true;
     }
   }
   if (holding) return false;

@@ -11,10 +11,20 @@
 
 #include "base/heap_text.h"
 #include "base/scoped.h"
+#include "engine/core/file_utils.h"
+
+// The program file of a running process (wide-character path); false when it cannot be read.
+bool GetProcessProgramPath(HANDLE process, wchar_t (&path)[kPathBufferSize]);
+
+// Whether a process other than the first, by its program's path, leaves the wait to the others
+// (the caller's rule: a setup may start the new product at its end).
+using ProgramOutsideTheWait = bool (*)(const wchar_t* programPath);
 
 class ProcessTree {
  public:
-  ProcessTree() = default;
+  // outsideTheWait NULL: every process holds the wait.
+  explicit ProcessTree(ProgramOutsideTheWait outsideTheWait = nullptr)
+      : outsideTheWait_(outsideTheWait) {}
   ProcessTree(const ProcessTree&) = delete;
   ProcessTree& operator=(const ProcessTree&) = delete;
 
@@ -24,7 +34,7 @@ class ProcessTree {
   bool Start(char* commandLine, const char* workingFolder, DWORD creationFlags);
 
   // Returns when every process of the program has ended, except processes other than the first
-  // whose program lies in the product folder (a setup may start the new product at its end).
+  // whose program the rule given at construction leaves outside the wait.
   // Each process is logged when it is first seen and when it ends, with its exit code. The first
   // process's exit code.
   DWORD WaitUntilDone();
@@ -40,14 +50,14 @@ class ProcessTree {
     DWORD id;
     base::ScopedHandle handle;
     FILETIME created;
-    bool fromProductFolder;
+    bool outsideTheWait;
     bool pathKnown;  // a process that has only just been created may not tell its program yet
     bool ended;
   };
 
   bool IsTracked(DWORD id) const;
-  // Reads the member's program path (when not known yet) and whether it lies in the product
-  // folder; logs it.
+  // Reads the member's program path (when not known yet) and whether the rule leaves it outside
+  // the wait; logs it.
   void LearnProgram(Member& member, bool first);
   // Adds an opened process (taking the handle) and logs its start.
   void Track(DWORD id, base::ScopedHandle handle, bool first);
@@ -60,6 +70,7 @@ class ProcessTree {
   // The job's count of running processes, or -1 when it cannot be read.
   long JobActiveProcesses() const;
 
+  ProgramOutsideTheWait outsideTheWait_ = nullptr;
   base::HeapArray<Member> members_;
   base::ScopedHandle job_;
   base::ScopedHandle port_;

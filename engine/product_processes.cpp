@@ -18,15 +18,6 @@ bool GetProductFolderPrefix(wchar_t (&prefix)[kPathBufferSize]) {
 
 }  // namespace
 
-bool GetProcessProgramPath(HANDLE process, wchar_t (&path)[kPathBufferSize]) {
-  DWORD size = kPathBufferSize;
-  if (!QueryFullProcessImageNameW(process, 0, path, &size)) {
-    path[0] = L'\0';
-    return false;
-  }
-  return true;
-}
-
 bool IsProductFolderProgram(const wchar_t* programPath) {
   wchar_t prefix[kPathBufferSize];
   if (!GetProductFolderPrefix(prefix)) return false;

@@ -7,10 +7,7 @@
 #include <windows.h>
 
 #include "engine/core/file_utils.h"
-
-// The full path of the process's program (wide characters, so that it names exactly one file)
-// into path; false when it cannot be read (the process is gone or may not be asked).
-bool GetProcessProgramPath(HANDLE process, wchar_t (&path)[kPathBufferSize]);
+#include "engine/process_tree.h"
 
 // True when the program path lies inside the product folder (at any depth).
 bool IsProductFolderProgram(const wchar_t* programPath);
