@@ -14,7 +14,6 @@ namespace {
 const char* ItemOf(const PlanStep& step, const MachineReading& reading) {
   switch (step.kind) {
     case StepKind::kPutLogBack:
-    case StepKind::kPutLogBackMoveLive:
     case StepKind::kKeepLogBeside:
     case StepKind::kDropSavedLog:
       return reading.logs[step.item].name.c_str();
@@ -38,8 +37,8 @@ const char* ItemOf(const PlanStep& step, const MachineReading& reading) {
 }
 
 bool IsLogStep(StepKind kind) {
-  return kind == StepKind::kPutLogBack || kind == StepKind::kPutLogBackMoveLive ||
-         kind == StepKind::kKeepLogBeside || kind == StepKind::kDropSavedLog;
+  return kind == StepKind::kPutLogBack || kind == StepKind::kKeepLogBeside ||
+         kind == StepKind::kDropSavedLog;
 }
 
 }  // namespace
@@ -57,9 +56,6 @@ ApplyResult ApplyPlan(const Plan& plan, const MachineReading& reading) {
     switch (step.kind) {
       case StepKind::kPutLogBack:
         ok = PutSavedLogBack(item, LogPlacement::kTakeName);
-        break;
-      case StepKind::kPutLogBackMoveLive:
-        ok = PutSavedLogBack(item, LogPlacement::kTakeNameMoveLive);
         break;
       case StepKind::kKeepLogBeside:
         ok = PutSavedLogBack(item, LogPlacement::kBeside);

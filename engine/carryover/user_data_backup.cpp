@@ -537,21 +537,6 @@ BOOL PutSavedLogBack(const char* name, LogPlacement placement) {
     if (!BuildFreeDatedName(productFolder, name, written, target)) {
       return RestoreStepFailed("restore: no free dated name beside the log", name);
     }
-  } else if (placement == LogPlacement::kTakeNameMoveLive) {
-    // The other log in place keeps its contents under a dated name of its own first.
-    char inProduct[kPathBufferSize];
-    char aside[kPathBufferSize];
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    char asidePath[kPathBufferSize];
-    if (!base::FormatBounded(inProduct, sizeof(inProduct), "%s%s", productFolder, name) ||
-        !GetFileAttributesExA(inProduct, GetFileExInfoStandard, &data) ||
-        !BuildFreeDatedName(productFolder, name, data.ftLastWriteTime, aside) ||
-        !JoinPath(productFolder, aside, asidePath) ||
-        !MoveFileExA(inProduct, asidePath, MOVEFILE_WRITE_THROUGH)) {
-      return RestoreStepFailed("restore: the other log cannot be moved beside the saved one",
-                               name);
-    }
-    RunLogWrite("restore: the log in place %s is kept beside as %s", inProduct, aside);
   }
   RunLogWrite("restore: %s -> %s%s", saved, productFolder, target);
   if (!ReplaceWithNewFile(productFolder, target, bytes)) {

@@ -51,7 +51,6 @@ void ReadSavedLogs(MachineReading* reading);
 
 enum class LogPlacement {
   kTakeName,          // the saved copy comes back under its own name
-  kTakeNameMoveLive,  // the log in place moves beside it (dated), then the saved copy takes the name
   kBeside,            // the log in place stays; the saved copy comes back beside it, dated
 };
 

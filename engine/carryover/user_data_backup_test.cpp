@@ -267,7 +267,7 @@ TEST_F(UserDataBackupTest, AFailedCopyBackLeavesTheBackupAndItsRecord) {
   CloseHandle(held);
   ASSERT_EQ(1u, answerer_.boxes().size());
   // The system's text, and the file it concerns.
-  const std::string text = SystemText(ERROR_SHARING_VIOLATION);
+  const std::string text = SystemText(ERROR_ACCESS_DENIED);
   EXPECT_EQ(0u, answerer_.boxes()[0].text.find(text.substr(0, text.find_last_not_of("\r\n") + 1)));
   EXPECT_NE(std::string::npos, answerer_.boxes()[0].text.find("Tidemark.log"));
   EXPECT_EQ(kLogBytes, SavedLog());

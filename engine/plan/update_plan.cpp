@@ -39,8 +39,8 @@ void PlanLogs(const MachineReading& reading, RestoreMode mode, Plan* plan) {
       case ItemState::kDifferent:
       case ItemState::kNotLoaded:
         if (mode == RestoreMode::kOverlay) {
-          plan->Add(StepKind::kPutLogBackMoveLive, i,
-                    "another log is in place after the setup; the saved one is the user's history");
+          plan->Add(StepKind::kPutLogBack, i,
+                    "the log in place is the one the new release's setup made");
         } else {
           plan->Add(StepKind::kKeepLogBeside, i, "another log is in place and stays");
         }
@@ -154,8 +154,6 @@ const char* GetStepName(StepKind kind) {
   switch (kind) {
     case StepKind::kPutLogBack:
       return "put the log back";
-    case StepKind::kPutLogBackMoveLive:
-      return "put the log back, the other beside it";
     case StepKind::kKeepLogBeside:
       return "keep the saved log beside";
     case StepKind::kDropSavedLog:

@@ -9,7 +9,8 @@
 // entry as a dated key beside the settings key in that user's own hive). The one exception is the
 // overlay of the first restore after the new release's setup: each snapshot is laid over the
 // settings key the new release made, the autorun entry is written back, and the saved log takes
-// its name with another log in place moved beside it.
+// its name over the fresh log the setup made (a log in place that begins with the saved bytes is
+// the same log grown, and stays).
 #ifndef ENGINE_PLAN_UPDATE_PLAN_H_
 #define ENGINE_PLAN_UPDATE_PLAN_H_
 
@@ -121,8 +122,7 @@ int ChoosePageAfterUninstall(int uninstallOutcome);
 // autorun entries.
 enum class StepKind {
   // Logs.
-  kPutLogBack,           // nothing is in place: the saved copy comes back under its name
-  kPutLogBackMoveLive,   // overlay: the saved copy takes the name, the other log goes beside it
+  kPutLogBack,           // nothing is in place (or the overlay): the saved copy takes its name
   kKeepLogBeside,        // the log in place stays; the saved copy comes back beside it, dated
   kDropSavedLog,         // the log in place holds all of it: the saved copy goes
   kLogCopyMissing,       // the saved copy is gone from the backup: a failure, never "restored"

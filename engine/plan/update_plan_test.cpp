@@ -120,7 +120,7 @@ const ItemRow kItemRows[] = {
     {"overlay, nothing in place", S::kAbsent, RestoreMode::kOverlay, K::kPutLogBack,
      K::kLaySettingsOver, K::kWriteAutoRunBack},
     {"overlay, the new release's own in place", S::kDifferent, RestoreMode::kOverlay,
-     K::kPutLogBackMoveLive, K::kLaySettingsOver, K::kWriteAutoRunBack},
+     K::kPutLogBack, K::kLaySettingsOver, K::kWriteAutoRunBack},
     {"overlay, as saved", S::kSame, RestoreMode::kOverlay, K::kDropSavedLog, K::kLaySettingsOver,
      K::kWriteAutoRunBack},
     // Everywhere else: what is missing comes back, what is in place stays.
@@ -134,8 +134,8 @@ const ItemRow kItemRows[] = {
      K::kKeepSettingsBeside, K::kKeepAutoRunBeside},
     {"merge, the hive not loaded", S::kNotLoaded, RestoreMode::kMerge, K::kKeepLogBeside,
      K::kSettingsToProfile, K::kAutoRunWaits},
-    {"overlay, the hive not loaded", S::kNotLoaded, RestoreMode::kOverlay,
-     K::kPutLogBackMoveLive, K::kSettingsToProfile, K::kAutoRunWaits},
+    {"overlay, the hive not loaded", S::kNotLoaded, RestoreMode::kOverlay, K::kPutLogBack,
+     K::kSettingsToProfile, K::kAutoRunWaits},
 };
 
 TEST(UpdatePlan, EachItemIsRestoredByItsRule) {

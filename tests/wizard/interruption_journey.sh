@@ -52,6 +52,8 @@ power_cut() {
 }
 result=0
 failed=""
+# INTERRUPTION_ROWS, when set, replaces the rows (to run one of them while working on it).
+rows="${INTERRUPTION_ROWS:-$rows}"
 while read -r point kind; do
   [ -n "$point" ] || continue
   echo "=== interruption: $kind at $point"
