@@ -29,8 +29,15 @@ function(updater_sign_command var file)
 endfunction()
 set(UPDATER_SIGN_FILE_SCRIPT ${CMAKE_CURRENT_LIST_DIR}/SignFile.cmake)
 
+# What the build signs with. A change of it relinks the signed programs: a post-build step runs only
+# after a link, and a tree configured again with signing on (or off) must not keep programs signed
+# the other way.
+set(UPDATER_SIGN_STAMP ${CMAKE_BINARY_DIR}/signing.txt)
+file(CONFIGURE OUTPUT ${UPDATER_SIGN_STAMP} CONTENT "${UPDATER_SIGN_SCRIPT_PATH}\n" @ONLY)
+
 # updater_sign_after_build(<target>): signs the target's file after each link, when signing is on.
 function(updater_sign_after_build target)
+  set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${UPDATER_SIGN_STAMP})
   if(NOT UPDATER_SIGN_SCRIPT)
     return()
   endif()
