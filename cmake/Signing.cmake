@@ -43,5 +43,5 @@ function(updater_sign_after_build target)
   endif()
   updater_sign_command(command $<TARGET_FILE:${target}>)
   add_custom_command(TARGET ${target} POST_BUILD COMMAND ${command}
-                     COMMENT "Signing $<TARGET_FILE_NAME:${target}>" VERBATIM)
+                     COMMENT "Signing ${target}" VERBATIM)
 endfunction()

@@ -2,10 +2,12 @@
 # The signed test build: osslsigncode accepts Updater.exe and the launcher written out of it, the
 # inspection tool names the signer of both, and --require-signature refuses every release that is
 # not wholly signed by one signer.
+# The build's signing step keeps a signed file and deletes one whose signing failed.
 # Usage: check_signed.sh <inspect_updater> <osslsigncode> <cert.pem> <subject> <signed Updater.exe>
-#                        <unsigned Updater.exe> <signed launcher>
+#                        <unsigned Updater.exe> <signed launcher> <cmake> <SignFile.cmake>
 set -u
 inspect=$1; osslsigncode=$2; cert=$3; subject=$4; signed=$5; unsigned=$6; signed_launcher=$7
+cmake=$8; sign_file=$9
 here=$(dirname "$(readlink -f "$0")")
 sign_script=$here/../../scripts/sign-osslsigncode.sh
 work=$(mktemp -d); trap 'rm -rf "$work"' EXIT
@@ -14,10 +16,10 @@ check() {  # check <description> <command...>: the command must succeed
   local what=$1; shift
   if "$@" >"$work/out" 2>&1; then echo "ok    $what"; else echo "FAIL  $what"; sed 's/^/      /' "$work/out"; fail=1; fi
 }
-refuse() {  # refuse <description> <expected text> <command...>: must fail, saying the text
+refuse() {  # refuse <description> <expected text or ""> <command...>: must fail, saying the text
   local what=$1 text=$2; shift 2
   if "$@" >"$work/out" 2>&1; then echo "FAIL  $what: accepted"; fail=1
-  elif ! grep -qF "$text" "$work/out"; then echo "FAIL  $what: no \"$text\""; sed 's/^/      /' "$work/out"; fail=1
+  elif [ -n "$text" ] && ! grep -qF "$text" "$work/out"; then echo "FAIL  $what: no \"$text\""; sed 's/^/      /' "$work/out"; fail=1
   else echo "ok    $what"; fi
 }
 verify() { "$osslsigncode" verify -CAfile "$cert" -in "$1"; }
@@ -50,4 +52,11 @@ refuse "--require-signature refuses the unsigned build" "Updater.exe is not sign
 refuse "--require-signature refuses a build signed after embedding" "the embedded launcher is not signed" \
   "$inspect" --require-signature "$work/outer-only.exe"
 check "without --require-signature the unsigned build passes" "$inspect" "$unsigned"
+cp "$unsigned" "$work/step.exe"
+check "the signing step keeps a file the program signed" \
+  "$cmake" -DPROGRAM=true -DFILE="$work/step.exe" -P "$sign_file"
+check "... and the file is still there" test -f "$work/step.exe"
+refuse "the signing step fails when the program fails" "with false failed (1)" \
+  "$cmake" -DPROGRAM=false -DFILE="$work/step.exe" -P "$sign_file"
+refuse "... and the unsigned file is gone" "" test -e "$work/step.exe"
 exit $fail
