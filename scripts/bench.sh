@@ -7,7 +7,7 @@
 # not move it.
 # Usage: bench.sh [runs]   (default 15)
 #   BENCH_STARTUP_MIB: size of the large start-up payload's setup file in MiB (default 1536; its
-#   updater takes about 2.5 minutes and 3 GB of disk to build here, 0 leaves the start-up out)
+#   updater takes about 2.5 minutes and 8 GB of disk to build here, 0 leaves the start-up out)
 set -euo pipefail
 runs=${1:-15}
 startup_mib=${BENCH_STARTUP_MIB:-1536}
