@@ -312,13 +312,13 @@ int main(int argc, char** argv) {
   const bool sameSigner = updaterSigned && launcherSigned &&
                           updaterSigner.certificate == launcherSigner.certificate;
   if (updaterSigned && launcherSigned) printf("  same signer: %s\n", sameSigner ? "yes" : "NO");
-  int unsigned_ = 0;
+  bool signatureMissing = false;
   if (requireSignature && !sameSigner) {
     printf("a signed release was required: %s\n",
            !updaterSigned ? "Updater.exe is not signed"
            : !launcherSigned ? "the embedded launcher is not signed"
                              : "Updater.exe and the launcher have different signers");
-    unsigned_ = 1;
+    signatureMissing = true;
   }
 
   if (launcherOut) {
@@ -328,5 +328,5 @@ int main(int argc, char** argv) {
     }
     printf("launcher written to %s\n", launcherOut);
   }
-  return missing == 0 && unsigned_ == 0 ? 0 : 1;
+  return missing == 0 && !signatureMissing ? 0 : 1;
 }
