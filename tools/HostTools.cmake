@@ -47,8 +47,8 @@ updater_host_tool(host_make_sample_files ${UPDATER_MAKE_SAMPLE_FILES}
 # The release engineer's inspection of a built Updater.exe (runs on the build machine).
 updater_host_tool(host_inspect_updater ${UPDATER_INSPECT}
   "Building the updater inspection tool for the build machine" ALL
-  SOURCES tools/inspect_updater.cpp tools/sha256.cpp engine/core/key_stream.cpp
-  HEADERS tools/sha256.h engine/core/key_stream.h engine/core/payload_files.h)
+  SOURCES tools/inspect_updater.cpp tools/sha256.cpp tools/signer.cpp engine/core/key_stream.cpp
+  HEADERS tools/sha256.h tools/signer.h engine/core/key_stream.h engine/core/payload_files.h)
 
 # The decisions of engine/plan, tested natively on the build machine (a plain folder: no
 # windows.h), as tables of readings and the plans they give.

@@ -1,9 +1,12 @@
 // Lists what a built Updater.exe carries, read from the file itself on the build machine: the ten
 // embedded setup files (size and SHA-256 of their unscrambled contents), the embedded launcher,
-// the file version and the manifest's requested execution level. A release engineer runs it on a
-// release build before shipping it.
+// the file version, the manifest's requested execution level, and who signed Updater.exe and the
+// launcher. A release engineer runs it on a release build before shipping it.
 //
-// Usage: inspect_updater <Updater.exe>      exit code 0 when every expected resource was found.
+// Usage: inspect_updater [--require-signature] [--write-launcher <file>] <Updater.exe>
+//   exit code 0 when every expected resource was found and, with --require-signature, when
+//   Updater.exe and the launcher are both signed by the same signer.
+//   --write-launcher writes the embedded launcher out, so that a signature checker can verify it.
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -15,6 +18,7 @@
 #include "engine/core/key_stream.h"
 #include "engine/core/payload_files.h"
 #include "tools/sha256.h"
+#include "tools/signer.h"
 
 namespace {
 
@@ -27,7 +31,15 @@ class PeFile {
   bool Load(const std::string& path, std::string* error) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return Fail(error, "cannot open " + path);
-    bytes_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::string bytes(std::istreambuf_iterator<char>(in), {});
+    if (!Parse(std::move(bytes), error)) return false;
+    if (resourceRva_ == 0) return Fail(error, "no resources");
+    return resourceBase_ != 0 || Fail(error, "resource directory outside the file");
+  }
+
+  // Reads the headers of an executable held in memory (the embedded launcher has no resources).
+  bool Parse(std::string bytes, std::string* error) {
+    bytes_ = std::move(bytes);
     if (U16(0) != 0x5A4D) return Fail(error, "not an executable (no MZ header)");
     const uint32_t pe = U32(0x3C);
     if (pe + 24 > bytes_.size() || U32(pe) != 0x00004550) return Fail(error, "no PE header");
@@ -37,25 +49,40 @@ class PeFile {
     const uint16_t magic = U16(optional);
     const uint32_t directories = optional + (magic == 0x20B ? 112 : 96);
     resourceRva_ = U32(directories + 2 * 8);
+    // The certificate table is the one directory given as a file offset, not an address.
+    certificateOffset_ = U32(directories + 4 * 8);
+    certificateSize_ = U32(directories + 4 * 8 + 4);
     machine_ = U16(pe + 4);
     for (uint32_t i = 0, s = optional + optionalSize; i < sections; ++i, s += 40) {
       sections_.push_back({U32(s + 12), U32(s + 8), U32(s + 20), U32(s + 16)});
     }
-    if (resourceRva_ == 0) return Fail(error, "no resources");
-    resourceBase_ = Offset(resourceRva_);
-    return resourceBase_ != 0 || Fail(error, "resource directory outside the file");
+    resourceBase_ = resourceRva_ ? Offset(resourceRva_) : 0;
+    return true;
   }
 
   uint16_t machine() const { return machine_; }
 
+  // The PKCS#7 SignedData of the first Authenticode signature (WIN_CERT_TYPE_PKCS_SIGNED_DATA),
+  // or false when the file carries none.
+  bool Signature(std::string* der) const {
+    const uint64_t end = static_cast<uint64_t>(certificateOffset_) + certificateSize_;
+    if (certificateOffset_ == 0 || certificateSize_ < 8 || end > bytes_.size()) return false;
+    const uint32_t length = U32(certificateOffset_);
+    if (length < 8 || length > certificateSize_ || U16(certificateOffset_ + 6) != 0x0002) return false;
+    der->assign(bytes_, certificateOffset_ + 8, length - 8);
+    return true;
+  }
+
   // Data of the first language of resource type/name (numeric), or false.
   bool FindNumeric(unsigned type, unsigned name, std::string* data) const {
     uint32_t typeDir, nameDir, langDir;
+    if (resourceBase_ == 0) return false;
     if (!Child(0, type, nullptr, &typeDir) || !Child(typeDir, name, nullptr, &nameDir)) return false;
     return FirstEntryData(nameDir, &langDir, data);
   }
   bool FindNamedType(const std::string& type, unsigned name, std::string* data) const {
     uint32_t typeDir, nameDir, langDir;
+    if (resourceBase_ == 0) return false;
     if (!Child(0, 0, &type, &typeDir) || !Child(typeDir, name, nullptr, &nameDir)) return false;
     return FirstEntryData(nameDir, &langDir, data);
   }
@@ -118,6 +145,7 @@ class PeFile {
   std::string bytes_;
   std::vector<Section> sections_;
   uint32_t resourceRva_ = 0, resourceBase_ = 0;
+  uint32_t certificateOffset_ = 0, certificateSize_ = 0;
   uint16_t machine_ = 0;
 };
 
@@ -181,21 +209,58 @@ std::string ExecutionLevel(const std::string& manifest) {
   return end == std::string::npos ? "(unreadable)" : manifest.substr(at + 7, end - at - 7);
 }
 
+// Prints who signed one program; true when it is signed with a signer that could be read.
+bool ReportSignature(const char* label, const PeFile& pe, SignerInfo* signer) {
+  std::string der, error;
+  if (!pe.Signature(&der)) {
+    printf("  %-12s not signed\n", label);
+    return false;
+  }
+  if (!ReadSigner(der, signer, &error)) {
+    printf("  %-12s signed, signer unreadable: %s\n", label, error.c_str());
+    return false;
+  }
+  printf("  %-12s signed by %s (issuer %s)\n", label, signer->subject.c_str(), signer->issuer.c_str());
+  return true;
+}
+
+bool WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  return static_cast<bool>(out);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    fprintf(stderr, "usage: %s <Updater.exe>\n", argv[0]);
+  bool requireSignature = false;
+  const char* launcherOut = nullptr;
+  const char* path = nullptr;
+  for (int i = 1; i < argc; ++i) {
+    if (strcmp(argv[i], "--require-signature") == 0) {
+      requireSignature = true;
+    } else if (strcmp(argv[i], "--write-launcher") == 0 && i + 1 < argc) {
+      launcherOut = argv[++i];
+    } else if (argv[i][0] != '-' && !path) {
+      path = argv[i];
+    } else {
+      path = nullptr;
+      break;
+    }
+  }
+  if (!path) {
+    fprintf(stderr, "usage: %s [--require-signature] [--write-launcher <file>] <Updater.exe>\n", argv[0]);
     return 2;
   }
   PeFile pe;
   std::string error;
-  if (!pe.Load(argv[1], &error)) {
-    fprintf(stderr, "%s: %s\n", argv[1], error.c_str());
+  if (!pe.Load(path, &error)) {
+    fprintf(stderr, "%s: %s\n", path, error.c_str());
     return 1;
   }
   int missing = 0;
-  printf("%s (%s)\n", argv[1], pe.machine() == 0x14C ? "32-bit x86" : pe.machine() == 0x8664 ? "64-bit x64" : "other machine");
+  printf("%s (%s)\n", path, pe.machine() == 0x14C ? "32-bit x86" : pe.machine() == 0x8664 ? "64-bit x64" : "other machine");
   printf("embedded setup files (unscrambled):\n");
   for (const PayloadFile& file : kPayloadFiles) {
     const char* const name = file.fileName;
@@ -230,5 +295,38 @@ int main(int argc, char** argv) {
     printf("manifest: MISSING\n");
     ++missing;
   }
-  return missing == 0 ? 0 : 1;
+
+  // Signatures: read, not verified (osslsigncode verify checks them against the trusted roots).
+  printf("signatures (who signed; not verified here):\n");
+  SignerInfo updaterSigner, launcherSigner;
+  const bool updaterSigned = ReportSignature("Updater.exe", pe, &updaterSigner);
+  bool launcherSigned = false;
+  PeFile launcherPe;
+  if (launcher.empty()) {
+    printf("  %-12s MISSING\n", "launcher");
+  } else if (!launcherPe.Parse(launcher, &error)) {
+    printf("  %-12s not a program: %s\n", "launcher", error.c_str());
+  } else {
+    launcherSigned = ReportSignature("launcher", launcherPe, &launcherSigner);
+  }
+  const bool sameSigner = updaterSigned && launcherSigned &&
+                          updaterSigner.certificate == launcherSigner.certificate;
+  if (updaterSigned && launcherSigned) printf("  same signer: %s\n", sameSigner ? "yes" : "NO");
+  bool signatureMissing = false;
+  if (requireSignature && !sameSigner) {
+    printf("a signed release was required: %s\n",
+           !updaterSigned ? "Updater.exe is not signed"
+           : !launcherSigned ? "the embedded launcher is not signed"
+                             : "Updater.exe and the launcher have different signers");
+    signatureMissing = true;
+  }
+
+  if (launcherOut) {
+    if (launcher.empty() || !WriteFile(launcherOut, launcher)) {
+      fprintf(stderr, "cannot write the embedded launcher to %s\n", launcherOut);
+      return 1;
+    }
+    printf("launcher written to %s\n", launcherOut);
+  }
+  return missing == 0 && !signatureMissing ? 0 : 1;
 }

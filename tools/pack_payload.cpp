@@ -2,13 +2,19 @@
 // the updater's own key stream and writes the resource lines that embed them, together with the
 // resume launcher, which is stored plain.
 //
-//   pack_payload <release folder> <output folder> <resource script> [<launcher exe>]
+//   pack_payload [--max-payload <bytes>] <release folder> <output folder> <resource script>
+//                [<launcher exe>]
+//
+// --max-payload: the most the ten files and the launcher may come to together. A larger payload
+// is refused before anything is written, with the limit in the message: the 32-bit updater could
+// not be loaded with it (the build passes the limit; see the README's release section).
 //
 // Every file is looked up by its name in the release folder; a file whose name differs only in
 // case (a folder copied from a Windows machine) is taken as well. When files are missing, each one
 // is named and nothing is written. Outputs are rewritten only when their bytes change, so an
 // unchanged release does not make the updater's resources rebuild.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -86,10 +92,19 @@ bool QuoteForResourceScript(const std::string& path, std::string* quoted) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 4 && argc != 5) {
+  unsigned long long maxPayload = 0;
+  bool badLimit = false;
+  if (argc > 2 && std::strcmp(argv[1], "--max-payload") == 0) {
+    char* end = nullptr;
+    maxPayload = std::strtoull(argv[2], &end, 10);
+    badLimit = *argv[2] == '\0' || *end != '\0' || maxPayload == 0;
+    argv += 2;
+    argc -= 2;
+  }
+  if (badLimit || (argc != 4 && argc != 5)) {
     std::fprintf(stderr,
-                 "usage: pack_payload <release folder> <output folder> <resource script> "
-                 "[<launcher exe>]\n");
+                 "usage: pack_payload [--max-payload <bytes>] <release folder> <output folder> "
+                 "<resource script> [<launcher exe>]\n");
     return 2;
   }
   const fs::path releaseFolder = argv[1];
@@ -120,6 +135,26 @@ int main(int argc, char** argv) {
                  "hold all ten installer files.\n",
                  missing);
     return 1;
+  }
+
+  if (maxPayload != 0) {
+    unsigned long long total = 0;
+    for (const fs::path& input : inputs) total += fs::file_size(input, error);
+    if (!launcher.empty()) total += fs::file_size(launcher, error);
+    if (error) {
+      std::fprintf(stderr, "pack_payload: cannot read the size of an input: %s\n",
+                   error.message().c_str());
+      return 1;
+    }
+    if (total > maxPayload) {
+      std::fprintf(stderr,
+                   "pack_payload: the installer files and the launcher come to %llu bytes "
+                   "(%.1f MiB), over the limit of %llu bytes (%.1f MiB): the 32-bit Updater.exe "
+                   "could not be loaded with them (no window, or no process at all). Ship a "
+                   "smaller release.\n",
+                   total, total / 1048576.0, maxPayload, maxPayload / 1048576.0);
+      return 1;
+    }
   }
 
   fs::create_directories(outputFolder, error);
