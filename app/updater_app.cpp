@@ -181,6 +181,15 @@ int CUpdaterApp::Run() {
   // when its old release is gone or its new release is in, on the restart-guidance page while the
   // restart is still to come.
   ReadMachineAgain("start-up");
+  // A start by the resume entry that finds no update to carry on (the product was removed by
+  // hand, nothing is to be installed) asks nobody anything: the entry goes, and the run ends.
+  if (IsRunningAsResumeCopy() && !CurrentReading().productInstalled &&
+      !CurrentReading().marking) {
+    RunLogWrite("started by the resume entry, but the product is not installed and no update is "
+                "under way: the resume entry is removed and nothing is shown");
+    RegisterResume(FALSE);
+    return kExitCompleted;
+  }
   sheet.m_psh.nStartPage = GetStartPage();
   RunLogWrite("stage: %s%s; start page: %s", GetUpdateStageName(GetStage(CurrentReading())),
               CurrentReading().marking ? " (an update is under way)" : "",

@@ -24,16 +24,32 @@ const char* ItemOf(const PlanStep& step, const MachineReading& reading) {
     case StepKind::kKeepSettingsBeside:
     case StepKind::kDropSnapshot:
     case StepKind::kSettingsToProfile:
+    case StepKind::kSettingsToKeptFile:
       return reading.settings[step.item].user.c_str();
     case StepKind::kWriteAutoRunBack:
     case StepKind::kKeepAutoRunBeside:
     case StepKind::kDropAutoRunRecord:
     case StepKind::kDropUnusableRecord:
     case StepKind::kAutoRunWaits:
+    case StepKind::kAutoRunToKeptFile:
       return reading.autoRuns[step.item].user.c_str();
     default:
       return "";
   }
+}
+
+// The users whose settings or autorun entry wait for their hive, each once.
+base::HeapArray<base::Text> WaitingUsers(const MachineReading& reading) {
+  base::HeapArray<base::Text> users;
+  for (const auto* items : {&reading.settings, &reading.autoRuns}) {
+    for (const SavedUserItem& item : *items) {
+      if (item.live != ItemState::kNotLoaded || item.userGone) continue;
+      bool listed = false;
+      for (const base::Text& user : users) listed = listed || user == item.user;
+      if (!listed) users.push_back(item.user);
+    }
+  }
+  return users;
 }
 
 bool IsLogStep(StepKind kind) {
@@ -89,6 +105,12 @@ ApplyResult ApplyPlan(const Plan& plan, const MachineReading& reading) {
         // Not done now is no failure: the snapshot waits for its user's hive.
         if (!RestoreSettingsIntoProfile(item, plan.mode)) result.itemsWait = true;
         break;
+      case StepKind::kSettingsToKeptFile:
+        ok = KeepSettingsInFile(item);
+        break;
+      case StepKind::kAutoRunToKeptFile:
+        ok = KeepAutoRunInFile(item);
+        break;
       case StepKind::kWriteAutoRunBack:
         ok = WriteAutoRunBackOf(item);
         break;
@@ -122,10 +144,14 @@ ApplyResult ApplyPlan(const Plan& plan, const MachineReading& reading) {
         RunLogWrite("clean-up: the saved state is still needed and stays for the next start");
         RegisterResume(FALSE);
         break;
-      case StepKind::kKeepStateAndResume:
+      case StepKind::kKeepStateAndResume: {
         RunLogWrite("clean-up: the saved state and the resume entry stay for the next logon");
-        RegisterResume(TRUE);
+        // With the update itself over, only the logons of the users whose items wait are asked.
+        base::HeapArray<base::Text> users;
+        if (!reading.marking) users = WaitingUsers(reading);
+        RegisterResumeFor(users);
         break;
+      }
     }
     if (!ok) {
       RunLogFailure(GetStepName(step.kind), GetLastError());

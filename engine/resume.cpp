@@ -16,6 +16,17 @@ constexpr DWORD kTransferBufferSize = 102400;
 
 // Both paths quoted: "<launcher>" "<updater>".
 constexpr size_t kResumeCommandLineSize = 2 * kPathBufferSize + 8;
+// The longest Run value the updater writes or reads back: the command line Windows can start.
+constexpr size_t kLongestRunValue = 32767;
+
+// A string SID as a hive name gives it: "S-" and then digits and dashes only.
+bool IsSidText(const char* text) {
+  if (text[0] != 'S' || text[1] != '-' || text[2] == '\0') return false;
+  for (const char* c = text + 2; *c != '\0'; ++c) {
+    if ((*c < '0' || *c > '9') && *c != '-') return false;
+  }
+  return true;
+}
 
 // The failure exit of WriteLauncher: whatever was written under the launcher's name goes.
 BOOL WriteLauncherFailed(const char* path) {
@@ -76,17 +87,27 @@ void DeleteLauncherFile() {
   if (GetWorkPath(WorkItem::kLauncher, path)) DeleteFileA(path);
 }
 
-BOOL RegisterResume(BOOL on) {
-  if (!on) {
-    DeleteLauncherFile();
-    base::ScopedRegKey runKey;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, product::kRunKey, 0, KEY_ALL_ACCESS,
-                      runKey.receive()) != ERROR_SUCCESS) {
-      return FALSE;
-    }
-    RegDeleteValueA(runKey.get(), product::kResumeRunValue);
-    return TRUE;
+namespace {
+
+BOOL UnregisterResume() {
+  DeleteLauncherFile();
+  base::ScopedRegKey runKey;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, product::kRunKey, 0, KEY_ALL_ACCESS, runKey.receive()) !=
+      ERROR_SUCCESS) {
+    return FALSE;
   }
+  RegDeleteValueA(runKey.get(), product::kResumeRunValue);
+  return TRUE;
+}
+
+}  // namespace
+
+BOOL RegisterResume(BOOL on) {
+  static const base::HeapArray<base::Text> kEveryLogon;
+  return on ? RegisterResumeFor(kEveryLogon) : UnregisterResume();
+}
+
+BOOL RegisterResumeFor(const base::HeapArray<base::Text>& users) {
 
   char workFolder[kPathBufferSize];
   if (!EnsureWorkFolder(workFolder)) return FALSE;
@@ -103,14 +124,20 @@ BOOL RegisterResume(BOOL on) {
   if (!CopyUpdaterIntoWorkFolder(updater)) return FALSE;
 
   // Both paths are quoted, and the launcher takes the first argument after its own path as the
-  // updater. Written in UTF-16: the copy's name may have no ANSI form.
-  wchar_t commandLine[kResumeCommandLineSize];
+  // updater; the users the update waits for follow (none: every logon). Written in UTF-16: the
+  // copy's name may have no ANSI form.
   wchar_t launcherW[kPathBufferSize];
-  if (!GetWorkPathW(WorkItem::kLauncher, launcherW) ||
-      lstrlenW(launcherW) + lstrlenW(updater) + 6 > static_cast<int>(kResumeCommandLineSize)) {
-    return FALSE;
+  if (!GetWorkPathW(WorkItem::kLauncher, launcherW)) return FALSE;
+  base::WideText commandLine = base::WideText(L"\"") + launcherW + L"\" \"" + updater + L"\"";
+  base::Text userList;
+  for (const base::Text& user : users) {
+    if (!IsSidText(user.c_str())) continue;
+    commandLine += L" ";
+    for (const char* c = user.c_str(); *c != '\0'; ++c) commandLine += static_cast<wchar_t>(*c);
+    userList += " ";
+    userList += user;
   }
-  wsprintfW(commandLine, L"\"%s\" \"%s\"", launcherW, updater);
+  if (commandLine.size() >= kLongestRunValue) return FALSE;
 
   base::ScopedRegKey runKey;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, product::kRunKey, 0, KEY_ALL_ACCESS, runKey.receive()) !=
@@ -118,11 +145,12 @@ BOOL RegisterResume(BOOL on) {
     return FALSE;
   }
   char copyAnsi[kPathBufferSize];
-  RunLogWrite("resume registered: \"%s\" \"%s\"", launcher,
-              GetWorkPath(WorkItem::kUpdaterCopy, copyAnsi) ? copyAnsi : "(a name without ANSI form)");
+  RunLogWrite("resume registered: \"%s\" \"%s\"%s%s", launcher,
+              GetWorkPath(WorkItem::kUpdaterCopy, copyAnsi) ? copyAnsi : "(a name without ANSI form)",
+              userList.c_str(), userList.empty() ? " (every logon)" : " (only these users' logons)");
   return RegSetValueExW(runKey.get(), product::kResumeRunValueW, 0, REG_SZ,
-                        reinterpret_cast<const BYTE*>(commandLine),
-                        static_cast<DWORD>((lstrlenW(commandLine) + 1) * sizeof(wchar_t))) ==
+                        reinterpret_cast<const BYTE*>(commandLine.c_str()),
+                        static_cast<DWORD>((commandLine.size() + 1) * sizeof(wchar_t))) ==
          ERROR_SUCCESS;
 }
 
@@ -132,14 +160,16 @@ void DropUntrustedResumeEntry() {
                     runKey.receive()) != ERROR_SUCCESS) {
     return;
   }
-  wchar_t value[kResumeCommandLineSize + 1] = {};
-  DWORD bytes = sizeof(value) - sizeof(wchar_t);
+  base::HeapArray<wchar_t> buffer(kLongestRunValue + 1);
+  DWORD bytes = static_cast<DWORD>(kLongestRunValue * sizeof(wchar_t));
   DWORD type = REG_NONE;
   const LONG read = RegQueryValueExW(runKey.get(), product::kResumeRunValueW, nullptr, &type,
-                                     reinterpret_cast<BYTE*>(value), &bytes);
+                                     reinterpret_cast<BYTE*>(buffer.data()), &bytes);
   if (read == ERROR_FILE_NOT_FOUND) return;
+  buffer[read == ERROR_SUCCESS ? bytes / sizeof(wchar_t) : 0] = L'\0';
+  const wchar_t* value = buffer.data();
   // It must be "<launcher>" "<program>" with the launcher of the trusted work folder and a
-  // program directly in that folder.
+  // program directly in that folder, followed by nothing or by the users it waits for.
   bool trusted = false;
   wchar_t launcher[kPathBufferSize];
   if (read == ERROR_SUCCESS && type == REG_SZ && GetWorkPathW(WorkItem::kLauncher, launcher)) {
@@ -149,11 +179,21 @@ void DropUntrustedResumeEntry() {
     lstrcpynW(expected + lstrlenW(expected), launcher, folderLength + 1);
     const int expectedLength = lstrlenW(expected);
     const int valueLength = lstrlenW(value);
-    trusted = valueLength > expectedLength + 1 && value[valueLength - 1] == L'"' &&
+    int end = expectedLength;  // the program's closing quote
+    while (end < valueLength && value[end] != L'"') ++end;
+    trusted = end > expectedLength && end < valueLength &&
               CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, value, expectedLength, expected,
                              expectedLength) == CSTR_EQUAL;
-    for (int i = expectedLength; trusted && i < valueLength - 1; ++i) {
-      trusted = value[i] != L'"' && value[i] != L'\\' && value[i] != L'/';
+    for (int i = expectedLength; trusted && i < end; ++i) {
+      trusted = value[i] != L'\\' && value[i] != L'/';
+    }
+    // Then nothing, or " S-<digits and dashes>" for each user.
+    for (int i = end + 1; trusted && i < valueLength;) {
+      trusted = value[i] == L' ' && i + 3 < valueLength && value[i + 1] == L'S' &&
+                value[i + 2] == L'-';
+      for (i += 3; trusted && i < valueLength && value[i] != L' '; ++i) {
+        trusted = (value[i] >= L'0' && value[i] <= L'9') || value[i] == L'-';
+      }
     }
   }
   if (trusted) return;

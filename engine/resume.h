@@ -6,11 +6,18 @@
 
 #include <windows.h>
 
+#include "base/heap_text.h"
+
 // TRUE: write the launcher and a copy of the running updater (taken from the held file, see
 // HoldUpdaterFile) into the work folder (made when there is none yet), record the launcher in
 // Launcher and register the Run value "<launcher>" "<updater copy>"; FALSE: delete the work
 // folder's launcher file and the Run value.
 BOOL RegisterResume(BOOL on);
+
+// The same as RegisterResume(TRUE), but the entry starts the updater only at the logon of one of
+// these users (string SIDs; anything else is left out): "<launcher>" "<updater copy>" S-1-...
+// An empty list means every logon.
+BOOL RegisterResumeFor(const base::HeapArray<base::Text>& users);
 
 // Writes "<work folder>\TmkUpLauncher.exe" from resource "ZELNA" 148 and leaves its path in
 // path[size] (size at least 520). FALSE when there is no trusted work folder or the file cannot be

@@ -143,6 +143,11 @@ TEST_F(ResumeTest, AResumeEntryThatDoesNotLeadIntoTheTrustedWorkFolderIsRemovedA
       {"program elsewhere", quoted + elsewhere.path() + "\\Updater.exe\"", work_, false},
       {"program in a subfolder", quoted + work_ + "\\setup\\Setup.exe\"", work_, false},
       {"program unquoted", quoted.substr(0, quoted.size() - 1) + work_ + "\\Updater.exe", work_, false},
+      {"for two users", quoted + work_ + "\\Updater.exe\" S-1-5-21-1-2-3-1001 S-1-5-21-1-2-3-1002",
+       work_, true},
+      {"a second program after it", quoted + work_ + "\\Updater.exe\" \"C:\\x.exe\"", work_, false},
+      {"an option after it", quoted + work_ + "\\Updater.exe\" --evil", work_, false},
+      {"a user that is no SID", quoted + work_ + "\\Updater.exe\" S-1-5-21 S-x", work_, false},
       {"launcher elsewhere", "\"" + elsewhere.Child("TmkUpLauncher.exe") + "\" \"" + work_ +
                                  "\\Updater.exe\"", work_, false},
   };

@@ -108,3 +108,10 @@ void HoldUpdaterFile() {
   if (opened && IsMappedImage(opened.get())) file = std::move(opened);
 }
 
+
+bool IsRunningAsResumeCopy() {
+  wchar_t own[kPathBufferSize];
+  wchar_t copy[kPathBufferSize];
+  return GetUpdaterPathW(own) && GetWorkPathW(WorkItem::kUpdaterCopy, copy) &&
+         CompareStringOrdinal(own, -1, copy, -1, TRUE) == CSTR_EQUAL;
+}

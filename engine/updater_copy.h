@@ -18,4 +18,7 @@ void HoldUpdaterFile();
 // program's own file is not held or the copy cannot be written.
 bool CopyUpdaterIntoWorkFolder(wchar_t* copy);
 
+// True when this run is the copy in the trusted work folder, which only the resume entry starts.
+bool IsRunningAsResumeCopy();
+
 #endif  // ENGINE_UPDATER_COPY_H_

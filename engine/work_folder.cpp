@@ -431,3 +431,15 @@ void DiscardWorkFolder() {
   });
   ScheduleRemovalAtRestart(folder);
 }
+
+BOOL GetKeptFolder(char* folder) {
+  if (!GetWorkFolderParent(folder) ||
+      !base::AppendBounded(folder, kPathBufferSize, product::kKeptFolderName)) {
+    return FALSE;
+  }
+  if (!IsPlainFolder(folder) && !CreateProtectedFolder(folder, kBackupFolderSecurity)) {
+    RunLogFailure("the folder for kept user data cannot be made", GetLastError());
+    return FALSE;
+  }
+  return IsPlainFolder(folder) && IsOwnedByAdministrators(folder);
+}

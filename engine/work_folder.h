@@ -40,6 +40,11 @@ BOOL CreateProtectedFolder(const char* path, const char* security);
 // Wine, and only there, the owner it reports for a folder an administrator creates counts too.)
 BOOL IsOwnedByAdministrators(const char* path);
 
+// "<common application data>\TidemarkSXUpdaterKept" into folder[520], made with
+// kBackupFolderSecurity when it is not there; FALSE when it cannot be made or is no plain folder
+// owned by Administrators or SYSTEM.
+BOOL GetKeptFolder(char* folder);
+
 // The recorded work folder into folder[520] when it can still be trusted: directly in the common
 // application-data folder, named like a work folder, and, as one handle opened without following
 // links tells, a directory that is no reparse point and resolves to that very path, on a volume

@@ -2,9 +2,15 @@
 // registers; it hands the updater's path (the first argument of its command line) to the shell, so
 // that the updater's own manifest asks for administrator rights, and ends at once.
 //
+// When further arguments follow, they are the users (string SIDs) the update still waits for: the
+// launcher then starts the updater only at the logon of one of them, and at anybody else's logon
+// ends without asking anything.
+//
 // The program carries no C or C++ runtime: its entry point is LauncherEntry below, and it imports
-// nothing but KERNEL32 and SHELL32. It looks at no result and always ends with exit code 0.
+// nothing but KERNEL32, ADVAPI32 and SHELL32. It looks at no result and always ends with exit
+// code 0.
 #include <windows.h>
+#include <sddl.h>
 #include <shellapi.h>
 
 #include "base/system_dlls.h"
@@ -26,6 +32,34 @@ bool CopyIntoPage(const WCHAR* text, WCHAR* page) {
   return true;
 }
 
+bool SameText(const WCHAR* a, const WCHAR* b) {
+  for (; *a != L'\0' && *a == *b; ++a, ++b) {
+  }
+  return *a == *b;
+}
+
+// Whether the user of this logon is one of the users listed from arguments[2] on; true when none
+// is listed (every logon is meant).
+bool IsForThisUser(LPWSTR* arguments, int count) {
+  if (count < 3) return true;
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  union {
+    TOKEN_USER user;
+    BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  } owner;
+  DWORD length = 0;
+  LPWSTR sid = nullptr;
+  const bool known = GetTokenInformation(token, TokenUser, &owner, sizeof(owner), &length) &&
+                     ConvertSidToStringSidW(owner.user.User.Sid, &sid);
+  CloseHandle(token);
+  if (!known) return false;
+  bool listed = false;
+  for (int i = 2; i < count && !listed; ++i) listed = SameText(arguments[i], sid);
+  LocalFree(sid);
+  return listed;
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
@@ -36,7 +70,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
   if (arguments == nullptr) return 0;
   // Without an argument after the program name there is nothing to start.
-  if (count >= 2 && arguments[1] != nullptr) {
+  if (count >= 2 && arguments[1] != nullptr && IsForThisUser(arguments, count)) {
     WCHAR* page = static_cast<WCHAR*>(VirtualAlloc(nullptr, kPageSize, MEM_COMMIT, PAGE_READWRITE));
     if (page != nullptr) {
       static const WCHAR kNoDirectory[] = L"";

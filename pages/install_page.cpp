@@ -67,21 +67,25 @@ LRESULT CWizardInstallPage::OnWorkerDone(WPARAM, LPARAM) {
     SelectPage(TakeRestoreResult(FALSE));
     return 0;
   }
-  if (!AskUntilProductClosed()) {
-    // A product that setup started holds its new log open: the restore waits for the next start,
-    // which keeps whatever the user does with it meanwhile.
-    RunLogWrite("restore: not now; the product still runs");
-    NoteRestoreWaited();
-    SelectPage(PAGE_INCOMPLETED);
-    return 0;
+  // Right after this run's setup the saved state is laid over what the new release made; a
+  // restore that waited keeps what is in place.
+  const RestoreMode mode = afterSetup ? RestoreMode::kOverlay : ChooseRestoreMode(reading);
+  // The product is asked to close only when a log file of its folder is to be written: a running
+  // product would hold it open, or write over it when it closes.
+  if (PlanWritesProductFiles(PlanRestore(reading, mode, true))) {
+    if (!AskUntilProductClosed()) {
+      RunLogWrite("restore: not now; the product still runs");
+      NoteRestoreWaited();
+      SelectPage(PAGE_INCOMPLETED);
+      return 0;
+    }
   }
   // The log files go back before the settings and the autorun entries; each item makes what it
-  // wrote durable before it drops its own record. Right after this run's setup the saved state is
-  // laid over what the new release made; a restore that waited keeps what is in place. Marking
-  // goes last, only when everything is back: otherwise the saved state stays, the resume entry
-  // with it, and the next logon restores it without running setup again.
-  const ApplyResult result =
-      RestoreSavedState(afterSetup ? RestoreMode::kOverlay : ChooseRestoreMode(reading), true);
+  // wrote durable before it drops its own record. The product may have written its log as it
+  // closed, so the restore reads the machine again. Marking goes last, only when everything is
+  // back: otherwise the saved state stays, the resume entry with it, and the next logon restores
+  // it without running setup again.
+  const ApplyResult result = RestoreSavedState(mode, true);
   if (result.backupMissing) {
     // The engine has logged it; the user is told the saved log is lost, never that all is well.
     char text[1024];

@@ -340,6 +340,7 @@ void ReadSavedAutoRuns(base::HeapArray<SavedUserItem>* items) {
     } else if (!IsHiveLoaded(record.hiveName.c_str())) {
       // Never counted as in place: the saved entry may be the only one left.
       item.live = ItemState::kNotLoaded;
+      item.userGone = IsUserGone(record.hiveName.c_str());
     } else {
       AutoRunEntry live;
       const LONG read = ReadAutoRunValue(record.hiveName, &live);
@@ -433,4 +434,52 @@ void StartProductWithRestoredEntry() {
   if (entry.type == REG_NONE) return;
   StartWithEntry(entry);
   entry = AutoRunEntry();
+}
+
+BOOL KeepAutoRunInFile(const char* hiveName) {
+  AutoRunRecord record;
+  if (!FindRecord(hiveName, &record)) return TRUE;
+  // A registry script an administrator can read, or import to give the entry back.
+  base::WideText text = L"\xFEFFWindows Registry Editor Version 5.00\r\n\r\n[HKEY_USERS\\" +
+                        Widen(hiveName) + L"\\" + Widen(product::kRunKey) + L"]\r\n\"" +
+                        Widen(product::kAutoRunValue) + L"\"=";
+  if (record.entry.type == REG_EXPAND_SZ) {
+    text += L"hex(2):";
+    static const wchar_t kHex[] = L"0123456789abcdef";
+    const BYTE* bytes = reinterpret_cast<const BYTE*>(record.entry.data.data());
+    const size_t count = record.entry.data.size() * sizeof(wchar_t);
+    for (size_t i = 0; i < count; ++i) {
+      if (i > 0) text += L",";
+      text += kHex[bytes[i] >> 4];
+      text += kHex[bytes[i] & 15];
+    }
+  } else {
+    text += L"\"";
+    for (const wchar_t c : CommandOf(record.entry)) {
+      if (c == L'\\' || c == L'"') text += L'\\';
+      text += c;
+    }
+    text += L"\"";
+  }
+  text += L"\r\n";
+  char path[kPathBufferSize];
+  DWORD error = ERROR_SUCCESS;
+  if (!BuildKeptFilePath(hiveName, "autorun", "reg", path)) {
+    error = ERROR_CANNOT_MAKE;
+  } else {
+    base::ScopedHandle file(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    const DWORD bytes = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+    if (!file || !WriteFile(file.get(), text.c_str(), bytes, &written, nullptr) ||
+        written != bytes || !FlushFileBuffers(file.get())) {
+      error = GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_WRITE_FAULT;
+    }
+  }
+  if (error != ERROR_SUCCESS) {
+    return AutoRunStepFailed(static_cast<LONG>(error), "cannot be kept in a file", hiveName);
+  }
+  RunLogWrite("restore: user %s no longer exists; their saved autorun entry is kept in %s",
+              hiveName, path);
+  return DropRecord(record) ? TRUE : FALSE;
 }

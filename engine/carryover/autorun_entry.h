@@ -37,6 +37,10 @@ BOOL WriteAutoRunBackOf(const char* hiveName);
 // flushed, then the record goes.
 BOOL KeepAutoRunBesideOf(const char* hiveName);
 
+// A user who no longer exists: the saved entry is written as a registry script into the kept
+// folder (administrators and SYSTEM only), which stays, and then the record goes.
+BOOL KeepAutoRunInFile(const char* hiveName);
+
 // Drops a user's record (the Run value in place is the saved one, or the record is unusable).
 BOOL DropAutoRunRecordOf(const char* hiveName);
 

@@ -209,6 +209,12 @@ TEST_F(AutoRunEntryTest, WithoutAStringRunValueNothingIsSavedWrittenOrStarted) {
 }
 
 TEST_F(AutoRunEntryTest, AutoRunOfAUserWhoseHiveIsNotLoadedIsNeitherWrittenNorStarted) {
+  // A user who exists (a profile is listed) but has logged off.
+  const std::string profile =
+      "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\S-1-5-21-0-0-0-0998";
+  testing_support::ScopedRegistryCleanup profileCleanup(HKEY_LOCAL_MACHINE, profile);
+  ASSERT_TRUE(testing_support::SetStringValue(HKEY_LOCAL_MACHINE, profile, "ProfileImagePath",
+                                              "C:\\nowhere"));
   ASSERT_TRUE(WriteUpdaterString(nullptr, "UserID", "S-1-5-21-0-0-0-0998"));
   ASSERT_TRUE(WriteUpdaterString(nullptr, "AutoRunCommandLine", quoted_.c_str()));
   // Waiting for the user's hive is no failure, and the record is not taken for a value in place.

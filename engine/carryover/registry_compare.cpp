@@ -2,19 +2,19 @@
 
 #include "base/heap_text.h"
 #include "base/scoped.h"
+#include "engine/carryover/registry_copy.h"
 
 namespace {
 
 // Registry value names are at most 16,383 characters, key names 255.
-constexpr DWORD kValueNameSize = 16384;
-constexpr DWORD kKeyNameSize = 256;
+constexpr DWORD kValueNameChars = 16384;
+constexpr DWORD kKeyNameChars = 256;
 
 // The value's type and data; false when it cannot be read.
-bool ReadValue(HKEY key, const char* name, DWORD* type, base::Text* data) {
+bool ReadValue(HKEY key, const wchar_t* name, DWORD* type, base::HeapArray<BYTE>* data) {
   for (int attempt = 0; attempt < 4; ++attempt) {
     DWORD size = static_cast<DWORD>(data->size());
-    const LONG result = RegQueryValueExA(key, name, nullptr, type,
-                                         reinterpret_cast<BYTE*>(&(*data)[0]), &size);
+    const LONG result = RegQueryValueExW(key, name, nullptr, type, data->data(), &size);
     if (result == ERROR_SUCCESS) {
       data->resize(size);
       return true;
@@ -25,36 +25,53 @@ bool ReadValue(HKEY key, const char* name, DWORD* type, base::Text* data) {
   return false;
 }
 
-}  // namespace
+bool SameBytes(const base::HeapArray<BYTE>& a, const base::HeapArray<BYTE>& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (a[i] != b[i]) return false;
+  }
+  return true;
+}
 
-bool KeyHoldsSavedCopy(HKEY live, HKEY saved) {
-  base::Text name(kValueNameSize, '\0');
+// Opens a subkey without following a link; a link counts as not holding anything.
+bool OpenPlainSubkey(HKEY parent, const wchar_t* name, base::ScopedRegKey* key) {
+  return RegOpenKeyExW(parent, name, REG_OPTION_OPEN_LINK, KEY_READ, key->receive()) ==
+             ERROR_SUCCESS &&
+         !IsRegistryLink(key->get());
+}
+
+bool Holds(HKEY live, HKEY saved, int depth) {
+  if (depth > kMaxCopyDepth) return false;
+  base::HeapArray<wchar_t> name(kValueNameChars);
+  base::HeapArray<BYTE> savedData(256), liveData(256);
   for (DWORD index = 0;; ++index) {
-    DWORD nameSize = kValueNameSize;
+    DWORD nameChars = kValueNameChars;
     const LONG result =
-        RegEnumValueA(saved, index, &name[0], &nameSize, nullptr, nullptr, nullptr, nullptr);
+        RegEnumValueW(saved, index, name.data(), &nameChars, nullptr, nullptr, nullptr, nullptr);
     if (result == ERROR_NO_MORE_ITEMS) break;
     if (result != ERROR_SUCCESS) return false;
     DWORD savedType = REG_NONE, liveType = REG_NONE;
-    base::Text savedData(256, '\0'), liveData(256, '\0');
-    if (!ReadValue(saved, name.c_str(), &savedType, &savedData) ||
-        !ReadValue(live, name.c_str(), &liveType, &liveData) || savedType != liveType ||
-        savedData != liveData) {
+    if (!ReadValue(saved, name.data(), &savedType, &savedData) ||
+        !ReadValue(live, name.data(), &liveType, &liveData) || savedType != liveType ||
+        !SameBytes(savedData, liveData)) {
       return false;
     }
   }
   for (DWORD index = 0;; ++index) {
-    char subkey[kKeyNameSize];
-    DWORD nameSize = sizeof(subkey);
+    wchar_t subkey[kKeyNameChars];
+    DWORD nameChars = kKeyNameChars;
     const LONG result =
-        RegEnumKeyExA(saved, index, subkey, &nameSize, nullptr, nullptr, nullptr, nullptr);
+        RegEnumKeyExW(saved, index, subkey, &nameChars, nullptr, nullptr, nullptr, nullptr);
     if (result == ERROR_NO_MORE_ITEMS) return true;
     if (result != ERROR_SUCCESS) return false;
     base::ScopedRegKey savedSub, liveSub;
-    if (RegOpenKeyExA(saved, subkey, 0, KEY_READ, savedSub.receive()) != ERROR_SUCCESS ||
-        RegOpenKeyExA(live, subkey, 0, KEY_READ, liveSub.receive()) != ERROR_SUCCESS ||
-        !KeyHoldsSavedCopy(liveSub.get(), savedSub.get())) {
+    if (!OpenPlainSubkey(saved, subkey, &savedSub) || !OpenPlainSubkey(live, subkey, &liveSub) ||
+        !Holds(liveSub.get(), savedSub.get(), depth + 1)) {
       return false;
     }
   }
 }
+
+}  // namespace
+
+bool KeyHoldsSavedCopy(HKEY live, HKEY saved) { return Holds(live, saved, 0); }

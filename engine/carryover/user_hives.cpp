@@ -3,6 +3,7 @@
 #include <sddl.h>
 
 #include "base/bounded_string.h"
+#include "engine/work_folder.h"
 
 namespace {
 
@@ -127,4 +128,36 @@ LONG CreateDatedKeyBeside(const char* hiveName, const char* keyPath, HKEY* key,
     *key = nullptr;
   }
   return ERROR_ALREADY_EXISTS;
+}
+
+bool IsUserGone(const char* sid) {
+  char profileKey[kKeyPathSize];
+  base::ScopedRegKey profile;
+  if (!base::FormatBounded(profileKey, sizeof(profileKey),
+                           "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\%s", sid) ||
+      RegOpenKeyExA(HKEY_LOCAL_MACHINE, profileKey, 0, KEY_QUERY_VALUE, profile.receive()) !=
+          ERROR_FILE_NOT_FOUND) {
+    return false;  // a profile is listed, or the list cannot be read: the user may come back
+  }
+  PSID binary = nullptr;
+  if (!ConvertStringSidToSidA(sid, &binary)) return false;
+  base::ScopedLocalMemory owned(binary);
+  char name[256];
+  char domain[256];
+  DWORD nameSize = sizeof(name);
+  DWORD domainSize = sizeof(domain);
+  SID_NAME_USE use;
+  return !LookupAccountSidA(nullptr, binary, name, &nameSize, domain, &domainSize, &use) &&
+         GetLastError() == ERROR_NONE_MAPPED;
+}
+
+bool BuildKeptFilePath(const char* sid, const char* what, const char* extension,
+                       char (&path)[kPathBufferSize]) {
+  char folder[kPathBufferSize];
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  return GetKeptFolder(folder) &&
+         base::FormatBounded(path, sizeof(path), "%s\\%s_%s_%04u%02u%02u-%02u%02u%02u.%s", folder,
+                             sid, what, now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
+                             now.wSecond, extension);
 }

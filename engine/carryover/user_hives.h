@@ -9,6 +9,7 @@
 
 #include "base/heap_text.h"
 #include "base/scoped.h"
+#include "engine/core/file_utils.h"
 
 // Room for a hive name and for a key path inside a hive.
 constexpr size_t kHiveNameSize = 256;
@@ -43,6 +44,14 @@ BOOL GetTokenUserSid(HANDLE token, char* text, size_t size);
 // "DOMAIN\name (SID)" for a string SID, or the SID alone when it names no account: how a user
 // is named in a message and in the run log.
 base::Text DescribeUser(const char* sid);
+
+// True when a user is gone for good: no profile is listed for the SID and it maps to no account.
+bool IsUserGone(const char* sid);
+
+// "<kept folder>\<SID>_<what>_<yyyymmdd-hhmmss>.<extension>" (local time now), the kept folder
+// made when it is not there yet; false when it cannot be.
+bool BuildKeptFilePath(const char* sid, const char* what, const char* extension,
+                       char (&path)[kPathBufferSize]);
 
 // Creates the key "<keyPath>_<yyyymmdd-hhmmss>" (local time now, a second later while the name is
 // taken) in the loaded hive: where a saved version is kept beside the one in place. ERROR_SUCCESS

@@ -271,6 +271,7 @@ void ReadSavedSettings(base::HeapArray<SavedUserItem>* items) {
     if (!IsHiveLoaded(hiveName.c_str())) {
       // A hive that is not loaded cannot show its settings: its snapshot may be the only copy.
       item.live = ItemState::kNotLoaded;
+      item.userGone = IsUserGone(hiveName.c_str());
     } else if (HiveHoldsSnapshot(updaterKey.get(), hiveName.c_str())) {
       item.live = ItemState::kSame;
     } else {
@@ -318,6 +319,38 @@ BOOL DropSnapshotOf(const char* hiveName) {
                     updaterKey.receive()) != ERROR_SUCCESS) {
     return FALSE;
   }
+  DropSnapshot(updaterKey.get(), hiveName);
+  return TRUE;
+}
+
+BOOL KeepSettingsInFile(const char* hiveName) {
+  char path[kPathBufferSize];
+  base::ScopedRegKey updaterKey;
+  base::ScopedRegKey snapshot;
+  LONG result = BuildKeptFilePath(hiveName, "settings", "hiv", path) ? ERROR_SUCCESS
+                                                                      : ERROR_CANNOT_MAKE;
+  if (result == ERROR_SUCCESS) {
+    result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, product::kUpdaterKey, 0, KEY_ALL_ACCESS,
+                           updaterKey.receive());
+  }
+  if (result == ERROR_SUCCESS) {
+    result = RegOpenKeyExA(updaterKey.get(), hiveName, 0, KEY_READ, snapshot.receive());
+  }
+  if (result == ERROR_SUCCESS) {
+    // A registry hive file: an administrator loads it ("reg load") to look at it or take it over.
+    ScopedHivePrivileges privileges;
+    result = privileges.result();
+    if (result == ERROR_SUCCESS) result = RegSaveKeyA(snapshot.get(), path, nullptr);
+  }
+  if (result != ERROR_SUCCESS) {
+    RunLogWrite("restore: the settings of the removed user %s cannot be kept in a file (error %ld)",
+                hiveName, result);
+    ShowSystemErrorBoxAbout(static_cast<DWORD>(result), DescribeUser(hiveName).c_str());
+    return FALSE;
+  }
+  RunLogWrite("restore: user %s no longer exists; their saved settings are kept in %s", hiveName,
+              path);
+  snapshot.reset();
   DropSnapshot(updaterKey.get(), hiveName);
   return TRUE;
 }

@@ -36,6 +36,10 @@ BOOL RestoreSettingsOf(const char* hiveName, RestoreMode mode);
 // (logged, nothing shown) when the snapshot has to wait for the user's hive.
 BOOL RestoreSettingsIntoProfile(const char* hiveName, RestoreMode mode);
 
+// A user who no longer exists: the snapshot is saved as a registry hive file in the kept folder
+// (administrators and SYSTEM only), which stays, and then dropped; the run log names the file.
+BOOL KeepSettingsInFile(const char* hiveName);
+
 // Drops a snapshot whose settings are in place as saved.
 BOOL DropSnapshotOf(const char* hiveName);
 

@@ -14,6 +14,8 @@
 #include "engine/core/file_utils.h"
 #include "engine/core/product_constants.h"
 #include "engine/core/settings_store.h"
+#include "engine/clean_up.h"
+#include "engine/work_folder.h"
 #include "tests/support/test_support.h"
 #include "tests/support/user_state_support.h"
 
@@ -135,6 +137,11 @@ TEST_F(UserStateTest, UnloadedHiveIsSkippedAndTheOthersAndTheAutoRunAreStillRest
   // The second user's hive name sorts before the current user's, so a stop at the first
   // unloaded hive would leave the current user's settings unrestored.
   const char kEarlyHive[] = "S-1-5-21-0-0-0-0999";
+  // A user who exists (a profile is listed) but has logged off: the settings wait for them.
+  const std::string profile =
+      std::string("SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\") + kEarlyHive;
+  ScopedRegistryCleanup profileCleanup(HKEY_LOCAL_MACHINE, profile);
+  ASSERT_TRUE(SetStringValue(HKEY_LOCAL_MACHINE, profile, "ProfileImagePath", "C:\\nowhere"));
   ScopedTempFolder hiveFolder("early hive " + std::to_string(GetTickCount()));
   ScopedLoadedHive second(kEarlyHive, hiveFolder.Child("ntuser.dat"));
   ASSERT_TRUE(second.loaded());
@@ -279,6 +286,82 @@ TEST_F(UserStateTest, WithoutAnySnapshotSettingsRestoreSucceeds) {
   EXPECT_EQ("(key)\n", DumpKeyTree(HKEY_LOCAL_MACHINE, product::kUpdaterKey));
   EXPECT_TRUE(RestoreSavedState(RestoreMode::kOverlay, false).everythingBack);
   EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, product::kSettingsKey));
+}
+
+}  // namespace
+
+namespace {
+
+// The names of the kept files of a user (the kept folder's "<SID>_*").
+std::vector<std::string> KeptFilesOf(const std::string& sid) {
+  char folder[520];
+  std::vector<std::string> names;
+  if (!GetKeptFolder(folder)) return names;
+  WIN32_FIND_DATAA entry;
+  HANDLE find = FindFirstFileA((std::string(folder) + "\\" + sid + "_*").c_str(), &entry);
+  if (find == INVALID_HANDLE_VALUE) return names;
+  do {
+    names.push_back(std::string(folder) + "\\" + entry.cFileName);
+  } while (FindNextFileA(find, &entry));
+  FindClose(find);
+  return names;
+}
+
+// A user who no longer exists (no profile listed, no account): what was saved of theirs is kept
+// in files for administrators, and nothing waits for that user any more.
+TEST_F(UserStateTest, AUserWhoNoLongerExistsEndsTheWaitWithKeptFiles) {
+  const std::string gone = "S-1-5-21-9-9-9-4321";
+  const std::string updaterKey = product::kUpdaterKey;
+  ASSERT_TRUE(SetStringValue(HKEY_LOCAL_MACHINE, updaterKey + "\\" + gone, "Server", "tide01"));
+  ASSERT_TRUE(SetStringValue(HKEY_LOCAL_MACHINE, updaterKey + "\\AutoRun", gone,
+                             "\"C:\\Program Files\\Tidemark\\Tidemark.exe\" /gone"));
+  DiscardUpdaterState();
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, updaterKey)) << "the update still waits";
+  const std::vector<std::string> kept = KeptFilesOf(gone);
+  ASSERT_EQ(2u, kept.size());
+  bool settingsKept = false, autoRunKept = false;
+  for (const std::string& path : kept) {
+    std::string bytes;
+    ASSERT_TRUE(testing_support::ReadFileBytes(path, &bytes));
+    if (path.find("_settings_") != std::string::npos) settingsKept = !bytes.empty();
+    if (path.find("_autorun_") != std::string::npos) {
+      const std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2);
+      autoRunKept = text.find(L"\"Tidemark\"=\"\\\"C:\\\\Program Files\\\\Tidemark\\\\Tidemark.exe\\\" /gone\"") !=
+                    std::wstring::npos;
+    }
+    DeleteFileA(path.c_str());
+  }
+  EXPECT_TRUE(settingsKept);
+  EXPECT_TRUE(autoRunKept);
+  EXPECT_TRUE(answerer_.boxes().empty());
+}
+
+}  // namespace
+
+namespace {
+
+// Value and subkey names outside code page 932 compare equal to themselves: such settings in
+// place are recognised as saved, and their snapshot does not wait for ever.
+TEST_F(UserStateTest, NamesOutsideTheAnsiCodePageCompareEqual) {
+  const std::wstring key = std::wstring(L"SOFTWARE\\KORVANE SYSTEMS,INC.\\Tidesafe\\Caf\u00E9");
+  HKEY settings = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0,
+                                           KEY_ALL_ACCESS, nullptr, &settings, nullptr));
+  const wchar_t data[] = L"\u00E9t\u00E9";
+  EXPECT_EQ(ERROR_SUCCESS, RegSetValueExW(settings, L"Sa\u00EFson", 0, REG_SZ,
+                                          reinterpret_cast<const BYTE*>(data), sizeof(data)));
+  RegCloseKey(settings);
+  ASSERT_TRUE(SnapshotUserSettings());
+  base::HeapArray<SavedUserItem> items;
+  ReadSavedSettings(&items);
+  bool found = false;
+  for (const SavedUserItem& item : items) {
+    if (item.user == hive_.c_str()) {
+      found = true;
+      EXPECT_EQ(ItemState::kSame, item.live) << GetItemStateName(item.live);
+    }
+  }
+  EXPECT_TRUE(found);
 }
 
 }  // namespace

@@ -43,6 +43,9 @@ constexpr wchar_t kLauncherFileNameW[] = L"TmkUpLauncher.exe";
 // The update's protected work folder in the common application-data folder: this prefix, 16 hex
 // digits.
 constexpr char kWorkFolderPrefix[] = "TidemarkSXUpdater-";
+// The folder in the common application-data folder, for administrators and SYSTEM only, where
+// what was saved of a user who no longer exists is kept for good (the run log names each file).
+constexpr char kKeptFolderName[] = "TidemarkSXUpdaterKept";
 // The run logs in the Windows folder's Temp: this prefix,
 // "<yyyymmdd-hhmmss>_<process id>_<8 random hex digits>.log".
 constexpr char kRunLogPrefix[] = "TidemarkSXUpdater_";

@@ -2,9 +2,10 @@
 
 namespace {
 
-bool AnyNotLoaded(const base::HeapArray<SavedUserItem>& items) {
+// Items that wait for a user who may log on again.
+bool AnyWaiting(const base::HeapArray<SavedUserItem>& items) {
   for (const SavedUserItem& item : items) {
-    if (item.live == ItemState::kNotLoaded) return true;
+    if (item.live == ItemState::kNotLoaded && item.usable && !item.userGone) return true;
   }
   return false;
 }
@@ -53,7 +54,9 @@ void PlanLogs(const MachineReading& reading, RestoreMode mode, Plan* plan) {
 void PlanSettings(const MachineReading& reading, RestoreMode mode, Plan* plan) {
   for (size_t i = 0; i < reading.settings.size(); ++i) {
     const ItemState live = reading.settings[i].live;
-    if (live == ItemState::kNotLoaded) {
+    if (live == ItemState::kNotLoaded && reading.settings[i].userGone) {
+      plan->Add(StepKind::kSettingsToKeptFile, i, "the user no longer exists");
+    } else if (live == ItemState::kNotLoaded) {
       plan->Add(StepKind::kSettingsToProfile, i, "the user's hive is not loaded");
     } else if (mode == RestoreMode::kOverlay) {
       plan->Add(StepKind::kLaySettingsOver, i, "the first restore after the new release's setup");
@@ -72,6 +75,8 @@ void PlanAutoRuns(const MachineReading& reading, RestoreMode mode, Plan* plan) {
     const SavedUserItem& entry = reading.autoRuns[i];
     if (!entry.usable) {
       plan->Add(StepKind::kDropUnusableRecord, i, "the record names no user or holds no command");
+    } else if (entry.live == ItemState::kNotLoaded && entry.userGone) {
+      plan->Add(StepKind::kAutoRunToKeptFile, i, "the user no longer exists");
     } else if (entry.live == ItemState::kNotLoaded) {
       plan->Add(StepKind::kAutoRunWaits, i, "the user's hive is not loaded");
     } else if (mode == RestoreMode::kOverlay) {
@@ -90,7 +95,7 @@ void PlanAutoRuns(const MachineReading& reading, RestoreMode mode, Plan* plan) {
 // is back or beside what is in place, kept with the resume entry while a user's items wait.
 Plan SettleThenEnd(const MachineReading& reading) {
   Plan plan = PlanRestore(reading, RestoreMode::kMerge, false);
-  if (AnyNotLoaded(reading.settings) || AnyNotLoaded(reading.autoRuns)) {
+  if (AnyWaiting(reading.settings) || AnyWaiting(reading.autoRuns)) {
     plan.Add(StepKind::kKeepStateAndResume, 0, "some users' items wait until their hive is loaded");
   } else {
     plan.Add(StepKind::kDiscardState, 0, "everything saved is back or beside what is in place");
@@ -172,6 +177,10 @@ const char* GetStepName(StepKind kind) {
       return "drop the settings snapshot";
     case StepKind::kSettingsToProfile:
       return "settings into the profile's hive";
+    case StepKind::kSettingsToKeptFile:
+      return "settings into a kept file";
+    case StepKind::kAutoRunToKeptFile:
+      return "autorun entry into a kept file";
     case StepKind::kWriteAutoRunBack:
       return "write the autorun entry back";
     case StepKind::kKeepAutoRunBeside:
@@ -274,6 +283,16 @@ Plan PlanRestore(const MachineReading& reading, RestoreMode mode, bool startProd
   PlanAutoRuns(reading, mode, &plan);
   if (startProduct) plan.Add(StepKind::kStartProduct, 0, "the user's data is back");
   return plan;
+}
+
+bool PlanWritesProductFiles(const Plan& plan) {
+  for (const PlanStep& step : plan.steps) {
+    if (step.kind == StepKind::kPutLogBack || step.kind == StepKind::kPutLogBackMoveLive ||
+        step.kind == StepKind::kKeepLogBeside) {
+      return true;
+    }
+  }
+  return false;
 }
 
 Plan PlanSettleEarlierAttempt(const MachineReading& reading) {

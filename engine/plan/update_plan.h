@@ -74,6 +74,7 @@ struct SavedUserItem {
   base::Text user;     // the hive's name, a string SID (".DEFAULT" for settings)
   bool usable = true;  // autorun: the record names a user and holds a command line
   ItemState live = ItemState::kAbsent;
+  bool userGone = false;  // not loaded, and the user has no profile and no account any more
 };
 
 // One reading of the machine: everything the decisions below look at.
@@ -133,12 +134,14 @@ enum class StepKind {
   kKeepSettingsBeside,   // what is missing comes back; the snapshot is kept beside, dated
   kDropSnapshot,         // the settings in place hold all of it
   kSettingsToProfile,    // the user's hive is not loaded: into the profile's hive, or it waits
+  kSettingsToKeptFile,   // the user no longer exists: into an administrators-only file that stays
   // Autorun entries.
   kWriteAutoRunBack,     // written back as the user's Run value
   kKeepAutoRunBeside,    // the Run value in place stays; the saved one is kept beside, dated
   kDropAutoRunRecord,    // the Run value in place is the saved one
   kDropUnusableRecord,   // the record names no user or holds no command line
   kAutoRunWaits,         // the user's hive is not loaded: the record waits
+  kAutoRunToKeptFile,    // the user no longer exists: into an administrators-only file that stays
   // The product and the state.
   kStartProduct,         // with the desktop user's entry written back by this plan
   kDiscardState,         // the resume entry, the work folder and the updater key go
@@ -171,6 +174,9 @@ RestoreMode ChooseRestoreMode(const MachineReading& reading);
 // The restore: the logs, then each user's settings, then each autorun entry, then (startProduct)
 // the product. Each item is on its own: one that fails or waits does not hold the others.
 Plan PlanRestore(const MachineReading& reading, RestoreMode mode, bool startProduct);
+
+// True when the plan writes into the product folder (a log put back or kept beside).
+bool PlanWritesProductFiles(const Plan& plan);
 
 // Before a later run captures afresh (an earlier attempt left its saved state with the old release
 // still installed and nothing of it running): that state is settled by the merge rule. The plan

@@ -153,6 +153,9 @@ TEST(UpdatePlan, EachItemIsRestoredByItsRule) {
     const Plan plan = PlanRestore(reading, row.mode, true);
     EXPECT_EQ(expected, Steps(plan));
     EXPECT_EQ(row.mode, plan.mode);
+    // The product is asked to close only for a log to be written into its folder.
+    const bool writesLog = row.log != K::kDropSavedLog;
+    EXPECT_EQ(writesLog, PlanWritesProductFiles(plan));
   }
 }
 
@@ -261,6 +264,22 @@ TEST(UpdatePlan, TheCleanUpSettlesAndKeepsWhatIsStillNeeded) {
     }
     EXPECT_EQ(row.plan, Steps(PlanCleanUp(reading)));
   }
+}
+
+// A user who no longer exists ends the wait: what was saved goes into a kept file.
+TEST(UpdatePlan, AUserWhoNoLongerExistsEndsTheWait) {
+  MachineReading reading;
+  reading.productInstalled = reading.productCurrent = true;
+  SavedUserItem gone = Item("S-1-5-21-9", S::kNotLoaded);
+  gone.userGone = true;
+  reading.settings.push_back(gone);
+  reading.autoRuns.push_back(gone);
+  const std::vector<std::string> expected = {Name(K::kSettingsToKeptFile),
+                                             Name(K::kAutoRunToKeptFile), Name(K::kDiscardState)};
+  EXPECT_EQ(expected, Steps(PlanCleanUp(reading)));
+  // One who may log on again still holds it.
+  reading.settings.push_back(Item("S-1-5-21-8", S::kNotLoaded));
+  EXPECT_EQ(Name(K::kKeepStateAndResume), Steps(PlanCleanUp(reading)).back());
 }
 
 TEST(UpdatePlan, ALaterRunSettlesTheEarlierAttemptByTheMergeRule) {

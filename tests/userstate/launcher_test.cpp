@@ -37,17 +37,38 @@ class LauncherTest : public testing::Test {
   std::string updater_, launcher_;
 };
 
-TEST_F(LauncherTest, StartsTheQuotedProgramWithoutParametersAndIgnoresFurtherArguments) {
-  EXPECT_EQ(0, RunAndWait(Quoted(launcher_) + " " + Quoted(updater_) +
-                          " --extra \"C:\\more args\\x.exe\""));
-  const std::string record = WaitForRecord(updater_ + ".log");
-  ASSERT_NE("", record) << "the program was not started";
-  const size_t first = record.find('\n');
-  const std::string commandLine = record.substr(0, first);
-  EXPECT_NE(std::string::npos, commandLine.find(updater_)) << commandLine;
-  EXPECT_EQ(std::string::npos, commandLine.find("extra")) << commandLine;
-  // The argument count: the program name only.
-  EXPECT_EQ("1\n", record.substr(record.rfind('\n', record.size() - 2) + 1));
+// Arguments after the program are the users the update waits for: the program is started only at
+// the logon of one of them (or of anybody, when none is listed), always without parameters.
+TEST_F(LauncherTest, StartsTheQuotedProgramWithoutParametersOnlyForTheListedUsers) {
+  const std::string me = testing_support::DesktopHiveName();
+  ASSERT_EQ(0u, me.rfind("S-1-", 0));
+  const struct {
+    const char* what;
+    std::string users;
+    bool started;
+  } rows[] = {
+      {"any logon", "", true},
+      {"this user among the listed", "S-1-5-21-9-9-9-1001 " + me, true},
+      {"only other users", "S-1-5-21-9-9-9-1001 S-1-5-21-9-9-9-1002", false},
+      {"a prefix of this user's SID", me.substr(0, me.size() - 1), false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    DeleteFileA((updater_ + ".log").c_str());
+    EXPECT_EQ(0, RunAndWait(Quoted(launcher_) + " " + Quoted(updater_) + " " + row.users));
+    if (!row.started) {
+      Sleep(1000);
+      EXPECT_FALSE(PathExists(updater_ + ".log")) << "started at another user's logon";
+      continue;
+    }
+    const std::string record = WaitForRecord(updater_ + ".log");
+    ASSERT_NE("", record) << "the program was not started";
+    const std::string commandLine = record.substr(0, record.find('\n'));
+    EXPECT_NE(std::string::npos, commandLine.find(updater_)) << commandLine;
+    EXPECT_EQ(std::string::npos, commandLine.find("S-1-")) << commandLine;
+    // The argument count: the program name only.
+    EXPECT_EQ("1\n", record.substr(record.rfind('\n', record.size() - 2) + 1));
+  }
 }
 
 TEST_F(LauncherTest, EndsWithZeroWhenTheProgramCannotBeStarted) {

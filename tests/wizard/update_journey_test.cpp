@@ -11,6 +11,7 @@
 
 #include "engine/core/product_constants.h"
 #include "engine/core/settings_store.h"
+#include "engine/work_folder.h"
 #include "tests/support/standin_support.h"
 #include "tests/support/test_support.h"
 #include "tests/wizard/journey_support.h"
@@ -840,4 +841,26 @@ TEST_F(UpdateJourneyTest, ALaterRunKeepsWhatTheUserChangedAfterAFailedAttempt) {
     RegDeleteTreeA(HKEY_CURRENT_USER, runBeside.c_str());
     RegDeleteKeyA(HKEY_CURRENT_USER, runBeside.c_str());
   }
+}
+
+// The update is over but a logged-off user's settings wait; then the product is removed by hand.
+// The next logon's start by the resume entry shows nothing, removes the entry and ends.
+TEST_F(UpdateJourneyTest, AResumeStartForAProductRemovedByHandEndsQuietly) {
+  char folder[520];
+  ASSERT_TRUE(EnsureWorkFolder(folder));
+  const std::string copy = std::string(folder) + "\\Updater.exe";
+  ASSERT_TRUE(CopyFileA((testing_support::ExecutableFolder() + "\\Updater.exe").c_str(),
+                        copy.c_str(), FALSE));
+  const std::string waiting = "S-1-5-21-9-9-9-1234";
+  ASSERT_TRUE(testing_support::SetStringValue(
+      HKEY_LOCAL_MACHINE, std::string(product::kUpdaterKey) + "\\" + waiting, "Server", "tide01"));
+  ASSERT_TRUE(testing_support::SetStringValue(
+      HKEY_LOCAL_MACHINE, product::kRunKey, product::kResumeRunValue,
+      "\"" + std::string(folder) + "\\TmkUpLauncher.exe\" \"" + copy + "\" " + waiting));
+  ASSERT_TRUE(wizard_.Start(std::wstring(copy.begin(), copy.end())));
+  EXPECT_FALSE(wizard_.WaitForWizard(3000)) << "a wizard was shown";
+  EXPECT_EQ(0, wizard_.WaitForExit());
+  std::string resume;
+  EXPECT_FALSE(ResumeRunValue(&resume)) << "the resume entry stays";
+  EXPECT_NE(std::string::npos, RunLogOf(wizard_.pid()).find("the resume entry is removed"));
 }
