@@ -287,8 +287,7 @@ Plan PlanRestore(const MachineReading& reading, RestoreMode mode, bool startProd
 
 bool PlanWritesProductFiles(const Plan& plan) {
   for (const PlanStep& step : plan.steps) {
-    if (step.kind == StepKind::kPutLogBack || step.kind == StepKind::kPutLogBackMoveLive ||
-        step.kind == StepKind::kKeepLogBeside) {
+    if (step.kind == StepKind::kPutLogBack || step.kind == StepKind::kKeepLogBeside) {
       return true;
     }
   }
