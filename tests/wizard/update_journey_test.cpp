@@ -388,16 +388,16 @@ TEST_F(UpdateJourneyTest, EachPressActsOnceAndOnlyOnThePageItWasMeantFor) {
         if (row.presses == kPostedAsThePageAppears) wizard.Press(PSBTN_NEXT);
         continue;
       }
-      // A page in view and idle for a second: what presses it meant has been carried out.
+      // A page in view for a second since the last press, waiting for the next one (not at work
+      // with its buttons off): what the presses meant has been carried out.
       if (!wizard.SheetVisible() || GetTickCount() - lastPress < 1000) {
         Sleep(20);
         continue;
       }
       wizard.Settle();
-      if (wizard.CurrentPage() != page || !wizard.SheetVisible()) continue;
-      const std::string log = RunLogOf(wizard.pid());
-      if (page == kUninstall || page == kInstall) {
-        EXPECT_EQ(page == kUninstall ? 0 : 1, CountOf(log, "  starting: ")) << "started unasked";
+      if (wizard.CurrentPage() != page || !wizard.SheetVisible() ||
+          !wizard.Button(page >= kRestart ? kFinishButton : kNextButton).enabled) {
+        continue;
       }
       if (page >= kRestart) {
         // A closing page refuses Next: the row's presses change nothing, Finish ends it.
