@@ -49,10 +49,11 @@ BOOL CWizardUninstallPage::OnMessage(UINT message, WPARAM wParam, LPARAM lParam,
 }
 
 LRESULT CWizardUninstallPage::OnWorkerDone(WPARAM, LPARAM) {
-  EndWork();
   const int outcome = GetUninstallOutcome();
   RunLogWrite("uninstall outcome: %s", GetUninstallOutcomeName(outcome));
   ReadMachineAgain("after the uninstaller");
+  // At work until the next page is chosen: no press meanwhile starts a second uninstaller.
+  EndWork();
   SelectPage(ChoosePageAfterUninstall(outcome));
   return 0;
 }
