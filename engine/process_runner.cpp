@@ -26,10 +26,22 @@ constexpr DWORD kCreationFlags = CREATE_DEFAULT_ERROR_MODE | NORMAL_PRIORITY_CLA
 static_assert(kCreationFlags == 0x04000020, "creation flags of the external programs");
 static_assert(sizeof(void*) != 4 || sizeof(STARTUPINFOA) == 68, "STARTUPINFOA of the 32-bit program");
 
-// The process-wide record of the uninstaller: 1 while it (or anything it started) runs.
-volatile LONG g_uninstallerRunning = 0;
-// Setup's counterpart; nothing reads it but the watcher needs somewhere to report.
-volatile LONG g_setupRunning = 0;
+// How many uninstallers and setups of this run are running (with anything they started). Each
+// program adds its one when it starts and its own watcher takes that one away, so the end of one
+// program never counts as the end of another. A program that no watcher follows stays counted:
+// nothing can tell when it ends.
+volatile LONG g_uninstallersRunning = 0;
+volatile LONG g_setupsRunning = 0;
+
+// Refuses a start while a program of this run is followed: a second uninstaller would fail
+// against the first (Windows Installer allows one at a time) and report the update as failed
+// while the first removes the user's data; a second extraction would empty the running setup's
+// folder.
+bool IsStartRefused(const char* program) {
+  if (!IsProgramFollowed()) return false;
+  RunLogWrite("%s not started: a program of this run still runs", program);
+  return true;
+}
 
 // TMP and TEMP of this process while a program is being started, which it inherits; the old
 // values come back afterwards.
@@ -138,12 +150,18 @@ DWORD WINAPI ProcessWatcherThread(LPVOID parameter) {
     RunLogWrite("the program ended with exit code %lu", static_cast<unsigned long>(code));
     program.reset();
   }
-  InterlockedExchange(running, 0);
+  InterlockedDecrement(running);
   PostMessageA(page, WM_WORKER_DONE, 0, 0);
   return 0;
 }
 
-BOOL IsUninstallerRunning() { return InterlockedCompareExchange(&g_uninstallerRunning, 0, 0); }
+BOOL IsUninstallerRunning() {
+  return InterlockedCompareExchange(&g_uninstallersRunning, 0, 0) > 0 ? TRUE : FALSE;
+}
+
+BOOL IsProgramFollowed() {
+  return IsUninstallerRunning() || InterlockedCompareExchange(&g_setupsRunning, 0, 0) > 0;
+}
 
 std::unique_ptr<ProcessTree> RunUninstaller() {
   char commandLine[kCommandLineSize];
@@ -196,6 +214,7 @@ std::unique_ptr<ProcessTree> RunSetup(const char* folder) {
 }
 
 BOOL StartUninstall(HWND page) {
+  if (IsStartRefused("uninstaller")) return FALSE;
   if (!BackUpUserData()) return FALSE;
   // A failed capture keeps the backup made above; it is recorded in BackupFolder.
   if (!CaptureUserState()) return FALSE;
@@ -207,8 +226,8 @@ BOOL StartUninstall(HWND page) {
   }
 
   // May be NULL: the watcher then reports the end at once, and the page judges the outcome.
-  InterlockedExchange(&g_uninstallerRunning, 1);
-  if (!StartWatcher(page, RunUninstaller(), &g_uninstallerRunning)) {
+  InterlockedIncrement(&g_uninstallersRunning);
+  if (!StartWatcher(page, RunUninstaller(), &g_uninstallersRunning)) {
     // The uninstaller (if it started) is running and cannot be watched. The page is told at once
     // so that the wizard does not stay hidden waiting for a message that would never come.
     PostMessageA(page, WM_WORKER_DONE, 0, 0);
@@ -218,6 +237,7 @@ BOOL StartUninstall(HWND page) {
 
 BOOL StartInstall(HWND page, base::Text& folder) {
   folder.clear();
+  if (IsStartRefused("setup")) return FALSE;
   char extracted[kPathBufferSize];
   if (!ExtractPayload(extracted)) return FALSE;  // the extraction has shown its message
 
@@ -225,8 +245,8 @@ BOOL StartInstall(HWND page, base::Text& folder) {
   std::unique_ptr<ProcessTree> program = RunSetup(extracted);
   if (!program) return FALSE;
 
-  InterlockedExchange(&g_setupRunning, 1);
-  if (!StartWatcher(page, std::move(program), &g_setupRunning)) {
+  InterlockedIncrement(&g_setupsRunning);
+  if (!StartWatcher(page, std::move(program), &g_setupsRunning)) {
     // Setup runs but nothing can wait for it. It is not stopped (it may be half-way through the
     // installation); the start fails, so the page leaves the waiting state now instead of never.
     // The folder is not handed back, so nothing deletes the files under the running setup.

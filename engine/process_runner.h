@@ -17,7 +17,9 @@ constexpr UINT WM_WORKER_DONE = 3024;
 struct WatchRequest {
   HWND page;
   ProcessTree* program;  // owned by the watcher; NULL when the program could not be started
-  volatile LONG* running;  // set to 0 by the watcher when the program's work is over
+  // The count of running programs of its kind; the program counts one in it from its start, and
+  // the watcher takes that one away when the program's work is over (never another program's).
+  volatile LONG* running;
 };
 
 // The watcher thread's handle is closed as soon as the thread runs (the thread owns itself), so
@@ -25,12 +27,17 @@ struct WatchRequest {
 
 // Backup, state capture, then the uninstaller under a watcher. TRUE once the watcher runs (also
 // when the uninstaller itself could not be started: the end is then reported at once); FALSE when
-// a preparation step failed.
+// a preparation step failed, or when a program of this run is still followed (nothing is done).
 BOOL StartUninstall(HWND page);
 
 // Extraction, then setup under a watcher. TRUE with folder = the extraction folder when setup
-// runs and is watched; FALSE with folder empty otherwise.
+// runs and is watched; FALSE with folder empty otherwise, also when a program of this run is
+// still followed (nothing is done).
 BOOL StartInstall(HWND page, base::Text& folder);
+
+// TRUE while an uninstaller or a setup of this run (or anything it started) runs: one run never
+// starts a second one meanwhile.
+BOOL IsProgramFollowed();
 
 // The uninstaller, started and followed, or NULL. When the uninstall key says WindowsInstaller = 1
 // the product code's removal "<system folder>\msiexec.exe /x {product code}" runs instead of the

@@ -114,8 +114,12 @@ TEST_F(ProcessRunnerTest, StartUninstallReportsTheEndOnceAfterTheUninstallerEnde
   page.OnDone([&] { endedBeforeReport = HasLine(RunRecord(program_), "end"); });
 
   ASSERT_TRUE(StartUninstall(page.hwnd()));
+  // While it runs, the run starts no second uninstaller.
+  EXPECT_TRUE(IsUninstallerRunning());
+  EXPECT_FALSE(StartUninstall(page.hwnd()));
   ASSERT_TRUE(page.WaitForCount(1, 30000));
   EXPECT_TRUE(endedBeforeReport) << "reported before the uninstaller ended: " << RunRecord(program_);
+  EXPECT_FALSE(IsProgramFollowed());
   page.PumpFor(600);
   EXPECT_EQ(1, page.count());
   EXPECT_EQ(0, page.badParameters());

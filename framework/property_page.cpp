@@ -80,9 +80,12 @@ INT_PTR CPropertyPageEx::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
 
 INT_PTR CPropertyPageEx::OnNotify(const NMHDR* header) {
   switch (header->code) {
-    case PSN_SETACTIVE:
-      SetResult(OnSetActive() ? 0 : -1);
+    case PSN_SETACTIVE: {
+      const BOOL accepted = OnSetActive();
+      if (accepted && m_pSheet != nullptr) m_pSheet->OnPageShown();
+      SetResult(accepted ? 0 : -1);
       return TRUE;
+    }
     case PSN_WIZNEXT:
       SetResult(OnWizardNext());
       return TRUE;

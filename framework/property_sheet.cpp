@@ -12,6 +12,27 @@ CPropertySheetEx* g_pendingSheet = nullptr;
 HHOOK g_hook = nullptr;
 constexpr char kSheetProperty[] = "CPropertySheetEx";
 
+// Posted to the sheet when a page has been shown (wParam: the page's number); 0 when the system
+// gives no message, and then no marker is awaited.
+UINT PageSettledMessage() {
+  static const UINT message = RegisterWindowMessageA("CPropertySheetEx.PageSettled");
+  return message;
+}
+
+// The control id of the sheet button that `message` presses; 0 when it presses none. Clicks and
+// keys arrive as the button's BN_CLICKED, automation as PSM_PRESSBUTTON (by button index).
+int PressedButton(UINT message, WPARAM wParam) {
+  static const int kButtonOfIndex[] = {0x3023, 0x3024, 0x3025, IDOK, 0x3021, IDCANCEL, IDHELP};
+  if (message == PSM_PRESSBUTTON) {
+    return wParam < sizeof(kButtonOfIndex) / sizeof(kButtonOfIndex[0]) ? kButtonOfIndex[wParam] : 0;
+  }
+  if (message != WM_COMMAND || HIWORD(wParam) != BN_CLICKED) return 0;
+  for (const int button : kButtonOfIndex) {
+    if (LOWORD(wParam) == button) return button;
+  }
+  return 0;
+}
+
 bool IsDialogClass(LPCSTR className) {
   if (IS_INTRESOURCE(className)) return LOWORD(reinterpret_cast<ULONG_PTR>(className)) == 0x8002;
   return lstrcmpiA(className, "#32770") == 0;
@@ -110,7 +131,45 @@ LRESULT CALLBACK CPropertySheetEx::SubclassProc(HWND window, UINT message, WPARA
     }
     return CallWindowProcA(original, window, message, wParam, lParam);
   }
+  if (message != 0 && message == PageSettledMessage()) {
+    if (wParam == sheet->m_nPageSerial) sheet->m_bPageSettled = true;
+    return 0;
+  }
+  if (const int button = PressedButton(message, wParam); button != 0) {
+    return sheet->MayPress(message, button) ? sheet->CarryOutPress(button) : 0;
+  }
   return sheet->WindowProc(message, wParam, lParam);
+}
+
+void CPropertySheetEx::OnPageShown() {
+  m_dwPageShownTime = GetTickCount();
+  ++m_nPageSerial;
+  const UINT marker = PageSettledMessage();
+  m_bPageSettled = marker == 0 || !PostMessageA(m_hWnd, marker, m_nPageSerial, 0);
+}
+
+bool CPropertySheetEx::MayPress(UINT message, int buttonId) const {
+  // A press while another is carried out comes from a message box or loop of the page's handler.
+  if (m_bPressing || !IsWindowEnabled(m_hWnd)) return false;
+  // A hidden sheet (work runs) shows no button.
+  const HWND button = GetDlgItem(m_hWnd, buttonId);
+  if (button == nullptr || !IsWindowVisible(button) || !IsWindowEnabled(button)) return false;
+  // Sent by another thread: it was not waiting in the queue while the page changed.
+  if (InSendMessage()) return true;
+  // Posted before the current page was shown: its marker has not come back yet.
+  if (!m_bPageSettled) return false;
+  // A click or a key: input waits behind posted messages, so its time tells whether it was made
+  // before the page was shown (the same tick counts as before).
+  return message != WM_COMMAND ||
+         static_cast<LONG>(static_cast<DWORD>(GetMessageTime()) - m_dwPageShownTime) > 0;
+}
+
+LRESULT CPropertySheetEx::CarryOutPress(int buttonId) {
+  m_bPressing = true;
+  const LRESULT result = WindowProc(WM_COMMAND, MAKEWPARAM(buttonId, BN_CLICKED),
+                                    reinterpret_cast<LPARAM>(GetDlgItem(m_hWnd, buttonId)));
+  m_bPressing = false;
+  return result;
 }
 
 LRESULT CPropertySheetEx::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -123,6 +182,7 @@ LRESULT CPropertySheetEx::DefWindowProc(UINT message, WPARAM wParam, LPARAM lPar
 }
 
 LRESULT CPropertySheetEx::OnSysCommandDefault(WPARAM id, LPARAM lParam) {
+  if ((id & 0xFFF0) == SC_CLOSE && m_bPressing) return 0;
   if ((id & 0xFFF0) == SC_CLOSE) m_nModalResult = IDCANCEL;
   return CallWindowProcA(m_originalProc, m_hWnd, WM_SYSCOMMAND, id, lParam);
 }

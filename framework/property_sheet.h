@@ -1,6 +1,12 @@
 // The property-sheet wizard of the class layer: a PROPSHEETHEADERA with its pages, a modal run over
 // comctl32's PropertySheetA, and a window procedure hook through which a derived sheet sees the
 // sheet window's own messages from WM_NCCREATE on.
+//
+// One press, one action: a press of the sheet's buttons (PSM_PRESSBUTTON, or a button's click
+// from the mouse or a key) is carried out only when it is the only one under way, its button is
+// shown and enabled on a sheet that is in view and not behind a message box, and it was queued
+// after the current page was shown. Presses posted back to back, keys typed twice and clicks
+// that land while a page changes therefore never reach the page that follows.
 #ifndef FRAMEWORK_PROPERTY_SHEET_H_
 #define FRAMEWORK_PROPERTY_SHEET_H_
 
@@ -46,12 +52,21 @@ class CPropertySheetEx {
   virtual LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);
   // The sheet's original window procedure (comctl32's), for messages no handler took.
   virtual LRESULT DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam);
-  // The framework's handling of WM_SYSCOMMAND: SC_CLOSE ends the run with IDCANCEL.
+  // The framework's handling of WM_SYSCOMMAND: SC_CLOSE ends the run with IDCANCEL, except while
+  // a press is carried out (the page's handler is still at work).
   LRESULT OnSysCommandDefault(WPARAM id, LPARAM lParam);
 
   HWND m_hWnd = nullptr;
 
  private:
+  friend class CPropertyPageEx;
+  // A page has accepted its activation: what was queued before now is not meant for it.
+  void OnPageShown();
+  // Whether the press of the button with this control id, arriving as `message`, is carried out.
+  bool MayPress(UINT message, int buttonId) const;
+  // Carries out an accepted press as the button's own click, so that every press takes one way.
+  LRESULT CarryOutPress(int buttonId);
+
   static LRESULT CALLBACK HookProc(int code, WPARAM wParam, LPARAM lParam);
   static LRESULT CALLBACK SubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -59,6 +74,12 @@ class CPropertySheetEx {
   base::HeapArray<CPropertyPageEx*> m_pages;
   WNDPROC m_originalProc = nullptr;
   INT_PTR m_nModalResult = IDCANCEL;
+  // When the current page was shown (GetTickCount), its number, and whether the marker posted
+  // then has come back: every message posted before it has been handled by then.
+  DWORD m_dwPageShownTime = 0;
+  WPARAM m_nPageSerial = 0;
+  bool m_bPageSettled = false;
+  bool m_bPressing = false;
 };
 
 #endif  // FRAMEWORK_PROPERTY_SHEET_H_

@@ -64,11 +64,12 @@ class WizardHarness {
     std::atomic<bool> done{false};
     std::thread driver([&] {
       HWND sheet = nullptr;
-      for (int i = 0; i < 400 && sheet == nullptr; ++i) {
+      // Presses queued before the first page was shown are refused: the driver waits for it.
+      for (int i = 0; i < 400 && !(sheet != nullptr && IsWindowVisible(sheet)); ++i) {
         sheet = sheet_.GetSafeHwnd();
         Sleep(10);
       }
-      if (sheet != nullptr) drive(sheet);
+      if (sheet != nullptr && WaitForIndex(sheet, 0)) drive(sheet);
       for (int i = 0; i < 500 && !done; ++i) Sleep(10);
     });
     const INT_PTR result = sheet_.DoModal();

@@ -1,5 +1,7 @@
 // Pages 3 to 5, on which a run ends: restart guidance (keeps the state for the run after the
-// restart), completed and aborted (discard the state on Finish). Each shows Finish only.
+// restart), completed and aborted (discard the state on Finish). Each shows Finish only and
+// refuses Next, which would otherwise move on to the page after it in the sheet: only Finish or
+// the close box ends them, with their own exit code.
 #ifndef PAGES_CLOSING_PAGES_H_
 #define PAGES_CLOSING_PAGES_H_
 
@@ -11,6 +13,7 @@ class CWizardRestartGuidancePage : public CWizardPage {
 
  protected:
   BOOL OnSetActive() override;
+  LRESULT OnWizardNext() override { return -1; }
 };
 
 // Completed and aborted pages: a body text and the final clean-up on Finish.
@@ -22,6 +25,7 @@ class CWizardFinalPage : public CWizardPage {
  protected:
   BOOL OnInitDialog() override;
   BOOL OnSetActive() override;
+  LRESULT OnWizardNext() override { return -1; }
   BOOL OnWizardFinish() override;
 
  private:

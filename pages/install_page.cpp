@@ -25,7 +25,7 @@ BOOL CWizardInstallPage::OnInitDialog() {
 }
 
 BOOL CWizardInstallPage::OnSetActive() {
-  PostWizardButtons(PSWIZB_NEXT);
+  SetWizardButtons(PSWIZB_NEXT);
   const BOOL result = CWizardPage::OnSetActive();
   // With the old release gone and the user's data saved, the work has begun: ending the wizard
   // from here leaves the update unfinished, not cancelled.
@@ -33,7 +33,7 @@ BOOL CWizardInstallPage::OnSetActive() {
   if (IsOnlyRestoreLeft()) {
     // The new release is already in (an earlier run ended after its setup): only the restore is
     // left, and it runs with the wizard in view, as after a setup of this run.
-    PostWizardButtons(0);
+    SetWizardButtons(0);
     EnableWindow(GetDlgItem(GetSheetWindow(), IDCANCEL), FALSE);
     SetBusy(TRUE);
     PostMessageA(m_hWnd, WM_RESTORE_ONLY, 0, 0);
@@ -42,6 +42,8 @@ BOOL CWizardInstallPage::OnSetActive() {
 }
 
 LRESULT CWizardInstallPage::OnWizardNext() {
+  // One setup at a time: a second extraction would empty the folder the running setup uses.
+  if (IsWorkRunning()) return -1;
   BeginWork();
   if (!StartInstall(m_hWnd, m_strSetupFolder)) EndWork();
   return -1;
@@ -58,12 +60,15 @@ BOOL CWizardInstallPage::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, L
 LRESULT CWizardInstallPage::OnWorkerDone(WPARAM, LPARAM) {
   const bool afterSetup = !m_strSetupFolder.empty();
   if (afterSetup) DeleteFolderTree(m_strSetupFolder.c_str());
-  EndWork();
+  // In view again for the prompt and the restore, but still at work until the next page is
+  // chosen: a press meanwhile starts no second setup.
+  ShowWindow(GetSheetWindow(), SW_RESTORE);
   // The setup (when one ran) changed the machine: what follows is decided on a new reading.
   if (afterSetup) ReadMachineAgain("after the setup");
   const MachineReading& reading = CurrentReading();
   if (!reading.productInstalled) {
     RunLogWrite("setup ended without the product installed");
+    EndWork();
     SelectPage(TakeRestoreResult(FALSE));
     return 0;
   }
@@ -71,11 +76,13 @@ LRESULT CWizardInstallPage::OnWorkerDone(WPARAM, LPARAM) {
   // restore that waited keeps what is in place.
   const RestoreMode mode = afterSetup ? RestoreMode::kOverlay : ChooseRestoreMode(reading);
   // The product is asked to close only when a log file of its folder is to be written: a running
-  // product would hold it open, or write over it when it closes.
+  // product would hold it open, or write over it when it closes. A fresh installation leaves the
+  // product that setup started running.
   if (PlanWritesProductFiles(PlanRestore(reading, mode, true))) {
     if (!AskUntilProductClosed()) {
       RunLogWrite("restore: not now; the product still runs");
       NoteRestoreWaited();
+      EndWork();
       SelectPage(PAGE_INCOMPLETED);
       return 0;
     }
@@ -98,6 +105,8 @@ LRESULT CWizardInstallPage::OnWorkerDone(WPARAM, LPARAM) {
               result.itemsWait ? "; some users' items wait for their hive" : "");
   if (result.itemsWait) NoteRestoreWaited();
   KeepResumeUntilRestored(result.everythingBack ? TRUE : FALSE, TRUE);
-  SelectPage(TakeRestoreResult(result.everythingBack ? TRUE : FALSE));
+  const int next = TakeRestoreResult(result.everythingBack ? TRUE : FALSE);
+  EndWork();
+  SelectPage(next);
   return 0;
 }

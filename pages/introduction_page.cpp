@@ -17,7 +17,7 @@ BOOL CWizardIntroductionPage::OnInitDialog() {
 }
 
 BOOL CWizardIntroductionPage::OnSetActive() {
-  PostWizardButtons(PSWIZB_NEXT);
+  SetWizardButtons(PSWIZB_NEXT);
   return CWizardPage::OnSetActive();
 }
 

@@ -20,11 +20,13 @@ BOOL CWizardUninstallPage::OnInitDialog() {
 }
 
 BOOL CWizardUninstallPage::OnSetActive() {
-  PostWizardButtons(PSWIZB_NEXT);
+  SetWizardButtons(PSWIZB_NEXT);
   return CWizardPage::OnSetActive();
 }
 
 LRESULT CWizardUninstallPage::OnWizardNext() {
+  // One uninstaller at a time: while one (or setup) runs, a Next starts nothing.
+  if (IsWorkRunning()) return -1;
   // The product is closed before its log and settings are saved; Cancel leaves the page as it was.
   if (!AskUntilProductClosed()) return -1;
   // What an earlier attempt saved is settled first, by the rule that keeps what the user has in
@@ -47,10 +49,11 @@ BOOL CWizardUninstallPage::OnMessage(UINT message, WPARAM wParam, LPARAM lParam,
 }
 
 LRESULT CWizardUninstallPage::OnWorkerDone(WPARAM, LPARAM) {
-  EndWork();
   const int outcome = GetUninstallOutcome();
   RunLogWrite("uninstall outcome: %s", GetUninstallOutcomeName(outcome));
   ReadMachineAgain("after the uninstaller");
+  // At work until the next page is chosen: no press meanwhile starts a second uninstaller.
+  EndWork();
   SelectPage(ChoosePageAfterUninstall(outcome));
   return 0;
 }

@@ -2,6 +2,7 @@
 
 #include "base/bounded_string.h"
 #include "engine/core/run_log.h"
+#include "engine/process_runner.h"
 #include "framework/app.h"
 #include "framework/property_sheet.h"
 
@@ -12,9 +13,11 @@ BOOL CWizardPage::OnSetActive() {
   return CPropertyPageEx::OnSetActive();
 }
 
-void CWizardPage::PostWizardButtons(DWORD buttons) {
-  PostMessageA(GetSheetWindow(), PSM_SETWIZBUTTONS, 0, static_cast<LPARAM>(buttons));
+void CWizardPage::SetWizardButtons(DWORD buttons) {
+  SendMessageA(GetSheetWindow(), PSM_SETWIZBUTTONS, 0, static_cast<LPARAM>(buttons));
 }
+
+BOOL CWizardPage::IsWorkRunning() { return IsBusy() || IsProgramFollowed(); }
 
 void CWizardPage::SelectPage(int index) {
   if (GetSheet() != nullptr) GetSheet()->SelectPage(index);
@@ -28,20 +31,20 @@ void CWizardPage::SetFormattedText(int controlId, UINT stringId, const char* arg
 
 void CWizardPage::ShowFinishOnly(UINT finishTextId) {
   const ResourceString text = AfxLoadString(finishTextId);
-  PostWizardButtons(PSWIZB_FINISH);
+  SetWizardButtons(PSWIZB_FINISH);
   SendMessageA(GetSheetWindow(), PSM_SETFINISHTEXT, 0, reinterpret_cast<LPARAM>(text.text));
   ShowWindow(GetDlgItem(GetSheetWindow(), IDCANCEL), SW_HIDE);
 }
 
 void CWizardPage::BeginWork() {
-  PostWizardButtons(0);
+  SetWizardButtons(0);
   EnableWindow(GetDlgItem(GetSheetWindow(), IDCANCEL), FALSE);
   SetBusy(TRUE);
   ShowWindow(GetSheetWindow(), SW_HIDE);
 }
 
 void CWizardPage::EndWork() {
-  PostWizardButtons(PSWIZB_NEXT);
+  SetWizardButtons(PSWIZB_NEXT);
   EnableWindow(GetDlgItem(GetSheetWindow(), IDCANCEL), TRUE);
   SetBusy(FALSE);
   ShowWindow(GetSheetWindow(), SW_RESTORE);

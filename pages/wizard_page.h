@@ -13,8 +13,11 @@ class CWizardPage : public CPropertyPageEx {
  protected:
   // Records the page in the run's log, then the framework's activation.
   BOOL OnSetActive() override;
-  // Posts PSM_SETWIZBUTTONS (never with Back).
-  void PostWizardButtons(DWORD buttons);
+  // Sets the sheet's buttons (never Back) at once: a press handled after this call meets them.
+  void SetWizardButtons(DWORD buttons);
+  // TRUE while work of this run goes on: a page is busy, or a program of the run is followed. A
+  // Next that reaches a page then starts nothing.
+  static BOOL IsWorkRunning();
   // Makes page `index` the current one.
   void SelectPage(int index);
   // Sets a control's text to a string-table entry with its %s filled in.

@@ -16,13 +16,6 @@
 
 namespace {
 
-// A restore step that the system refused: the user sees the system's text, and the saved state
-// stays for the next start.
-BOOL RestoreFailed(LONG code) {
-  ShowSystemErrorBox(static_cast<DWORD>(code));
-  return FALSE;
-}
-
 // A capture step that the system refused: the user sees the system's text, and the uninstaller
 // is not started.
 BOOL CaptureFailed(LONG code) {

@@ -290,20 +290,154 @@ TEST_F(UpdateJourneyTest, UpdateWithoutRestartKeepsEverythingOfTheUser) {
   }
 }
 
+// Count of the lines of a run log that hold `text`.
+int CountOf(const std::string& log, const std::string& text) {
+  int count = 0;
+  for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++count;
+  return count;
+}
+
 TEST_F(UpdateJourneyTest, FreshInstallationEndsCompletedAndLeavesNothingBehind) {
-  StartAndWaitFor(kIntroduction);
-  Next(kInstall);
-  Next(kCompleted);
-  ExpectCompletedPage(wizard_);
-  EXPECT_TRUE(testing_support::PathExists(testing_support::ProductFolder() + "\\Tidemark.exe"));
-  const std::string work = UpdaterString("WorkFolder");
-  ASSERT_FALSE(work.empty());
-  EXPECT_FALSE(testing_support::PathExists(work + "\\setup"))
-      << "the unpacked setup is deleted when it has ended";
-  wizard_.Press(PSBTN_FINISH);
-  EXPECT_EQ(0, wizard_.WaitForExit());
-  EXPECT_FALSE(UpdaterKeyExists());
-  EXPECT_TRUE(WorkFolders().empty()) << "nothing of the update is left";
+  const struct {
+    const char* name;
+    const char* setupMode;
+    bool closeBox;  // the completed page is closed with the close box instead of Finish
+  } rows[] = {
+      {"Finish", "", false},
+      {"close box", "", true},
+      // Nothing of the user's goes back, so nothing asks for the product to be closed.
+      {"setup that starts the product", "start-product", false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    CleanMachine();
+    SetEnvironmentVariableA("TIDEMARK_STANDIN_SETUP", row.setupMode);
+    WizardDriver wizard;
+    ASSERT_TRUE(wizard.Start());
+    SetEnvironmentVariableA("TIDEMARK_STANDIN_SETUP", nullptr);
+    ASSERT_TRUE(wizard.WaitForWizard());
+    ASSERT_TRUE(wizard.WaitForPage(kIntroduction));
+    wizard.Press(PSBTN_NEXT);
+    ASSERT_TRUE(wizard.WaitForPage(kInstall));
+    wizard.Press(PSBTN_NEXT);
+    ASSERT_TRUE(wizard.WaitForPage(kCompleted, 60000)) << "page now " << wizard.CurrentPage();
+    ExpectCompletedPage(wizard);
+    EXPECT_TRUE(testing_support::PathExists(testing_support::ProductFolder() + "\\Tidemark.exe"));
+    const std::string work = UpdaterString("WorkFolder");
+    ASSERT_FALSE(work.empty());
+    EXPECT_FALSE(testing_support::PathExists(work + "\\setup"))
+        << "the unpacked setup is deleted when it has ended";
+    if (row.closeBox) {
+      wizard.Close();
+    } else {
+      wizard.Press(PSBTN_FINISH);
+    }
+    EXPECT_EQ(0, wizard.WaitForExit());
+    EXPECT_FALSE(UpdaterKeyExists());
+    EXPECT_TRUE(WorkFolders().empty()) << "nothing of the update is left";
+    EXPECT_EQ(1, CountOf(RunLogOf(wizard.pid()), "clean-up: work folder and updater key removed"))
+        << "the state is discarded once";
+  }
+}
+
+// Presses as automation, remote-desktop lag and impatient users deliver them: each acts once, and
+// only on the page it was meant for. Idle pages get the row's presses after a second in view;
+// closing pages get them and then Finish. Every row ends as its plain journey does.
+TEST_F(UpdateJourneyTest, EachPressActsOnceAndOnlyOnThePageItWasMeantFor) {
+  enum Presses { kTwoPostedBackToBack, kPostedAsThePageAppears, kEnterTypedTwiceOnIntroduction };
+  const struct {
+    const char* name;
+    const char* oldRelease;  // options of the old release's set-up; nullptr: Windows Installer
+    Presses presses;
+    std::vector<int> pages;  // every page shown, in order
+    int exitCode;
+  } rows[] = {
+      // Windows Installer allows one removal at a time: a second one fails at once.
+      {"two Nexts back to back on every page", nullptr, kTwoPostedBackToBack,
+       {kIntroduction, kUninstall, kInstall, kCompleted}, 0},
+      {"Next the moment each page appears", "", kPostedAsThePageAppears,
+       {kIntroduction, kUninstall, kInstall, kCompleted}, 0},
+      {"Next the moment the restart page appears", "--uninstall-mode=restart",
+       kPostedAsThePageAppears, {kIntroduction, kUninstall, kRestart}, 3010},
+      {"Enter typed twice on the introduction page", "", kEnterTypedTwiceOnIntroduction,
+       {kIntroduction, kUninstall, kInstall, kCompleted}, 0},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    CleanMachine();
+    ASSERT_TRUE(row.oldRelease ? InstallOldRelease(row.oldRelease)
+                               : InstallOldReleaseByWindowsInstaller());
+    const UserData before = CaptureUserData();
+    WizardDriver wizard;
+    ASSERT_TRUE(wizard.Start());
+    ASSERT_TRUE(wizard.WaitForWizard());
+    std::vector<int> shown, pressedOn;  // pages shown; pages the row's presses were made on
+    DWORD lastPress = 0;
+    for (const DWORD start = GetTickCount(); wizard.Running();) {
+      ASSERT_LT(GetTickCount() - start, 180000u) << "no end on page " << wizard.CurrentPage();
+      MessageBoxSeen box;
+      if (wizard.WaitForMessageBox(&box, 0)) {
+        ADD_FAILURE() << "message box: " << testing::PrintToString(box.text);
+        WizardDriver::DismissMessageBox(box);
+        continue;
+      }
+      const int page = wizard.CurrentPage();
+      if (page == -1) continue;
+      if (shown.empty() || shown.back() != page) {
+        shown.push_back(page);
+        lastPress = GetTickCount();
+        if (row.presses == kPostedAsThePageAppears) wizard.Press(PSBTN_NEXT);
+        continue;
+      }
+      // A page in view for a second since the last press, waiting for the next one (not at work
+      // with its buttons off): what the presses meant has been carried out.
+      if (!wizard.SheetVisible() || GetTickCount() - lastPress < 1000) {
+        Sleep(20);
+        continue;
+      }
+      wizard.Settle();
+      if (wizard.CurrentPage() != page || !wizard.SheetVisible() ||
+          !wizard.Button(page >= kRestart ? kFinishButton : kNextButton).enabled) {
+        continue;
+      }
+      if (page >= kRestart) {
+        // A closing page refuses Next: the row's presses change nothing, Finish ends it.
+        if (row.presses == kTwoPostedBackToBack) {
+          wizard.Press(PSBTN_NEXT);
+          wizard.Press(PSBTN_NEXT);
+          Sleep(500);
+          wizard.Settle();
+        }
+        EXPECT_EQ(page, wizard.CurrentPage());
+        wizard.Press(PSBTN_FINISH);
+        break;
+      }
+      if (row.presses == kEnterTypedTwiceOnIntroduction && page == kIntroduction) {
+        wizard.TypeKey(VK_RETURN, 2);
+      } else {
+        // Also where a press that came as the page appeared was refused: it is pressed again.
+        wizard.Press(PSBTN_NEXT);
+        if (row.presses == kTwoPostedBackToBack) wizard.Press(PSBTN_NEXT);
+      }
+      pressedOn.push_back(page);
+      lastPress = GetTickCount();
+    }
+    EXPECT_EQ(row.exitCode, wizard.WaitForExit(60000));
+    EXPECT_EQ(row.pages, shown);
+    if (row.presses != kPostedAsThePageAppears) {
+      // Each page before the last waited, in view, for a press of its own.
+      EXPECT_EQ(std::vector<int>(row.pages.begin(), row.pages.end() - 1), pressedOn);
+    }
+    const std::string log = RunLogOf(wizard.pid());
+    EXPECT_EQ(static_cast<int>(row.pages.size()) - 2, CountOf(log, "  starting: "))
+        << "one uninstaller and one setup\n" << log;
+    if (row.exitCode == 0) {
+      ExpectUserDataKept(before, CaptureUserData());
+      EXPECT_FALSE(UpdaterKeyExists());
+    } else {
+      EXPECT_EQ(1u, UpdaterMarking()) << "kept for the run after the restart";
+    }
+  }
 }
 
 TEST_F(UpdateJourneyTest, CancelledUninstallerEndsOnTheAbortedPageWithNothingTouched) {

@@ -360,6 +360,21 @@ void WizardDriver::Press(int psbtn) const { PostMessageW(sheet_, PSM_PRESSBUTTON
 
 void WizardDriver::Close() const { PostMessageW(sheet_, WM_SYSCOMMAND, SC_CLOSE, 0); }
 
+void WizardDriver::TypeKey(WORD virtualKey, int times) const {
+  SetForegroundWindow(sheet_);
+  std::vector<INPUT> keys;
+  for (int i = 0; i < times; ++i) {
+    for (const DWORD flags : {0ul, static_cast<unsigned long>(KEYEVENTF_KEYUP)}) {
+      INPUT key = {};
+      key.type = INPUT_KEYBOARD;
+      key.ki.wVk = virtualKey;
+      key.ki.dwFlags = flags;
+      keys.push_back(key);
+    }
+  }
+  SendInput(static_cast<UINT>(keys.size()), keys.data(), sizeof(INPUT));
+}
+
 bool WizardDriver::WaitForMessageBox(MessageBoxSeen* seen, DWORD timeoutMs) const {
   HWND box = nullptr;
   const bool found = WaitUntil(timeoutMs, [&] {

@@ -72,6 +72,9 @@ class WizardDriver {
   void Press(int psbtn) const;
   // Sends the system menu's Close.
   void Close() const;
+  // Types a key `times` times on the real keyboard input (SendInput) into the wizard, brought to
+  // the front first: the keys wait in its input queue as a user's would.
+  void TypeKey(WORD virtualKey, int times) const;
 
   // Waits for a message box of the process, records it and presses its OK button.
   bool AnswerMessageBox(MessageBoxSeen* seen, DWORD timeoutMs = 20000) const;
