@@ -297,7 +297,9 @@ TEST_F(UserDataBackupTest, EverySavedNameLogComesBackAndAMissingCopyIsAFailure) 
     // The uninstaller removes the product folder's files.
     DeleteFileA(LogPath().c_str());
     DeleteFileA(product_.Child(dated).c_str());
-    if (removeCopy) ASSERT_TRUE(DeleteFileA((WorkBackupFolder() + "\\" + dated).c_str()));
+    if (removeCopy) {
+      ASSERT_TRUE(DeleteFileA((WorkBackupFolder() + "\\" + dated).c_str()));
+    }
     const ApplyResult result = RestoreSavedState(RestoreMode::kOverlay, false);
     EXPECT_EQ(!removeCopy, result.everythingBack);
     EXPECT_EQ(removeCopy, result.backupMissing);
