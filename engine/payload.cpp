@@ -68,14 +68,14 @@ bool ExtractEntry(HMODULE module, const PayloadFile& entry, const char* path,
       const DWORD length = chunk - part < kKeyStreamSize ? chunk - part : kKeyStreamSize;
       XorWithKeyStreamInto(block + part, data + offset + part, key, length);
     }
-    DWORD written = 0;
-    if (!WriteFile(file.get(), block, chunk, &written, nullptr) || written != chunk) {
-      // A short write without an error code still leaves an incomplete file.
+    if (!WriteAll(file.get(), block, chunk)) {
       const DWORD error = GetLastError();
+      RunLogWrite("extracting %s: writing at byte %lu failed", path,
+                  static_cast<unsigned long>(offset));
       ShowSystemErrorBox(error != ERROR_SUCCESS ? error : ERROR_WRITE_FAULT);
       return false;  // the file is closed before the folder goes
     }
-    offset += written;
+    offset += chunk;
   }
   return true;
 }

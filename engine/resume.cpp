@@ -101,13 +101,13 @@ bool CopyUpdaterIntoWorkFolder(wchar_t* copy) {
   base::ScopedHeapBlock buffer(kTransferBufferSize);
   bool ok = target && buffer && SetFilePointerEx(source.get(), start, nullptr, FILE_BEGIN);
   for (DWORD read = 1; ok && read > 0;) {
-    DWORD written = 0;
     ok = ReadFile(source.get(), buffer.get(), kTransferBufferSize, &read, nullptr) &&
-         WriteFile(target.get(), buffer.get(), read, &written, nullptr) && written == read;
+         WriteAll(target.get(), buffer.get(), read);
   }
   ok = ok && FlushFileBuffers(target.get());
   if (!ok) {
     const DWORD error = GetLastError();
+    RunLogFailure("copying the updater into the work folder", error);
     target.reset();
     DeleteFileW(copy);
     ShowSystemErrorBox(error != ERROR_SUCCESS ? error : ERROR_WRITE_FAULT);
@@ -171,14 +171,14 @@ BOOL WriteLauncher(char* path, DWORD size) {
     DWORD chunk = total - written;
     if (chunk > kTransferBufferSize) chunk = kTransferBufferSize;
     CopyMemory(buffer.get(), bytes + written, chunk);
-    DWORD done = 0;
-    if (!WriteFile(file.get(), buffer.get(), chunk, &done, nullptr) || done != chunk) {
+    if (!WriteAll(file.get(), buffer.get(), chunk)) {
       const DWORD error = GetLastError();
+      RunLogWrite("writing the launcher %s failed", path);
       ShowSystemErrorBox(error != ERROR_SUCCESS ? error : ERROR_WRITE_FAULT);
       file.reset();
       return WriteLauncherFailed(path);
     }
-    written += done;
+    written += chunk;
   }
   return TRUE;
 }
