@@ -25,8 +25,6 @@ constexpr DWORD kWidePathSize = kPathBufferSize + 8;
 constexpr size_t kDateStampLength = 16;
 // Attempts at a free name for a new file beside a target, and at a free dated name.
 constexpr int kNameAttempts = 64;
-// The largest file that is saved or put back (a log this size is no longer one).
-constexpr DWORD kLargestCopy = 256u * 1024 * 1024;
 
 // The product folder with its trailing backslash.
 bool GetProductFolder(char (&folder)[kPathBufferSize]) {
@@ -84,54 +82,66 @@ OpenResult OpenWithoutLinks(const char* path, base::ScopedHandle* file,
   return OpenResult::kOpened;
 }
 
-// Reads the whole open file.
-bool ReadAll(HANDLE file, const BY_HANDLE_FILE_INFORMATION& information, base::Text* bytes) {
-  if (information.nFileSizeHigh != 0 || information.nFileSizeLow > kLargestCopy) {
-    SetLastError(ERROR_FILE_TOO_LARGE);
-    return false;
-  }
-  *bytes = base::Text(information.nFileSizeLow, '\0');
-  DWORD done = 0;
-  while (done < bytes->size()) {
-    DWORD read = 0;
-    if (!ReadFile(file, &(*bytes)[done], static_cast<DWORD>(bytes->size() - done), &read, nullptr)) {
-      return false;
-    }
-    if (read == 0) break;  // shorter than it said: what is there is the file
-    done += read;
-  }
-  bytes->resize(done);
-  return true;
-}
-
-// Reads a file by OpenWithoutLinks. TRUE with *present false when there is none; a refused file
-// counts as none, with a line in the run log.
-bool ReadWithoutLinks(const char* path, base::Text* bytes, bool* present, FILETIME* written) {
-  base::ScopedHandle file;
+// Opens a file to be read by OpenWithoutLinks: its bytes are read from *file, block by block,
+// whatever its size. TRUE with *file empty when there is none; a refused file counts as none, with
+// a line in the run log. FALSE, logged, when it cannot be opened.
+bool ReadWithoutLinks(const char* path, base::ScopedHandle* file, FILETIME* written) {
   BY_HANDLE_FILE_INFORMATION information;
-  *present = false;
-  switch (OpenWithoutLinks(path, &file, &information)) {
+  switch (OpenWithoutLinks(path, file, &information)) {
     case OpenResult::kAbsent:
+      file->reset();
       return true;
     case OpenResult::kRefused:
       RunLogWrite("%s is a folder, a link or one of several names of a file; not read", path);
+      file->reset();
       return true;
-    case OpenResult::kFailed:
+    case OpenResult::kFailed: {
+      const DWORD error = GetLastError();
+      file->reset();
+      RunLogFailure(path, error);
+      SetLastError(error);
       return false;
+    }
     case OpenResult::kOpened:
       break;
   }
-  if (!ReadAll(file.get(), information, bytes)) return false;
   if (written != nullptr) *written = information.ftLastWriteTime;
-  *present = true;
   return true;
 }
 
-// Writes bytes as folder\name without writing through whatever has the name now: a new file
+// The size of an open file for the run log.
+unsigned long long SizeOf(HANDLE file) {
+  LARGE_INTEGER size = {};
+  return GetFileSizeEx(file, &size) ? static_cast<unsigned long long>(size.QuadPart) : 0;
+}
+
+LogCopyRule RuleFor(bool hasSaved, bool hasLive, bool liveEmpty, bool liveContinuesSaved) {
+  if (!hasSaved) return hasLive ? LogCopyRule::kSaveLive : LogCopyRule::kKeepSaved;
+  if (!hasLive || liveEmpty) return LogCopyRule::kKeepSaved;
+  return liveContinuesSaved ? LogCopyRule::kLiveReplacesSaved : LogCopyRule::kKeepBoth;
+}
+
+// ChooseLogCopy on two open files (an empty handle: none), compared in blocks. FALSE, with the
+// code in GetLastError(), when they cannot be read.
+bool ChooseLogCopyOfFiles(HANDLE saved, HANDLE live, LogCopyRule* rule) {
+  const bool hasSaved = saved != nullptr && saved != INVALID_HANDLE_VALUE;
+  const bool hasLive = live != nullptr && live != INVALID_HANDLE_VALUE;
+  bool continues = false;
+  if (hasSaved && hasLive && SizeOf(live) != 0) {
+    bool failed = false;
+    const FileComparison comparison = CompareFileBlocks(live, saved, &failed);
+    if (failed) return false;
+    continues = comparison != FileComparison::kDifferent;
+  }
+  *rule = RuleFor(hasSaved, hasLive, hasLive && SizeOf(live) == 0, continues);
+  return true;
+}
+
+// Writes the whole of source as folder\name without writing through whatever has the name now: a new file
 // beside it (created new, checked to be where it was meant to be), written and flushed to the
 // disk, then renamed over the name. An interruption leaves either the old file or the new one,
 // and a link at the name is replaced, never followed.
-bool ReplaceWithNewFile(const char* folder, const char* name, const base::Text& bytes) {
+bool ReplaceWithNewFile(const char* folder, const char* name, HANDLE source) {
   char target[kPathBufferSize];
   wchar_t wideTarget[kWidePathSize];
   if (!JoinPath(folder, name, target)) {
@@ -156,11 +166,8 @@ bool ReplaceWithNewFile(const char* folder, const char* name, const base::Text& 
   }
   if (!file) return false;
 
-  DWORD written = 0;
   bool ok = HandleLeadsTo(file.get(), fresh) || (SetLastError(ERROR_ACCESS_DENIED), false);
-  ok = ok && WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                       nullptr) &&
-       written == bytes.size() && FlushFileBuffers(file.get());
+  ok = ok && CopyFileBlocks(source, file.get()) && FlushFileBuffers(file.get());
   if (ok) {
     // The rename acts on this handle: the very file just written takes the name.
     const size_t nameBytes = lstrlenW(wideTarget) * sizeof(wchar_t);
@@ -181,6 +188,7 @@ bool ReplaceWithNewFile(const char* folder, const char* name, const base::Text& 
   }
   if (!ok) {
     const DWORD error = GetLastError();
+    RunLogFailure(target, error);
     FILE_DISPOSITION_INFO disposition = {TRUE};
     SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition, sizeof(disposition));
     SetLastError(error != ERROR_SUCCESS ? error : ERROR_WRITE_FAULT);
@@ -244,16 +252,16 @@ bool VisitSavedCopies(const char* backupFolder, Visitor visit) {
 
 // The dated copy of name in the backup folder that live continues (begins with its bytes), into
 // dated; false when there is none.
-bool FindContinuedDatedCopy(const char* backupFolder, const char* name, const base::Text& live,
+bool FindContinuedDatedCopy(const char* backupFolder, const char* name, HANDLE live,
                             char (&dated)[kPathBufferSize]) {
   bool found = false;
   VisitSavedCopies(backupFolder, [&](const char* listed, const char* saved) {
     if (lstrcmpiA(listed, name) != 0 || lstrcmpiA(saved, name) == 0) return true;
     char path[kPathBufferSize];
-    base::Text bytes;
-    bool present = false;
-    if (JoinPath(backupFolder, saved, path) && ReadWithoutLinks(path, &bytes, &present, nullptr) &&
-        present && ChooseLogCopy(&bytes, &live) == LogCopyRule::kLiveReplacesSaved) {
+    base::ScopedHandle copy;
+    LogCopyRule rule = LogCopyRule::kKeepBoth;
+    if (JoinPath(backupFolder, saved, path) && ReadWithoutLinks(path, &copy, nullptr) && copy &&
+        ChooseLogCopyOfFiles(copy.get(), live, &rule) && rule == LogCopyRule::kLiveReplacesSaved) {
       found = base::CopyBounded(dated, sizeof(dated), saved);
     }
     return !found;
@@ -293,46 +301,45 @@ bool BackUpFile(const char* backupFolder, const char* productFolder, const char*
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return false;
   }
-  base::Text live, copy;
-  bool hasLive = false, hasCopy = false;
+  base::ScopedHandle live, copy;
   FILETIME written = {};
-  if (!ReadWithoutLinks(inProduct, &live, &hasLive, &written) ||
-      !ReadWithoutLinks(saved, &copy, &hasCopy, nullptr)) {
+  LogCopyRule rule = LogCopyRule::kKeepSaved;
+  if (!ReadWithoutLinks(inProduct, &live, &written) || !ReadWithoutLinks(saved, &copy, nullptr) ||
+      !ChooseLogCopyOfFiles(copy.get(), live.get(), &rule)) {
     return false;
   }
-  switch (ChooseLogCopy(hasCopy ? &copy : nullptr, hasLive ? &live : nullptr)) {
+  const bool hasCopy = static_cast<bool>(copy);
+  copy.reset();  // the name is free to be replaced
+  switch (rule) {
     case LogCopyRule::kKeepSaved:
       RunLogWrite("backup: %s not there or empty; the saved copy %s is kept", inProduct,
                   hasCopy ? "that exists" : "(none)");
       return true;
     case LogCopyRule::kSaveLive:
     case LogCopyRule::kLiveReplacesSaved:
-      RunLogWrite("backup: %s -> %s (%s)", inProduct, saved, hasCopy ? "grown" : "first copy");
-      return ReplaceWithNewFile(backupFolder, name, live);
+      RunLogWrite("backup: %s -> %s (%s, %llu bytes)", inProduct, saved,
+                  hasCopy ? "grown" : "first copy", SizeOf(live.get()));
+      return ReplaceWithNewFile(backupFolder, name, live.get());
     case LogCopyRule::kKeepBoth:
       break;
   }
   // Another log than the saved one: both stay. A dated copy this log continues is refreshed;
   // otherwise it gets a dated copy of its own.
   char dated[kPathBufferSize];
-  if (!FindContinuedDatedCopy(backupFolder, name, live, dated) &&
+  if (!FindContinuedDatedCopy(backupFolder, name, live.get(), dated) &&
       !BuildFreeDatedName(backupFolder, name, written, dated)) {
     return false;
   }
-  RunLogWrite("backup: %s is not the saved log grown; both kept, it is saved as %s", inProduct,
-              dated);
-  return ReplaceWithNewFile(backupFolder, dated, live);
+  RunLogWrite("backup: %s is not the saved log grown; both kept, it is saved as %s (%llu bytes)",
+              inProduct, dated, SizeOf(live.get()));
+  return ReplaceWithNewFile(backupFolder, dated, live.get());
 }
 
 }  // namespace
 
 LogCopyRule ChooseLogCopy(const base::Text* saved, const base::Text* live) {
-  if (saved == nullptr) return live != nullptr ? LogCopyRule::kSaveLive : LogCopyRule::kKeepSaved;
-  if (live == nullptr || live->empty()) return LogCopyRule::kKeepSaved;
-  if (live->starts_with(*saved)) {
-    return LogCopyRule::kLiveReplacesSaved;
-  }
-  return LogCopyRule::kKeepBoth;
+  return RuleFor(saved != nullptr, live != nullptr, live != nullptr && live->empty(),
+                 saved != nullptr && live != nullptr && live->starts_with(*saved));
 }
 
 BOOL IsBackupRestored(const char* backupFolder) {
@@ -341,12 +348,12 @@ BOOL IsBackupRestored(const char* backupFolder) {
   return VisitSavedCopies(backupFolder, [&](const char*, const char* name) {
            char saved[kPathBufferSize];
            char inProduct[kPathBufferSize];
-           base::Text a, b;
-           bool hasA = false, hasB = false;
+           base::ScopedHandle a, b;
            return JoinPath(backupFolder, name, saved) &&
                   base::FormatBounded(inProduct, sizeof(inProduct), "%s%s", productFolder, name) &&
-                  ReadWithoutLinks(saved, &a, &hasA, nullptr) &&
-                  ReadWithoutLinks(inProduct, &b, &hasB, nullptr) && hasA == hasB && a == b;
+                  ReadWithoutLinks(saved, &a, nullptr) && ReadWithoutLinks(inProduct, &b, nullptr) &&
+                  static_cast<bool>(a) == static_cast<bool>(b) &&
+                  (!a || CompareFileBlocks(a.get(), b.get()) == FileComparison::kEqual);
          })
              ? TRUE
              : FALSE;
@@ -414,14 +421,15 @@ BOOL RestoreUserData(BOOL* backupMissing) {
   // between puts it back once more at the next start, never loses it.
   const bool restored = VisitSavedCopies(backupFolder, [&](const char*, const char* name) {
     char saved[kPathBufferSize];
-    base::Text bytes;
-    bool present = false;
-    if (!JoinPath(backupFolder, name, saved) || !ReadWithoutLinks(saved, &bytes, &present, nullptr)) {
+    base::ScopedHandle copy;
+    if (!JoinPath(backupFolder, name, saved) || !ReadWithoutLinks(saved, &copy, nullptr)) {
       return false;
     }
-    if (!present) return true;
-    RunLogWrite("restore: %s -> %s%s", saved, productFolder, name);
-    return ReplaceWithNewFile(productFolder, name, bytes) && DeleteFileA(saved);
+    if (!copy) return true;
+    RunLogWrite("restore: %s -> %s%s (%llu bytes)", saved, productFolder, name, SizeOf(copy.get()));
+    if (!ReplaceWithNewFile(productFolder, name, copy.get())) return false;
+    copy.reset();  // closed before its name goes
+    return DeleteFileA(saved) != FALSE;
   });
   if (!restored) {
     const DWORD error = GetLastError();
