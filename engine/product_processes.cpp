@@ -4,6 +4,7 @@
 
 #include "base/bounded_string.h"
 #include "base/scoped.h"
+#include "engine/core/late_bound.h"
 #include "engine/core/run_log.h"
 #include "engine/product_probe.h"
 
@@ -20,7 +21,7 @@ bool GetProductFolderPrefix(wchar_t (&prefix)[kPathBufferSize]) {
 
 bool GetProcessProgramPath(HANDLE process, wchar_t (&path)[kPathBufferSize]) {
   DWORD size = kPathBufferSize;
-  if (!QueryFullProcessImageNameW(process, 0, path, &size)) {
+  if (!late::QueryFullProcessImageNameW(process, 0, path, &size)) {
     path[0] = L'\0';
     return false;
   }

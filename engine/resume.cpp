@@ -5,6 +5,7 @@
 #include "base/system_dlls.h"
 #include "engine/core/error_box.h"
 #include "engine/core/file_utils.h"
+#include "engine/core/late_bound.h"
 #include "engine/core/product_constants.h"
 #include "engine/core/run_log.h"
 #include "engine/core/settings_store.h"
@@ -68,10 +69,10 @@ bool IsMappedImage(HANDLE file) {
   wchar_t mapped[kPathBufferSize];
   wchar_t opened[kPathBufferSize];
   if (!GetMappedImagePath(mapped)) return false;
-  DWORD length = GetFinalPathNameByHandleW(file, opened, kPathBufferSize,
+  DWORD length = late::GetFinalPathNameByHandleW(file, opened, kPathBufferSize,
                                            FILE_NAME_NORMALIZED | VOLUME_NAME_NT);
   if (length > 0 && length < kPathBufferSize && SameText(mapped, opened)) return true;
-  length = GetFinalPathNameByHandleW(file, opened, kPathBufferSize,
+  length = late::GetFinalPathNameByHandleW(file, opened, kPathBufferSize,
                                      FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
   return length > 4 && length < kPathBufferSize && CompareStringW(LOCALE_INVARIANT, 0, mapped, 4,
                                                                    L"\\??\\", 4) == CSTR_EQUAL &&

@@ -10,6 +10,7 @@
 #include "base/scoped.h"
 #include "engine/core/error_box.h"
 #include "engine/core/file_utils.h"
+#include "engine/core/late_bound.h"
 #include "engine/core/run_log.h"
 #include "engine/core/settings_store.h"
 #include "engine/product_probe.h"
@@ -45,11 +46,11 @@ bool HandleLeadsTo(HANDLE file, const wchar_t* path) {
   wchar_t expected[kWidePathSize];
   wchar_t final[kWidePathSize];
   const DWORD full = GetFullPathNameW(path, kWidePathSize, expected, nullptr);
-  const DWORD length = GetFinalPathNameByHandleW(file, final, kWidePathSize,
+  const DWORD length = late::GetFinalPathNameByHandleW(file, final, kWidePathSize,
                                                  FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
   if (full == 0 || full >= kWidePathSize || length == 0 || length >= kWidePathSize) return false;
   const wchar_t* shown = wcsncmp(final, L"\\\\?\\", 4) == 0 ? final + 4 : final;
-  return CompareStringOrdinal(shown, -1, expected, -1, TRUE) == CSTR_EQUAL;
+  return late::CompareStringOrdinal(shown, -1, expected, -1, TRUE) == CSTR_EQUAL;
 }
 
 enum class OpenResult { kOpened, kAbsent, kRefused, kFailed };
@@ -181,7 +182,7 @@ bool ReplaceWithNewFile(const char* folder, const char* name, HANDLE source) {
       rename->ReplaceIfExists = TRUE;
       rename->FileNameLength = static_cast<DWORD>(nameBytes);
       CopyMemory(rename->FileName, wideTarget, nameBytes);
-      ok = SetFileInformationByHandle(file.get(), FileRenameInfo, rename,
+      ok = late::SetFileInformationByHandle(file.get(), FileRenameInfo, rename,
                                       static_cast<DWORD>(sizeof(FILE_RENAME_INFO) + nameBytes)) &&
            FlushFileBuffers(file.get());
     }
@@ -190,7 +191,7 @@ bool ReplaceWithNewFile(const char* folder, const char* name, HANDLE source) {
     const DWORD error = GetLastError();
     RunLogFailure(target, error);
     FILE_DISPOSITION_INFO disposition = {TRUE};
-    SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition, sizeof(disposition));
+    late::SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition, sizeof(disposition));
     SetLastError(error != ERROR_SUCCESS ? error : ERROR_WRITE_FAULT);
     return false;
   }
