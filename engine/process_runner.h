@@ -25,8 +25,9 @@ struct WatchRequest {
 
 // Backup, state capture, then the uninstaller under a watcher. TRUE once the watcher runs (also
 // when the uninstaller itself could not be started: the end is then reported at once); FALSE when
-// a preparation step failed.
-BOOL StartUninstall(HWND page);
+// a preparation step failed. beforeUninstaller, when given, is the last preparation step (the
+// resume entry): when it fails, the uninstaller does not start.
+BOOL StartUninstall(HWND page, BOOL (*beforeUninstaller)() = nullptr);
 
 // Extraction, then setup under a watcher. TRUE with folder = the extraction folder when setup
 // runs and is watched; FALSE with folder empty otherwise.

@@ -32,6 +32,15 @@ BOOL WriteLauncherFailed(const char* path) {
   return FALSE;
 }
 
+// A resume entry that cannot be registered: logged, and the user told why with the system's text
+// (the code in GetLastError(), or fallback when there is none).
+BOOL ResumeFailed(DWORD fallback) {
+  const DWORD error = GetLastError();
+  RunLogWrite("the resume entry cannot be registered");
+  ShowSystemErrorBox(error != ERROR_SUCCESS ? error : fallback);
+  return FALSE;
+}
+
 // The running updater's own file, held open from the start of the run so that nobody can change,
 // rename or replace it while the run lasts: the copy the resume entry starts is made from it.
 base::ScopedHandle& HeldUpdaterFile() {
@@ -106,6 +115,10 @@ bool CopyUpdaterIntoWorkFolder(wchar_t* copy) {
          WriteAll(target.get(), buffer.get(), read);
   }
   ok = ok && FlushFileBuffers(target.get());
+  // The copy is checked: it has every byte of the running updater's file.
+  LARGE_INTEGER sourceSize = {}, copySize = {};
+  ok = ok && GetFileSizeEx(source.get(), &sourceSize) && GetFileSizeEx(target.get(), &copySize) &&
+       (sourceSize.QuadPart == copySize.QuadPart || (SetLastError(ERROR_WRITE_FAULT), false));
   if (!ok) {
     const DWORD error = GetLastError();
     RunLogFailure("copying the updater into the work folder", error);
@@ -181,6 +194,14 @@ BOOL WriteLauncher(char* path, DWORD size) {
     }
     written += chunk;
   }
+  // On the disk before the resume entry names it.
+  if (!FlushFileBuffers(file.get())) {
+    const DWORD error = GetLastError();
+    RunLogWrite("writing the launcher %s failed", path);
+    ShowSystemErrorBox(error);
+    file.reset();
+    return WriteLauncherFailed(path);
+  }
   return TRUE;
 }
 
@@ -203,12 +224,14 @@ BOOL RegisterResume(BOOL on) {
   }
 
   char workFolder[kPathBufferSize];
-  if (!EnsureWorkFolder(workFolder)) return FALSE;
+  if (!EnsureWorkFolder(workFolder)) return ResumeFailed(ERROR_CANNOT_MAKE);
   char launcher[kPathBufferSize];
   if (!WriteLauncher(launcher, sizeof(launcher))) return FALSE;
   if (!WriteUpdaterString(nullptr, updater_value::kLauncher, launcher)) {
+    const DWORD error = GetLastError();
     DeleteFileA(launcher);
-    return FALSE;
+    SetLastError(error);
+    return ResumeFailed(ERROR_WRITE_FAULT);
   }
 
   // The resume entry starts the copy of the updater in the work folder, never the file the user
@@ -222,22 +245,27 @@ BOOL RegisterResume(BOOL on) {
   wchar_t launcherW[kPathBufferSize];
   if (!GetWorkPathW(WorkItem::kLauncher, launcherW) ||
       lstrlenW(launcherW) + lstrlenW(updater) + 6 > static_cast<int>(kResumeCommandLineSize)) {
-    return FALSE;
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return ResumeFailed(ERROR_FILENAME_EXCED_RANGE);
   }
   wsprintfW(commandLine, L"\"%s\" \"%s\"", launcherW, updater);
 
   base::ScopedRegKey runKey;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, product::kRunKey, 0, KEY_ALL_ACCESS, runKey.receive()) !=
-      ERROR_SUCCESS) {
-    return FALSE;
+  LONG result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, product::kRunKey, 0, KEY_ALL_ACCESS,
+                              runKey.receive());
+  if (result == ERROR_SUCCESS) {
+    result = RegSetValueExW(runKey.get(), product::kResumeRunValueW, 0, REG_SZ,
+                            reinterpret_cast<const BYTE*>(commandLine),
+                            static_cast<DWORD>((lstrlenW(commandLine) + 1) * sizeof(wchar_t)));
+  }
+  if (result != ERROR_SUCCESS) {
+    SetLastError(static_cast<DWORD>(result));
+    return ResumeFailed(ERROR_WRITE_FAULT);
   }
   char copyAnsi[kPathBufferSize];
   RunLogWrite("resume registered: \"%s\" \"%s\"", launcher,
               GetWorkPath(WorkItem::kUpdaterCopy, copyAnsi) ? copyAnsi : "(a name without ANSI form)");
-  return RegSetValueExW(runKey.get(), product::kResumeRunValueW, 0, REG_SZ,
-                        reinterpret_cast<const BYTE*>(commandLine),
-                        static_cast<DWORD>((lstrlenW(commandLine) + 1) * sizeof(wchar_t))) ==
-         ERROR_SUCCESS;
+  return TRUE;
 }
 
 void DropUntrustedResumeEntry() {

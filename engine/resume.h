@@ -9,7 +9,8 @@
 // TRUE: write the launcher and a copy of the running updater (taken from the held file, see
 // HoldUpdaterFile) into the work folder (made when there is none yet), record the launcher in
 // Launcher and register the Run value "<launcher>" "<updater copy>"; FALSE: delete the work
-// folder's launcher file and the Run value.
+// folder's launcher file and the Run value. The launcher and the copy are flushed to the disk and
+// checked before the Run value names them; a failure on the way shows the system's text.
 BOOL RegisterResume(BOOL on);
 
 // Writes "<work folder>\TmkUpLauncher.exe" from resource "ZELNA" 148 and leaves its path in
