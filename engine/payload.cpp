@@ -10,6 +10,7 @@
 #include "engine/core/key_stream.h"
 #include "engine/core/product_constants.h"
 #include "engine/core/run_log.h"
+#include "engine/disk_cost.h"
 #include "engine/work_folder.h"
 
 namespace {
@@ -101,6 +102,12 @@ int ExtractPayload(char* folder) {
       folder[0] = '\0';
       return 0;
     }
+  }
+  // The setup files fit, and so does the log that comes back after them; otherwise nothing is
+  // unpacked and the user is told how much to free.
+  if (!CheckDiskSpace(DiskStep::kBeforeExtraction)) {
+    folder[0] = '\0';
+    return 0;
   }
   if (!CreateDirectoryA(folder, nullptr)) {
     folder[0] = '\0';

@@ -311,6 +311,8 @@ BOOL GetUpdaterCopyName(wchar_t* name) {
   return TRUE;
 }
 
+BOOL GetWorkFolderParentPath(char* folder) { return GetWorkFolderParent(folder) ? TRUE : FALSE; }
+
 BOOL GetWorkFolder(char* folder) {
   folder[0] = '\0';
   char recorded[kPathBufferSize];

@@ -31,3 +31,7 @@ void ShowSystemErrorBox(DWORD code) {
   }
   g_showBox(shown, MB_OK | MB_ICONEXCLAMATION);
 }
+
+void ShowErrorText(const char* text) {
+  if (g_showBox != nullptr) g_showBox(text, MB_OK | MB_ICONEXCLAMATION);
+}

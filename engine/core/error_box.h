@@ -24,4 +24,8 @@ HWND GetOwnerWindow();
 // "System error <decimal> (0x<hex>)." so the user still has a number to report.
 void ShowSystemErrorBox(DWORD code);
 
+// Shows a text of the program's own in the registered message box (OK, exclamation icon); the
+// caller has logged the failure.
+void ShowErrorText(const char* text);
+
 #endif  // ENGINE_CORE_ERROR_BOX_H_
