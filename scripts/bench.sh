@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds and runs the benchmarks and prints their figures: XOR pass against memcpy, extraction
 # against plain copies, peak private memory of the extraction for a small and a 64 MiB payload,
-# and the sizes of the launcher and of the updater without its payload. Every timed figure is the
-# median of the given number of runs, so that one slow run on a shared machine does not move it.
+# the log's backup and restore against CopyFileA for a 1 MiB and a 256 MiB log, and the sizes of
+# the launcher and of the updater without its payload. Every timed figure is the median of the
+# given number of runs, so that one slow run on a shared machine does not move it.
 # Usage: bench.sh [runs]   (default 15)
 set -euo pipefail
 runs=${1:-15}
@@ -27,6 +28,10 @@ for kind in small large; do
   echo "$out"
   peak[$kind]=$(echo "$out" | awk '/^peak private memory/ {print $(NF-1)}')
 done
+if [ -f "$build/bin/log_benchmark.exe" ]; then
+  echo "== log_benchmark ($runs runs; at most 5 for the 256 MiB log)"
+  "$WINE" "$build/bin/log_benchmark.exe" "$runs"
+fi
 echo "== memory"
 echo "peak private memory, 64 MiB payload less small one: $((peak[large] - peak[small])) KiB (target <= 1024)"
 echo "== sizes ($build, $wine_bits-bit)"
