@@ -205,6 +205,31 @@ BOOL WriteLauncher(char* path, DWORD size) {
   return TRUE;
 }
 
+BOOL IsResumeRegistered() {
+  base::ScopedRegKey runKey;
+  DWORD type = REG_NONE;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, product::kRunKey, 0, KEY_QUERY_VALUE, runKey.receive()) !=
+          ERROR_SUCCESS ||
+      RegQueryValueExW(runKey.get(), product::kResumeRunValueW, nullptr, &type, nullptr,
+                       nullptr) != ERROR_SUCCESS ||
+      type != REG_SZ) {
+    return FALSE;
+  }
+  wchar_t launcher[kPathBufferSize];
+  wchar_t copy[kPathBufferSize];
+  if (!GetWorkPathW(WorkItem::kLauncher, launcher) || !GetWorkPathW(WorkItem::kUpdaterCopy, copy)) {
+    return FALSE;
+  }
+  for (const wchar_t* path : {launcher, copy}) {
+    const DWORD attributes = GetFileAttributesW(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES ||
+        (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
+      return FALSE;
+    }
+  }
+  return TRUE;
+}
+
 void DeleteLauncherFile() {
   // Only the launcher inside the trusted work folder is ever deleted, whatever Launcher says.
   char path[kPathBufferSize];

@@ -18,6 +18,10 @@ BOOL RegisterResume(BOOL on);
 // written (the system's text is shown for a resource or file failure).
 BOOL WriteLauncher(char* path, DWORD size);
 
+// TRUE when the resume entry is in place: the Run value is there and the launcher and the
+// updater's copy it starts are files of the trusted work folder. What the restart page promises.
+BOOL IsResumeRegistered();
+
 // Deletes the launcher file of the trusted work folder, if any; never a file Launcher names
 // elsewhere.
 void DeleteLauncherFile();

@@ -1,6 +1,7 @@
 #include "pages/closing_pages.h"
 
 #include "engine/core/product_constants.h"
+#include "engine/core/run_log.h"
 #include "engine/resume.h"
 #include "res/resource.h"
 
@@ -12,6 +13,11 @@ BOOL CWizardRestartGuidancePage::OnSetActive() {
   SetRunExitCode(kExitRestartNeeded);
   // From here on nothing the run after the restart needs may be discarded, however this run ends.
   SetKeepUpdaterState();
+  // The page says the work resumes by itself after the restart only while the resume entry is in
+  // place; otherwise the user starts the updater again after the restart.
+  const BOOL registered = IsResumeRegistered();
+  if (!registered) RunLogWrite("restart page: no resume entry; it promises no automatic resume");
+  ShowWindow(GetDlgItem(m_hWnd, IDC_RESTART_RESUMES), registered ? SW_SHOW : SW_HIDE);
   return CWizardPage::OnSetActive();
 }
 
