@@ -47,8 +47,8 @@ void ShowOutOfMemoryBox() {
   // Like every other box of the program: owned by the wizard when there is one, exclamation icon.
   HWND owner = g_outOfMemoryOwner != nullptr ? g_outOfMemoryOwner() : nullptr;
   if (owner != nullptr && !IsWindow(owner)) owner = nullptr;
-  MessageBoxW(owner, text, caption,
-              MB_OK | MB_ICONEXCLAMATION | MB_SETFOREGROUND | (owner == nullptr ? MB_TASKMODAL : 0));
+  const UINT modality = owner == nullptr ? MB_TASKMODAL : 0;
+  MessageBoxW(owner, text, caption, MB_OK | MB_ICONEXCLAMATION | MB_SETFOREGROUND | modality);
 }
 
 void ExitOutOfMemory() {

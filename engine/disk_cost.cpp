@@ -157,14 +157,15 @@ BOOL CheckDiskSpace(DiskStep step) {
   int volumes = 0;
   for (int c = 0; c < costs.count() && volumes < kMaxVolumes; ++c) {
     bool known = false;
-    for (int v = 0; v < volumes; ++v) known = known || SameVolume(space[v].volume, costs.costs()[c].volume);
+    const char* volume = costs.costs()[c].volume;
+    for (int v = 0; v < volumes; ++v) known = known || SameVolume(space[v].volume, volume);
     if (known) continue;
     ULARGE_INTEGER available;
-    if (!GetDiskFreeSpaceExA(costs.costs()[c].volume, &available, nullptr, nullptr)) {
-      RunLogFailure(costs.costs()[c].volume, GetLastError());
+    if (!GetDiskFreeSpaceExA(volume, &available, nullptr, nullptr)) {
+      RunLogFailure(volume, GetLastError());
       continue;
     }
-    base::CopyBounded(space[volumes].volume, sizeof(space[volumes].volume), costs.costs()[c].volume);
+    base::CopyBounded(space[volumes].volume, sizeof(space[volumes].volume), volume);
     space[volumes].bytes = available.QuadPart;
     RunLogWrite("disk free: %s %llu bytes", space[volumes].volume, space[volumes].bytes);
     ++volumes;

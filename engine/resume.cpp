@@ -79,10 +79,10 @@ bool IsMappedImage(HANDLE file) {
   wchar_t opened[kPathBufferSize];
   if (!GetMappedImagePath(mapped)) return false;
   DWORD length = late::GetFinalPathNameByHandleW(file, opened, kPathBufferSize,
-                                           FILE_NAME_NORMALIZED | VOLUME_NAME_NT);
+                                                 FILE_NAME_NORMALIZED | VOLUME_NAME_NT);
   if (length > 0 && length < kPathBufferSize && SameText(mapped, opened)) return true;
   length = late::GetFinalPathNameByHandleW(file, opened, kPathBufferSize,
-                                     FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+                                           FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
   return length > 4 && length < kPathBufferSize && CompareStringW(LOCALE_INVARIANT, 0, mapped, 4,
                                                                    L"\\??\\", 4) == CSTR_EQUAL &&
          CompareStringW(LOCALE_INVARIANT, 0, opened, 4, L"\\\\?\\", 4) == CSTR_EQUAL &&

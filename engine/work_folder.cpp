@@ -88,8 +88,8 @@ base::ScopedHandle OpenTrustedFolder(const char* path, bool checkOwner = true) {
   FILE_ATTRIBUTE_TAG_INFO tag = {};
   char finalPath[kPathBufferSize];
   char expected[kPathBufferSize];
-  const DWORD finalLength = late::GetFinalPathNameByHandleA(folder.get(), finalPath, sizeof(finalPath),
-                                                      FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  const DWORD finalLength = late::GetFinalPathNameByHandleA(
+      folder.get(), finalPath, sizeof(finalPath), FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
   DWORD volumeFlags = 0;
   if (!late::GetFileInformationByHandleEx(folder.get(), FileAttributeTagInfo, &tag, sizeof(tag)) ||
       !(tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
@@ -101,7 +101,7 @@ base::ScopedHandle OpenTrustedFolder(const char* path, bool checkOwner = true) {
     return {};
   }
   if (!late::GetVolumeInformationByHandleW(folder.get(), nullptr, 0, nullptr, nullptr, &volumeFlags,
-                                     nullptr, 0)) {
+                                           nullptr, 0)) {
     return {};
   }
   if (!(volumeFlags & FILE_PERSISTENT_ACLS)) {

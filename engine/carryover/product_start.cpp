@@ -41,7 +41,7 @@ bool NormalizeDrivePath(const base::WideText& path, base::WideText* full) {
 
 bool SamePath(const base::WideText& left, const base::WideText& right) {
   return late::CompareStringOrdinal(left.c_str(), static_cast<int>(left.size()), right.c_str(),
-                              static_cast<int>(right.size()), TRUE) == CSTR_EQUAL;
+                                    static_cast<int>(right.size()), TRUE) == CSTR_EQUAL;
 }
 
 // The product folder and its main executable, full paths.

@@ -47,7 +47,7 @@ bool HandleLeadsTo(HANDLE file, const wchar_t* path) {
   wchar_t final[kWidePathSize];
   const DWORD full = GetFullPathNameW(path, kWidePathSize, expected, nullptr);
   const DWORD length = late::GetFinalPathNameByHandleW(file, final, kWidePathSize,
-                                                 FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+                                                       FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
   if (full == 0 || full >= kWidePathSize || length == 0 || length >= kWidePathSize) return false;
   const wchar_t* shown = wcsncmp(final, L"\\\\?\\", 4) == 0 ? final + 4 : final;
   return late::CompareStringOrdinal(shown, -1, expected, -1, TRUE) == CSTR_EQUAL;
@@ -138,10 +138,10 @@ bool ChooseLogCopyOfFiles(HANDLE saved, HANDLE live, LogCopyRule* rule) {
   return true;
 }
 
-// Writes the whole of source as folder\name without writing through whatever has the name now: a new file
-// beside it (created new, checked to be where it was meant to be), written and flushed to the
-// disk, then renamed over the name. An interruption leaves either the old file or the new one,
-// and a link at the name is replaced, never followed.
+// Writes the whole of source as folder\name without writing through whatever has the name now: a
+// new file beside it (created new, checked to be where it was meant to be), written block by block
+// and flushed to the disk, then renamed over the name. An interruption leaves either the old file
+// or the new one, and a link at the name is replaced, never followed.
 bool ReplaceWithNewFile(const char* folder, const char* name, HANDLE source) {
   char target[kPathBufferSize];
   wchar_t wideTarget[kWidePathSize];
@@ -182,8 +182,8 @@ bool ReplaceWithNewFile(const char* folder, const char* name, HANDLE source) {
       rename->ReplaceIfExists = TRUE;
       rename->FileNameLength = static_cast<DWORD>(nameBytes);
       CopyMemory(rename->FileName, wideTarget, nameBytes);
-      ok = late::SetFileInformationByHandle(file.get(), FileRenameInfo, rename,
-                                      static_cast<DWORD>(sizeof(FILE_RENAME_INFO) + nameBytes)) &&
+      const DWORD renameSize = static_cast<DWORD>(sizeof(FILE_RENAME_INFO) + nameBytes);
+      ok = late::SetFileInformationByHandle(file.get(), FileRenameInfo, rename, renameSize) &&
            FlushFileBuffers(file.get());
     }
   }
@@ -191,7 +191,8 @@ bool ReplaceWithNewFile(const char* folder, const char* name, HANDLE source) {
     const DWORD error = GetLastError();
     RunLogFailure(target, error);
     FILE_DISPOSITION_INFO disposition = {TRUE};
-    late::SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition, sizeof(disposition));
+    late::SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition,
+                                     sizeof(disposition));
     SetLastError(error != ERROR_SUCCESS ? error : ERROR_WRITE_FAULT);
     return false;
   }
@@ -352,7 +353,8 @@ BOOL IsBackupRestored(const char* backupFolder) {
            base::ScopedHandle a, b;
            return JoinPath(backupFolder, name, saved) &&
                   base::FormatBounded(inProduct, sizeof(inProduct), "%s%s", productFolder, name) &&
-                  ReadWithoutLinks(saved, &a, nullptr) && ReadWithoutLinks(inProduct, &b, nullptr) &&
+                  ReadWithoutLinks(saved, &a, nullptr) &&
+                  ReadWithoutLinks(inProduct, &b, nullptr) &&
                   static_cast<bool>(a) == static_cast<bool>(b) &&
                   (!a || CompareFileBlocks(a.get(), b.get()) == FileComparison::kEqual);
          })

@@ -33,7 +33,8 @@ BOOL CALLBACK CollectDialogs(HWND window, LPARAM lParam) {
 
 BOOL CALLBACK FindIcon(HWND child, LPARAM found) {
   if ((GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) != SS_ICON) return TRUE;
-  *reinterpret_cast<HICON*>(found) = reinterpret_cast<HICON>(SendMessageA(child, STM_GETICON, 0, 0));
+  *reinterpret_cast<HICON*>(found) =
+      reinterpret_cast<HICON>(SendMessageA(child, STM_GETICON, 0, 0));
   return FALSE;
 }
 

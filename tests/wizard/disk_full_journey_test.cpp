@@ -67,7 +67,7 @@ bool FillLeaving(const std::string& path, ULONGLONG left) {
 void ExpectShortfallBox(const WizardDriver& wizard) {
   MessageBoxSeen box;
   ASSERT_TRUE(wizard.AnswerMessageBox(&box, 60000)) << "no box about the disk";
-  EXPECT_EQ(0u, box.text.find(kShortStart)) << "box: " << std::string(box.text.begin(), box.text.end());
+  EXPECT_EQ(0u, box.text.find(kShortStart)) << "another box than the one about the disk";
   // "あと <n> MB": a whole number of megabytes, at least one.
   const size_t amount = box.text.find(kToFree);
   ASSERT_NE(std::wstring::npos, amount) << "the amount to free";
