@@ -156,6 +156,7 @@ int CUpdaterApp::Run() {
   InitCommonControls();
   RegisterErrorBox(ShowEngineErrorBox);
   RegisterOwnerWindow(GetWizardWindow);
+  base::RegisterOutOfMemoryOwner(GetWizardWindow);
   OpenRunLogFile();
   WriteStartLine();
   // The main thread's apartment lasts the run, so that the process's COM security set here holds

@@ -13,10 +13,21 @@
 #include <type_traits>
 #include <utility>
 
+struct HWND__;  // HWND, as <windows.h> declares it with STRICT
+
 namespace base {
 
-// Shows the system's text for ERROR_NOT_ENOUGH_MEMORY and ends the process with exit code 1603.
+// Shows the system's text for ERROR_NOT_ENOUGH_MEMORY (ShowOutOfMemoryBox) and ends the process
+// with exit code 1603.
 [[noreturn]] void ExitOutOfMemory();
+
+// The out-of-memory box, as every box of the program is shown: the executable's file name without
+// folder and extension as its caption, the exclamation icon, owned by the window the registered
+// function gives (the wizard, once it exists; none before). Allocates nothing.
+void ShowOutOfMemoryBox();
+
+// Registers where the out-of-memory box's owner comes from; NULL unregisters.
+void RegisterOutOfMemoryOwner(::HWND__* (*owner)());
 
 // HeapAlloc / HeapReAlloc / HeapFree on the process heap; the first two never return null.
 void* HeapAllocate(size_t bytes);

@@ -4,10 +4,13 @@
 #include "base/heap_text.h"
 
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <functional>
 #include <memory>
 #include <string>
+
+#include "tests/support/test_support.h"
 
 namespace {
 
@@ -81,6 +84,44 @@ TEST(HeapArray, KeepsMoveOnlyElementsAcrossGrowth) {
     EXPECT_EQ(26, counter.use_count()) << "a cut destroys what it drops";
   }
   EXPECT_EQ(1, counter.use_count()) << "every element is destroyed with the array";
+}
+
+HWND g_testOwner = nullptr;
+
+// The out-of-memory box is shown like the program's other boxes: the program's name as caption,
+// the exclamation icon, the registered window as owner (none while there is none).
+TEST(OutOfMemoryBox, FollowsTheProgramsBoxes) {
+  g_testOwner = CreateWindowExA(0, "STATIC", "owner", WS_OVERLAPPED, 0, 0, 100, 100, nullptr,
+                                nullptr, GetModuleHandleA(nullptr), nullptr);
+  ASSERT_NE(nullptr, g_testOwner);
+  struct Row {
+    const char* name;
+    HWND (*owner)();
+    HWND expectedOwner;
+  };
+  const Row rows[] = {
+      {"no owner registered", nullptr, nullptr},
+      {"the wizard registered", [] { return g_testOwner; }, g_testOwner},
+      {"registered, no window yet", []() -> HWND { return nullptr; }, nullptr},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::vector<testing_support::MessageBoxAnswerer::Box> boxes;
+    {
+      testing_support::MessageBoxAnswerer answerer(false);
+      base::RegisterOutOfMemoryOwner(row.owner);
+      base::ShowOutOfMemoryBox();
+      boxes = answerer.boxes();
+    }
+    base::RegisterOutOfMemoryOwner(nullptr);
+    ASSERT_EQ(1u, boxes.size());
+    EXPECT_EQ("engine_tests", boxes[0].caption) << "the executable's name without folder and .exe";
+    EXPECT_EQ(row.expectedOwner, boxes[0].owner);
+    EXPECT_EQ(LoadIconA(nullptr, IDI_EXCLAMATION), boxes[0].icon) << "the exclamation icon";
+    EXPECT_NE(LoadIconA(nullptr, IDI_HAND), boxes[0].icon);
+    EXPECT_FALSE(boxes[0].text.empty());
+  }
+  DestroyWindow(g_testOwner);
 }
 
 }  // namespace

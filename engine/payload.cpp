@@ -10,6 +10,7 @@
 #include "engine/core/key_stream.h"
 #include "engine/core/product_constants.h"
 #include "engine/core/run_log.h"
+#include "engine/disk_cost.h"
 #include "engine/work_folder.h"
 
 namespace {
@@ -68,14 +69,14 @@ bool ExtractEntry(HMODULE module, const PayloadFile& entry, const char* path,
       const DWORD length = chunk - part < kKeyStreamSize ? chunk - part : kKeyStreamSize;
       XorWithKeyStreamInto(block + part, data + offset + part, key, length);
     }
-    DWORD written = 0;
-    if (!WriteFile(file.get(), block, chunk, &written, nullptr) || written != chunk) {
-      // A short write without an error code still leaves an incomplete file.
+    if (!WriteAll(file.get(), block, chunk)) {
       const DWORD error = GetLastError();
+      RunLogWrite("extracting %s: writing at byte %lu failed", path,
+                  static_cast<unsigned long>(offset));
       ShowSystemErrorBox(error != ERROR_SUCCESS ? error : ERROR_WRITE_FAULT);
       return false;  // the file is closed before the folder goes
     }
-    offset += written;
+    offset += chunk;
   }
   return true;
 }
@@ -101,6 +102,12 @@ int ExtractPayload(char* folder) {
       folder[0] = '\0';
       return 0;
     }
+  }
+  // The setup files fit, and so does the log that comes back after them; otherwise nothing is
+  // unpacked and the user is told how much to free.
+  if (!CheckDiskSpace(DiskStep::kBeforeExtraction)) {
+    folder[0] = '\0';
+    return 0;
   }
   if (!CreateDirectoryA(folder, nullptr)) {
     folder[0] = '\0';

@@ -213,7 +213,7 @@ std::unique_ptr<ProcessTree> RunSetup(const char* folder) {
   return StartProgram(commandLine, workingFolder);
 }
 
-BOOL StartUninstall(HWND page) {
+BOOL StartUninstall(HWND page, BOOL (*beforeUninstaller)()) {
   if (IsStartRefused("uninstaller")) return FALSE;
   if (!BackUpUserData()) return FALSE;
   // A failed capture keeps the backup made above; it is recorded in BackupFolder.
@@ -224,6 +224,7 @@ BOOL StartUninstall(HWND page) {
     ShowSystemErrorBox(GetLastError());
     return FALSE;
   }
+  if (beforeUninstaller != nullptr && !beforeUninstaller()) return FALSE;
 
   // May be NULL: the watcher then reports the end at once, and the page judges the outcome.
   InterlockedIncrement(&g_uninstallersRunning);

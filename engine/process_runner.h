@@ -28,7 +28,9 @@ struct WatchRequest {
 // Backup, state capture, then the uninstaller under a watcher. TRUE once the watcher runs (also
 // when the uninstaller itself could not be started: the end is then reported at once); FALSE when
 // a preparation step failed, or when a program of this run is still followed (nothing is done).
-BOOL StartUninstall(HWND page);
+// beforeUninstaller, when given, is the last preparation step (the resume entry): when it fails,
+// the uninstaller does not start.
+BOOL StartUninstall(HWND page, BOOL (*beforeUninstaller)() = nullptr);
 
 // Extraction, then setup under a watcher. TRUE with folder = the extraction folder when setup
 // runs and is watched; FALSE with folder empty otherwise, also when a program of this run is

@@ -4,6 +4,7 @@
 
 #include "base/bounded_string.h"
 #include "base/scoped.h"
+#include "engine/core/late_bound.h"
 #include "engine/core/run_log.h"
 #include "engine/product_probe.h"
 

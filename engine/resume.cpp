@@ -4,6 +4,7 @@
 #include "base/scoped.h"
 #include "engine/core/error_box.h"
 #include "engine/core/file_utils.h"
+#include "engine/core/late_bound.h"
 #include "engine/core/product_constants.h"
 #include "engine/core/run_log.h"
 #include "engine/core/settings_store.h"
@@ -31,6 +32,15 @@ bool IsSidText(const char* text) {
 // The failure exit of WriteLauncher: whatever was written under the launcher's name goes.
 BOOL WriteLauncherFailed(const char* path) {
   if (path[0] != '\0') DeleteFileA(path);
+  return FALSE;
+}
+
+// A resume entry that cannot be registered: logged, and the user told why with the system's text
+// (the code in GetLastError(), or fallback when there is none).
+BOOL ResumeFailed(DWORD fallback) {
+  const DWORD error = GetLastError();
+  RunLogWrite("the resume entry cannot be registered");
+  ShowSystemErrorBox(error != ERROR_SUCCESS ? error : fallback);
   return FALSE;
 }
 
@@ -69,14 +79,47 @@ BOOL WriteLauncher(char* path, DWORD size) {
     DWORD chunk = total - written;
     if (chunk > kTransferBufferSize) chunk = kTransferBufferSize;
     CopyMemory(buffer.get(), bytes + written, chunk);
-    DWORD done = 0;
-    if (!WriteFile(file.get(), buffer.get(), chunk, &done, nullptr) || done != chunk) {
+    if (!WriteAll(file.get(), buffer.get(), chunk)) {
       const DWORD error = GetLastError();
+      RunLogWrite("writing the launcher %s failed", path);
       ShowSystemErrorBox(error != ERROR_SUCCESS ? error : ERROR_WRITE_FAULT);
       file.reset();
       return WriteLauncherFailed(path);
     }
-    written += done;
+    written += chunk;
+  }
+  // On the disk before the resume entry names it.
+  if (!FlushFileBuffers(file.get())) {
+    const DWORD error = GetLastError();
+    RunLogWrite("writing the launcher %s failed", path);
+    ShowSystemErrorBox(error);
+    file.reset();
+    return WriteLauncherFailed(path);
+  }
+  return TRUE;
+}
+
+BOOL IsResumeRegistered() {
+  base::ScopedRegKey runKey;
+  DWORD type = REG_NONE;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, product::kRunKey, 0, KEY_QUERY_VALUE, runKey.receive()) !=
+          ERROR_SUCCESS ||
+      RegQueryValueExW(runKey.get(), product::kResumeRunValueW, nullptr, &type, nullptr,
+                       nullptr) != ERROR_SUCCESS ||
+      type != REG_SZ) {
+    return FALSE;
+  }
+  wchar_t launcher[kPathBufferSize];
+  wchar_t copy[kPathBufferSize];
+  if (!GetWorkPathW(WorkItem::kLauncher, launcher) || !GetWorkPathW(WorkItem::kUpdaterCopy, copy)) {
+    return FALSE;
+  }
+  for (const wchar_t* path : {launcher, copy}) {
+    const DWORD attributes = GetFileAttributesW(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES ||
+        (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
+      return FALSE;
+    }
   }
   return TRUE;
 }
@@ -108,14 +151,15 @@ BOOL RegisterResume(BOOL on) {
 }
 
 BOOL RegisterResumeFor(const base::HeapArray<base::Text>& users) {
-
   char workFolder[kPathBufferSize];
-  if (!EnsureWorkFolder(workFolder)) return FALSE;
+  if (!EnsureWorkFolder(workFolder)) return ResumeFailed(ERROR_CANNOT_MAKE);
   char launcher[kPathBufferSize];
   if (!WriteLauncher(launcher, sizeof(launcher))) return FALSE;
   if (!WriteUpdaterString(nullptr, updater_value::kLauncher, launcher)) {
+    const DWORD error = GetLastError();
     DeleteFileA(launcher);
-    return FALSE;
+    SetLastError(error);
+    return ResumeFailed(ERROR_WRITE_FAULT);
   }
 
   // The resume entry starts the copy of the updater in the work folder, never the file the user
@@ -127,7 +171,7 @@ BOOL RegisterResumeFor(const base::HeapArray<base::Text>& users) {
   // updater; the users the update waits for follow (none: every logon). Written in UTF-16: the
   // copy's name may have no ANSI form.
   wchar_t launcherW[kPathBufferSize];
-  if (!GetWorkPathW(WorkItem::kLauncher, launcherW)) return FALSE;
+  if (!GetWorkPathW(WorkItem::kLauncher, launcherW)) return ResumeFailed(ERROR_PATH_NOT_FOUND);
   base::WideText commandLine = base::WideText(L"\"") + launcherW + L"\" \"" + updater + L"\"";
   base::Text userList;
   for (const base::Text& user : users) {
@@ -137,21 +181,28 @@ BOOL RegisterResumeFor(const base::HeapArray<base::Text>& users) {
     userList += " ";
     userList += user;
   }
-  if (commandLine.size() >= kLongestRunValue) return FALSE;
+  if (commandLine.size() >= kLongestRunValue) {
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return ResumeFailed(ERROR_FILENAME_EXCED_RANGE);
+  }
 
   base::ScopedRegKey runKey;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, product::kRunKey, 0, KEY_ALL_ACCESS, runKey.receive()) !=
-      ERROR_SUCCESS) {
-    return FALSE;
+  LONG result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, product::kRunKey, 0, KEY_ALL_ACCESS,
+                              runKey.receive());
+  if (result == ERROR_SUCCESS) {
+    result = RegSetValueExW(runKey.get(), product::kResumeRunValueW, 0, REG_SZ,
+                            reinterpret_cast<const BYTE*>(commandLine.c_str()),
+                            static_cast<DWORD>((commandLine.size() + 1) * sizeof(wchar_t)));
+  }
+  if (result != ERROR_SUCCESS) {
+    SetLastError(static_cast<DWORD>(result));
+    return ResumeFailed(ERROR_WRITE_FAULT);
   }
   char copyAnsi[kPathBufferSize];
   RunLogWrite("resume registered: \"%s\" \"%s\"%s%s", launcher,
               GetWorkPath(WorkItem::kUpdaterCopy, copyAnsi) ? copyAnsi : "(a name without ANSI form)",
               userList.c_str(), userList.empty() ? " (every logon)" : " (only these users' logons)");
-  return RegSetValueExW(runKey.get(), product::kResumeRunValueW, 0, REG_SZ,
-                        reinterpret_cast<const BYTE*>(commandLine.c_str()),
-                        static_cast<DWORD>((commandLine.size() + 1) * sizeof(wchar_t))) ==
-         ERROR_SUCCESS;
+  return TRUE;
 }
 
 void DropUntrustedResumeEntry() {

@@ -11,7 +11,8 @@
 // TRUE: write the launcher and a copy of the running updater (taken from the held file, see
 // HoldUpdaterFile) into the work folder (made when there is none yet), record the launcher in
 // Launcher and register the Run value "<launcher>" "<updater copy>"; FALSE: delete the work
-// folder's launcher file and the Run value.
+// folder's launcher file and the Run value. The launcher and the copy are flushed to the disk and
+// checked before the Run value names them; a failure on the way shows the system's text.
 BOOL RegisterResume(BOOL on);
 
 // The same as RegisterResume(TRUE), but the entry starts the updater only at the logon of one of
@@ -23,6 +24,10 @@ BOOL RegisterResumeFor(const base::HeapArray<base::Text>& users);
 // path[size] (size at least 520). FALSE when there is no trusted work folder or the file cannot be
 // written (the system's text is shown for a resource or file failure).
 BOOL WriteLauncher(char* path, DWORD size);
+
+// TRUE when the resume entry is in place: the Run value is there and the launcher and the
+// updater's copy it starts are files of the trusted work folder. What the restart page promises.
+BOOL IsResumeRegistered();
 
 // Deletes the launcher file of the trusted work folder, if any; never a file Launcher names
 // elsewhere.

@@ -95,6 +95,48 @@ TEST_F(ResumeTest, WithoutTheLauncherResourceNothingIsRegistered) {
   EXPECT_EQ(1u, answerer_.boxes().size());  // the system's text for the missing resource
 }
 
+// What the restart page promises: an entry whose Run value, launcher and updater copy are there.
+TEST_F(ResumeTest, TheResumeCountsAsRegisteredOnlyWithEverythingItStarts) {
+  struct Row {
+    const char* name;
+    void (*change)(const std::string& launcher, const std::string& copy);
+    bool registered;
+  };
+  const Row rows[] = {
+      {"all there", [](const std::string&, const std::string&) {}, true},
+      {"no Run value",
+       [](const std::string&, const std::string&) {
+         HKEY key = nullptr;
+         RegOpenKeyExA(HKEY_LOCAL_MACHINE, product::kRunKey, 0, KEY_SET_VALUE, &key);
+         RegDeleteValueA(key, product::kResumeRunValue);
+         RegCloseKey(key);
+       },
+       false},
+      {"no launcher", [](const std::string& launcher, const std::string&) {
+         DeleteFileA(launcher.c_str());
+       }, false},
+      {"no updater copy", [](const std::string&, const std::string& copy) {
+         DeleteFileA(copy.c_str());
+       }, false},
+      {"a folder at the launcher's name",
+       [](const std::string& launcher, const std::string&) {
+         DeleteFileA(launcher.c_str());
+         CreateDirectoryA(launcher.c_str(), nullptr);
+       },
+       false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Register();
+    char copy[520];
+    ASSERT_TRUE(GetWorkPath(WorkItem::kUpdaterCopy, copy));
+    ASSERT_TRUE(WriteFileBytes(copy, "MZ updater"));
+    row.change(launcher_, copy);
+    EXPECT_EQ(row.registered, IsResumeRegistered() != FALSE);
+    DiscardWorkFolder();
+  }
+}
+
 TEST_F(ResumeTest, UnregisterRemovesLauncherFileAndRunValueAndKeepsTheKey) {
   Register();
   EXPECT_TRUE(RegisterResume(FALSE));

@@ -8,6 +8,7 @@
 
 #include "base/bounded_string.h"
 #include "base/heap_text.h"
+#include "engine/core/late_bound.h"
 #include "engine/core/product_constants.h"
 #include "engine/core/run_log.h"
 #include "engine/work_folder.h"
@@ -54,8 +55,8 @@ base::Text GetLogNameTime(const char* name) {
 
 // Where an open handle really leads, as "\\?\C:\...".
 bool GetFinalPath(HANDLE handle, char (&path)[kPathBufferSize]) {
-  const DWORD length = GetFinalPathNameByHandleA(handle, path, sizeof(path),
-                                                 FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  const DWORD length = late::GetFinalPathNameByHandleA(handle, path, sizeof(path),
+                                                       FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
   return length > 0 && length < sizeof(path);
 }
 
@@ -81,7 +82,8 @@ void DeleteLogFile(const char* folder, const char* folderFinalPath, const char* 
   char finalPath[kPathBufferSize];
   if (!GetFinalPath(file.get(), finalPath) || lstrcmpiA(finalPath, expected) != 0) return;
   FILE_DISPOSITION_INFO disposition = {TRUE};
-  SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition, sizeof(disposition));
+  late::SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition,
+                                   sizeof(disposition));
 }
 
 // Deletes all but the newest kRunLogsKept - 1 logs besides ownName. Entries listed as folders or

@@ -4,6 +4,7 @@
 #include "base/system_dlls.h"
 #include "engine/core/error_box.h"
 #include "engine/core/file_utils.h"
+#include "engine/core/late_bound.h"
 #include "engine/core/run_log.h"
 #include "engine/work_folder.h"
 
@@ -48,11 +49,11 @@ bool IsMappedImage(HANDLE file) {
   wchar_t mapped[kPathBufferSize];
   wchar_t opened[kPathBufferSize];
   if (!GetMappedImagePath(mapped)) return false;
-  DWORD length = GetFinalPathNameByHandleW(file, opened, kPathBufferSize,
-                                           FILE_NAME_NORMALIZED | VOLUME_NAME_NT);
+  DWORD length = late::GetFinalPathNameByHandleW(file, opened, kPathBufferSize,
+                                                 FILE_NAME_NORMALIZED | VOLUME_NAME_NT);
   if (length > 0 && length < kPathBufferSize && SameText(mapped, opened)) return true;
-  length = GetFinalPathNameByHandleW(file, opened, kPathBufferSize,
-                                     FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  length = late::GetFinalPathNameByHandleW(file, opened, kPathBufferSize,
+                                           FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
   return length > 4 && length < kPathBufferSize && CompareStringW(LOCALE_INVARIANT, 0, mapped, 4,
                                                                    L"\\??\\", 4) == CSTR_EQUAL &&
          CompareStringW(LOCALE_INVARIANT, 0, opened, 4, L"\\\\?\\", 4) == CSTR_EQUAL &&
@@ -81,13 +82,17 @@ bool CopyUpdaterIntoWorkFolder(wchar_t* copy) {
   base::ScopedHeapBlock buffer(kTransferBufferSize);
   bool ok = target && buffer && SetFilePointerEx(source.get(), start, nullptr, FILE_BEGIN);
   for (DWORD read = 1; ok && read > 0;) {
-    DWORD written = 0;
     ok = ReadFile(source.get(), buffer.get(), kTransferBufferSize, &read, nullptr) &&
-         WriteFile(target.get(), buffer.get(), read, &written, nullptr) && written == read;
+         WriteAll(target.get(), buffer.get(), read);
   }
   ok = ok && FlushFileBuffers(target.get());
+  // The copy is checked: it has every byte of the running updater's file.
+  LARGE_INTEGER sourceSize = {}, copySize = {};
+  ok = ok && GetFileSizeEx(source.get(), &sourceSize) && GetFileSizeEx(target.get(), &copySize) &&
+       (sourceSize.QuadPart == copySize.QuadPart || (SetLastError(ERROR_WRITE_FAULT), false));
   if (!ok) {
     const DWORD error = GetLastError();
+    RunLogFailure("copying the updater into the work folder", error);
     target.reset();
     DeleteFileW(copy);
     ShowSystemErrorBox(error != ERROR_SUCCESS ? error : ERROR_WRITE_FAULT);
@@ -113,5 +118,5 @@ bool IsRunningAsResumeCopy() {
   wchar_t own[kPathBufferSize];
   wchar_t copy[kPathBufferSize];
   return GetUpdaterPathW(own) && GetWorkPathW(WorkItem::kUpdaterCopy, copy) &&
-         CompareStringOrdinal(own, -1, copy, -1, TRUE) == CSTR_EQUAL;
+         late::CompareStringOrdinal(own, -1, copy, -1, TRUE) == CSTR_EQUAL;
 }

@@ -7,6 +7,7 @@
 #include "base/bounded_string.h"
 #include "base/scoped.h"
 #include "engine/core/file_utils.h"
+#include "engine/core/late_bound.h"
 #include "engine/core/product_constants.h"
 #include "engine/core/run_log.h"
 #include "engine/core/settings_store.h"
@@ -87,10 +88,10 @@ base::ScopedHandle OpenTrustedFolder(const char* path, bool checkOwner = true) {
   FILE_ATTRIBUTE_TAG_INFO tag = {};
   char finalPath[kPathBufferSize];
   char expected[kPathBufferSize];
-  const DWORD finalLength = GetFinalPathNameByHandleA(folder.get(), finalPath, sizeof(finalPath),
-                                                      FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  const DWORD finalLength = late::GetFinalPathNameByHandleA(
+      folder.get(), finalPath, sizeof(finalPath), FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
   DWORD volumeFlags = 0;
-  if (!GetFileInformationByHandleEx(folder.get(), FileAttributeTagInfo, &tag, sizeof(tag)) ||
+  if (!late::GetFileInformationByHandleEx(folder.get(), FileAttributeTagInfo, &tag, sizeof(tag)) ||
       !(tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
       (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || finalLength == 0 ||
       finalLength >= sizeof(finalPath) ||
@@ -99,8 +100,8 @@ base::ScopedHandle OpenTrustedFolder(const char* path, bool checkOwner = true) {
     SetLastError(ERROR_BAD_PATHNAME);
     return {};
   }
-  if (!GetVolumeInformationByHandleW(folder.get(), nullptr, 0, nullptr, nullptr, &volumeFlags,
-                                     nullptr, 0)) {
+  if (!late::GetVolumeInformationByHandleW(folder.get(), nullptr, 0, nullptr, nullptr, &volumeFlags,
+                                           nullptr, 0)) {
     return {};
   }
   if (!(volumeFlags & FILE_PERSISTENT_ACLS)) {
@@ -309,6 +310,8 @@ BOOL GetUpdaterCopyName(wchar_t* name) {
   CopyMemory(name, last, (length + 1) * sizeof(wchar_t));
   return TRUE;
 }
+
+BOOL GetWorkFolderParentPath(char* folder) { return GetWorkFolderParent(folder) ? TRUE : FALSE; }
 
 BOOL GetWorkFolder(char* folder) {
   folder[0] = '\0';

@@ -53,6 +53,10 @@ BOOL GetKeptFolder(char* folder);
 // treated as missing and nothing is ever copied from it.
 BOOL GetWorkFolder(char* folder);
 
+// The folder work folders are made in (the common application-data folder), with a trailing
+// backslash, into folder[520]; FALSE when it cannot be had.
+BOOL GetWorkFolderParentPath(char* folder);
+
 // The recorded work folder when it can be trusted; otherwise a new one, created with
 // kWorkFolderSecurity under a fresh random name (never a folder that already existed) and
 // recorded in WorkFolder. FALSE with the Win32 code in GetLastError() when none can be had.

@@ -2,6 +2,8 @@
 
 #include "engine/core/product_constants.h"
 #include "engine/clean_up.h"
+#include "engine/core/run_log.h"
+#include "engine/resume.h"
 #include "res/resource.h"
 
 CWizardRestartGuidancePage::CWizardRestartGuidancePage()
@@ -12,6 +14,11 @@ BOOL CWizardRestartGuidancePage::OnSetActive() {
   SetRunExitCode(kExitRestartNeeded);
   // From here on nothing the run after the restart needs may be discarded, however this run ends.
   SetKeepUpdaterState();
+  // The page says the work resumes by itself after the restart only while the resume entry is in
+  // place; otherwise the user starts the updater again after the restart.
+  const BOOL registered = IsResumeRegistered();
+  if (!registered) RunLogWrite("restart page: no resume entry; it promises no automatic resume");
+  ShowWindow(GetDlgItem(m_hWnd, IDC_RESTART_RESUMES), registered ? SW_SHOW : SW_HIDE);
   return CWizardPage::OnSetActive();
 }
 

@@ -2,6 +2,7 @@
 
 #include "engine/core/product_constants.h"
 #include "engine/core/run_log.h"
+#include "engine/disk_cost.h"
 #include "engine/process_runner.h"
 #include "engine/product_probe.h"
 #include "engine/clean_up.h"
@@ -33,10 +34,11 @@ LRESULT CWizardUninstallPage::OnWizardNext() {
   // place; the capture then starts afresh.
   if (!SettleEarlierAttempt()) return -1;
   BeginWork();
-  if (StartUninstall(m_hWnd)) {
-    // Registered while the uninstaller runs, so that a restart it demands resumes the update.
-    RegisterResume(TRUE);
-  } else {
+  // The disk holds what the rest of the update writes before anything is changed, and the resume
+  // entry exists (the launcher and the updater's copy written and checked) before the uninstaller
+  // starts, so that a restart it demands finds the entry. When either fails, it does not start.
+  if (!CheckDiskSpace(DiskStep::kBeforeUninstall) ||
+      !StartUninstall(m_hWnd, [] { return RegisterResume(TRUE); })) {
     EndWork();
   }
   return -1;

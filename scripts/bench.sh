@@ -2,9 +2,9 @@
 # Builds and runs the benchmarks and prints their figures: XOR pass against memcpy, extraction
 # against plain copies, peak private memory of the extraction for a small and a 64 MiB payload,
 # start-up (time to the first page and working set there) with the stand-in payload and with a
-# large one, and the sizes of the launcher and of the updater without its payload. Every timed
-# figure is the median of the given number of runs, so that one slow run on a shared machine does
-# not move it.
+# large one, the log's backup and restore against CopyFileA for a 1 MiB and a 256 MiB log, and the
+# sizes of the launcher and of the updater without its payload. Every timed figure is the median
+# of the given number of runs, so that one slow run on a shared machine does not move it.
 # Usage: bench.sh [runs]   (default 15)
 #   BENCH_STARTUP_MIB: size of the large start-up payload's setup file in MiB (default 1536; its
 #   updater takes about 2.5 minutes and 8 GB of disk to build here, 0 leaves the start-up out)
@@ -39,6 +39,10 @@ if [ "$startup_mib" != 0 ]; then
   echo "== start-up: Updater.exe with the stand-in payload against one with a $startup_mib MiB setup file ($runs runs)"
   "$WINE" "$build/bin/startup_benchmark.exe" "$(win "$root/$build/bin/Updater.exe")" \
     "$(win "$root/$build/bin/startup-large/Updater.exe")" "$runs"
+fi
+if [ -f "$build/bin/log_benchmark.exe" ]; then
+  echo "== log_benchmark ($runs runs; at most 5 for the 256 MiB log)"
+  "$WINE" "$build/bin/log_benchmark.exe" "$runs"
 fi
 echo "== memory"
 echo "peak private memory, 64 MiB payload less small one: $((peak[large] - peak[small])) KiB (target <= 1024)"

@@ -10,6 +10,7 @@
 #include "base/scoped.h"
 #include "engine/core/error_box.h"
 #include "engine/core/file_utils.h"
+#include "engine/core/late_bound.h"
 #include "engine/core/product_constants.h"
 #include "engine/core/run_log.h"
 #include "engine/product_probe.h"
@@ -39,8 +40,8 @@ bool NormalizeDrivePath(const base::WideText& path, base::WideText* full) {
 }
 
 bool SamePath(const base::WideText& left, const base::WideText& right) {
-  return CompareStringOrdinal(left.c_str(), static_cast<int>(left.size()), right.c_str(),
-                              static_cast<int>(right.size()), TRUE) == CSTR_EQUAL;
+  return late::CompareStringOrdinal(left.c_str(), static_cast<int>(left.size()), right.c_str(),
+                                    static_cast<int>(right.size()), TRUE) == CSTR_EQUAL;
 }
 
 // The product folder and its main executable, full paths.

@@ -2,6 +2,7 @@
 
 #include "base/heap_text.h"
 #include "base/scoped.h"
+#include "engine/core/late_bound.h"
 #include "engine/core/run_log.h"
 
 namespace {
@@ -151,7 +152,7 @@ void KeyTreeCopy::UndoAdditions(HKEY target) {
   for (size_t i = added_.size(); i-- > 0;) {
     const auto* entry = &added_[i];
     if (entry->second.empty()) {
-      RegDeleteTreeW(target, entry->first.c_str());
+      late::RegDeleteTreeW(target, entry->first.c_str());
       RegDeleteKeyW(target, entry->first.c_str());
       continue;
     }

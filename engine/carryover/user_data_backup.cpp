@@ -10,6 +10,7 @@
 #include "base/scoped.h"
 #include "engine/core/error_box.h"
 #include "engine/core/file_utils.h"
+#include "engine/core/late_bound.h"
 #include "engine/core/run_log.h"
 #include "engine/core/settings_store.h"
 #include "engine/product_probe.h"
@@ -25,8 +26,6 @@ constexpr DWORD kWidePathSize = kPathBufferSize + 8;
 constexpr size_t kDateStampLength = 16;
 // Attempts at a free name for a new file beside a target, and at a free dated name.
 constexpr int kNameAttempts = 64;
-// The largest file that is saved or put back (a log this size is no longer one).
-constexpr DWORD kLargestCopy = 256u * 1024 * 1024;
 // The record of the saved copies' names and sizes.
 constexpr DWORD kRecordSize = 8192;
 
@@ -49,11 +48,11 @@ bool HandleLeadsTo(HANDLE file, const wchar_t* path) {
   wchar_t expected[kWidePathSize];
   wchar_t final[kWidePathSize];
   const DWORD full = GetFullPathNameW(path, kWidePathSize, expected, nullptr);
-  const DWORD length = GetFinalPathNameByHandleW(file, final, kWidePathSize,
-                                                 FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  const DWORD length = late::GetFinalPathNameByHandleW(file, final, kWidePathSize,
+                                                       FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
   if (full == 0 || full >= kWidePathSize || length == 0 || length >= kWidePathSize) return false;
   const wchar_t* shown = wcsncmp(final, L"\\\\?\\", 4) == 0 ? final + 4 : final;
-  return CompareStringOrdinal(shown, -1, expected, -1, TRUE) == CSTR_EQUAL;
+  return late::CompareStringOrdinal(shown, -1, expected, -1, TRUE) == CSTR_EQUAL;
 }
 
 enum class OpenResult { kOpened, kAbsent, kRefused, kFailed };
@@ -86,54 +85,66 @@ OpenResult OpenWithoutLinks(const char* path, base::ScopedHandle* file,
   return OpenResult::kOpened;
 }
 
-// Reads the whole open file.
-bool ReadAll(HANDLE file, const BY_HANDLE_FILE_INFORMATION& information, base::Text* bytes) {
-  if (information.nFileSizeHigh != 0 || information.nFileSizeLow > kLargestCopy) {
-    SetLastError(ERROR_FILE_TOO_LARGE);
-    return false;
-  }
-  *bytes = base::Text(information.nFileSizeLow, '\0');
-  DWORD done = 0;
-  while (done < bytes->size()) {
-    DWORD read = 0;
-    if (!ReadFile(file, &(*bytes)[done], static_cast<DWORD>(bytes->size() - done), &read, nullptr)) {
-      return false;
-    }
-    if (read == 0) break;  // shorter than it said: what is there is the file
-    done += read;
-  }
-  bytes->resize(done);
-  return true;
-}
-
-// Reads a file by OpenWithoutLinks. TRUE with *present false when there is none; a refused file
-// counts as none, with a line in the run log.
-bool ReadWithoutLinks(const char* path, base::Text* bytes, bool* present, FILETIME* written) {
-  base::ScopedHandle file;
+// Opens a file to be read by OpenWithoutLinks: its bytes are read from *file, block by block,
+// whatever its size. TRUE with *file empty when there is none; a refused file counts as none, with
+// a line in the run log. FALSE, logged, when it cannot be opened.
+bool ReadWithoutLinks(const char* path, base::ScopedHandle* file, FILETIME* written) {
   BY_HANDLE_FILE_INFORMATION information;
-  *present = false;
-  switch (OpenWithoutLinks(path, &file, &information)) {
+  switch (OpenWithoutLinks(path, file, &information)) {
     case OpenResult::kAbsent:
+      file->reset();
       return true;
     case OpenResult::kRefused:
       RunLogWrite("%s is a folder, a link or one of several names of a file; not read", path);
+      file->reset();
       return true;
-    case OpenResult::kFailed:
+    case OpenResult::kFailed: {
+      const DWORD error = GetLastError();
+      file->reset();
+      RunLogFailure(path, error);
+      SetLastError(error);
       return false;
+    }
     case OpenResult::kOpened:
       break;
   }
-  if (!ReadAll(file.get(), information, bytes)) return false;
   if (written != nullptr) *written = information.ftLastWriteTime;
-  *present = true;
   return true;
 }
 
-// Writes bytes as folder\name without writing through whatever has the name now: a new file
-// beside it (created new, checked to be where it was meant to be), written and flushed to the
-// disk, then renamed over the name. An interruption leaves either the old file or the new one,
-// and a link at the name is replaced, never followed.
-bool ReplaceWithNewFile(const char* folder, const char* name, const base::Text& bytes) {
+// The size of an open file for the run log.
+unsigned long long SizeOf(HANDLE file) {
+  LARGE_INTEGER size = {};
+  return GetFileSizeEx(file, &size) ? static_cast<unsigned long long>(size.QuadPart) : 0;
+}
+
+LogCopyRule RuleFor(bool hasSaved, bool hasLive, bool liveEmpty, bool liveContinuesSaved) {
+  if (!hasSaved) return hasLive ? LogCopyRule::kSaveLive : LogCopyRule::kKeepSaved;
+  if (!hasLive || liveEmpty) return LogCopyRule::kKeepSaved;
+  return liveContinuesSaved ? LogCopyRule::kLiveReplacesSaved : LogCopyRule::kKeepBoth;
+}
+
+// ChooseLogCopy on two open files (an empty handle: none), compared in blocks. FALSE, with the
+// code in GetLastError(), when they cannot be read.
+bool ChooseLogCopyOfFiles(HANDLE saved, HANDLE live, LogCopyRule* rule) {
+  const bool hasSaved = saved != nullptr && saved != INVALID_HANDLE_VALUE;
+  const bool hasLive = live != nullptr && live != INVALID_HANDLE_VALUE;
+  bool continues = false;
+  if (hasSaved && hasLive && SizeOf(live) != 0) {
+    bool failed = false;
+    const FileComparison comparison = CompareFileBlocks(live, saved, &failed);
+    if (failed) return false;
+    continues = comparison != FileComparison::kDifferent;
+  }
+  *rule = RuleFor(hasSaved, hasLive, hasLive && SizeOf(live) == 0, continues);
+  return true;
+}
+
+// Writes the whole of source as folder\name without writing through whatever has the name now: a
+// new file beside it (created new, checked to be where it was meant to be), written block by block
+// and flushed to the disk, then renamed over the name. An interruption leaves either the old file
+// or the new one, and a link at the name is replaced, never followed.
+bool ReplaceWithNewFile(const char* folder, const char* name, HANDLE source) {
   char target[kPathBufferSize];
   wchar_t wideTarget[kWidePathSize];
   if (!JoinPath(folder, name, target)) {
@@ -158,11 +169,8 @@ bool ReplaceWithNewFile(const char* folder, const char* name, const base::Text& 
   }
   if (!file) return false;
 
-  DWORD written = 0;
   bool ok = HandleLeadsTo(file.get(), fresh) || (SetLastError(ERROR_ACCESS_DENIED), false);
-  ok = ok && WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                       nullptr) &&
-       written == bytes.size() && FlushFileBuffers(file.get());
+  ok = ok && CopyFileBlocks(source, file.get()) && FlushFileBuffers(file.get());
   if (ok) {
     // The rename acts on this handle: the very file just written takes the name.
     const size_t nameBytes = lstrlenW(wideTarget) * sizeof(wchar_t);
@@ -176,15 +184,17 @@ bool ReplaceWithNewFile(const char* folder, const char* name, const base::Text& 
       rename->ReplaceIfExists = TRUE;
       rename->FileNameLength = static_cast<DWORD>(nameBytes);
       CopyMemory(rename->FileName, wideTarget, nameBytes);
-      ok = SetFileInformationByHandle(file.get(), FileRenameInfo, rename,
-                                      static_cast<DWORD>(sizeof(FILE_RENAME_INFO) + nameBytes)) &&
+      const DWORD renameSize = static_cast<DWORD>(sizeof(FILE_RENAME_INFO) + nameBytes);
+      ok = late::SetFileInformationByHandle(file.get(), FileRenameInfo, rename, renameSize) &&
            FlushFileBuffers(file.get());
     }
   }
   if (!ok) {
     const DWORD error = GetLastError();
+    RunLogFailure(target, error);
     FILE_DISPOSITION_INFO disposition = {TRUE};
-    SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition, sizeof(disposition));
+    late::SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition,
+                                     sizeof(disposition));
     SetLastError(error != ERROR_SUCCESS ? error : ERROR_WRITE_FAULT);
     return false;
   }
@@ -246,16 +256,16 @@ bool VisitSavedCopies(const char* backupFolder, Visitor visit) {
 
 // The dated copy of name in the backup folder that live continues (begins with its bytes), into
 // dated; false when there is none.
-bool FindContinuedDatedCopy(const char* backupFolder, const char* name, const base::Text& live,
+bool FindContinuedDatedCopy(const char* backupFolder, const char* name, HANDLE live,
                             char (&dated)[kPathBufferSize]) {
   bool found = false;
   VisitSavedCopies(backupFolder, [&](const char* listed, const char* saved) {
     if (lstrcmpiA(listed, name) != 0 || lstrcmpiA(saved, name) == 0) return true;
     char path[kPathBufferSize];
-    base::Text bytes;
-    bool present = false;
-    if (JoinPath(backupFolder, saved, path) && ReadWithoutLinks(path, &bytes, &present, nullptr) &&
-        present && ChooseLogCopy(&bytes, &live) == LogCopyRule::kLiveReplacesSaved) {
+    base::ScopedHandle copy;
+    LogCopyRule rule = LogCopyRule::kKeepBoth;
+    if (JoinPath(backupFolder, saved, path) && ReadWithoutLinks(path, &copy, nullptr) && copy &&
+        ChooseLogCopyOfFiles(copy.get(), live, &rule) && rule == LogCopyRule::kLiveReplacesSaved) {
       found = base::CopyBounded(dated, sizeof(dated), saved);
     }
     return !found;
@@ -295,35 +305,38 @@ bool BackUpFile(const char* backupFolder, const char* productFolder, const char*
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return false;
   }
-  base::Text live, copy;
-  bool hasLive = false, hasCopy = false;
+  base::ScopedHandle live, copy;
   FILETIME written = {};
-  if (!ReadWithoutLinks(inProduct, &live, &hasLive, &written) ||
-      !ReadWithoutLinks(saved, &copy, &hasCopy, nullptr)) {
+  LogCopyRule rule = LogCopyRule::kKeepSaved;
+  if (!ReadWithoutLinks(inProduct, &live, &written) || !ReadWithoutLinks(saved, &copy, nullptr) ||
+      !ChooseLogCopyOfFiles(copy.get(), live.get(), &rule)) {
     return false;
   }
-  switch (ChooseLogCopy(hasCopy ? &copy : nullptr, hasLive ? &live : nullptr)) {
+  const bool hasCopy = static_cast<bool>(copy);
+  copy.reset();  // the name is free to be replaced
+  switch (rule) {
     case LogCopyRule::kKeepSaved:
       RunLogWrite("backup: %s not there or empty; the saved copy %s is kept", inProduct,
                   hasCopy ? "that exists" : "(none)");
       return true;
     case LogCopyRule::kSaveLive:
     case LogCopyRule::kLiveReplacesSaved:
-      RunLogWrite("backup: %s -> %s (%s)", inProduct, saved, hasCopy ? "grown" : "first copy");
-      return ReplaceWithNewFile(backupFolder, name, live);
+      RunLogWrite("backup: %s -> %s (%s, %llu bytes)", inProduct, saved,
+                  hasCopy ? "grown" : "first copy", SizeOf(live.get()));
+      return ReplaceWithNewFile(backupFolder, name, live.get());
     case LogCopyRule::kKeepBoth:
       break;
   }
   // Another log than the saved one: both stay. A dated copy this log continues is refreshed;
   // otherwise it gets a dated copy of its own.
   char dated[kPathBufferSize];
-  if (!FindContinuedDatedCopy(backupFolder, name, live, dated) &&
+  if (!FindContinuedDatedCopy(backupFolder, name, live.get(), dated) &&
       !BuildFreeDatedName(backupFolder, name, written, dated)) {
     return false;
   }
-  RunLogWrite("backup: %s is not the saved log grown; both kept, it is saved as %s", inProduct,
-              dated);
-  return ReplaceWithNewFile(backupFolder, dated, live);
+  RunLogWrite("backup: %s is not the saved log grown; both kept, it is saved as %s (%llu bytes)",
+              inProduct, dated, SizeOf(live.get()));
+  return ReplaceWithNewFile(backupFolder, dated, live.get());
 }
 
 
@@ -381,19 +394,25 @@ bool ReadRecordedCopies(base::HeapArray<std::pair<base::Text, unsigned long long
 }
 
 // How the product folder's file of a name stands against its saved copy.
+// Compared in blocks, whatever the sizes.
 ItemState CompareWithSaved(const char* productPath, const char* savedPath) {
-  base::Text live, saved;
-  bool hasLive = false, hasSaved = false;
-  if (!ReadWithoutLinks(productPath, &live, &hasLive, nullptr) || !hasLive || live.empty()) {
-    return hasLive || GetFileAttributesA(productPath) == INVALID_FILE_ATTRIBUTES
+  base::ScopedHandle live, saved;
+  if (!ReadWithoutLinks(productPath, &live, nullptr) || !live || SizeOf(live.get()) == 0) {
+    return live || GetFileAttributesA(productPath) == INVALID_FILE_ATTRIBUTES
                ? ItemState::kAbsent
                : ItemState::kDifferent;  // there, but not to be read: it stays untouched
   }
-  if (!ReadWithoutLinks(savedPath, &saved, &hasSaved, nullptr) || !hasSaved) {
-    return ItemState::kDifferent;
+  if (!ReadWithoutLinks(savedPath, &saved, nullptr) || !saved) return ItemState::kDifferent;
+  bool failed = false;
+  switch (CompareFileBlocks(live.get(), saved.get(), &failed)) {
+    case FileComparison::kEqual:
+      return failed ? ItemState::kDifferent : ItemState::kSame;
+    case FileComparison::kFirstContinuesSecond:
+      return failed ? ItemState::kDifferent : ItemState::kContinued;
+    case FileComparison::kDifferent:
+      break;
   }
-  if (live == saved) return ItemState::kSame;
-  return live.starts_with(saved) ? ItemState::kContinued : ItemState::kDifferent;
+  return ItemState::kDifferent;
 }
 
 // The recorded backup folder of the trusted work folder, or false.
@@ -410,12 +429,8 @@ bool GetRecordedBackup(char (&backupFolder)[kPathBufferSize]) {
 }  // namespace
 
 LogCopyRule ChooseLogCopy(const base::Text* saved, const base::Text* live) {
-  if (saved == nullptr) return live != nullptr ? LogCopyRule::kSaveLive : LogCopyRule::kKeepSaved;
-  if (live == nullptr || live->empty()) return LogCopyRule::kKeepSaved;
-  if (live->starts_with(*saved)) {
-    return LogCopyRule::kLiveReplacesSaved;
-  }
-  return LogCopyRule::kKeepBoth;
+  return RuleFor(saved != nullptr, live != nullptr, live != nullptr && live->empty(),
+                 saved != nullptr && live != nullptr && live->starts_with(*saved));
 }
 
 BOOL BackUpUserData() {
@@ -524,10 +539,9 @@ BOOL PutSavedLogBack(const char* name, LogPlacement placement) {
       !JoinPath(backupFolder, name, saved)) {
     return RestoreStepFailed("restore: the product folder or the backup cannot be named", name);
   }
-  base::Text bytes;
-  bool present = false;
+  base::ScopedHandle copy;
   FILETIME written = {};
-  if (!ReadWithoutLinks(saved, &bytes, &present, &written) || !present) {
+  if (!ReadWithoutLinks(saved, &copy, &written) || !copy) {
     return RestoreStepFailed("restore: the saved copy cannot be read", saved);
   }
   char target[kPathBufferSize];
@@ -538,10 +552,12 @@ BOOL PutSavedLogBack(const char* name, LogPlacement placement) {
       return RestoreStepFailed("restore: no free dated name beside the log", name);
     }
   }
-  RunLogWrite("restore: %s -> %s%s", saved, productFolder, target);
-  if (!ReplaceWithNewFile(productFolder, target, bytes)) {
+  RunLogWrite("restore: %s -> %s%s (%llu bytes)", saved, productFolder, target,
+              SizeOf(copy.get()));
+  if (!ReplaceWithNewFile(productFolder, target, copy.get())) {
     return RestoreStepFailed("restore: the saved log cannot be written back", target);
   }
+  copy.reset();  // closed before its name goes
   // The copy leaves the backup only once it is on the disk under its name.
   if (!DeleteFileA(saved)) return RestoreStepFailed("restore: the saved copy stays", saved);
   return TRUE;

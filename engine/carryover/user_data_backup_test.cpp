@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
+
+#include "base/scoped.h"
 
 #include "engine/core/file_utils.h"
 #include "engine/core/product_constants.h"
@@ -272,6 +275,122 @@ TEST_F(UserDataBackupTest, AFailedCopyBackLeavesTheBackupAndItsRecord) {
   EXPECT_NE(std::string::npos, answerer_.boxes()[0].text.find("Tidemark.log"));
   EXPECT_EQ(kLogBytes, SavedLog());
   EXPECT_EQ(folder, RecordedBackupFolder());
+}
+
+// Bytes that differ from block to block, so that a block read twice or out of order shows.
+std::string Pattern(size_t size) {
+  std::string bytes(size, '\0');
+  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 131 + i / 4093) % 251);
+  return bytes;
+}
+
+// The dated copies the restore put into the product folder: their names, deleted.
+std::vector<std::string> TakeDatedCopies(const std::string& folder) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA entry;
+  HANDLE listing = FindFirstFileA((folder + "\\Tidemark_*.log").c_str(), &entry);
+  if (listing == INVALID_HANDLE_VALUE) return names;
+  do {
+    names.push_back(entry.cFileName);
+    DeleteFileA((folder + "\\" + entry.cFileName).c_str());
+  } while (FindNextFileA(listing, &entry));
+  FindClose(listing);
+  return names;
+}
+
+// Whether the product folder holds every saved log as it was saved.
+bool EverySavedLogInPlace() {
+  MachineReading reading;
+  ReadSavedLogs(&reading);
+  for (const SavedLog& log : reading.logs) {
+    if (log.live != ItemState::kSame) return false;
+  }
+  return true;
+}
+
+// Logs larger than the copy's block: a first run saves one, a later run finds another, and the
+// rule decides on bytes beyond the first block; the restore puts back what was saved, whole.
+TEST_F(UserDataBackupTest, LogsLargerThanABlockAreComparedAndCopiedWhole) {
+  const std::string big = Pattern(2 * kFileBlockSize + 777);
+  std::string changedLate = big;
+  changedLate[kFileBlockSize + 5] ^= 0x5A;
+  struct Row {
+    const char* name;
+    std::string later;  // the product folder's log at the second run
+    std::string saved;  // the saved Tidemark.log after it
+    bool dated;         // a dated copy beside it, which the restore puts back too
+  };
+  const Row rows[] = {
+      {"grown past two blocks", big + "later\r\n", big + "later\r\n", false},
+      {"the same", big, big, false},
+      {"one byte other in the second block", changedLate, big, true},
+      {"cut short in the second block", big.substr(0, kFileBlockSize + 100), big, true},
+      {"one block exactly", big.substr(0, kFileBlockSize), big, true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    ASSERT_TRUE(WriteFileBytes(LogPath(), big));
+    ASSERT_TRUE(BackUpUserData());
+    EXPECT_EQ(big, SavedLog());
+    EXPECT_TRUE(EverySavedLogInPlace());
+    ASSERT_TRUE(WriteFileBytes(LogPath(), row.later));
+    ASSERT_TRUE(BackUpUserData());
+    EXPECT_EQ(row.saved, SavedLog());
+    EXPECT_EQ(!row.dated, EverySavedLogInPlace());
+
+    ASSERT_TRUE(WriteFileBytes(LogPath(), "new release log\r\n"));
+    ASSERT_TRUE(RestoreSavedState(RestoreMode::kOverlay, false).everythingBack);
+    std::string bytes;
+    ASSERT_TRUE(ReadFileBytes(LogPath(), &bytes));
+    EXPECT_EQ(row.saved, bytes);
+    const std::vector<std::string> dated = TakeDatedCopies(product_.path());
+    EXPECT_EQ(row.dated ? 1u : 0u, dated.size());
+    EXPECT_EQ("", RecordedBackupFolder());
+  }
+  EXPECT_TRUE(answerer_.boxes().empty());
+}
+
+// A log of any size is saved and comes back: here one over 256 MiB, mostly a gap that reads as
+// zeros, with its first and last bytes set.
+TEST_F(UserDataBackupTest, ALogOverQuarterOfAGibibyteComesBackWhole) {
+  const LONGLONG size = 300ll * 1024 * 1024 + 3;
+  const auto writeAt = [](HANDLE file, LONGLONG at, const char* bytes) {
+    LARGE_INTEGER position;
+    position.QuadPart = at;
+    DWORD written = 0;
+    return SetFilePointerEx(file, position, nullptr, FILE_BEGIN) &&
+           WriteFile(file, bytes, lstrlenA(bytes), &written, nullptr) &&
+           written == static_cast<DWORD>(lstrlenA(bytes));
+  };
+  {
+    base::ScopedHandle file(CreateFileA(LogPath().c_str(), GENERIC_WRITE, 0, nullptr,
+                                        CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(file);
+    ASSERT_TRUE(writeAt(file.get(), 0, "head"));
+    ASSERT_TRUE(writeAt(file.get(), size - 4, "tail"));
+  }
+  ASSERT_TRUE(BackUpUserData());
+  ASSERT_TRUE(WriteFileBytes(LogPath(), "new release log\r\n"));
+  ASSERT_TRUE(RestoreSavedState(RestoreMode::kOverlay, false).everythingBack);
+  EXPECT_TRUE(answerer_.boxes().empty());
+
+  base::ScopedHandle file(CreateFileA(LogPath().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(file);
+  LARGE_INTEGER restored = {};
+  ASSERT_TRUE(GetFileSizeEx(file.get(), &restored));
+  EXPECT_EQ(size, restored.QuadPart);
+  char head[5] = "", tail[5] = "";
+  DWORD read = 0;
+  EXPECT_TRUE(ReadFile(file.get(), head, 4, &read, nullptr));
+  LARGE_INTEGER at;
+  at.QuadPart = size - 4;
+  EXPECT_TRUE(SetFilePointerEx(file.get(), at, nullptr, FILE_BEGIN));
+  EXPECT_TRUE(ReadFile(file.get(), tail, 4, &read, nullptr));
+  EXPECT_STREQ("head", head);
+  EXPECT_STREQ("tail", tail);
+  file.reset();
+  DeleteFileA(LogPath().c_str());
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "engine/carryover/autorun_entry.h"
 #include "engine/core/error_box.h"
 #include "engine/core/file_utils.h"
+#include "engine/core/late_bound.h"
 #include "engine/core/product_constants.h"
 #include "engine/core/run_log.h"
 #include "engine/core/settings_store.h"
@@ -63,7 +64,7 @@ LONG ListSnapshots(HKEY updaterKey, base::HeapArray<base::Text>* names) {
 // Removes a snapshot and writes the removal through.
 void DropSnapshot(HKEY updaterKey, const char* hiveName) {
   const base::WideText name = Widen(hiveName);
-  RegDeleteTreeW(updaterKey, name.c_str());
+  late::RegDeleteTreeW(updaterKey, name.c_str());
   RegDeleteKeyW(updaterKey, name.c_str());
   FlushUpdaterKey();
 }
@@ -218,7 +219,7 @@ BOOL SnapshotUserSettings() {
     }
 
     if (!keepSaved) {
-      RegDeleteTreeW(updaterKey.get(), wideName);
+      late::RegDeleteTreeW(updaterKey.get(), wideName);
       RegDeleteKeyW(updaterKey.get(), wideName);
     }
     base::ScopedRegKey snapshot;
@@ -233,7 +234,7 @@ BOOL SnapshotUserSettings() {
       // made loses only what this capture added to it.
       if (disposition == REG_CREATED_NEW_KEY) {
         snapshot.reset();
-        RegDeleteTreeW(updaterKey.get(), wideName);
+        late::RegDeleteTreeW(updaterKey.get(), wideName);
         RegDeleteKeyW(updaterKey.get(), wideName);
       } else {
         copy.UndoAdditions(snapshot.get());

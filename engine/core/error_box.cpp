@@ -41,3 +41,7 @@ void ShowSystemErrorBoxAbout(DWORD code, const char* subject) {
   }
   g_showBox(shown, MB_OK | MB_ICONEXCLAMATION);
 }
+
+void ShowErrorText(const char* text) {
+  if (g_showBox != nullptr) g_showBox(text, MB_OK | MB_ICONEXCLAMATION);
+}

@@ -27,5 +27,8 @@ void ShowSystemErrorBox(DWORD code);
 // The same, with a line that says whom or what the failure concerns (a user, a file) below the
 // system's text; subject NULL or empty shows the plain box.
 void ShowSystemErrorBoxAbout(DWORD code, const char* subject);
+// Shows a text of the program's own in the registered message box (OK, exclamation icon); the
+// caller has logged the failure.
+void ShowErrorText(const char* text);
 
 #endif  // ENGINE_CORE_ERROR_BOX_H_

@@ -4,6 +4,8 @@
 #include <sddl.h>
 #include <wincrypt.h>
 
+#include <cstring>
+
 #include "base/bounded_string.h"
 #include "base/heap_text.h"
 #include "base/scoped.h"
@@ -212,6 +214,87 @@ int FlushFileToDisk(const char* path) {
                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return 0;
   return FlushFileBuffers(file.get()) ? 1 : 0;
+}
+
+BOOL WriteAll(HANDLE file, const void* bytes, DWORD size) {
+  const BYTE* at = static_cast<const BYTE*>(bytes);
+  while (size > 0) {
+    DWORD written = 0;
+    if (!WriteFile(file, at, size, &written, nullptr)) return FALSE;
+    if (written == 0) {
+      // Nothing written and no error: the disk took no byte more.
+      SetLastError(ERROR_DISK_FULL);
+      return FALSE;
+    }
+    at += written;
+    size -= written;
+  }
+  return TRUE;
+}
+
+namespace {
+
+bool RewindFile(HANDLE file) {
+  LARGE_INTEGER start = {};
+  return SetFilePointerEx(file, start, nullptr, FILE_BEGIN) != FALSE;
+}
+
+// Reads until size bytes are in or the file ends; *read is what came.
+bool ReadFull(HANDLE file, BYTE* bytes, DWORD size, DWORD* read) {
+  *read = 0;
+  while (*read < size) {
+    DWORD got = 0;
+    if (!ReadFile(file, bytes + *read, size - *read, &got, nullptr)) return false;
+    if (got == 0) break;
+    *read += got;
+  }
+  return true;
+}
+
+}  // namespace
+
+BOOL CopyFileBlocks(HANDLE source, HANDLE target) {
+  base::ScopedHeapBlock block(kFileBlockSize);
+  if (!block) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return FALSE;
+  }
+  if (!RewindFile(source)) return FALSE;
+  for (;;) {
+    DWORD read = 0;
+    if (!ReadFile(source, block.get(), kFileBlockSize, &read, nullptr)) return FALSE;
+    if (read == 0) return TRUE;
+    if (!WriteAll(target, block.get(), read)) return FALSE;
+  }
+}
+
+FileComparison CompareFileBlocks(HANDLE first, HANDLE second, bool* failed) {
+  if (failed != nullptr) *failed = false;
+  LARGE_INTEGER firstSize = {}, secondSize = {};
+  base::ScopedHeapBlock firstBlock(kFileBlockSize);
+  base::ScopedHeapBlock secondBlock(kFileBlockSize);
+  bool ok = (firstBlock && secondBlock) || (SetLastError(ERROR_NOT_ENOUGH_MEMORY), false);
+  ok = ok && GetFileSizeEx(first, &firstSize) && GetFileSizeEx(second, &secondSize) &&
+       RewindFile(first) && RewindFile(second);
+  if (ok && firstSize.QuadPart < secondSize.QuadPart) return FileComparison::kDifferent;
+  // Only the length of the second file is compared: what the first has beyond it continues it.
+  for (ULONGLONG left = ok ? static_cast<ULONGLONG>(secondSize.QuadPart) : 0; ok && left > 0;) {
+    const DWORD want = left < kFileBlockSize ? static_cast<DWORD>(left) : kFileBlockSize;
+    DWORD gotFirst = 0, gotSecond = 0;
+    ok = ReadFull(first, firstBlock.as<BYTE>(), want, &gotFirst) &&
+         ReadFull(second, secondBlock.as<BYTE>(), want, &gotSecond);
+    if (ok && (gotFirst != want || gotSecond != want ||
+               memcmp(firstBlock.get(), secondBlock.get(), want) != 0)) {
+      return FileComparison::kDifferent;  // shorter than it said, or other bytes
+    }
+    left -= want;
+  }
+  if (!ok) {
+    if (failed != nullptr) *failed = true;
+    return FileComparison::kDifferent;
+  }
+  return firstSize.QuadPart == secondSize.QuadPart ? FileComparison::kEqual
+                                                   : FileComparison::kFirstContinuesSecond;
 }
 
 int IsPlainFolder(const char* path) {

@@ -49,6 +49,27 @@ int GetWindowsTempFolder(char* folder);
 // flushed, with the Win32 code in GetLastError().
 int FlushFileToDisk(const char* path);
 
+// Writes all size bytes at the file's position. A write that reports fewer bytes than asked (a
+// disk that runs full reports a short count first) is continued with the rest; a write that
+// reports none at all without an error counts as a full disk. FALSE with the Win32 code in
+// GetLastError() (ERROR_DISK_FULL for a disk with no room left).
+BOOL WriteAll(HANDLE file, const void* bytes, DWORD size);
+
+// The block size of CopyFileBlocks and CompareFileBlocks.
+constexpr DWORD kFileBlockSize = 1024 * 1024;
+
+// Copies source, from its start to its end, to target at target's position, one block of
+// kFileBlockSize at a time through WriteAll: the memory is the same for any size of file. FALSE
+// with the Win32 code in GetLastError().
+BOOL CopyFileBlocks(HANDLE source, HANDLE target);
+
+// How the contents of two open files compare, read from their starts in blocks.
+enum class FileComparison { kEqual, kFirstContinuesSecond, kDifferent };
+// kEqual: the same bytes; kFirstContinuesSecond: first is longer and begins with all of second;
+// kDifferent otherwise (an error too, with its code in GetLastError() and *failed set when
+// failed is not NULL).
+FileComparison CompareFileBlocks(HANDLE first, HANDLE second, bool* failed = nullptr);
+
 // 1 when the path is an existing folder that is not a junction or symbolic link.
 int IsPlainFolder(const char* path);
 

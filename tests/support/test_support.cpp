@@ -31,6 +31,13 @@ BOOL CALLBACK CollectDialogs(HWND window, LPARAM lParam) {
   return TRUE;
 }
 
+BOOL CALLBACK FindIcon(HWND child, LPARAM found) {
+  if ((GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) != SS_ICON) return TRUE;
+  *reinterpret_cast<HICON*>(found) =
+      reinterpret_cast<HICON>(SendMessageA(child, STM_GETICON, 0, 0));
+  return FALSE;
+}
+
 }  // namespace
 
 MessageBoxAnswerer::MessageBoxAnswerer(bool showEngineBoxes) : thread_([this] { Run(); }) {
@@ -66,6 +73,9 @@ void MessageBoxAnswerer::Run() {
       GetDlgItemTextA(box, 0xFFFF, buffer, sizeof(buffer));
       record.text = buffer;
       record.style = 0;
+      record.owner = GetWindow(box, GW_OWNER);
+      // The icon is a static control with SS_ICON (Windows numbers it 20, Wine 1088).
+      EnumChildWindows(box, FindIcon, reinterpret_cast<LPARAM>(&record.icon));
       {
         std::lock_guard<std::mutex> lock(mutex_);
         boxes_.push_back(record);

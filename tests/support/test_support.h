@@ -26,6 +26,8 @@ class MessageBoxAnswerer {
     std::string caption;  // ANSI
     std::string text;     // ANSI
     UINT style;
+    HWND owner = nullptr;  // GW_OWNER of the box
+    HICON icon = nullptr;  // the icon it shows, or NULL
   };
   std::vector<Box> boxes() const;
 
