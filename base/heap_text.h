@@ -5,6 +5,13 @@
 // no half-made text is ever used.
 //
 // The member names follow std::basic_string and std::vector, so the code reads the same.
+//
+// Which to use. A path or a registry name whose length Windows itself bounds stays in a fixed
+// buffer of the size the code already uses (kPathBufferSize, kKeyPathSize), built with the checked
+// joins of base/bounded_string.h: it cannot grow, so it cannot run out of memory, and a name too
+// long for it is refused where it is made. Text whose length the user or the machine decides (an
+// autorun command line, a registry value's data, a list of hive names, a line of the run log) is a
+// base::Text or base::WideText, and a list of anything is a base::HeapArray.
 #ifndef BASE_HEAP_TEXT_H_
 #define BASE_HEAP_TEXT_H_
 
@@ -73,7 +80,14 @@ class BasicText {
   size_t size() const { return size_; }
   size_t length() const { return size_; }
   bool empty() const { return size_ == 0; }
-  Char& operator[](size_t i) { return data_[i]; }
+  // Index size() reads the terminator, also of a text that never held anything.
+  Char& operator[](size_t i) {
+    if (data_ == nullptr) {
+      Reserve(0);
+      SetSize(0);
+    }
+    return data_[i];
+  }
   const Char& operator[](size_t i) const { return c_str()[i]; }
   Char* begin() { return data_; }
   Char* end() { return data_ + size_; }

@@ -63,10 +63,27 @@ TEST(HeapText, ComparesLikeStdString) {
   EXPECT_TRUE(base::Text("ab") < base::Text("abc"));
   EXPECT_TRUE(base::Text("abd") > base::Text("abc"));
   EXPECT_TRUE(base::WideText(L"a\0b", 3) != base::WideText(L"a"));
+  // Characters compare as unsigned: a double-byte lead byte sorts after ASCII.
+  EXPECT_TRUE(base::Text("\x82\xa0") > base::Text("z"));
+  EXPECT_TRUE(base::WideText(L"\xff21") > base::WideText(L"z"));
+  // Index size() is the terminator, also of a text that never held anything, read or written to.
+  const base::Text constEmpty;
+  EXPECT_EQ('\0', constEmpty[0]);
+  base::Text neverHeld;
+  EXPECT_EQ('\0', neverHeld[0]);
+  EXPECT_STREQ("", neverHeld.c_str());
   base::Text moved("kept");
   base::Text taken(std::move(moved));
   EXPECT_EQ("kept", Of(taken));
   EXPECT_STREQ("", moved.c_str());  // NOLINT: a moved-from text is empty and usable
+}
+
+TEST(HeapArray, AnElementPushedOntoItsOwnArraySurvivesTheGrowth) {
+  base::HeapArray<base::Text> texts;
+  texts.push_back("the first element, long enough to live on the heap");
+  for (int i = 0; i < 40; ++i) texts.push_back(texts[0]);
+  ASSERT_EQ(41u, texts.size());
+  for (const base::Text& text : texts) EXPECT_EQ(texts[0], text);
 }
 
 TEST(HeapArray, KeepsMoveOnlyElementsAcrossGrowth) {

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "engine/core/file_utils.h"
+#include "engine/core/late_bound.h"
 #include "engine/core/run_log.h"
 
 namespace {
@@ -31,7 +32,7 @@ bool CreationTime(HANDLE process, FILETIME* created) {
 
 bool GetProcessProgramPath(HANDLE process, wchar_t (&path)[kPathBufferSize]) {
   DWORD size = kPathBufferSize;
-  if (!QueryFullProcessImageNameW(process, 0, path, &size)) {
+  if (!late::QueryFullProcessImageNameW(process, 0, path, &size)) {
     path[0] = L'\0';
     return false;
   }

@@ -386,7 +386,11 @@ bool ReadRecordedCopies(base::HeapArray<std::pair<base::Text, unsigned long long
     const char* colon = end;
     while (colon > at && *colon != ':') --colon;
     if (colon > at) {
-      copies->emplace_back(base::Text(at, colon), _strtoui64(colon + 1, nullptr, 10));
+      unsigned long long size = 0;
+      for (const char* digit = colon + 1; digit < end && *digit >= '0' && *digit <= '9'; ++digit) {
+        size = size * 10 + static_cast<unsigned>(*digit - '0');
+      }
+      copies->emplace_back(base::Text(at, colon), size);
     }
     at = *end == '|' ? end + 1 : end;
   }

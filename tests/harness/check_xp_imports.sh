@@ -9,6 +9,9 @@ set -eu
 objdump=$1; shift
 known=$(cat <<'LIST'
 advapi32.dll AdjustTokenPrivileges ConvertStringSecurityDescriptorToSecurityDescriptorA
+advapi32.dll ConvertSidToStringSidW LookupAccountSidA RegSaveKeyA
+kernel32.dll SystemTimeToFileTime
+user32.dll GetMessageTime InSendMessage IsWindowEnabled
 advapi32.dll ConvertStringSecurityDescriptorToSecurityDescriptorW ConvertStringSidToSidA CopySid
 advapi32.dll CreateWellKnownSid CryptAcquireContextA CryptGenRandom CryptReleaseContext EqualSid
 advapi32.dll GetAce GetLengthSid GetNamedSecurityInfoA GetNamedSecurityInfoW
