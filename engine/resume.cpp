@@ -1,5 +1,7 @@
 #include "engine/resume.h"
 
+#include <cwchar>
+
 #include "base/bounded_string.h"
 #include "base/scoped.h"
 #include "engine/core/error_box.h"
@@ -150,8 +152,7 @@ void DropUntrustedResumeEntry() {
     const int expectedLength = lstrlenW(expected);
     const int valueLength = lstrlenW(value);
     trusted = valueLength > expectedLength + 1 && value[valueLength - 1] == L'"' &&
-              CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, value, expectedLength, expected,
-                             expectedLength) == CSTR_EQUAL;
+              wcsncmp(value, expected, static_cast<size_t>(expectedLength)) == 0;
     for (int i = expectedLength; trusted && i < valueLength - 1; ++i) {
       trusted = value[i] != L'"' && value[i] != L'\\' && value[i] != L'/';
     }

@@ -1,5 +1,7 @@
 #include "engine/work_folder.h"
 
+#include <cwchar>
+
 #include <aclapi.h>
 #include <sddl.h>
 #include <shlobj.h>
@@ -404,7 +406,7 @@ void DiscardWorkFolder() {
   wchar_t copy[kPathBufferSize];
   const bool runningFromIt =
       GetUpdaterPathW(own) && BuildItemPathW(folder, WorkItem::kUpdaterCopy, copy) &&
-      CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, own, -1, copy, -1) == CSTR_EQUAL;
+      wcscmp(own, copy) == 0;
   RunLogWrite("work folder removed: %s", folder);
   if (!runningFromIt) {
     if (!DeleteFolderTree(folder)) ScheduleRemovalAtRestart(folder);
