@@ -29,6 +29,18 @@ bool CreationTime(HANDLE process, FILETIME* created) {
 
 }  // namespace
 
+base::ScopedHandle OpenJobMember(HANDLE job, DWORD id) {
+  // IsProcessInJob asks for PROCESS_QUERY_INFORMATION (Wine refuses the limited right).
+  base::ScopedHandle process(OpenProcess(kMemberAccess | PROCESS_QUERY_INFORMATION, FALSE, id));
+  BOOL inJob = FALSE;
+  // The id may have ended and been given to another process since the job named it.
+  if (process && (!IsProcessInJob(process.get(), job, &inJob) || !inJob)) {
+    RunLogWrite("process %lu is not in the job; not followed", static_cast<unsigned long>(id));
+    process.reset();
+  }
+  return process;
+}
+
 bool GetProcessProgramPath(HANDLE process, wchar_t (&path)[kPathBufferSize]) {
   DWORD size = kPathBufferSize;
   if (!QueryFullProcessImageNameW(process, 0, path, &size)) {
@@ -138,7 +150,7 @@ void ProcessTree::FindNewMembers() {
   for (DWORD index = 0; index < ids.list.NumberOfProcessIdsInList && index < kListedIds; ++index) {
     const DWORD id = static_cast<DWORD>(ids.list.ProcessIdList[index]);
     if (IsTracked(id)) continue;
-    base::ScopedHandle process(OpenProcess(kMemberAccess, FALSE, id));
+    base::ScopedHandle process = OpenJobMember(job_.get(), id);
     if (process) Track(id, std::move(process), false);
   }
 }
@@ -215,7 +227,7 @@ DWORD ProcessTree::WaitUntilDone() {
           message == JOB_OBJECT_MSG_NEW_PROCESS) {
         const DWORD id = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(detail));
         if (!IsTracked(id)) {
-          base::ScopedHandle process(OpenProcess(kMemberAccess, FALSE, id));
+          base::ScopedHandle process = OpenJobMember(job_.get(), id);
           if (process) Track(id, std::move(process), false);
         }
       }

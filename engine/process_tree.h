@@ -16,6 +16,10 @@
 // The program file of a running process (wide-character path); false when it cannot be read.
 bool GetProcessProgramPath(HANDLE process, wchar_t (&path)[kPathBufferSize]);
 
+// The process of this id opened to be followed, only when it is in the job (an id the job named
+// may have been given to another process since); otherwise an empty handle.
+base::ScopedHandle OpenJobMember(HANDLE job, DWORD id);
+
 // Whether a process other than the first, by its program's path, leaves the wait to the others
 // (the caller's rule: a setup may start the new product at its end).
 using ProgramOutsideTheWait = bool (*)(const wchar_t* programPath);
