@@ -54,13 +54,17 @@ class ScopedTempVariables {
   bool had_[2];
 };
 
-// The work folder's temp\ (made when missing; it inherits the work folder's protection) into
-// folder[520]. The administrator's own TEMP may be a folder the user's programs can write, where
-// a program running with administrator rights must not unpack and run anything.
+// The work folder's temp\ (made when missing, for SYSTEM and Administrators only: what the
+// uninstaller and setup leave there is not for other users to read) into folder[520]. The
+// administrator's own TEMP may be a folder the user's programs can write, where a program running
+// with administrator rights must not unpack and run anything.
 bool GetProtectedTempFolder(char (&folder)[kPathBufferSize]) {
   char work[kPathBufferSize];
   if (!EnsureWorkFolder(work) || !GetWorkPath(WorkItem::kTempFolder, folder)) return false;
-  if (!CreateDirectoryA(folder, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return false;
+  if (!CreateProtectedFolder(folder, kBackupFolderSecurity) &&
+      GetLastError() != ERROR_ALREADY_EXISTS) {
+    return false;
+  }
   return IsPlainFolder(folder) != 0;
 }
 
