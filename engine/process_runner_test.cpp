@@ -220,7 +220,8 @@ TEST(JobMemberTest, OnlyAProcessInTheJobIsFollowed) {
   const std::string program = std::string(system) + "\\cmd.exe";
   PROCESS_INFORMATION started[2] = {};
   for (PROCESS_INFORMATION& process : started) {
-    STARTUPINFOA startup = {sizeof(startup)};
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
     std::string commandLine = "\"" + program + "\" /c exit";
     ASSERT_TRUE(CreateProcessA(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE,
                                CREATE_SUSPENDED | CREATE_NO_WINDOW, nullptr, nullptr, &startup,
