@@ -40,8 +40,10 @@ constexpr char kResumeRunValue[] = "TidemarkSXUpdater";
 constexpr wchar_t kResumeRunValueW[] = L"TidemarkSXUpdater";
 constexpr char kLauncherFileName[] = "TmkUpLauncher.exe";
 constexpr wchar_t kLauncherFileNameW[] = L"TmkUpLauncher.exe";
-// The update's protected work folder in the common application-data folder: this prefix, 16 hex
+// The parent of the updates' work folders in the common application-data folder, which only
+// administrators may change, and each update's protected work folder in it: this prefix, 16 hex
 // digits.
+constexpr char kWorkFolderParent[] = "TidemarkSXUpdater";
 constexpr char kWorkFolderPrefix[] = "TidemarkSXUpdater-";
 // The run logs in the Windows folder's Temp: this prefix,
 // "<yyyymmdd-hhmmss>_<process id>_<8 random hex digits>.log".

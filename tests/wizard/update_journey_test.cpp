@@ -571,7 +571,8 @@ TEST_F(UpdateJourneyTest, DamagedUpdaterKeyNeverReachesBeyondTheUpdatersOwnFolde
   };
   const std::string dwordOne("\1\0\0\0", 4), shortOne("\1\0", 2), longOne("\1\0\0\0\0\0\0\0", 8);
   const std::string appData = testing_support::CommonAppDataFolder();
-  const std::string work = appData + "\\" + product::kWorkFolderPrefix + "0123456789abcdef";
+  const std::string work = appData + "\\" + product::kWorkFolderParent + "\\" +
+                           product::kWorkFolderPrefix + "0123456789abcdef";
   struct Shape {
     const char* name;
     bool installOld;
