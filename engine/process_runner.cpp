@@ -196,7 +196,10 @@ std::unique_ptr<ProcessTree> RunSetup(const char* folder) {
   }
   char workingFolder[kPathBufferSize];
   if (!base::CopyBounded(workingFolder, sizeof(workingFolder), folder)) return nullptr;
-  return StartProgram(commandLine, workingFolder);
+  std::unique_ptr<ProcessTree> program = StartProgram(commandLine, workingFolder);
+  // What setup leaves running from the product folder has setup's rights, not the user's.
+  if (program) program->EndOutsideTheWaitWhenDone();
+  return program;
 }
 
 BOOL StartUninstall(HWND page) {

@@ -12,7 +12,8 @@ namespace {
 // How often the wait looks again when no job message arrives (snapshots, or a message the system
 // dropped: job messages are not guaranteed to be delivered).
 constexpr DWORD kPollMilliseconds = 250;
-constexpr DWORD kMemberAccess = SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION;
+constexpr DWORD kMemberAccess =
+    SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE;
 constexpr DWORD kListedIds = 256;
 
 // The program path for the log, in the ANSI code page.
@@ -243,6 +244,18 @@ DWORD ProcessTree::WaitUntilDone() {
   }
   if (left == 0) {
     RunLogWrite("every process of the program has ended");
+  } else if (endOutsideWhenDone_) {
+    // They run with the updater's rights, on the user's desktop: ended here, and the product is
+    // started again as the user once the user's data is back.
+    for (Member& member : members_) {
+      if (member.ended) continue;
+      const BOOL ended = TerminateProcess(member.handle.get(), 0);
+      RunLogWrite("process %lu from the product folder runs with the updater's rights: %s",
+                  static_cast<unsigned long>(member.id), ended ? "ended" : "cannot be ended");
+      if (ended) WaitForSingleObject(member.handle.get(), kPollMilliseconds * 4);
+    }
+    // Anything they started meanwhile is in the job as well.
+    if (job_) TerminateJobObject(job_.get(), 0);
   } else {
     RunLogWrite("the program's work is over; %lu process(es) from the product folder still run",
                 static_cast<unsigned long>(left));

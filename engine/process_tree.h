@@ -43,6 +43,11 @@ class ProcessTree {
   // process's exit code.
   DWORD WaitUntilDone();
 
+  // Makes WaitUntilDone end the processes outside the wait that still run once the program's work
+  // is over: a setup's, which it started with its own (the updater's) rights, such as the product
+  // on the user's desktop; the product is then started again as the user. Each is logged.
+  void EndOutsideTheWaitWhenDone() { endOutsideWhenDone_ = true; }
+
   // The first process (owned by the tree); NULL before a successful Start.
   HANDLE process() const { return members_.empty() ? nullptr : members_[0].handle.get(); }
 
@@ -75,6 +80,7 @@ class ProcessTree {
   long JobActiveProcesses() const;
 
   ProgramOutsideTheWait outsideTheWait_ = nullptr;
+  bool endOutsideWhenDone_ = false;
   base::HeapArray<Member> members_;
   base::ScopedHandle job_;
   base::ScopedHandle port_;
