@@ -137,8 +137,8 @@ TEST(RunLogFolder, KeepsTheTenNewestLogsAndLeavesEverythingElse) {
   std::vector<std::string> plantedNewer;
   for (int second = 50; second < 53; ++second) {
     plantedNewer.push_back(folder.Child(LogName("20261207-2359" + std::to_string(second), 7)));
-    ASSERT_TRUE(CreateHardLinkA(plantedNewer.back().c_str(), elsewhere.Child("precious.txt").c_str(),
-                                nullptr));
+    ASSERT_TRUE(CreateHardLinkA(plantedNewer.back().c_str(),
+                                elsewhere.Child("precious.txt").c_str(), nullptr));
   }
 
   char path[kPathBufferSize];

@@ -95,7 +95,8 @@ TEST_F(WorkFolderTest, ARecordedFolderThatIsNotAPlainWorkFolderIsNeverUsedOrTouc
   const std::string link = AppData() + "\\" + product::kWorkFolderPrefix + "00000000deadbeef";
   // A folder of a work folder's name directly in the common application-data folder, where any
   // user could have made it: the updater's own rights cannot tell (an administrator made it here).
-  const std::string outsideParent = AppData() + "\\" + product::kWorkFolderPrefix + "00000000c0ffee01";
+  const std::string outsideParent =
+      AppData() + "\\" + product::kWorkFolderPrefix + "00000000c0ffee01";
   ASSERT_TRUE(CreateDirectoryA(outsideParent.c_str(), nullptr) ||
               GetLastError() == ERROR_ALREADY_EXISTS);
   ASSERT_TRUE(WriteFileBytes(outsideParent + "\\TmkUpLauncher.exe", "planted"));

@@ -202,7 +202,8 @@ bool DropRecord(const AutoRunRecord& record) {
           values == 0 && subkeys == 0;
       key.reset();
       base::ScopedRegKey updater;
-      if (empty && OpenUpdaterKey(false, KEY_ENUMERATE_SUB_KEYS, false, &updater) == ERROR_SUCCESS) {
+      if (empty &&
+          OpenUpdaterKey(false, KEY_ENUMERATE_SUB_KEYS, false, &updater) == ERROR_SUCCESS) {
         RegDeleteKeyW(updater.get(), Widen(updater_value::kAutoRunRecords).c_str());
       }
     }

@@ -290,7 +290,8 @@ TEST_F(TwoUsersAutoRunTest, AnEntryLongerThanWindowsCanStartIsRefusedNamingItsUs
     SCOPED_TRACE(row.name);
     SHDeleteKeyA(HKEY_LOCAL_MACHINE, product::kUpdaterKey);
     DeleteEntry(hive_);
-    ASSERT_TRUE(WriteEntry(kSecondHive, row.type, L"C:\\x.exe " + std::wstring(row.characters - 9, L'a')));
+    ASSERT_TRUE(WriteEntry(kSecondHive, row.type,
+                           L"C:\\x.exe " + std::wstring(row.characters - 9, L'a')));
     const size_t before = answerer_.boxes().size();
     EXPECT_EQ(row.captured, CaptureAutoRun() != FALSE);
     const auto boxes = answerer_.boxes();

@@ -301,7 +301,8 @@ BOOL RestoreSettingsOf(const char* hiveName, RestoreMode mode) {
 
 BOOL RestoreSettingsIntoProfile(const char* hiveName, RestoreMode mode) {
   base::ScopedRegKey updaterKey;
-  if (OpenTrustedUpdaterKey(nullptr, KEY_ALL_ACCESS, false, updaterKey.receive()) == ERROR_SUCCESS &&
+  if (OpenTrustedUpdaterKey(nullptr, KEY_ALL_ACCESS, false, updaterKey.receive()) ==
+          ERROR_SUCCESS &&
       RestoreIntoProfileHive(updaterKey.get(), hiveName, mode)) {
     RunLogWrite("restore: settings of user %s written into the profile's hive", hiveName);
     return TRUE;
@@ -312,7 +313,8 @@ BOOL RestoreSettingsIntoProfile(const char* hiveName, RestoreMode mode) {
 
 BOOL DropSnapshotOf(const char* hiveName) {
   base::ScopedRegKey updaterKey;
-  if (OpenTrustedUpdaterKey(nullptr, KEY_ALL_ACCESS, false, updaterKey.receive()) != ERROR_SUCCESS) {
+  if (OpenTrustedUpdaterKey(nullptr, KEY_ALL_ACCESS, false, updaterKey.receive()) !=
+      ERROR_SUCCESS) {
     return FALSE;
   }
   DropSnapshot(updaterKey.get(), hiveName);

@@ -286,8 +286,8 @@ LONG OpenUpdaterKeyItself(REGSAM access, bool create, base::ScopedRegKey& key) {
   const wchar_t* own = nullptr;
   if (!SplitUpdaterKeyPath(vendorPath, &own)) return ERROR_INVALID_NAME;
   base::ScopedRegKey vendor;
-  LONG result = OpenPath(HKEY_LOCAL_MACHINE, vendorPath, KEY_CREATE_SUB_KEY | KEY_ENUMERATE_SUB_KEYS,
-                         create, vendor);
+  LONG result = OpenPath(HKEY_LOCAL_MACHINE, vendorPath,
+                         KEY_CREATE_SUB_KEY | KEY_ENUMERATE_SUB_KEYS, create, vendor);
   if (result != ERROR_SUCCESS) return result;
   const REGSAM wanted = access | KEY_ENUMERATE_SUB_KEYS | READ_CONTROL;
   result = OpenLevel(vendor.get(), own, wanted, false, nullptr, key, nullptr);

@@ -39,7 +39,8 @@ TEST_F(UpdaterKeyTest, AbsentKeyReadsAsNothingAndIsNeverCreatedByReading) {
 // The updater key's owner and DACL as SDDL; "" when they cannot be read.
 std::string UpdaterKeyDescriptor() {
   HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, product::kUpdaterKey, 0, READ_CONTROL, &key) != ERROR_SUCCESS) {
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, product::kUpdaterKey, 0, READ_CONTROL, &key) !=
+      ERROR_SUCCESS) {
     return "";
   }
   BYTE descriptor[4096];
