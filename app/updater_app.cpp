@@ -93,13 +93,14 @@ HWND GetWizardWindow() {
 
 // COM security of the whole process, set before anything talks to the desktop shell (which runs
 // as the user, with the user's rights): calls are authenticated and identify, no object may bring
-// its own unmarshalling code (EOAC_NO_CUSTOM_MARSHAL), and where the system has it (Windows 8 and
+// its own unmarshalling code (EOAC_NO_CUSTOM_MARSHAL), no server that runs as its activator is
+// started with the updater's rights (EOAC_DISABLE_AAA), and where the system has it (Windows 8 and
 // later) only system-trusted unmarshallers are used (the strong unmarshalling policy). Logged; a
 // failure does not stop the run (the product is then started all the same through the shell).
 void SecureCom() {
   const HRESULT security = CoInitializeSecurity(
       nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT, RPC_C_IMP_LEVEL_IDENTIFY, nullptr,
-      EOAC_NO_CUSTOM_MARSHAL, nullptr);
+      EOAC_NO_CUSTOM_MARSHAL | EOAC_DISABLE_AAA, nullptr);
   HRESULT policy = E_NOINTERFACE;
   base::ScopedComInterface<IGlobalOptions> options;
   if (SUCCEEDED(CoCreateInstance(CLSID_GlobalOptions, nullptr, CLSCTX_INPROC_SERVER,

@@ -66,13 +66,17 @@ class ScopedTempVariables {
   bool had_[2];
 };
 
-// The work folder's temp\ (made when missing; it inherits the work folder's protection) into
-// folder[520]. The administrator's own TEMP may be a folder the user's programs can write, where
-// a program running with administrator rights must not unpack and run anything.
+// The work folder's temp\ (made when missing, for SYSTEM and Administrators only: what the
+// uninstaller and setup leave there is not for other users to read) into folder[520]. The
+// administrator's own TEMP may be a folder the user's programs can write, where a program running
+// with administrator rights must not unpack and run anything.
 bool GetProtectedTempFolder(char (&folder)[kPathBufferSize]) {
   char work[kPathBufferSize];
   if (!EnsureWorkFolder(work) || !GetWorkPath(WorkItem::kTempFolder, folder)) return false;
-  if (!CreateDirectoryA(folder, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return false;
+  if (!CreateProtectedFolder(folder, kBackupFolderSecurity) &&
+      GetLastError() != ERROR_ALREADY_EXISTS) {
+    return false;
+  }
   return IsPlainFolder(folder) != 0;
 }
 
@@ -210,7 +214,10 @@ std::unique_ptr<ProcessTree> RunSetup(const char* folder) {
   }
   char workingFolder[kPathBufferSize];
   if (!base::CopyBounded(workingFolder, sizeof(workingFolder), folder)) return nullptr;
-  return StartProgram(commandLine, workingFolder);
+  std::unique_ptr<ProcessTree> program = StartProgram(commandLine, workingFolder);
+  // What setup leaves running from the product folder has setup's rights, not the user's.
+  if (program) program->EndOutsideTheWaitWhenDone();
+  return program;
 }
 
 BOOL StartUninstall(HWND page, BOOL (*beforeUninstaller)()) {

@@ -2,6 +2,7 @@
 // how it was started and when it ended in "<its path>.ran". The uninstaller is registered in the
 // real (Wine) registry for each test and removed afterwards.
 #include "engine/process_runner.h"
+#include "engine/process_tree.h"
 
 #include <gtest/gtest.h>
 #include <shlwapi.h>
@@ -209,3 +210,44 @@ TEST_F(ProcessRunnerTest, StartInstallFailsWithEmptyFolderWhenExtractionFails) {
   char setup[520];
   EXPECT_FALSE(GetWorkPath(WorkItem::kSetupFolder, setup) && PathExists(setup));
 }
+
+namespace {
+
+// The job wait follows an id the job names only while that id is a process in the job: an id
+// may have been given to another process since. Rows: a process in the job, one started outside
+// it (what a reused id leads to), and this process.
+TEST(JobMemberTest, OnlyAProcessInTheJobIsFollowed) {
+  base::ScopedHandle job(CreateJobObjectA(nullptr, nullptr));
+  ASSERT_TRUE(job.valid());
+  char system[MAX_PATH];
+  ASSERT_NE(0u, GetSystemDirectoryA(system, sizeof(system)));
+  const std::string program = std::string(system) + "\\cmd.exe";
+  PROCESS_INFORMATION started[2] = {};
+  for (PROCESS_INFORMATION& process : started) {
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    std::string commandLine = "\"" + program + "\" /c exit";
+    ASSERT_TRUE(CreateProcessA(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE,
+                               CREATE_SUSPENDED | CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                               &process));
+  }
+  ASSERT_TRUE(AssignProcessToJobObject(job.get(), started[0].hProcess));
+  const struct {
+    const char* name;
+    DWORD id;
+    bool followed;
+  } rows[] = {{"in the job", started[0].dwProcessId, true},
+              {"outside the job", started[1].dwProcessId, false},
+              {"this process", GetCurrentProcessId(), false}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(row.followed, OpenJobMember(job.get(), row.id).valid());
+  }
+  for (PROCESS_INFORMATION& process : started) {
+    TerminateProcess(process.hProcess, 0);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  }
+}
+
+}  // namespace

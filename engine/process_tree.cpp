@@ -13,7 +13,8 @@ namespace {
 // How often the wait looks again when no job message arrives (snapshots, or a message the system
 // dropped: job messages are not guaranteed to be delivered).
 constexpr DWORD kPollMilliseconds = 250;
-constexpr DWORD kMemberAccess = SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION;
+constexpr DWORD kMemberAccess =
+    SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE;
 constexpr DWORD kListedIds = 256;
 
 // The program path for the log, in the ANSI code page.
@@ -29,6 +30,18 @@ bool CreationTime(HANDLE process, FILETIME* created) {
 }
 
 }  // namespace
+
+base::ScopedHandle OpenJobMember(HANDLE job, DWORD id) {
+  // IsProcessInJob asks for PROCESS_QUERY_INFORMATION (Wine refuses the limited right).
+  base::ScopedHandle process(OpenProcess(kMemberAccess | PROCESS_QUERY_INFORMATION, FALSE, id));
+  BOOL inJob = FALSE;
+  // The id may have ended and been given to another process since the job named it.
+  if (process && (!IsProcessInJob(process.get(), job, &inJob) || !inJob)) {
+    RunLogWrite("process %lu is not in the job; not followed", static_cast<unsigned long>(id));
+    process.reset();
+  }
+  return process;
+}
 
 bool GetProcessProgramPath(HANDLE process, wchar_t (&path)[kPathBufferSize]) {
   DWORD size = kPathBufferSize;
@@ -139,7 +152,7 @@ void ProcessTree::FindNewMembers() {
   for (DWORD index = 0; index < ids.list.NumberOfProcessIdsInList && index < kListedIds; ++index) {
     const DWORD id = static_cast<DWORD>(ids.list.ProcessIdList[index]);
     if (IsTracked(id)) continue;
-    base::ScopedHandle process(OpenProcess(kMemberAccess, FALSE, id));
+    base::ScopedHandle process = OpenJobMember(job_.get(), id);
     if (process) Track(id, std::move(process), false);
   }
 }
@@ -216,7 +229,7 @@ DWORD ProcessTree::WaitUntilDone() {
           message == JOB_OBJECT_MSG_NEW_PROCESS) {
         const DWORD id = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(detail));
         if (!IsTracked(id)) {
-          base::ScopedHandle process(OpenProcess(kMemberAccess, FALSE, id));
+          base::ScopedHandle process = OpenJobMember(job_.get(), id);
           if (process) Track(id, std::move(process), false);
         }
       }
@@ -232,6 +245,18 @@ DWORD ProcessTree::WaitUntilDone() {
   }
   if (left == 0) {
     RunLogWrite("every process of the program has ended");
+  } else if (endOutsideWhenDone_) {
+    // They run with the updater's rights, on the user's desktop: ended here, and the product is
+    // started again as the user once the user's data is back.
+    for (Member& member : members_) {
+      if (member.ended) continue;
+      const BOOL ended = TerminateProcess(member.handle.get(), 0);
+      RunLogWrite("process %lu from the product folder runs with the updater's rights: %s",
+                  static_cast<unsigned long>(member.id), ended ? "ended" : "cannot be ended");
+      if (ended) WaitForSingleObject(member.handle.get(), kPollMilliseconds * 4);
+    }
+    // Anything they started meanwhile is in the job as well.
+    if (job_) TerminateJobObject(job_.get(), 0);
   } else {
     RunLogWrite("the program's work is over; %lu process(es) from the product folder still run",
                 static_cast<unsigned long>(left));

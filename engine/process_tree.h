@@ -16,6 +16,10 @@
 // The program file of a running process (wide-character path); false when it cannot be read.
 bool GetProcessProgramPath(HANDLE process, wchar_t (&path)[kPathBufferSize]);
 
+// The process of this id opened to be followed, only when it is in the job (an id the job named
+// may have been given to another process since); otherwise an empty handle.
+base::ScopedHandle OpenJobMember(HANDLE job, DWORD id);
+
 // Whether a process other than the first, by its program's path, leaves the wait to the others
 // (the caller's rule: a setup may start the new product at its end).
 using ProgramOutsideTheWait = bool (*)(const wchar_t* programPath);
@@ -38,6 +42,11 @@ class ProcessTree {
   // Each process is logged when it is first seen and when it ends, with its exit code. The first
   // process's exit code.
   DWORD WaitUntilDone();
+
+  // Makes WaitUntilDone end the processes outside the wait that still run once the program's work
+  // is over: a setup's, which it started with its own (the updater's) rights, such as the product
+  // on the user's desktop; the product is then started again as the user. Each is logged.
+  void EndOutsideTheWaitWhenDone() { endOutsideWhenDone_ = true; }
 
   // The first process (owned by the tree); NULL before a successful Start.
   HANDLE process() const { return members_.empty() ? nullptr : members_[0].handle.get(); }
@@ -71,6 +80,7 @@ class ProcessTree {
   long JobActiveProcesses() const;
 
   ProgramOutsideTheWait outsideTheWait_ = nullptr;
+  bool endOutsideWhenDone_ = false;
   base::HeapArray<Member> members_;
   base::ScopedHandle job_;
   base::ScopedHandle port_;

@@ -2,9 +2,12 @@
 
 #include <tlhelp32.h>
 
+#include <cstring>
+
 #include "base/bounded_string.h"
 #include "base/scoped.h"
 #include "engine/core/late_bound.h"
+#include "engine/carryover/user_state.h"
 #include "engine/core/run_log.h"
 #include "engine/product_probe.h"
 
@@ -28,7 +31,24 @@ bool IsProductFolderProgram(const wchar_t* programPath) {
              CSTR_EQUAL;
 }
 
-int CountRunningProductProcesses() {
+namespace {
+
+// The string SID of the user a process runs for into sid[size]; "" when it cannot be read.
+void GetProcessUserSid(HANDLE process, char* sid, size_t size) {
+  sid[0] = '\0';
+  base::ScopedHandle token;
+  if (!OpenProcessToken(process, TOKEN_QUERY, token.receive()) ||
+      !GetTokenUserSid(token.get(), sid, size)) {
+    sid[0] = '\0';
+  }
+}
+
+}  // namespace
+
+int CountRunningProductProcesses(base::Text* otherUsers) {
+  if (otherUsers != nullptr) otherUsers->clear();
+  char desktopHive[kHiveNameSize];
+  if (!GetUserHiveName(desktopHive)) desktopHive[0] = '\0';
   base::ScopedHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   if (!snapshot) {
     RunLogFailure("the running processes cannot be listed", GetLastError());
@@ -57,9 +77,19 @@ int CountRunningProductProcesses() {
     if (WideCharToMultiByte(CP_ACP, 0, program, -1, shown, sizeof(shown), nullptr, nullptr) <= 0) {
       shown[0] = '\0';
     }
-    RunLogWrite("running from the product folder: process %lu (session %lu) %s",
+    char user[kHiveNameSize];
+    GetProcessUserSid(process.get(), user, sizeof(user));
+    RunLogWrite("running from the product folder: process %lu (session %lu, user %s) %s",
                 static_cast<unsigned long>(entry.th32ProcessID),
-                static_cast<unsigned long>(session), shown);
+                static_cast<unsigned long>(session), user[0] != '\0' ? user : "unknown", shown);
+    // The administrator is told whose program stops the update when it is not the desktop's.
+    if (otherUsers != nullptr && user[0] != '\0' && lstrcmpiA(user, desktopHive) != 0) {
+      const base::Text described = DescribeUser(user);
+      if (strstr(otherUsers->c_str(), described.c_str()) == nullptr) {
+        if (!otherUsers->empty()) *otherUsers += ", ";
+        *otherUsers += described;
+      }
+    }
     ++found;
   }
   return found;

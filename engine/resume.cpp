@@ -1,5 +1,7 @@
 #include "engine/resume.h"
 
+#include <cwchar>
+
 #include "base/bounded_string.h"
 #include "base/scoped.h"
 #include "engine/core/error_box.h"
@@ -233,8 +235,7 @@ void DropUntrustedResumeEntry() {
     int end = expectedLength;  // the program's closing quote
     while (end < valueLength && value[end] != L'"') ++end;
     trusted = end > expectedLength && end < valueLength &&
-              CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, value, expectedLength, expected,
-                             expectedLength) == CSTR_EQUAL;
+              wcsncmp(value, expected, static_cast<size_t>(expectedLength)) == 0;
     for (int i = expectedLength; trusted && i < end; ++i) {
       trusted = value[i] != L'\\' && value[i] != L'/';
     }

@@ -8,6 +8,7 @@
 
 #include "base/bounded_string.h"
 #include "base/heap_text.h"
+#include "base/scoped.h"
 #include "engine/core/late_bound.h"
 #include "engine/core/product_constants.h"
 #include "engine/core/run_log.h"
@@ -86,6 +87,24 @@ void DeleteLogFile(const char* folder, const char* folderFinalPath, const char* 
                                    sizeof(disposition));
 }
 
+// Whether folder\name is one of the updater's own logs: a regular file (no link, no folder) that
+// is its file's only name, owned by Administrators or SYSTEM.
+bool IsOwnLog(const char* path) {
+  base::ScopedHandle file(CreateFileA(path, READ_CONTROL | FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
+                                      nullptr));
+  BY_HANDLE_FILE_INFORMATION information;
+  if (!file || !GetFileInformationByHandle(file.get(), &information) ||
+      (information.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ||
+      information.nNumberOfLinks != 1) {
+    return false;
+  }
+  // The owner as the work folder's rules read it (Wine reports one owner for everything).
+  file.reset();
+  return IsOwnedByAdministrators(path) != FALSE;
+}
+
 // Deletes all but the newest kRunLogsKept - 1 logs besides ownName. Entries listed as folders or
 // links are no logs and do not count.
 void PruneRunLogs(const char* folder, const char* ownName) {
@@ -117,9 +136,10 @@ void PruneRunLogs(const char* folder, const char* ownName) {
     }
     if (lstrcmpiA(entry.cFileName, ownName) == 0) continue;
     // Users may create files in the Windows folder's Temp: a log one of them planted there (under
-    // a name that sorts as newer) neither counts nor is deleted with administrator rights.
+    // a name that sorts as newer, or as a second name of a genuine log) neither counts nor is
+    // deleted with administrator rights.
     char path[kPathBufferSize];
-    if (!JoinPath(folder, entry.cFileName, path) || !IsOwnedByAdministrators(path)) continue;
+    if (!JoinPath(folder, entry.cFileName, path) || !IsOwnLog(path)) continue;
     base::Text time = GetLogNameTime(entry.cFileName);
     if (!time.empty()) logs.push_back({time, entry.cFileName});
   } while (FindNextFileA(listing.get(), &entry));

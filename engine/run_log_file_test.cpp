@@ -132,11 +132,20 @@ TEST(RunLogFolder, KeepsTheTenNewestLogsAndLeavesEverythingElse) {
   const std::string linked = folder.Child(LogName("20100101-000000", 3, "00000000"));
   ASSERT_TRUE(WriteFileBytes(elsewhere.Child("precious.txt"), "precious"));
   ASSERT_TRUE(CreateHardLinkA(linked.c_str(), elsewhere.Child("precious.txt").c_str(), nullptr));
+  // Second names planted under names newer than every genuine log: they are nobody's logs and
+  // must not count toward the ten kept, or genuine logs would go in their place.
+  std::vector<std::string> plantedNewer;
+  for (int second = 50; second < 53; ++second) {
+    plantedNewer.push_back(folder.Child(LogName("20261207-2359" + std::to_string(second), 7)));
+    ASSERT_TRUE(CreateHardLinkA(plantedNewer.back().c_str(),
+                                elsewhere.Child("precious.txt").c_str(), nullptr));
+  }
 
   char path[kPathBufferSize];
   EXPECT_TRUE(CreateRunLog(folder.path().c_str(), kStart, 4244, path).valid());
   EXPECT_EQ(folder.Child(LogName("20261207-235901", 4244, "########")), RandomPartShape(path));
   EXPECT_TRUE(PathExists(linked));
+  for (const std::string& planted : plantedNewer) EXPECT_TRUE(PathExists(planted)) << planted;
   std::string precious;
   EXPECT_TRUE(ReadFileBytes(elsewhere.Child("precious.txt"), &precious));
   EXPECT_EQ("precious", precious);

@@ -1,10 +1,10 @@
 #include "engine/updater_copy.h"
 
+#include <cwchar>
+
 #include "base/scoped.h"
-#include "base/system_dlls.h"
 #include "engine/core/error_box.h"
 #include "engine/core/file_utils.h"
-#include "engine/core/late_bound.h"
 #include "engine/core/run_log.h"
 #include "engine/work_folder.h"
 
@@ -19,54 +19,30 @@ base::ScopedHandle& HeldUpdaterFile() {
   return file;
 }
 
-using GetMappedFileNameFunction = DWORD(WINAPI*)(HANDLE, LPVOID, LPWSTR, DWORD);
-
-// The path of the file mapped as this program's image, as the system names it now (it follows a
-// rename): "\Device\HarddiskVolume1\...", or "\??\C:\..." under Wine. False when unknown.
-bool GetMappedImagePath(wchar_t (&path)[kPathBufferSize]) {
-  auto getMapped = reinterpret_cast<GetMappedFileNameFunction>(reinterpret_cast<void*>(
-      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "K32GetMappedFileNameW")));
-  base::ScopedLibrary psapi;
-  if (getMapped == nullptr) {
-    psapi.reset(base::LoadSystemLibrary("psapi.dll"));
-    if (psapi) {
-      getMapped = reinterpret_cast<GetMappedFileNameFunction>(
-          reinterpret_cast<void*>(GetProcAddress(psapi.get(), "GetMappedFileNameW")));
-    }
-  }
-  if (getMapped == nullptr) return false;
-  const DWORD length = getMapped(GetCurrentProcess(), GetModuleHandleW(nullptr), path, kPathBufferSize);
-  return length > 0 && length < kPathBufferSize;
-}
-
-bool SameText(const wchar_t* a, const wchar_t* b) {
-  return CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, a, -1, b, -1) == CSTR_EQUAL;
-}
-
-// Whether an open file is the one mapped as this program's image: the mapped file's path equals
-// the handle's final path, in the system's device form or (Wine) in its "\??\" form.
-bool IsMappedImage(HANDLE file) {
-  wchar_t mapped[kPathBufferSize];
-  wchar_t opened[kPathBufferSize];
-  if (!GetMappedImagePath(mapped)) return false;
-  DWORD length = late::GetFinalPathNameByHandleW(file, opened, kPathBufferSize,
-                                                 FILE_NAME_NORMALIZED | VOLUME_NAME_NT);
-  if (length > 0 && length < kPathBufferSize && SameText(mapped, opened)) return true;
-  length = late::GetFinalPathNameByHandleW(file, opened, kPathBufferSize,
-                                           FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-  return length > 4 && length < kPathBufferSize && CompareStringW(LOCALE_INVARIANT, 0, mapped, 4,
-                                                                   L"\\??\\", 4) == CSTR_EQUAL &&
-         CompareStringW(LOCALE_INVARIANT, 0, opened, 4, L"\\\\?\\", 4) == CSTR_EQUAL &&
-         SameText(mapped + 4, opened + 4);
-}
-
 }  // namespace
+
+bool IsRunningImage(HANDLE file) {
+  using SameMappedFilesFunction = LONG(WINAPI*)(PVOID, PVOID);
+  const auto sameFiles = reinterpret_cast<SameMappedFilesFunction>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtAreMappedFilesTheSame")));
+  if (sameFiles == nullptr) return false;
+  // A view of the open file, compared by the system with the view of the running image: the same
+  // file, whatever either is named now.
+  base::ScopedHandle mapping(CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr));
+  if (!mapping) return false;
+  void* view = MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 0);
+  if (view == nullptr) return false;
+  const bool same = sameFiles(GetModuleHandleW(nullptr), view) == 0;
+  UnmapViewOfFile(view);
+  return same;
+}
 
 bool CopyUpdaterIntoWorkFolder(wchar_t* copy) {
   if (!GetWorkPathW(WorkItem::kUpdaterCopy, copy)) return false;
   wchar_t own[kPathBufferSize];
   if (!GetUpdaterPathW(own)) return false;
-  if (SameText(own, copy)) return true;
+  // Paths of the program's own files are compared ordinally.
+  if (wcscmp(own, copy) == 0) return true;
   HoldUpdaterFile();
   base::ScopedHandle& source = HeldUpdaterFile();
   if (!source) {
@@ -110,13 +86,13 @@ void HoldUpdaterFile() {
                                         FILE_ATTRIBUTE_NORMAL, nullptr));
   // The path names the file the program was started from only while nobody has renamed that
   // file and put another one in its place.
-  if (opened && IsMappedImage(opened.get())) file = std::move(opened);
+  if (opened && IsRunningImage(opened.get())) file = std::move(opened);
 }
-
 
 bool IsRunningAsResumeCopy() {
   wchar_t own[kPathBufferSize];
   wchar_t copy[kPathBufferSize];
+  // Paths of the program's own files are compared ordinally.
   return GetUpdaterPathW(own) && GetWorkPathW(WorkItem::kUpdaterCopy, copy) &&
-         late::CompareStringOrdinal(own, -1, copy, -1, TRUE) == CSTR_EQUAL;
+         wcscmp(own, copy) == 0;
 }

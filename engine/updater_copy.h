@@ -13,6 +13,11 @@
 // not have been).
 void HoldUpdaterFile();
 
+// Whether an open file is the one mapped as this program's running image: the system compares a
+// view of the file with the image's view (file identity, not names, which under Wine keep the
+// name the image was opened by and on a case-sensitive folder may differ in case only).
+bool IsRunningImage(HANDLE file);
+
 // Copies the running updater, through the held file, into the work folder (unless it runs from
 // there) and gives the copy's path in copy[520]. False, with the system's text shown, when the
 // program's own file is not held or the copy cannot be written.

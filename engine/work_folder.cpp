@@ -1,5 +1,7 @@
 #include "engine/work_folder.h"
 
+#include <cwchar>
+
 #include <aclapi.h>
 #include <sddl.h>
 #include <shlobj.h>
@@ -28,7 +30,7 @@ bool IsHexDigit(char c) {
 
 // The common application-data folder with a trailing backslash into folder[520]: not emptied by
 // temp cleaners, and users may not delete or rename there what others created.
-bool GetWorkFolderParent(char* folder) {
+bool GetCommonAppDataFolder(char* folder) {
   char found[MAX_PATH];
   if (FAILED(SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, found)) ||
       !base::CopyBounded(folder, kPathBufferSize, found) ||
@@ -39,9 +41,22 @@ bool GetWorkFolderParent(char* folder) {
   return true;
 }
 
-// "<common application data>\TidemarkSXUpdater-<16 random hex digits>" into folder[520].
-bool BuildNewWorkFolderName(char* folder) {
-  if (!GetWorkFolderParent(folder)) return false;
+// "<common application data>\TidemarkSXUpdater" (no trailing backslash) into folder[520]: the one
+// parent of every work folder.
+bool GetWorkFolderParentPath(char* folder) {
+  return GetCommonAppDataFolder(folder) &&
+         base::AppendBounded(folder, kPathBufferSize, product::kWorkFolderParent);
+}
+
+// The same with a trailing backslash.
+bool GetWorkFolderParent(char* folder) {
+  return GetWorkFolderParentPath(folder) && AppendBackslash(folder, kPathBufferSize);
+}
+
+// "<base>TidemarkSXUpdater-<16 random hex digits>" into folder[520], where base is the work
+// folders' parent (or, for Wine's owner probe, the common application-data folder).
+bool BuildNewWorkFolderName(char* folder, bool inParent = true) {
+  if (!(inParent ? GetWorkFolderParent(folder) : GetCommonAppDataFolder(folder))) return false;
   char digits[kRandomDigits + 1];
   if (!FormatRandomHex(digits, kRandomDigits)) {
     folder[0] = '\0';
@@ -169,7 +184,8 @@ bool IsOwnerOfAdministratorsFolders(PSID owner) {
   if (!asked) {
     asked = true;
     char probe[kPathBufferSize];
-    if (BuildNewWorkFolderName(probe) && CreateProtectedFolder(probe, kWorkFolderSecurity)) {
+    if (BuildNewWorkFolderName(probe, false) &&
+        CreateProtectedFolder(probe, kWorkFolderSecurity)) {
       base::ScopedLocalMemory descriptor;
       const PSID probeOwner = GetOwner(probe, descriptor);
       if (probeOwner != nullptr && GetLengthSid(probeOwner) <= sizeof(reported)) {
@@ -181,8 +197,41 @@ bool IsOwnerOfAdministratorsFolders(PSID owner) {
   return IsValidSid(reported) && EqualSid(reported, owner);
 }
 
-// A work folder's place and name: directly in the common application-data folder, the prefix and
-// 16 hex digits, no trailing backslash.
+// The work folders' parent, checked by one handle as OpenTrustedFolder does and held for the rest
+// of the run, so that nobody can rename it and put another in its place meanwhile. Made first
+// (when create is true and it is missing) with kWorkFolderSecurity: users may read and run what
+// is in it, only administrators may create anything there, so no user can make a recorded work
+// folder's name again once that folder is gone. FALSE with the Win32 code in GetLastError() when
+// it is missing or not to be trusted (logged: somebody else made a folder at its name).
+bool HoldTrustedParent(bool create) {
+  static base::ScopedHandle held;
+  if (held) return true;
+  char parent[kPathBufferSize];
+  if (!GetWorkFolderParentPath(parent)) {
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return false;
+  }
+  if (create && !CreateProtectedFolder(parent, kWorkFolderSecurity) &&
+      GetLastError() != ERROR_ALREADY_EXISTS) {
+    RunLogFailure("the work folders' parent cannot be created", GetLastError());
+    return false;
+  }
+  base::ScopedHandle checked = OpenTrustedFolder(parent);
+  if (!checked) {
+    const DWORD error = GetLastError();
+    if (error != ERROR_FILE_NOT_FOUND) {
+      RunLogWrite("the work folders' parent %s cannot be trusted (error %lu); it is not used",
+                  parent, static_cast<unsigned long>(error));
+    }
+    SetLastError(error);
+    return false;
+  }
+  held = std::move(checked);
+  return true;
+}
+
+// A work folder's place and name: directly in the work folders' parent, the prefix and 16 hex
+// digits, no trailing backslash.
 bool HasWorkFolderShape(const char* path) {
   char temp[kPathBufferSize];
   if (!GetWorkFolderParent(temp)) return false;
@@ -324,7 +373,9 @@ BOOL GetWorkFolder(char* folder) {
   if (!held.handle || !SamePath(held.path, recorded)) {
     ReleaseHeldFolder();
     base::ScopedHandle checked;
-    if (HasWorkFolderShape(recorded)) checked = OpenTrustedFolder(recorded);
+    if (HasWorkFolderShape(recorded) && HoldTrustedParent(false)) {
+      checked = OpenTrustedFolder(recorded);
+    }
     if (!checked || !HoldFolder(std::move(checked), recorded)) {
       if (recorded[0] != '\0') {
         RunLogWrite("the recorded work folder %s cannot be trusted; it is not used", recorded);
@@ -337,6 +388,12 @@ BOOL GetWorkFolder(char* folder) {
 
 BOOL EnsureWorkFolder(char* folder) {
   if (GetWorkFolder(folder)) return TRUE;
+  if (!HoldTrustedParent(true)) {
+    const DWORD error = GetLastError();
+    folder[0] = '\0';
+    SetLastError(error != ERROR_SUCCESS ? error : ERROR_INVALID_OWNER);
+    return FALSE;
+  }
   for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
     if (!BuildNewWorkFolderName(folder)) {
       SetLastError(ERROR_FILENAME_EXCED_RANGE);
@@ -407,7 +464,7 @@ void DiscardWorkFolder() {
   wchar_t copy[kPathBufferSize];
   const bool runningFromIt =
       GetUpdaterPathW(own) && BuildItemPathW(folder, WorkItem::kUpdaterCopy, copy) &&
-      CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, own, -1, copy, -1) == CSTR_EQUAL;
+      wcscmp(own, copy) == 0;
   RunLogWrite("work folder removed: %s", folder);
   if (!runningFromIt) {
     if (!DeleteFolderTree(folder)) ScheduleRemovalAtRestart(folder);
@@ -436,7 +493,7 @@ void DiscardWorkFolder() {
 }
 
 BOOL GetKeptFolder(char* folder) {
-  if (!GetWorkFolderParent(folder) ||
+  if (!HoldTrustedParent(true) || !GetWorkFolderParent(folder) ||
       !base::AppendBounded(folder, kPathBufferSize, product::kKeptFolderName)) {
     return FALSE;
   }

@@ -1,8 +1,9 @@
 // The protected work folder of one update: everything the elevated updater writes and later runs,
 // loads or copies back lives there, never in a place the user's own programs can change.
 //
-//   <common application data>\TidemarkSXUpdater-<16 hex digits>   only Administrators and SYSTEM
-//                                                                 may change it
+//   <common application data>\TidemarkSXUpdater\   the parent: only Administrators and SYSTEM
+//                                                 may change it or make anything in it
+//   <parent>\TidemarkSXUpdater-<16 hex digits>      only Administrators and SYSTEM may change it
 //     setup\                 the unpacked setup files
 //     backup\                the saved copy of the user's files (BackupFolder names it)
 //     temp\                  TMP and TEMP of the uninstaller and setup
@@ -11,7 +12,10 @@
 //                            when the started file has the name of another item here)
 //
 // The common application-data folder (C:\ProgramData) is not emptied by temp cleaners, and users
-// may create folders in it but not delete or rename what others created there.
+// may create folders in it but not delete or rename what others created there. The parent is made
+// once, protected, and stays: once a work folder is gone, no user can make its name again. It is
+// checked by handle (a directory, no link, owned by Administrators or SYSTEM) before any work
+// folder in it is made or used, and held open for the run.
 //
 // The folder is recorded in the updater key (WorkFolder). Every path inside it is built here. Once
 // checked, the folder stays open (without delete sharing) until the run ends or it is discarded,
@@ -40,13 +44,13 @@ BOOL CreateProtectedFolder(const char* path, const char* security);
 // Wine, and only there, the owner it reports for a folder an administrator creates counts too.)
 BOOL IsOwnedByAdministrators(const char* path);
 
-// "<common application data>\TidemarkSXUpdaterKept" into folder[520], made with
+// "<work folders' parent>\Kept" into folder[520] (the parent made and checked first), made with
 // kBackupFolderSecurity when it is not there; FALSE when it cannot be made or is no plain folder
 // owned by Administrators or SYSTEM.
 BOOL GetKeptFolder(char* folder);
 
-// The recorded work folder into folder[520] when it can still be trusted: directly in the common
-// application-data folder, named like a work folder, and, as one handle opened without following
+// The recorded work folder into folder[520] when it can still be trusted: directly in the trusted
+// parent, named like a work folder, and, as one handle opened without following
 // links tells, a directory that is no reparse point and resolves to that very path, on a volume
 // that keeps access lists, owned by Administrators or SYSTEM. That handle is then held. FALSE
 // (folder "") when none is recorded or the recorded one fails any of these tests: it is then

@@ -29,6 +29,9 @@ bool StartsWith(const std::string& text, const std::string& prefix) {
 
 std::string AppData() { return testing_support::CommonAppDataFolder(); }
 
+// The one parent of every work folder.
+std::string Parent() { return AppData() + "\\" + product::kWorkFolderParent; }
+
 class WorkFolderTest : public testing::Test {
  protected:
   WorkFolderTest()
@@ -47,7 +50,9 @@ class WorkFolderTest : public testing::Test {
 
 TEST_F(WorkFolderTest, EachUpdateGetsAFreshFolderOutsideTheUsersFolders) {
   const std::string first = Ensure();
-  const std::string prefix = AppData() + "\\" + product::kWorkFolderPrefix;
+  // In the updater's own parent folder, never directly in the common application-data folder,
+  // where any user may make a name again once its folder is gone.
+  const std::string prefix = Parent() + "\\" + product::kWorkFolderPrefix;
   ASSERT_TRUE(StartsWith(first, prefix)) << first;
   const std::string digits = first.substr(prefix.size());
   EXPECT_EQ(16u, digits.size());
@@ -71,6 +76,7 @@ TEST_F(WorkFolderTest, EachUpdateGetsAFreshFolderOutsideTheUsersFolders) {
   EXPECT_FALSE(PathExists(first));
   char value[520];
   EXPECT_FALSE(ReadUpdaterString(nullptr, "WorkFolder", value, sizeof(value)));
+  EXPECT_TRUE(PathExists(Parent())) << "the parent stays";
   const std::string second = Ensure();
   EXPECT_TRUE(StartsWith(second, prefix));
   EXPECT_NE(first, second);
@@ -87,10 +93,17 @@ TEST_F(WorkFolderTest, ARecordedFolderThatIsNotAPlainWorkFolderIsNeverUsedOrTouc
   ASSERT_TRUE(WriteFileBytes(fileName, "a file, not a folder"));
   // A symbolic link planted at a work folder's name (the file-system fixture makes it).
   const std::string link = AppData() + "\\" + product::kWorkFolderPrefix + "00000000deadbeef";
+  // A folder of a work folder's name directly in the common application-data folder, where any
+  // user could have made it: the updater's own rights cannot tell (an administrator made it here).
+  const std::string outsideParent =
+      AppData() + "\\" + product::kWorkFolderPrefix + "00000000c0ffee01";
+  ASSERT_TRUE(CreateDirectoryA(outsideParent.c_str(), nullptr) ||
+              GetLastError() == ERROR_ALREADY_EXISTS);
+  ASSERT_TRUE(WriteFileBytes(outsideParent + "\\TmkUpLauncher.exe", "planted"));
 
   for (const std::string& recorded :
        {planted.path(), userTemp + "\\" + name, AppData(), AppData() + "\\", shortName,
-        fileName, link, link + "\\", std::string("C:\\"), std::string(""),
+        fileName, link, link + "\\", outsideParent, Parent(), std::string("C:\\"), std::string(""),
         std::string(product::kWorkFolderPrefix) + "00000000c0ffee00"}) {
     SCOPED_TRACE(recorded);
     ASSERT_TRUE(WriteUpdaterString(nullptr, "WorkFolder", recorded.c_str()));
@@ -102,13 +115,16 @@ TEST_F(WorkFolderTest, ARecordedFolderThatIsNotAPlainWorkFolderIsNeverUsedOrTouc
     EXPECT_TRUE(PathExists(shortName));
     EXPECT_TRUE(PathExists(fileName));
     EXPECT_TRUE(PathExists(link + "\\precious.txt"));
+    EXPECT_TRUE(PathExists(outsideParent + "\\TmkUpLauncher.exe"));
     // A new update gets a folder of its own instead.
     ASSERT_TRUE(WriteUpdaterString(nullptr, "WorkFolder", recorded.c_str()));
     const std::string made = Ensure();
-    EXPECT_TRUE(StartsWith(made, AppData() + "\\" + product::kWorkFolderPrefix));
+    EXPECT_TRUE(StartsWith(made, Parent() + "\\" + product::kWorkFolderPrefix)) << made;
     EXPECT_NE(Lower(recorded), Lower(made));
     DiscardWorkFolder();
   }
+  DeleteFileA((outsideParent + "\\TmkUpLauncher.exe").c_str());
+  RemoveDirectoryA(outsideParent.c_str());
   RemoveDirectoryA(shortName.c_str());
   DeleteFileA(fileName.c_str());
 }

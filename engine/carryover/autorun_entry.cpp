@@ -36,12 +36,6 @@ base::WideText Widen(const char* text) {
   return wide;
 }
 
-base::WideText UpdaterKeyPath(bool records) {
-  base::WideText path = Widen(product::kUpdaterKey);
-  if (records) path += L"\\" + Widen(updater_value::kAutoRunRecords);
-  return path;
-}
-
 base::WideText RunKeyPath(const base::Text& hiveName) {
   return Widen(hiveName.c_str()) + L"\\" + Widen(product::kRunKey);
 }
@@ -51,24 +45,36 @@ base::WideText CommandOf(const AutoRunEntry& entry) {
   return entry.data.substr(0, entry.data.find(L'\0'));
 }
 
-// The command line in the ANSI code page, for the run log only.
-base::Text LogText(const base::WideText& text) {
+// The longest command line Windows can start; an autorun entry longer than that is no command
+// anybody could have had started, and is refused rather than carried into the machine's hive.
+constexpr size_t kMaxCommandChars = 32767;
+// What the run log shows of a command line; its length is logged beside it.
+constexpr size_t kLoggedChars = 260;
+
+// The start of a command line in the ANSI code page, for the run log only ("..." when cut).
+base::Text LogText(const base::WideText& whole) {
+  const base::WideText text = whole.substr(0, kLoggedChars);
   const int length = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
   if (length <= 1) return "";
   base::HeapArray<char> buffer(static_cast<size_t>(length));
   WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, buffer.data(), length, nullptr, nullptr);
-  return buffer.data();
+  return whole.size() > text.size() ? base::Text(buffer.data()) + "..." : base::Text(buffer.data());
 }
 
 bool IsStringType(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ; }
 
-// A value read with the wide-character API at whatever length it has; its type and data (an odd
-// last byte is not kept).
-LONG ReadValue(HKEY key, const wchar_t* name, AutoRunEntry* entry) {
+// A value read with the wide-character API; its type and data (an odd last byte is not kept).
+// Data longer than a command line Windows can start (with its NUL) is not read:
+// ERROR_FILE_TOO_LARGE, with its size in bytes in *size when asked.
+LONG ReadValue(HKEY key, const wchar_t* name, AutoRunEntry* entry, DWORD* tooLarge = nullptr) {
   for (;;) {
     DWORD size = 0;
     LONG result = RegQueryValueExW(key, name, nullptr, &entry->type, nullptr, &size);
     if (result != ERROR_SUCCESS) return result;
+    if (size > (kMaxCommandChars + 1) * sizeof(wchar_t)) {
+      if (tooLarge != nullptr) *tooLarge = size;
+      return ERROR_FILE_TOO_LARGE;
+    }
     base::HeapArray<wchar_t> buffer(size / sizeof(wchar_t) + 1);
     DWORD read = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
     result = RegQueryValueExW(key, name, nullptr, &entry->type,
@@ -87,21 +93,38 @@ LONG WriteValue(HKEY key, const wchar_t* name, DWORD type, const base::WideText&
 
 // The hive's Run value "Tidemark": ERROR_SUCCESS with the entry, ERROR_FILE_NOT_FOUND when there
 // is no Run key or no such value, another code when it cannot be read.
+// A command longer than Windows can start is ERROR_FILE_TOO_LARGE, logged with its length.
 LONG ReadAutoRunValue(const base::Text& hiveName, AutoRunEntry* entry) {
   base::ScopedRegKey runKey;
   const LONG opened = RegOpenKeyExW(HKEY_USERS, RunKeyPath(hiveName).c_str(), 0, KEY_QUERY_VALUE,
                                     runKey.receive());
   if (opened != ERROR_SUCCESS) return opened;
-  return ReadValue(runKey.get(), Widen(product::kAutoRunValue).c_str(), entry);
+  DWORD bytes = 0;
+  LONG result = ReadValue(runKey.get(), Widen(product::kAutoRunValue).c_str(), entry, &bytes);
+  if (result == ERROR_SUCCESS && IsStringType(entry->type) &&
+      CommandOf(*entry).size() > kMaxCommandChars) {
+    bytes = static_cast<DWORD>(entry->data.size() * sizeof(wchar_t));
+    result = ERROR_FILE_TOO_LARGE;
+  }
+  // A value that is no string is no autorun entry, whatever its size.
+  if (result == ERROR_FILE_TOO_LARGE && !IsStringType(entry->type)) return ERROR_SUCCESS;
+  if (result == ERROR_FILE_TOO_LARGE) {
+    entry->data.clear();
+    RunLogWrite("capture: the autorun entry of %s has %lu bytes, more than a command line Windows "
+                "can start (%u characters); not saved",
+                hiveName.c_str(), static_cast<unsigned long>(bytes),
+                static_cast<unsigned>(kMaxCommandChars));
+  }
+  return result;
 }
 
 LONG OpenUpdaterKey(bool records, REGSAM access, bool create, base::ScopedRegKey* key) {
-  if (create) {
-    return RegCreateKeyExW(HKEY_LOCAL_MACHINE, UpdaterKeyPath(records).c_str(), 0, nullptr,
-                           REG_OPTION_NON_VOLATILE, access, nullptr, key->receive(), nullptr);
+  char suffix[32] = "";
+  if (records) {
+    suffix[0] = '\\';
+    lstrcpynA(suffix + 1, updater_value::kAutoRunRecords, sizeof(suffix) - 1);
   }
-  return RegOpenKeyExW(HKEY_LOCAL_MACHINE, UpdaterKeyPath(records).c_str(), 0, access,
-                       key->receive());
+  return OpenTrustedUpdaterKey(records ? suffix : nullptr, access, create, key->receive());
 }
 
 // The record in the updater key's own values, when UserID and AutoRunCommandLine are there (of
@@ -178,7 +201,11 @@ bool DropRecord(const AutoRunRecord& record) {
                            &values, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
           values == 0 && subkeys == 0;
       key.reset();
-      if (empty) RegDeleteKeyW(HKEY_LOCAL_MACHINE, UpdaterKeyPath(true).c_str());
+      base::ScopedRegKey updater;
+      if (empty &&
+          OpenUpdaterKey(false, KEY_ENUMERATE_SUB_KEYS, false, &updater) == ERROR_SUCCESS) {
+        RegDeleteKeyW(updater.get(), Widen(updater_value::kAutoRunRecords).c_str());
+      }
     }
   }
   return FlushUpdaterKey() != 0;
@@ -313,7 +340,8 @@ BOOL CaptureAutoRun() {
     const bool ownValues = desktopUser && (ownValuesFree || !underWay);
     const LONG saved = read == ERROR_SUCCESS ? SaveRecord(hiveName, entry, ownValues) : read;
     if (saved != ERROR_SUCCESS) {
-      ShowSystemErrorBox(static_cast<DWORD>(saved));
+      // The administrator is told whose entry stops the update.
+      ShowSystemErrorBoxAbout(static_cast<DWORD>(saved), DescribeUser(hiveName).c_str());
       return FALSE;
     }
     if (ownValues) {

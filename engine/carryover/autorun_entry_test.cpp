@@ -4,6 +4,7 @@
 #include "engine/carryover/autorun_entry.h"
 
 #include <gtest/gtest.h>
+#include <shlwapi.h>
 
 #include <algorithm>
 #include <string>
@@ -272,6 +273,54 @@ TEST_F(TwoUsersAutoRunTest, EveryUsersEntryComesBackWhole) {
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, std::string(product::kUpdaterKey) + "\\AutoRun"))
         << "every entry is back: no record";
   }
+}
+
+// An entry is saved up to the longest command line Windows can start (32,767 characters); a
+// longer one stops the capture with a message that names its user, and nothing of it reaches the
+// machine's hive. A value that is no string is no entry, whatever its size.
+TEST_F(TwoUsersAutoRunTest, AnEntryLongerThanWindowsCanStartIsRefusedNamingItsUser) {
+  const std::string records = std::string(product::kUpdaterKey) + "\\AutoRun";
+  const struct {
+    const char* name;
+    DWORD type;
+    size_t characters;  // without the NUL
+    bool captured;
+    bool saved;
+  } rows[] = {
+      {"the longest command", REG_SZ, 32767, true, true},
+      {"one character more", REG_EXPAND_SZ, 32768, false, false},
+      {"a mebibyte", REG_SZ, 512 * 1024, false, false},
+      {"a mebibyte of binary data", REG_BINARY, 512 * 1024, true, false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    SHDeleteKeyA(HKEY_LOCAL_MACHINE, product::kUpdaterKey);
+    DeleteEntry(hive_);
+    ASSERT_TRUE(WriteEntry(kSecondHive, row.type,
+                           L"C:\\x.exe " + std::wstring(row.characters - 9, L'a')));
+    const size_t before = answerer_.boxes().size();
+    EXPECT_EQ(row.captured, CaptureAutoRun() != FALSE);
+    const auto boxes = answerer_.boxes();
+    HKEY key = nullptr;
+    DWORD size = 0;
+    const bool saved =
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, records.c_str(), 0, KEY_QUERY_VALUE, &key) ==
+            ERROR_SUCCESS &&
+        RegQueryValueExW(key, Wide(kSecondHive).c_str(), nullptr, nullptr, nullptr, &size) ==
+            ERROR_SUCCESS;
+    if (key != nullptr) RegCloseKey(key);
+    EXPECT_EQ(row.saved, saved);
+    if (row.saved) {
+      EXPECT_EQ((row.characters + 1) * 2, size) << "saved whole";
+    }
+    if (row.captured) {
+      EXPECT_EQ(before, boxes.size());
+    } else {
+      ASSERT_EQ(before + 1, boxes.size());
+      EXPECT_NE(std::string::npos, boxes.back().text.find(kSecondHive)) << boxes.back().text;
+    }
+  }
+  DeleteEntry(kSecondHive);
 }
 
 TEST_F(TwoUsersAutoRunTest, ALaterCaptureReplacesNoRecordOfTheUpdate) {

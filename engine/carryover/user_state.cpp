@@ -254,7 +254,7 @@ void ReadSavedSettings(base::HeapArray<SavedUserItem>* items) {
   items->clear();
   base::ScopedRegKey updaterKey;
   base::HeapArray<base::Text> snapshots;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, product::kUpdaterKey, 0, KEY_READ, updaterKey.receive()) !=
+  if (OpenTrustedUpdaterKey(nullptr, KEY_READ, false, updaterKey.receive()) !=
           ERROR_SUCCESS ||
       ListSnapshots(updaterKey.get(), &snapshots) != ERROR_SUCCESS) {
     return;
@@ -282,8 +282,7 @@ void ReadSavedSettings(base::HeapArray<SavedUserItem>* items) {
 
 BOOL RestoreSettingsOf(const char* hiveName, RestoreMode mode) {
   base::ScopedRegKey updaterKey;
-  LONG result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, product::kUpdaterKey, 0, KEY_ALL_ACCESS,
-                              updaterKey.receive());
+  LONG result = OpenTrustedUpdaterKey(nullptr, KEY_ALL_ACCESS, false, updaterKey.receive());
   if (result == ERROR_SUCCESS) result = PutBack(updaterKey.get(), hiveName, mode);
   if (result != ERROR_SUCCESS) {
     RunLogWrite("restore: the settings of hive %s could not be written (error %ld)", hiveName,
@@ -297,8 +296,8 @@ BOOL RestoreSettingsOf(const char* hiveName, RestoreMode mode) {
 
 BOOL RestoreSettingsIntoProfile(const char* hiveName, RestoreMode mode) {
   base::ScopedRegKey updaterKey;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, product::kUpdaterKey, 0, KEY_ALL_ACCESS,
-                    updaterKey.receive()) == ERROR_SUCCESS &&
+  if (OpenTrustedUpdaterKey(nullptr, KEY_ALL_ACCESS, false, updaterKey.receive()) ==
+          ERROR_SUCCESS &&
       RestoreIntoProfileHive(updaterKey.get(), hiveName, mode)) {
     RunLogWrite("restore: settings of user %s written into the profile's hive", hiveName);
     return TRUE;
@@ -309,8 +308,8 @@ BOOL RestoreSettingsIntoProfile(const char* hiveName, RestoreMode mode) {
 
 BOOL DropSnapshotOf(const char* hiveName) {
   base::ScopedRegKey updaterKey;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, product::kUpdaterKey, 0, KEY_ALL_ACCESS,
-                    updaterKey.receive()) != ERROR_SUCCESS) {
+  if (OpenTrustedUpdaterKey(nullptr, KEY_ALL_ACCESS, false, updaterKey.receive()) !=
+      ERROR_SUCCESS) {
     return FALSE;
   }
   DropSnapshot(updaterKey.get(), hiveName);

@@ -40,12 +40,14 @@ constexpr char kResumeRunValue[] = "TidemarkSXUpdater";
 constexpr wchar_t kResumeRunValueW[] = L"TidemarkSXUpdater";
 constexpr char kLauncherFileName[] = "TmkUpLauncher.exe";
 constexpr wchar_t kLauncherFileNameW[] = L"TmkUpLauncher.exe";
-// The update's protected work folder in the common application-data folder: this prefix, 16 hex
+// The parent of the updates' work folders in the common application-data folder, which only
+// administrators may change, and each update's protected work folder in it: this prefix, 16 hex
 // digits.
+constexpr char kWorkFolderParent[] = "TidemarkSXUpdater";
 constexpr char kWorkFolderPrefix[] = "TidemarkSXUpdater-";
-// The folder in the common application-data folder, for administrators and SYSTEM only, where
-// what was saved of a user who no longer exists is kept for good (the run log names each file).
-constexpr char kKeptFolderName[] = "TidemarkSXUpdaterKept";
+// The folder in the work folders' parent, for administrators and SYSTEM only, where what was
+// saved of a user who no longer exists is kept for good (the run log names each file).
+constexpr char kKeptFolderName[] = "Kept";
 // The run logs in the Windows folder's Temp: this prefix,
 // "<yyyymmdd-hhmmss>_<process id>_<8 random hex digits>.log".
 constexpr char kRunLogPrefix[] = "TidemarkSXUpdater_";

@@ -3,7 +3,11 @@
 //
 // The key admits SYSTEM and Administrators only (owner Administrators, a protected DACL that its
 // subkeys inherit): every operation that may create it checks an existing key's owner and DACL
-// and sets them anew when they differ.
+// and sets them anew when they differ. The vendor key, the updater key and every name below it
+// are opened one at a time without following a registry link; a link is refused. An existing
+// key counts only when it and every key below it are owned by Administrators or SYSTEM, have
+// access entries for those two only and are no links: otherwise a read finds nothing and a write
+// sets it aside (deletes it, following no link) and makes the key anew, logged either way.
 //
 // Every operation returns nonzero on success and 0 on failure and shows nothing. `suffix` (may be
 // NULL) is appended to the key path as it is, with no separator; key path and suffix together must
@@ -59,8 +63,15 @@ int WriteUpdaterDword(const char* suffix, const char* valueName, DWORD value, BO
 // removal). Creates the key when absent; removal succeeds once the key is open.
 int WriteUpdaterString(const char* suffix, const char* valueName, const char* text);
 
-// Deletes the key with every value and subkey. An absent key is a failure.
+// Deletes the key with every value and subkey, one key at a time by a handle that follows no
+// link (a link below is deleted as a link). An absent key is a failure.
 int DeleteUpdaterKey();
+
+// Opens the updater key (with suffix as above) as the other operations do, creating it when
+// create is true, into *key, which the caller closes. ERROR_SUCCESS or the system's code
+// (ERROR_CANT_RESOLVE_FILENAME for a registry link on the way, ERROR_ACCESS_DENIED for a key
+// that is not the updater's).
+LONG OpenTrustedUpdaterKey(const char* suffix, REGSAM access, bool create, HKEY* key);
 
 // Opens the updater key with KEY_ALL_ACCESS, creating it (or setting its descriptor) as above,
 // into *key, which the caller closes. 1 on success.

@@ -2,6 +2,7 @@
 #include "engine/core/settings_store.h"
 
 #include <sddl.h>
+#include <shlwapi.h>
 
 #include <gtest/gtest.h>
 
@@ -35,25 +36,154 @@ TEST_F(UpdaterKeyTest, AbsentKeyReadsAsNothingAndIsNeverCreatedByReading) {
   EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
 }
 
-TEST_F(UpdaterKeyTest, AKeyThatAdmitsOthersGetsTheAdminOnlyDescriptorAtTheNextWrite) {
-  // Made by somebody else with the system's default descriptor (Users may read).
-  ASSERT_TRUE(SetRawValue(HKEY_LOCAL_MACHINE, product::kUpdaterKey, "Other", REG_SZ, "x", 2));
-  ASSERT_EQ(1, WriteUpdaterString(nullptr, "UserID", "S-1-5-21-1-2-3-1001"));
+// The updater key's owner and DACL as SDDL; "" when they cannot be read.
+std::string UpdaterKeyDescriptor() {
   HKEY key = nullptr;
-  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, product::kUpdaterKey, 0, READ_CONTROL, &key));
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, product::kUpdaterKey, 0, READ_CONTROL, &key) !=
+      ERROR_SUCCESS) {
+    return "";
+  }
   BYTE descriptor[4096];
   DWORD size = sizeof(descriptor);
   const LONG read = RegGetKeySecurity(key, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
                                       descriptor, &size);
   RegCloseKey(key);
-  ASSERT_EQ(ERROR_SUCCESS, read);
   LPSTR text = nullptr;
-  ASSERT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorA(
-      descriptor, SDDL_REVISION_1, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &text,
-      nullptr));
+  if (read != ERROR_SUCCESS ||
+      !ConvertSecurityDescriptorToStringSecurityDescriptorA(
+          descriptor, SDDL_REVISION_1, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+          &text, nullptr)) {
+    return "";
+  }
   const std::string sddl = text;
   LocalFree(text);
-  EXPECT_EQ("O:BAD:P(A;CI;KA;;;SY)(A;CI;KA;;;BA)", sddl);
+  return sddl;
+}
+
+// Makes path (below HKEY_LOCAL_MACHINE) a registry link to the key `target` (an HKLM path).
+bool MakeLink(const std::string& path, const std::string& target) {
+  HKEY link = nullptr;
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_CREATE_LINK,
+                      KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, &link, nullptr) != ERROR_SUCCESS) {
+    return false;
+  }
+  const std::string full = "\\Registry\\Machine\\" + target;
+  const std::wstring wide(full.begin(), full.end());
+  const LONG set = RegSetValueExW(link, L"SymbolicLinkValue", 0, REG_LINK,
+                                  reinterpret_cast<const BYTE*>(wide.c_str()),
+                                  static_cast<DWORD>(wide.size() * sizeof(wchar_t)));
+  RegCloseKey(link);
+  return set == ERROR_SUCCESS;
+}
+
+// Deletes a registry link itself (never its target).
+void DeleteLink(const std::string& path) {
+  using NtDeleteKeyFunction = LONG(WINAPI*)(HANDLE);
+  const auto deleteKey = reinterpret_cast<NtDeleteKeyFunction>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtDeleteKey")));
+  HKEY link = nullptr;
+  if (deleteKey && RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), REG_OPTION_OPEN_LINK, DELETE,
+                                 &link) == ERROR_SUCCESS) {
+    deleteKey(link);
+    RegCloseKey(link);
+  }
+}
+
+// Makes path (below HKEY_LOCAL_MACHINE) with the given descriptor and a value "Planted".
+bool MakeKeyWithDescriptor(const std::string& path, const char* sddl) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &descriptor,
+                                                            nullptr)) {
+    return false;
+  }
+  HKEY key = nullptr;
+  LONG result = RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0,
+                                KEY_ALL_ACCESS | WRITE_OWNER, nullptr, &key, nullptr);
+  if (result == ERROR_SUCCESS) {
+    result = RegSetKeySecurity(key, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                               descriptor);
+    if (result == ERROR_SUCCESS) {
+      result = RegSetValueExA(key, "Planted", 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 2);
+    }
+    RegCloseKey(key);
+  }
+  LocalFree(descriptor);
+  return result == ERROR_SUCCESS;
+}
+
+// What somebody else may have put at the updater key's name or below it before the updater
+// writes: nothing of it is read as the updater's, nothing is written through a link, and Cancel
+// (the key's deletion) never reaches a link's target. Each row is planted, then the updater sets
+// its Marking, writes a value into the subkey "AutoRun", and deletes its key.
+TEST_F(UpdaterKeyTest, AKeyThatIsNotWhollyTheUpdatersIsSetAsideAndNoLinkIsFollowed) {
+  const std::string key = product::kUpdaterKey;
+  const std::string victim = "SOFTWARE\\TidemarkSXVictim";
+  enum Plant {
+    kLinkAsTheKey,        // the updater key itself is a link to another HKLM key
+    kLinkBelow,           // "AutoRun" is a link to another HKLM key
+    kUserOwnsSubkey,      // "AutoRun" made first by a user, who keeps owning it
+    kUserEntryOnSubkey,   // "AutoRun" owned by Administrators but a user may change it
+    kKeyAdmitsUsers,      // the key itself lets Users read (an older release's, or anybody's)
+    kNothing,             // a fresh machine
+  };
+  for (Plant plant : {kLinkAsTheKey, kLinkBelow, kUserOwnsSubkey, kUserEntryOnSubkey,
+                      kKeyAdmitsUsers, kNothing}) {
+    SCOPED_TRACE(plant);
+    DeleteLink(key + "\\AutoRun");
+    DeleteLink(key);
+    SHDeleteKeyA(HKEY_LOCAL_MACHINE, key.c_str());
+    SHDeleteKeyA(HKEY_LOCAL_MACHINE, victim.c_str());
+    ASSERT_TRUE(SetRawValue(HKEY_LOCAL_MACHINE, victim, "Keep", REG_SZ, "x", 2));
+    switch (plant) {
+      case kLinkAsTheKey:
+        ASSERT_TRUE(MakeLink(key, victim));
+        ASSERT_TRUE(SetRawValue(HKEY_LOCAL_MACHINE, victim, "Marking", REG_DWORD, "\1\0\0\0", 4));
+        break;
+      case kLinkBelow:
+        ASSERT_EQ(1, SetMarking(TRUE));
+        ASSERT_TRUE(MakeLink(key + "\\AutoRun", victim));
+        break;
+      case kUserOwnsSubkey:
+        ASSERT_EQ(1, SetMarking(TRUE));
+        ASSERT_TRUE(MakeKeyWithDescriptor(key + "\\AutoRun",
+                                          "O:S-1-5-21-1-2-3-1001D:P(A;CI;KA;;;S-1-5-21-1-2-3-1001)"
+                                          "(A;CI;KA;;;BA)"));
+        break;
+      case kUserEntryOnSubkey:
+        ASSERT_EQ(1, SetMarking(TRUE));
+        ASSERT_TRUE(MakeKeyWithDescriptor(key + "\\AutoRun",
+                                          "O:BAD:P(A;CI;KA;;;SY)(A;CI;KA;;;BA)(A;CI;KA;;;BU)"));
+        break;
+      case kKeyAdmitsUsers:
+        ASSERT_TRUE(MakeKeyWithDescriptor(key, "O:BAD:(A;CI;KA;;;BA)(A;CI;KR;;;BU)"));
+        ASSERT_TRUE(SetRawValue(HKEY_LOCAL_MACHINE, key, "Marking", REG_DWORD, "\1\0\0\0", 4));
+        break;
+      case kNothing:
+        break;
+    }
+    EXPECT_EQ(0, IsMarkingSet()) << "what is planted is not the updater's";
+
+    EXPECT_EQ(1, SetMarking(TRUE));
+    EXPECT_EQ(1, WriteUpdaterString("\\AutoRun", "S-1-5-21-1-2-3-500", "C:\\x.exe"));
+    EXPECT_EQ(1, IsMarkingSet());
+    EXPECT_EQ("O:BAD:P(A;CI;KA;;;SY)(A;CI;KA;;;BA)", UpdaterKeyDescriptor());
+    DWORD type = 0;
+    std::string data;
+    EXPECT_FALSE(GetRawValue(HKEY_LOCAL_MACHINE, key, "Planted", &type, &data));
+    EXPECT_FALSE(GetRawValue(HKEY_LOCAL_MACHINE, key + "\\AutoRun", "Planted", &type, &data));
+    EXPECT_FALSE(GetRawValue(HKEY_LOCAL_MACHINE, victim, "S-1-5-21-1-2-3-500", &type, &data))
+        << "nothing is written through a link";
+    EXPECT_EQ(1, DeleteUpdaterKey());
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, key));
+    EXPECT_TRUE(GetRawValue(HKEY_LOCAL_MACHINE, victim, "Keep", &type, &data))
+        << "the deletion never reaches a link's target";
+    // A link left at a name by the deletion would point elsewhere now: the next run's walk.
+    ASSERT_TRUE(MakeLink(key, victim));
+    EXPECT_EQ(1, DeleteUpdaterKey()) << "a link at the key's name is deleted as a link";
+    EXPECT_TRUE(GetRawValue(HKEY_LOCAL_MACHINE, victim, "Keep", &type, &data));
+  }
+  DeleteLink(key);
+  SHDeleteKeyA(HKEY_LOCAL_MACHINE, victim.c_str());
 }
 
 TEST_F(UpdaterKeyTest, MarkingIsSetAsDwordOneAndRemovedNotZeroed) {

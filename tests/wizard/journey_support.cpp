@@ -163,7 +163,8 @@ void CleanMachine() {
 
 std::vector<std::string> WorkFolders() {
   std::vector<std::string> found;
-  const std::string temp = testing_support::CommonAppDataFolder() + "\\";
+  const std::string temp =
+      testing_support::CommonAppDataFolder() + "\\" + product::kWorkFolderParent + "\\";
   WIN32_FIND_DATAA entry;
   HANDLE find = FindFirstFileA((temp + product::kWorkFolderPrefix + "*").c_str(), &entry);
   if (find == INVALID_HANDLE_VALUE) return found;
@@ -281,7 +282,8 @@ bool CloseRunningProduct() {
 void EndRunningUpdaters() {
   const std::string updater = testing_support::ExecutableFolder() + "\\Updater.exe";
   const std::string workPrefix =
-      testing_support::CommonAppDataFolder() + "\\" + product::kWorkFolderPrefix;
+      testing_support::CommonAppDataFolder() + "\\" + product::kWorkFolderParent + "\\" +
+      product::kWorkFolderPrefix;
   HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
   if (snapshot == INVALID_HANDLE_VALUE) return;
   std::vector<DWORD> ids;

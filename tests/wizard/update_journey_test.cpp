@@ -258,11 +258,18 @@ TEST_F(UpdateJourneyTest, UpdateWithoutRestartKeepsEverythingOfTheUser) {
     EXPECT_FALSE(testing_support::PathExists(work + "\\" + product::kLauncherFileName));
     EXPECT_EQ(work + "\\backup", UpdaterString("BackupFolder"));
     wizard.Press(PSBTN_NEXT);
+    // What setup started from the product folder runs with setup's (the updater's) rights on the
+    // user's desktop: the updater ends it without asking once setup has ended, and starts the
+    // product again as the user once the user's data is back.
     const bool setupStartsProduct = std::string(row.setupMode) == "start-product";
-    if (setupStartsProduct) CloseProductAndRetry(wizard);
     ASSERT_TRUE(wizard.WaitForPage(kCompleted, 60000)) << "page now " << wizard.CurrentPage()
                                                        << RunLogOf(wizard.pid());
     ExpectCompletedPage(wizard);
+    if (setupStartsProduct) {
+      EXPECT_NE(std::string::npos,
+                RunLogOf(wizard.pid()).find("runs with the updater's rights: ended"))
+          << RunLogOf(wizard.pid());
+    }
 
     DWORD type = 0;
     std::string marking;
@@ -275,10 +282,20 @@ TEST_F(UpdateJourneyTest, UpdateWithoutRestartKeepsEverythingOfTheUser) {
       EXPECT_EQ(closing, before.log.substr(before.log.size() - closing.size()))
           << "the restored log ends with the line the product wrote when it was closed";
     }
-    const int starts = startsBefore + (setupStartsProduct ? 2 : 1);
+    // Setup's own start of the product may or may not be recorded before the updater ends it;
+    // the user's start comes after it either way, once.
+    const int starts = startsBefore + 1;
     EXPECT_TRUE(WaitForProductStarts(starts)) << "the product is started";
+    for (int wait = 0; wait < 200 && LastProductStart() != before.runValue.c_str(); ++wait) {
+      Sleep(50);
+    }
     Sleep(500);
-    EXPECT_EQ(starts, ProductStartCount()) << "the product is started once";
+    const int counted = ProductStartCount();
+    if (setupStartsProduct) {
+      EXPECT_TRUE(counted == starts || counted == starts + 1) << counted << " starts";
+    } else {
+      EXPECT_EQ(starts, counted) << "the product is started once";
+    }
     EXPECT_EQ(std::string(before.runValue.c_str()), LastProductStart())
         << "the product is started with the user's autorun command line";
 
@@ -706,7 +723,8 @@ TEST_F(UpdateJourneyTest, DamagedUpdaterKeyNeverReachesBeyondTheUpdatersOwnFolde
   };
   const std::string dwordOne("\1\0\0\0", 4), shortOne("\1\0", 2), longOne("\1\0\0\0\0\0\0\0", 8);
   const std::string appData = testing_support::CommonAppDataFolder();
-  const std::string work = appData + "\\" + product::kWorkFolderPrefix + "0123456789abcdef";
+  const std::string work = appData + "\\" + product::kWorkFolderParent + "\\" +
+                           product::kWorkFolderPrefix + "0123456789abcdef";
   struct Shape {
     const char* name;
     bool installOld;

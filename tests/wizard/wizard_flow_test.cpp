@@ -145,8 +145,10 @@ TEST_F(WizardFlowTest, CloseBoxWhileIdleEndsLikeCancel) {
 TEST_F(WizardFlowTest, InstallThatCannotStartLeavesTheWizardReadyOnTheSamePage) {
   // The recorded work folder holds a file where the setup goes: unpacking fails (and says why)
   // before setup starts.
-  const std::string work = testing_support::CommonAppDataFolder() + "\\" +
-                           product::kWorkFolderPrefix + "0123456789abcdef";
+  const std::string parent =
+      testing_support::CommonAppDataFolder() + "\\" + product::kWorkFolderParent;
+  const std::string work = parent + "\\" + product::kWorkFolderPrefix + "0123456789abcdef";
+  CreateDirectoryA(parent.c_str(), nullptr);  // the updater's own, where earlier runs made it
   ASSERT_TRUE(CreateDirectoryA(work.c_str(), nullptr));
   ASSERT_TRUE(testing_support::WriteFileBytes(work + "\\setup", "in the way"));
   ASSERT_TRUE(testing_support::SetStringValue(HKEY_LOCAL_MACHINE, product::kUpdaterKey,
