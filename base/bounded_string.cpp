@@ -10,7 +10,9 @@ bool FormatBounded(char* buffer, size_t size, const char* format, ...) {
   if (buffer == nullptr || size == 0) return false;
   va_list args;
   va_start(args, format);
-  const int written = vsnprintf(buffer, size, format, args);
+  // The system C library's formatter (msvcrt): the program carries no formatter of its own. It
+  // answers -1, or fills the buffer without a terminator, when the text does not fit.
+  const int written = _vsnprintf(buffer, size, format, args);
   va_end(args);
   if (written < 0 || static_cast<size_t>(written) >= size) {
     buffer[0] = '\0';

@@ -39,11 +39,12 @@ base::Text AnsiToUtf8(const base::Text& text) {
 base::Text FormatText(const char* format, va_list args) {
   va_list measuring;
   va_copy(measuring, args);
-  const int length = vsnprintf(nullptr, 0, format, measuring);
+  // The system C library's formatter (msvcrt), as base::FormatBounded uses it.
+  const int length = _vscprintf(format, measuring);
   va_end(measuring);
   if (length <= 0) return "";
   base::Text text(static_cast<size_t>(length) + 1, '\0');
-  vsnprintf(&text[0], text.size(), format, args);
+  _vsnprintf(&text[0], text.size(), format, args);
   text.resize(static_cast<size_t>(length));
   return text;
 }

@@ -10,7 +10,9 @@ objdump=$1; shift
 known=$(cat <<'LIST'
 advapi32.dll AdjustTokenPrivileges ConvertStringSecurityDescriptorToSecurityDescriptorA
 advapi32.dll ConvertSidToStringSidW LookupAccountSidA RegSaveKeyA
-kernel32.dll SystemTimeToFileTime
+kernel32.dll SystemTimeToFileTime CreateFileMappingW IsProcessInJob MapViewOfFile TerminateJobObject
+kernel32.dll UnmapViewOfFile
+msvcrt.dll _vsnprintf realloc strstr wcscmp
 user32.dll GetMessageTime InSendMessage IsWindowEnabled
 advapi32.dll ConvertStringSecurityDescriptorToSecurityDescriptorW ConvertStringSidToSidA CopySid
 advapi32.dll CreateWellKnownSid CryptAcquireContextA CryptGenRandom CryptReleaseContext EqualSid
