@@ -25,7 +25,7 @@ check() {
   rm -f /tmp/signed-journey.$$
 }
 if run_half BeforeRestart; then
-  work=$(find "$WINEPREFIX/drive_c/ProgramData" -maxdepth 1 -type d -name 'TidemarkSXUpdater-*' | head -n 1)
+  work=$(find "$WINEPREFIX/drive_c/ProgramData/TidemarkSXUpdater" -maxdepth 1 -type d -name 'TidemarkSXUpdater-*' | head -n 1)
   echo "work folder: ${work:-none}"
   check "the resume copy is the signed Updater.exe" cmp "$signed_dir/Updater.exe" "$work/Updater.exe"
   check "osslsigncode verify accepts the resume copy" \
