@@ -109,11 +109,14 @@ TEST(InterruptionJourney, DISABLED_InterruptAt) {
   ASSERT_TRUE(wizard.Start());
   ASSERT_TRUE(wizard.WaitForWizard());
   ASSERT_TRUE(wizard.WaitForPage(kIntroduction));
+  wizard.Settle();
   wizard.Press(PSBTN_NEXT);
   ASSERT_TRUE(wizard.WaitForPage(kUninstall));
+  wizard.Settle();
   wizard.Press(PSBTN_NEXT);
   if (point.compare(0, 9, "uninstall") != 0) {
     ASSERT_TRUE(wizard.WaitForPage(kInstall, 60000));
+    wizard.Settle();
     if (point != "install-page") wizard.Press(PSBTN_NEXT);
   }
   if (point != "install-page") {

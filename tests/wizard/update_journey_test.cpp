@@ -69,7 +69,9 @@ class UpdateJourneyTest : public ::testing::Test {
     ASSERT_TRUE(wizard_.WaitForWizard());
     ASSERT_TRUE(wizard_.WaitForPage(page));
   }
+  // Next on a page that is shown and settled: a press that arrives as a page appears does nothing.
   void Next(int expectedPage) {
+    wizard_.Settle();
     wizard_.Press(PSBTN_NEXT);
     ASSERT_TRUE(wizard_.WaitForPage(expectedPage, 60000)) << "page now " << wizard_.CurrentPage();
   }
@@ -90,6 +92,7 @@ TEST_F(UpdateJourneyTest, CurrentOrNewerReleaseIsDeclinedAndLeftoverStateDiscard
     ASSERT_TRUE(wizard.Start());
     ASSERT_TRUE(wizard.WaitForWizard());
     ASSERT_TRUE(wizard.WaitForPage(kIntroduction));
+    wizard.Settle();
     wizard.Press(PSBTN_NEXT);
     MessageBoxSeen box;
     ASSERT_TRUE(wizard.WaitForMessageBox(&box));
@@ -235,6 +238,7 @@ TEST_F(UpdateJourneyTest, UpdateWithoutRestartKeepsEverythingOfTheUser) {
     SetEnvironmentVariableA("TIDEMARK_STANDIN_SETUP", nullptr);
     ASSERT_TRUE(wizard.WaitForWizard());
     ASSERT_TRUE(wizard.WaitForPage(kIntroduction));
+    wizard.Settle();
     wizard.Press(PSBTN_NEXT);
     DWORD markingAtFirstSight = kNoMarking;
     ASSERT_TRUE(wizard.WaitForPage(kUninstall, 20000, [&] { markingAtFirstSight = UpdaterMarking(); }));
@@ -334,8 +338,10 @@ TEST_F(UpdateJourneyTest, FreshInstallationEndsCompletedAndLeavesNothingBehind) 
     SetEnvironmentVariableA("TIDEMARK_STANDIN_SETUP", nullptr);
     ASSERT_TRUE(wizard.WaitForWizard());
     ASSERT_TRUE(wizard.WaitForPage(kIntroduction));
+    wizard.Settle();
     wizard.Press(PSBTN_NEXT);
     ASSERT_TRUE(wizard.WaitForPage(kInstall));
+    wizard.Settle();
     wizard.Press(PSBTN_NEXT);
     ASSERT_TRUE(wizard.WaitForPage(kCompleted, 60000)) << "page now " << wizard.CurrentPage();
     ExpectCompletedPage(wizard);
@@ -553,6 +559,7 @@ TEST_F(UpdateJourneyTest, FailedSetupAfterUninstallKeepsTheBackupForTheNextRun) 
   ASSERT_TRUE(again.Start());
   ASSERT_TRUE(again.WaitForWizard());
   ASSERT_TRUE(again.WaitForPage(kInstall));
+  again.Settle();
   again.Press(PSBTN_NEXT);
   ASSERT_TRUE(again.WaitForPage(kCompleted, 60000));
   ExpectCompletedPage(again);
@@ -635,8 +642,10 @@ TEST_F(UpdateJourneyTest, RestartGuidanceKeepsTheStateWhateverEndsTheWizard) {
     ASSERT_TRUE(wizard.Start(started));
     ASSERT_TRUE(wizard.WaitForWizard());
     ASSERT_TRUE(wizard.WaitForPage(kIntroduction));
+    wizard.Settle();
     wizard.Press(PSBTN_NEXT);
     ASSERT_TRUE(wizard.WaitForPage(kUninstall));
+    wizard.Settle();
     wizard.Press(PSBTN_NEXT);
     ASSERT_TRUE(wizard.WaitForPage(kRestart, 60000));
     ExpectClosingPage(wizard, kCloseText);
@@ -935,8 +944,10 @@ TEST_F(UpdateJourneyTest, ALaterRunKeepsWhatTheUserChangedAfterAFailedAttempt) {
       ASSERT_TRUE(run1.Start());
       ASSERT_TRUE(run1.WaitForWizard());
       ASSERT_TRUE(run1.WaitForPage(kIntroduction));
+      run1.Settle();
       run1.Press(PSBTN_NEXT);
       ASSERT_TRUE(run1.WaitForPage(kUninstall));
+      run1.Settle();
       run1.Press(PSBTN_NEXT);
       ASSERT_TRUE(run1.WaitForPage(kIncompleted, 60000));
       ASSERT_TRUE(StartProductThatStays());
