@@ -13,6 +13,8 @@ namespace {
 // How often the wait looks again when no job message arrives (snapshots, or a message the system
 // dropped: job messages are not guaranteed to be delivered).
 constexpr DWORD kPollMilliseconds = 250;
+// Polls (a second) before a handle signalled with the process still active is believed.
+constexpr int kDoubtfulEndPolls = 4;
 constexpr DWORD kMemberAccess =
     SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE;
 constexpr DWORD kListedIds = 256;
@@ -111,6 +113,7 @@ void ProcessTree::Track(DWORD id, base::ScopedHandle handle, bool first) {
   Member member;
   member.id = id;
   member.ended = false;
+  member.doubtfulEnds = 0;
   member.pathKnown = false;
   member.outsideTheWait = false;
   if (!CreationTime(handle.get(), &member.created)) ZeroMemory(&member.created, sizeof(FILETIME));
@@ -151,9 +154,25 @@ void ProcessTree::FindNewMembers() {
   }
   for (DWORD index = 0; index < ids.list.NumberOfProcessIdsInList && index < kListedIds; ++index) {
     const DWORD id = static_cast<DWORD>(ids.list.ProcessIdList[index]);
-    if (IsTracked(id)) continue;
+    Member* known = nullptr;
+    for (Member& member : members_) {
+      if (member.id == id) known = &member;
+    }
+    if (known != nullptr && !known->ended) continue;
     base::ScopedHandle process = OpenJobMember(job_.get(), id);
-    if (process) Track(id, std::move(process), false);
+    if (!process) continue;
+    if (known == nullptr) {
+      Track(id, std::move(process), false);
+      continue;
+    }
+    // The job still lists a process whose handle said it had ended (seen under Wine for a process
+    // caught while it was being created): it is followed again through a new handle, so that the
+    // wait neither ends early nor waits for a process it no longer looks at.
+    RunLogWrite("process %lu still runs in the job; followed again", static_cast<unsigned long>(id));
+    known->handle = std::move(process);
+    known->ended = false;
+    known->doubtfulEnds = 0;
+    known->pathKnown = false;
   }
 }
 
@@ -188,9 +207,16 @@ bool ProcessTree::CheckEnded() {
   for (Member& member : members_) {
     if (!member.pathKnown && !member.ended) LearnProgram(member, &member == &members_[0]);
     if (!member.ended && WaitForSingleObject(member.handle.get(), 0) == WAIT_OBJECT_0) {
-      member.ended = true;
       DWORD code = 0;
       GetExitCodeProcess(member.handle.get(), &code);
+      // A handle signalled while the process still reports itself active (seen under Wine for a
+      // process caught while it was being created) is believed only after a second's polls.
+      if (code == STILL_ACTIVE && ++member.doubtfulEnds < kDoubtfulEndPolls) {
+        ++stillRunning;
+        if (!member.outsideTheWait) holding = true;
+        continue;
+      }
+      member.ended = true;
       RunLogWrite("process %lu ended with exit code %lu", static_cast<unsigned long>(member.id),
                   static_cast<unsigned long>(code));
     }

@@ -62,6 +62,7 @@ class ProcessTree {
     bool outsideTheWait;
     bool pathKnown;  // a process that has only just been created may not tell its program yet
     bool ended;
+    int doubtfulEnds;  // polls that found the handle signalled but the process still active
   };
 
   bool IsTracked(DWORD id) const;
