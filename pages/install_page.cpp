@@ -78,7 +78,9 @@ LRESULT CWizardInstallPage::OnWorkerDone(WPARAM, LPARAM) {
   // The product is asked to close only when a log file of its folder is to be written: a running
   // product would hold it open, or write over it when it closes. A fresh installation leaves the
   // product that setup started running.
-  if (PlanWritesProductFiles(PlanRestore(reading, mode, true))) {
+  const Plan plan = PlanRestore(reading, mode, true);
+  const bool asked = PlanWritesProductFiles(plan);
+  if (asked) {
     if (!AskUntilProductClosed()) {
       RunLogWrite("restore: not now; the product still runs");
       NoteRestoreWaited();
@@ -88,11 +90,11 @@ LRESULT CWizardInstallPage::OnWorkerDone(WPARAM, LPARAM) {
     }
   }
   // The log files go back before the settings and the autorun entries; each item makes what it
-  // wrote durable before it drops its own record. The product may have written its log as it
-  // closed, so the restore reads the machine again. Marking goes last, only when everything is
-  // back: otherwise the saved state stays, the resume entry with it, and the next logon restores
-  // it without running setup again.
-  const ApplyResult result = RestoreSavedState(mode, true);
+  // wrote durable before it drops its own record. A product closed on request may have written
+  // its log as it closed, so the restore then reads the machine again. Marking goes last, only
+  // when everything is back: otherwise the saved state stays, the resume entry with it, and the
+  // next logon restores it without running setup again.
+  const ApplyResult result = asked ? RestoreSavedState(mode, true) : ApplyPlan(plan, reading);
   if (result.backupMissing) {
     // The engine has logged it; the user is told the saved log is lost, never that all is well.
     char text[1024];
