@@ -204,24 +204,6 @@ TEST_F(ResumeTest, AResumeEntryThatDoesNotLeadIntoTheTrustedWorkFolderIsRemovedA
   ASSERT_TRUE(WriteUpdaterString(nullptr, "WorkFolder", work_.c_str()));
 }
 
-// The dated key "<key>_<yyyymmdd-hhmmss>" beside a key of HKEY_USERS, or "".
-std::string FindDatedKeyBeside(const std::string& key) {
-  const size_t slash = key.rfind('\\');
-  const std::string parent = key.substr(0, slash);
-  const std::string stem = key.substr(slash + 1) + "_";
-  HKEY opened = nullptr;
-  if (RegOpenKeyExA(HKEY_USERS, parent.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS) return "";
-  std::string found;
-  char name[256];
-  for (DWORD i = 0; found.empty(); ++i) {
-    DWORD size = sizeof(name);
-    if (RegEnumKeyExA(opened, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-    if (std::string(name).rfind(stem, 0) == 0 && strlen(name) == stem.size() + 15) found = parent + "\\" + name;
-  }
-  RegCloseKey(opened);
-  return found;
-}
-
 TEST_F(ResumeTest, DiscardKeepsWhatTheUserStillNeedsAndRemovesEverythingElse) {
   // Register() saves a settings snapshot of a user's hive; whether its live key is still there is
   // the row's.
@@ -315,7 +297,7 @@ TEST_F(ResumeTest, DiscardKeepsWhatTheUserStillNeedsAndRemovesEverythingElse) {
       std::string name;
       EXPECT_TRUE(GetRawValue(HKEY_USERS, liveSettings, "Name", &type, &name));
       EXPECT_EQ(std::string(settingsChanged ? row.settings : "x") + std::string(1, '\0'), name);
-      const std::string beside = FindDatedKeyBeside(liveSettings);
+      const std::string beside = testing_support::FindDatedKeyBeside(HKEY_USERS, liveSettings);
       EXPECT_EQ(settingsChanged, !beside.empty());
       if (!beside.empty()) {
         EXPECT_TRUE(GetRawValue(HKEY_USERS, beside, "Name", &type, &name));

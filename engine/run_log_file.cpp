@@ -171,10 +171,9 @@ base::ScopedHandle CreateRunLog(const char* folder, const SYSTEMTIME& start, DWO
   for (int attempt = 0; attempt < kCreateAttempts && !file; ++attempt) {
     char random[kRandomDigits + 1];
     if (!FormatRandomHex(random, kRandomDigits) ||
-        !base::FormatBounded(name, sizeof(name), "%s%04u%02u%02u-%02u%02u%02u_%lu_%s%s",
-                             product::kRunLogPrefix, start.wYear, start.wMonth, start.wDay,
-                             start.wHour, start.wMinute, start.wSecond,
-                             static_cast<unsigned long>(processId), random, kLogNameSuffix) ||
+        !base::FormatBounded(name, sizeof(name), "%s%s_%lu_%s%s", product::kRunLogPrefix,
+                             FormatTimeStamp(start).text, static_cast<unsigned long>(processId),
+                             random, kLogNameSuffix) ||
         !JoinPath(folder, name, path)) {
       break;
     }

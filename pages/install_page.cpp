@@ -106,7 +106,10 @@ LRESULT CWizardInstallPage::OnWorkerDone(WPARAM, LPARAM) {
   RunLogWrite("restore: %s%s", result.everythingBack ? "everything saved is back" : "NOT everything is back",
               result.itemsWait ? "; some users' items wait for their hive" : "");
   if (result.itemsWait) NoteRestoreWaited();
-  KeepResumeUntilRestored(result.everythingBack ? TRUE : FALSE, TRUE);
+  // What is left saved decides whether the resume entry stays: the restore changed the machine.
+  if (!result.everythingBack) ReadMachineAgain("after the restore");
+  KeepResumeUntilRestored(result.everythingBack ? TRUE : FALSE,
+                          HasSavedUserState(CurrentReading()) ? TRUE : FALSE);
   const int next = TakeRestoreResult(result.everythingBack ? TRUE : FALSE);
   EndWork();
   SelectPage(next);

@@ -205,9 +205,8 @@ bool ReplaceWithNewFile(const char* folder, const char* name, HANDLE source) {
 bool BuildDatedName(const char* name, const SYSTEMTIME& time, char* dated, size_t size) {
   const char* dot = strrchr(name, '.');
   const int stem = static_cast<int>(dot != nullptr ? dot - name : strlen(name));
-  return base::FormatBounded(dated, size, "%.*s_%04u%02u%02u-%02u%02u%02u%s", stem, name,
-                             time.wYear, time.wMonth, time.wDay, time.wHour, time.wMinute,
-                             time.wSecond, dot != nullptr ? dot : "");
+  return base::FormatBounded(dated, size, "%.*s_%s%s", stem, name, FormatTimeStamp(time).text,
+                             dot != nullptr ? dot : "");
 }
 
 // True when candidate is the listed name itself or a dated copy of it.

@@ -110,9 +110,8 @@ LONG CreateDatedKeyBeside(const char* hiveName, const char* keyPath, HKEY* key,
     char name[kKeyPathSize];
     char path[kKeyPathSize];
     if (!FileTimeToSystemTime(&stamp, &local) ||
-        !base::FormatBounded(name, sizeof(name), "%s_%04u%02u%02u-%02u%02u%02u", keyPath,
-                             local.wYear, local.wMonth, local.wDay, local.wHour, local.wMinute,
-                             local.wSecond) ||
+        !base::FormatBounded(name, sizeof(name), "%s_%s", keyPath,
+                             FormatTimeStamp(local).text) ||
         !BuildHivePath(hiveName, name, path)) {
       return ERROR_FILENAME_EXCED_RANGE;
     }
@@ -157,7 +156,6 @@ bool BuildKeptFilePath(const char* sid, const char* what, const char* extension,
   SYSTEMTIME now;
   GetLocalTime(&now);
   return GetKeptFolder(folder) &&
-         base::FormatBounded(path, sizeof(path), "%s\\%s_%s_%04u%02u%02u-%02u%02u%02u.%s", folder,
-                             sid, what, now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
-                             now.wSecond, extension);
+         base::FormatBounded(path, sizeof(path), "%s\\%s_%s_%s.%s", folder, sid, what,
+                             FormatTimeStamp(now).text, extension);
 }

@@ -401,3 +401,11 @@ char* GetSystemErrorText(DWORD code) {
                  reinterpret_cast<char*>(&text), 0, nullptr);
   return text;
 }
+
+TimeStamp FormatTimeStamp(const SYSTEMTIME& time) {
+  TimeStamp stamp;
+  base::FormatBounded(stamp.text, sizeof(stamp.text), "%04u%02u%02u-%02u%02u%02u",
+                      time.wYear % 10000u, time.wMonth % 100u, time.wDay % 100u,
+                      time.wHour % 100u, time.wMinute % 100u, time.wSecond % 100u);
+  return stamp;
+}

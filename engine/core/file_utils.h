@@ -103,6 +103,13 @@ const char* FindLastBackslash(const char* path);
 // True for a byte that starts a double-byte character in the ANSI code page.
 bool IsLeadByte(unsigned char byte);
 
+// "yyyymmdd-hhmmss" of a time: the stamp in the names of dated logs, kept keys and files, and run
+// logs.
+struct TimeStamp {
+  char text[16];
+};
+TimeStamp FormatTimeStamp(const SYSTEMTIME& time);
+
 // Builds "<folder>\<name>" with one backslash between them into path; false when it does not fit.
 bool JoinPath(const char* folder, const char* name, char (&path)[kPathBufferSize]);
 

@@ -165,6 +165,28 @@ bool SetStringValue(HKEY root, const std::string& path, const std::string& name,
   return SetRawValue(root, path, name, type, value.c_str(), static_cast<DWORD>(value.size() + 1));
 }
 
+std::string FindDatedKeyBeside(HKEY root, const std::string& key) {
+  const size_t slash = key.rfind('\\');
+  const std::string parent = key.substr(0, slash);
+  const std::string stem = key.substr(slash + 1) + "_";
+  HKEY opened = nullptr;
+  if (RegOpenKeyExA(root, parent.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS) return "";
+  std::string found;
+  char name[256];
+  for (DWORD index = 0; found.empty(); ++index) {
+    DWORD size = sizeof(name);
+    if (RegEnumKeyExA(opened, index, name, &size, nullptr, nullptr, nullptr, nullptr) !=
+        ERROR_SUCCESS) {
+      break;
+    }
+    if (std::string(name).rfind(stem, 0) == 0 && size == stem.size() + 15) {
+      found = parent + "\\" + name;
+    }
+  }
+  RegCloseKey(opened);
+  return found;
+}
+
 bool GetRawValue(HKEY root, const std::string& path, const std::string& name, DWORD* type,
                  std::string* data) {
   HKEY key = nullptr;

@@ -98,6 +98,9 @@ bool SetRawValue(HKEY root, const std::string& path, const std::string& name, DW
                  const void* data, DWORD size);
 bool GetRawValue(HKEY root, const std::string& path, const std::string& name, DWORD* type,
                  std::string* data);
+// The key "<key>_<yyyymmdd-hhmmss>" beside a key (where a saved version is kept beside the one in
+// place), as a path below root; "" when there is none.
+std::string FindDatedKeyBeside(HKEY root, const std::string& key);
 
 // Runs a program (in workingFolder, or the current folder when empty) and waits for it; returns
 // its exit code, or -1 when it cannot start or has to be ended after the time-out.

@@ -905,26 +905,6 @@ bool StartProductThatStays() {
   return true;
 }
 
-// The one key "<key>_<yyyymmdd-hhmmss>" beside a key of the current user, as "" when none.
-std::string DatedKeyBeside(const std::string& key) {
-  const size_t slash = key.rfind('\\');
-  HKEY parent = nullptr;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, key.substr(0, slash).c_str(), 0, KEY_READ, &parent) !=
-      ERROR_SUCCESS) {
-    return "";
-  }
-  const std::string stem = key.substr(slash + 1) + "_";
-  std::string found;
-  char name[256];
-  for (DWORD index = 0;; ++index) {
-    DWORD size = sizeof(name);
-    if (RegEnumKeyExA(parent, index, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-    if (std::string(name).rfind(stem, 0) == 0 && size == stem.size() + 15) found = key.substr(0, slash + 1) + name;
-  }
-  RegCloseKey(parent);
-  return found;
-}
-
 }  // namespace
 
 // Run 1's uninstaller fails while the product runs: the aborted page keeps the saved state. The
@@ -989,13 +969,13 @@ TEST_F(UpdateJourneyTest, ALaterRunKeepsWhatTheUserChangedAfterAFailedAttempt) {
     ExpectUserDataKept(week, after);
     EXPECT_FALSE(UpdaterKeyExists());
     // Run 1's versions are kept beside the week's: the settings and the Run value in dated keys.
-    const std::string settingsBeside = DatedKeyBeside(settings);
+    const std::string settingsBeside = testing_support::FindDatedKeyBeside(HKEY_CURRENT_USER, settings);
     ASSERT_FALSE(settingsBeside.empty()) << "run 1's settings were not kept beside";
     DWORD type = 0;
     std::string data;
     ASSERT_TRUE(testing_support::GetRawValue(HKEY_CURRENT_USER, settingsBeside, "Interval", &type, &data));
     EXPECT_EQ(first.settings.at("|Interval").second, data);
-    const std::string runBeside = DatedKeyBeside(product::kAutoRunKeptBesideKey);
+    const std::string runBeside = testing_support::FindDatedKeyBeside(HKEY_CURRENT_USER, product::kAutoRunKeptBesideKey);
     ASSERT_FALSE(runBeside.empty()) << "run 1's Run value was not kept beside";
     ASSERT_TRUE(testing_support::GetRawValue(HKEY_CURRENT_USER, runBeside, "Tidemark", &type, &data));
     EXPECT_EQ(first.runValue, data);
