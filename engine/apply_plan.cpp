@@ -30,7 +30,7 @@ const char* ItemOf(const PlanStep& step, const MachineReading& reading) {
     case StepKind::kKeepAutoRunBeside:
     case StepKind::kDropAutoRunRecord:
     case StepKind::kDropUnusableRecord:
-    case StepKind::kAutoRunWaits:
+    case StepKind::kAutoRunToProfile:
     case StepKind::kAutoRunToKeptFile:
       return reading.autoRuns[step.item].user.c_str();
     default:
@@ -121,8 +121,8 @@ ApplyResult ApplyPlan(const Plan& plan, const MachineReading& reading) {
       case StepKind::kDropUnusableRecord:
         ok = DropAutoRunRecordOf(item);
         break;
-      case StepKind::kAutoRunWaits:
-        result.itemsWait = true;
+      case StepKind::kAutoRunToProfile:
+        if (!WriteAutoRunIntoProfile(item, plan.mode)) result.itemsWait = true;
         break;
       case StepKind::kStartProduct:
         StartProductWithRestoredEntry();

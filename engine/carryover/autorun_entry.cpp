@@ -8,6 +8,7 @@
 #include "engine/core/run_log.h"
 #include "engine/core/settings_store.h"
 #include "engine/carryover/product_start.h"
+#include "engine/carryover/profile_hive.h"
 #include "engine/carryover/user_hives.h"
 
 namespace {
@@ -34,10 +35,6 @@ base::WideText Widen(const char* text) {
   base::WideText wide;
   for (; *text != '\0'; ++text) wide += static_cast<wchar_t>(static_cast<unsigned char>(*text));
   return wide;
-}
-
-base::WideText RunKeyPath(const base::Text& hiveName) {
-  return Widen(hiveName.c_str()) + L"\\" + Widen(product::kRunKey);
 }
 
 // The text of an entry up to its first NUL, as the system reads a command line from it.
@@ -94,10 +91,10 @@ LONG WriteValue(HKEY key, const wchar_t* name, DWORD type, const base::WideText&
 // The hive's Run value "Tidemark": ERROR_SUCCESS with the entry, ERROR_FILE_NOT_FOUND when there
 // is no Run key or no such value, another code when it cannot be read.
 // A command longer than Windows can start is ERROR_FILE_TOO_LARGE, logged with its length.
-LONG ReadAutoRunValue(const base::Text& hiveName, AutoRunEntry* entry) {
+LONG ReadAutoRunValue(const UserHive& hive, AutoRunEntry* entry) {
   base::ScopedRegKey runKey;
-  const LONG opened = RegOpenKeyExW(HKEY_USERS, RunKeyPath(hiveName).c_str(), 0, KEY_QUERY_VALUE,
-                                    runKey.receive());
+  const LONG opened = RegOpenKeyExW(hive.root, hive.PathOf(product::kRunKey).c_str(), 0,
+                                    KEY_QUERY_VALUE, runKey.receive());
   if (opened != ERROR_SUCCESS) return opened;
   DWORD bytes = 0;
   LONG result = ReadValue(runKey.get(), Widen(product::kAutoRunValue).c_str(), entry, &bytes);
@@ -112,7 +109,7 @@ LONG ReadAutoRunValue(const base::Text& hiveName, AutoRunEntry* entry) {
     entry->data.clear();
     RunLogWrite("capture: the autorun entry of %s has %lu bytes, more than a command line Windows "
                 "can start (%u characters); not saved",
-                hiveName.c_str(), static_cast<unsigned long>(bytes),
+                hive.name, static_cast<unsigned long>(bytes),
                 static_cast<unsigned>(kMaxCommandChars));
   }
   return result;
@@ -243,9 +240,9 @@ LONG SaveRecord(const base::Text& hiveName, const AutoRunEntry& entry, bool ownV
 
 // Writes the entry back as the hive's Run value (the Run key is made again if the uninstaller
 // took it away with the entry) and through to the disk.
-LONG WriteBack(const AutoRunRecord& record) {
+LONG WriteBack(const AutoRunRecord& record, const UserHive& hive) {
   base::ScopedRegKey runKey;
-  LONG result = RegCreateKeyExW(HKEY_USERS, RunKeyPath(record.hiveName).c_str(), 0, nullptr,
+  LONG result = RegCreateKeyExW(hive.root, hive.PathOf(product::kRunKey).c_str(), 0, nullptr,
                                 REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, runKey.receive(),
                                 nullptr);
   if (result == ERROR_SUCCESS) {
@@ -255,6 +252,61 @@ LONG WriteBack(const AutoRunRecord& record) {
   if (result == ERROR_SUCCESS) result = RegFlushKey(runKey.get());
   return result;
 }
+
+// The entry whole into a new dated key beside the hive's Run key, flushed; its name in *name.
+LONG KeepBeside(const AutoRunRecord& record, const UserHive& hive, base::Text* name) {
+  base::ScopedRegKey beside;
+  LONG result = CreateDatedKeyBeside(hive, product::kAutoRunKeptBesideKey, beside.receive(), name);
+  if (result == ERROR_SUCCESS) {
+    result = WriteValue(beside.get(), Widen(product::kAutoRunValue).c_str(), record.entry.type,
+                        record.entry.data);
+  }
+  if (result == ERROR_SUCCESS) result = RegFlushKey(beside.get());
+  return result;
+}
+
+bool SameEntry(const AutoRunEntry& a, const AutoRunEntry& b) {
+  return a.type == b.type && a.data == b.data;
+}
+
+// A saved entry into a logged-off user's profile hive by the rule: laid over the Run value, or
+// merged (written where no Run value is, kept beside one that differs).
+class AutoRunIntoProfile : public ProfileHiveWork {
+ public:
+  AutoRunIntoProfile(const AutoRunRecord& record, RestoreMode mode)
+      : record_(record), mode_(mode) {}
+
+  LONG Write(const UserHive& hive) override {
+    besideName_.clear();
+    if (mode_ == RestoreMode::kMerge) {
+      AutoRunEntry live;
+      const LONG read = ReadAutoRunValue(hive, &live);
+      if (read == ERROR_SUCCESS && SameEntry(live, record_.entry)) return ERROR_SUCCESS;
+      if (read == ERROR_SUCCESS) return KeepBeside(record_, hive, &besideName_);
+      if (read != ERROR_FILE_NOT_FOUND) return read;
+    }
+    return WriteBack(record_, hive);
+  }
+
+  bool Holds(const UserHive& hive) override {
+    AutoRunEntry held;
+    if (besideName_.empty()) return ReadAutoRunValue(hive, &held) == ERROR_SUCCESS &&
+                                    SameEntry(held, record_.entry);
+    base::ScopedRegKey beside;
+    return RegOpenKeyExW(hive.root, hive.PathOf(besideName_.c_str()).c_str(), 0,
+                         KEY_QUERY_VALUE, beside.receive()) == ERROR_SUCCESS &&
+           ReadValue(beside.get(), Widen(product::kAutoRunValue).c_str(), &held) ==
+               ERROR_SUCCESS &&
+           SameEntry(held, record_.entry);
+  }
+
+  const base::Text& besideName() const { return besideName_; }
+
+ private:
+  const AutoRunRecord& record_;
+  RestoreMode mode_;
+  base::Text besideName_;
+};
 
 // The command line with its environment variables expanded in the environment of the user at
 // the desktop (the desktop shell's token; where no shell window exists, the user whose hive the
@@ -331,7 +383,7 @@ BOOL CaptureAutoRun() {
       continue;
     }
     AutoRunEntry entry;
-    const LONG read = ReadAutoRunValue(hiveName, &entry);
+    const LONG read = ReadAutoRunValue(UserHive(hiveName), &entry);
     // No Run key, no value, or not a string: nothing to save.
     if (read == ERROR_FILE_NOT_FOUND || (read == ERROR_SUCCESS && !IsStringType(entry.type))) {
       continue;
@@ -371,10 +423,10 @@ void ReadSavedAutoRuns(base::HeapArray<SavedUserItem>* items) {
       item.userGone = IsUserGone(record.hiveName.c_str());
     } else {
       AutoRunEntry live;
-      const LONG read = ReadAutoRunValue(record.hiveName, &live);
-      item.live = read != ERROR_SUCCESS                                          ? ItemState::kAbsent
-                  : live.type == record.entry.type && live.data == record.entry.data ? ItemState::kSame
-                                                                                 : ItemState::kDifferent;
+      const LONG read = ReadAutoRunValue(UserHive(record.hiveName.c_str()), &live);
+      item.live = read != ERROR_SUCCESS              ? ItemState::kAbsent
+                  : SameEntry(live, record.entry) ? ItemState::kSame
+                                                  : ItemState::kDifferent;
     }
     items->push_back(item);
   }
@@ -412,7 +464,7 @@ BOOL WriteAutoRunBackOf(const char* hiveName) {
   if (!FindRecord(hiveName, &record)) return TRUE;
   // The value is on the disk before its record goes: a restore run again after an interruption
   // finds either the record or the value back.
-  const LONG written = WriteBack(record);
+  const LONG written = WriteBack(record, UserHive(hiveName));
   if (written != ERROR_SUCCESS) return AutoRunStepFailed(written, "cannot be written back", hiveName);
   RunLogWrite("restore: autorun entry of %s written back (%s): %s", hiveName,
               record.entry.type == REG_EXPAND_SZ ? "REG_EXPAND_SZ" : "REG_SZ",
@@ -431,18 +483,32 @@ BOOL WriteAutoRunBackOf(const char* hiveName) {
 BOOL KeepAutoRunBesideOf(const char* hiveName) {
   AutoRunRecord record;
   if (!FindRecord(hiveName, &record)) return TRUE;
-  base::ScopedRegKey beside;
   base::Text name;
-  LONG result = CreateDatedKeyBeside(hiveName, product::kAutoRunKeptBesideKey, beside.receive(), &name);
-  if (result == ERROR_SUCCESS) {
-    result = WriteValue(beside.get(), Widen(product::kAutoRunValue).c_str(), record.entry.type,
-                        record.entry.data);
-  }
-  if (result == ERROR_SUCCESS) result = RegFlushKey(beside.get());
+  const LONG result = KeepBeside(record, UserHive(hiveName), &name);
   if (result != ERROR_SUCCESS) return AutoRunStepFailed(result, "cannot be kept beside", hiveName);
   RunLogWrite("restore: the saved autorun entry of %s is kept beside the Run value in place, in %s: "
               "%s",
               hiveName, name.c_str(), LogText(CommandOf(record.entry)).c_str());
+  return DropRecord(record) ? TRUE : FALSE;
+}
+
+BOOL WriteAutoRunIntoProfile(const char* hiveName, RestoreMode mode) {
+  AutoRunRecord record;
+  if (!FindRecord(hiveName, &record)) return TRUE;
+  AutoRunIntoProfile work(record, mode);
+  if (WriteIntoProfileHive(hiveName, "autorun entry", &work) != ERROR_SUCCESS) {
+    RunLogWrite("restore: the autorun entry of user %s waits until that user's hive is loaded",
+                hiveName);
+    return FALSE;
+  }
+  if (work.besideName().empty()) {
+    RunLogWrite("restore: autorun entry of user %s written into the profile's hive: %s", hiveName,
+                LogText(CommandOf(record.entry)).c_str());
+  } else {
+    RunLogWrite("restore: the saved autorun entry of user %s is kept beside the Run value in "
+                "place in the profile's hive, in %s",
+                hiveName, work.besideName().c_str());
+  }
   return DropRecord(record) ? TRUE : FALSE;
 }
 

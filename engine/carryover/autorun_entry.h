@@ -41,6 +41,12 @@ BOOL KeepAutoRunBesideOf(const char* hiveName);
 // folder (administrators and SYSTEM only), which stays, and then the record goes.
 BOOL KeepAutoRunInFile(const char* hiveName);
 
+// The same for a user whose hive is not loaded: into that user's profile hive, loaded privately
+// for it, by the rule (kOverlay writes the Run value; kMerge writes it where none is and keeps the
+// entry beside one that differs), checked in the hive file before the record goes. FALSE (logged,
+// nothing shown) when the record has to wait for the user's hive.
+BOOL WriteAutoRunIntoProfile(const char* hiveName, RestoreMode mode);
+
 // Drops a user's record (the Run value in place is the saved one, or the record is unusable).
 BOOL DropAutoRunRecordOf(const char* hiveName);
 

@@ -11,8 +11,13 @@ using ConvertSidToStringSidAFunction = BOOL(WINAPI*)(PSID, LPSTR*);
 
 }  // namespace
 
-bool BuildHivePath(const char* hiveName, const char* subkey, char (&path)[kKeyPathSize]) {
-  return base::FormatBounded(path, sizeof(path), "%s\\%s", hiveName, subkey);
+base::WideText UserHive::PathOf(const char* subkey) const {
+  char path[kKeyPathSize];
+  const bool fits = root == HKEY_USERS
+                        ? base::FormatBounded(path, sizeof(path), "%s\\%s", name, subkey)
+                        : base::CopyBounded(path, sizeof(path), subkey);
+  wchar_t wide[kKeyPathSize];
+  return fits && MultiByteToWideChar(CP_ACP, 0, path, -1, wide, kKeyPathSize) > 0 ? wide : L"";
 }
 
 bool IsUserHiveName(const char* hiveName) {
@@ -95,7 +100,7 @@ base::Text DescribeUser(const char* sid) {
   return sid;
 }
 
-LONG CreateDatedKeyBeside(const char* hiveName, const char* keyPath, HKEY* key,
+LONG CreateDatedKeyBeside(const UserHive& hive, const char* keyPath, HKEY* key,
                           base::Text* createdName) {
   SYSTEMTIME now;
   GetLocalTime(&now);
@@ -108,16 +113,16 @@ LONG CreateDatedKeyBeside(const char* hiveName, const char* keyPath, HKEY* key,
     FILETIME stamp = {time.LowPart, time.HighPart};
     SYSTEMTIME local;
     char name[kKeyPathSize];
-    char path[kKeyPathSize];
     if (!FileTimeToSystemTime(&stamp, &local) ||
-        !base::FormatBounded(name, sizeof(name), "%s_%s", keyPath,
-                             FormatTimeStamp(local).text) ||
-        !BuildHivePath(hiveName, name, path)) {
+        !base::FormatBounded(name, sizeof(name), "%s_%s", keyPath, FormatTimeStamp(local).text)) {
       return ERROR_FILENAME_EXCED_RANGE;
     }
+    const base::WideText path = hive.PathOf(name);
+    if (path.empty()) return ERROR_FILENAME_EXCED_RANGE;
     DWORD disposition = 0;
-    const LONG result = RegCreateKeyExA(HKEY_USERS, path, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                        KEY_ALL_ACCESS, nullptr, key, &disposition);
+    const LONG result = RegCreateKeyExW(hive.root, path.c_str(), 0, nullptr,
+                                        REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, key,
+                                        &disposition);
     if (result != ERROR_SUCCESS) return result;
     if (disposition == REG_CREATED_NEW_KEY) {
       *createdName = name;

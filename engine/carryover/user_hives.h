@@ -15,8 +15,19 @@
 constexpr size_t kHiveNameSize = 256;
 constexpr size_t kKeyPathSize = 260;
 
-// "<hiveName>\<subkey>" into path; false when it does not fit.
-bool BuildHivePath(const char* hiveName, const char* subkey, char (&path)[kKeyPathSize]);
+// A user's hive as the restore reaches it: below HKEY_USERS by its name while that user's hive
+// is loaded there, or at the root of that user's profile hive loaded privately
+// (engine/carryover/profile_hive.h).
+struct UserHive {
+  const char* name;  // the string SID
+  HKEY root;         // HKEY_USERS, or the root of the privately loaded hive
+
+  explicit UserHive(const char* hiveName, HKEY privateRoot = HKEY_USERS)
+      : name(hiveName), root(privateRoot) {}
+  // The path below root of a key of the hive ("<name>\<subkey>" below HKEY_USERS, the subkey
+  // itself in a private hive), in wide characters; empty when it does not fit.
+  base::WideText PathOf(const char* subkey) const;
+};
 
 // True when the name is a string SID ("S-1-..."), the only kind of name GetUserHiveName records
 // and a user's hive has.
@@ -54,9 +65,9 @@ bool BuildKeptFilePath(const char* sid, const char* what, const char* extension,
                        char (&path)[kPathBufferSize]);
 
 // Creates the key "<keyPath>_<yyyymmdd-hhmmss>" (local time now, a second later while the name is
-// taken) in the loaded hive: where a saved version is kept beside the one in place. ERROR_SUCCESS
+// taken) in the user's hive: where a saved version is kept beside the one in place. ERROR_SUCCESS
 // with the open key and its name below the hive.
-LONG CreateDatedKeyBeside(const char* hiveName, const char* keyPath, HKEY* key,
+LONG CreateDatedKeyBeside(const UserHive& hive, const char* keyPath, HKEY* key,
                           base::Text* createdName);
 
 #endif  // ENGINE_CARRYOVER_USER_HIVES_H_

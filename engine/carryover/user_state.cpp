@@ -35,12 +35,6 @@ base::WideText Widen(const char* text) {
   return MultiByteToWideChar(CP_ACP, 0, text, -1, wide, kKeyPathSize) > 0 ? wide : L"";
 }
 
-// "<hive>\<settings key>" in wide characters; empty when it does not fit.
-base::WideText SettingsPath(const char* hiveName) {
-  char path[kKeyPathSize];
-  return BuildHivePath(hiveName, product::kSettingsKey, path) ? Widen(path) : L"";
-}
-
 // True when a subkey of the updater key is a settings snapshot: every subkey but the one that holds
 // the other users' autorun records. Snapshots are named as their hives (a string SID, ".DEFAULT").
 bool IsSnapshotName(const char* name) {
@@ -69,18 +63,18 @@ void DropSnapshot(HKEY updaterKey, const char* hiveName) {
   FlushUpdaterKey();
 }
 
-bool HiveHoldsSnapshot(HKEY updaterKey, const char* hiveName);
+bool HiveHoldsSnapshot(HKEY updaterKey, const UserHive& hive);
 
-// Writes a snapshot back into its loaded hive's settings key (created when the new release has
-// none yet) by the rule, and that hive through to the disk.
-LONG WriteBack(HKEY updaterKey, const char* hiveName, CopyRule rule = CopyRule::kOverwrite) {
-  const base::WideText path = SettingsPath(hiveName);
+// Writes a snapshot back into the hive's settings key (created when the new release has none
+// yet) by the rule, and that key through to the disk.
+LONG WriteBack(HKEY updaterKey, const UserHive& hive, CopyRule rule = CopyRule::kOverwrite) {
+  const base::WideText path = hive.PathOf(product::kSettingsKey);
   if (path.empty()) return ERROR_FILENAME_EXCED_RANGE;
   base::ScopedRegKey snapshot;
-  LONG result = RegOpenKeyExW(updaterKey, Widen(hiveName).c_str(), 0, KEY_READ, snapshot.receive());
+  LONG result = RegOpenKeyExW(updaterKey, Widen(hive.name).c_str(), 0, KEY_READ, snapshot.receive());
   if (result != ERROR_SUCCESS) return result;
   base::ScopedRegKey settings;
-  result = OpenKeyWithoutLinks(HKEY_USERS, path.c_str(), KEY_ALL_ACCESS, true, settings.receive());
+  result = OpenKeyWithoutLinks(hive.root, path.c_str(), KEY_ALL_ACCESS, true, settings.receive());
   if (result != ERROR_SUCCESS) return result;
   KeyTreeCopy copy(rule);
   result = copy.Copy(snapshot.get(), settings.get());
@@ -88,91 +82,70 @@ LONG WriteBack(HKEY updaterKey, const char* hiveName, CopyRule rule = CopyRule::
   return RegFlushKey(settings.get());
 }
 
-// The snapshot whole into a new dated key beside the settings key of the loaded hive, flushed.
-LONG KeepSnapshotBeside(HKEY updaterKey, const char* hiveName) {
+// The snapshot whole into a new dated key beside the settings key of the hive, flushed.
+LONG KeepSnapshotBeside(HKEY updaterKey, const UserHive& hive) {
   base::ScopedRegKey snapshot;
-  LONG result = RegOpenKeyExW(updaterKey, Widen(hiveName).c_str(), 0, KEY_READ, snapshot.receive());
+  LONG result = RegOpenKeyExW(updaterKey, Widen(hive.name).c_str(), 0, KEY_READ, snapshot.receive());
   if (result != ERROR_SUCCESS) return result;
   base::ScopedRegKey beside;
   base::Text name;
-  result = CreateDatedKeyBeside(hiveName, product::kSettingsKey, beside.receive(), &name);
+  result = CreateDatedKeyBeside(hive, product::kSettingsKey, beside.receive(), &name);
   if (result != ERROR_SUCCESS) return result;
   KeyTreeCopy copy(CopyRule::kOverwrite);
   result = copy.Copy(snapshot.get(), beside.get());
   if (result == ERROR_SUCCESS) result = RegFlushKey(beside.get());
   if (result == ERROR_SUCCESS) {
     RunLogWrite("restore: the saved settings of %s are kept beside the ones in place as %s",
-                hiveName, name.c_str());
+                hive.name, name.c_str());
   }
   return result;
 }
 
-// The merge rule in a loaded hive: what is missing comes back, what is in place stays, and
-// when the settings in place differ from the snapshot, the snapshot is kept beside them.
-LONG MergeBack(HKEY updaterKey, const char* hiveName) {
-  if (HiveHoldsSnapshot(updaterKey, hiveName)) return ERROR_SUCCESS;
-  const base::WideText path = SettingsPath(hiveName);
+// The merge rule in a hive: what is missing comes back, what is in place stays, and when the
+// settings in place differ from the snapshot, the snapshot is kept beside them.
+LONG MergeBack(HKEY updaterKey, const UserHive& hive) {
+  if (HiveHoldsSnapshot(updaterKey, hive)) return ERROR_SUCCESS;
+  const base::WideText path = hive.PathOf(product::kSettingsKey);
   base::ScopedRegKey settings;
-  const bool inPlace = !path.empty() && OpenKeyWithoutLinks(HKEY_USERS, path.c_str(), KEY_READ,
+  const bool inPlace = !path.empty() && OpenKeyWithoutLinks(hive.root, path.c_str(), KEY_READ,
                                                             false, settings.receive()) ==
                                             ERROR_SUCCESS;
   settings.reset();
   if (inPlace) {
-    const LONG kept = KeepSnapshotBeside(updaterKey, hiveName);
+    const LONG kept = KeepSnapshotBeside(updaterKey, hive);
     if (kept != ERROR_SUCCESS) return kept;
   }
-  return WriteBack(updaterKey, hiveName, CopyRule::kKeepTarget);
+  return WriteBack(updaterKey, hive, CopyRule::kKeepTarget);
 }
 
-LONG PutBack(HKEY updaterKey, const char* hiveName, RestoreMode mode) {
-  return mode == RestoreMode::kOverlay ? WriteBack(updaterKey, hiveName)
-                                       : MergeBack(updaterKey, hiveName);
+LONG PutBack(HKEY updaterKey, const UserHive& hive, RestoreMode mode) {
+  return mode == RestoreMode::kOverlay ? WriteBack(updaterKey, hive) : MergeBack(updaterKey, hive);
 }
 
-// TRUE when the loaded hive's settings still hold everything of the snapshot.
-bool HiveHoldsSnapshot(HKEY updaterKey, const char* hiveName) {
-  const base::WideText path = SettingsPath(hiveName);
+// TRUE when the hive's settings still hold everything of the snapshot.
+bool HiveHoldsSnapshot(HKEY updaterKey, const UserHive& hive) {
+  const base::WideText path = hive.PathOf(product::kSettingsKey);
   base::ScopedRegKey settings;
   base::ScopedRegKey snapshot;
   return !path.empty() &&
-         OpenKeyWithoutLinks(HKEY_USERS, path.c_str(), KEY_READ, false, settings.receive()) ==
+         OpenKeyWithoutLinks(hive.root, path.c_str(), KEY_READ, false, settings.receive()) ==
              ERROR_SUCCESS &&
-         RegOpenKeyExA(updaterKey, hiveName, 0, KEY_READ, snapshot.receive()) == ERROR_SUCCESS &&
+         RegOpenKeyExW(updaterKey, Widen(hive.name).c_str(), 0, KEY_READ, snapshot.receive()) ==
+             ERROR_SUCCESS &&
          KeyHoldsSavedCopy(settings.get(), snapshot.get());
 }
 
-// The settings of a user whose hive is not loaded, written into that user's profile hive, which
-// is loaded for it and unloaded again. Only what the hive file then holds counts: it is loaded
-// once more and compared before the snapshot goes. FALSE, with the snapshot kept, whenever any of
-// it cannot be done.
-bool RestoreIntoProfileHive(HKEY updaterKey, const char* hiveName, RestoreMode mode) {
-  {
-    ScopedProfileHive hive;
-    LONG result = hive.Load(hiveName);
-    if (result != ERROR_SUCCESS) {
-      RunLogWrite("restore: the profile hive of user %s cannot be loaded (error %ld)", hiveName,
-                  result);
-      return false;
-    }
-    result = PutBack(updaterKey, hiveName, mode);
-    const LONG unloaded = hive.Unload();
-    if (result != ERROR_SUCCESS || unloaded != ERROR_SUCCESS) {
-      RunLogWrite("restore: the profile hive of user %s was not written (error %ld, unload %ld)",
-                  hiveName, result, unloaded);
-      return false;
-    }
-  }
-  ScopedProfileHive check;
-  bool held = check.Load(hiveName) == ERROR_SUCCESS && HiveHoldsSnapshot(updaterKey, hiveName);
-  if (check.Unload() != ERROR_SUCCESS) held = false;
-  if (!held) {
-    RunLogWrite("restore: the profile hive file of user %s does not hold what was written",
-                hiveName);
-    return false;
-  }
-  DropSnapshot(updaterKey, hiveName);
-  return true;
-}
+// A snapshot put back into a logged-off user's profile hive, by the rule.
+class SettingsIntoProfile : public ProfileHiveWork {
+ public:
+  SettingsIntoProfile(HKEY updaterKey, RestoreMode mode) : updaterKey_(updaterKey), mode_(mode) {}
+  LONG Write(const UserHive& hive) override { return PutBack(updaterKey_, hive, mode_); }
+  bool Holds(const UserHive& hive) override { return HiveHoldsSnapshot(updaterKey_, hive); }
+
+ private:
+  HKEY updaterKey_;
+  RestoreMode mode_;
+};
 
 }  // namespace
 
@@ -201,7 +174,7 @@ BOOL SnapshotUserSettings() {
         !IsSnapshotName(hiveName)) {
       continue;
     }
-    const base::WideText path = SettingsPath(hiveName);
+    const base::WideText path = UserHive(hiveName).PathOf(product::kSettingsKey);
     if (path.empty()) return CaptureFailed(ERROR_FILENAME_EXCED_RANGE);
     base::ScopedRegKey settings;
     result = OpenKeyWithoutLinks(HKEY_USERS, path.c_str(), KEY_READ, false, settings.receive());
@@ -266,10 +239,10 @@ void ReadSavedSettings(base::HeapArray<SavedUserItem>* items) {
       // A hive that is not loaded cannot show its settings: its snapshot may be the only copy.
       item.live = ItemState::kNotLoaded;
       item.userGone = IsUserGone(hiveName.c_str());
-    } else if (HiveHoldsSnapshot(updaterKey.get(), hiveName.c_str())) {
+    } else if (HiveHoldsSnapshot(updaterKey.get(), UserHive(hiveName.c_str()))) {
       item.live = ItemState::kSame;
     } else {
-      const base::WideText path = SettingsPath(hiveName.c_str());
+      const base::WideText path = UserHive(hiveName.c_str()).PathOf(product::kSettingsKey);
       base::ScopedRegKey settings;
       item.live = !path.empty() && OpenKeyWithoutLinks(HKEY_USERS, path.c_str(), KEY_READ, false,
                                                        settings.receive()) == ERROR_SUCCESS
@@ -283,7 +256,7 @@ void ReadSavedSettings(base::HeapArray<SavedUserItem>* items) {
 BOOL RestoreSettingsOf(const char* hiveName, RestoreMode mode) {
   base::ScopedRegKey updaterKey;
   LONG result = OpenTrustedUpdaterKey(nullptr, KEY_ALL_ACCESS, false, updaterKey.receive());
-  if (result == ERROR_SUCCESS) result = PutBack(updaterKey.get(), hiveName, mode);
+  if (result == ERROR_SUCCESS) result = PutBack(updaterKey.get(), UserHive(hiveName), mode);
   if (result != ERROR_SUCCESS) {
     RunLogWrite("restore: the settings of hive %s could not be written (error %ld)", hiveName,
                 result);
@@ -297,10 +270,13 @@ BOOL RestoreSettingsOf(const char* hiveName, RestoreMode mode) {
 BOOL RestoreSettingsIntoProfile(const char* hiveName, RestoreMode mode) {
   base::ScopedRegKey updaterKey;
   if (OpenTrustedUpdaterKey(nullptr, KEY_ALL_ACCESS, false, updaterKey.receive()) ==
-          ERROR_SUCCESS &&
-      RestoreIntoProfileHive(updaterKey.get(), hiveName, mode)) {
-    RunLogWrite("restore: settings of user %s written into the profile's hive", hiveName);
-    return TRUE;
+      ERROR_SUCCESS) {
+    SettingsIntoProfile work(updaterKey.get(), mode);
+    if (WriteIntoProfileHive(hiveName, "settings", &work) == ERROR_SUCCESS) {
+      RunLogWrite("restore: settings of user %s written into the profile's hive", hiveName);
+      DropSnapshot(updaterKey.get(), hiveName);
+      return TRUE;
+    }
   }
   RunLogWrite("restore: the settings of user %s wait until that user's hive is loaded", hiveName);
   return FALSE;

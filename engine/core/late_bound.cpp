@@ -78,4 +78,10 @@ LONG RegDeleteTreeW(HKEY key, const wchar_t* subKey) {
   return bound(key, subKey);
 }
 
+LONG RegLoadAppKeyW(const wchar_t* file, HKEY* key, REGSAM access, DWORD options, DWORD reserved) {
+  LATE_BOUND(L"advapi32.dll", RegLoadAppKeyW);
+  if (bound == nullptr) return ERROR_PROC_NOT_FOUND;
+  return bound(file, key, access, options, reserved);
+}
+
 }  // namespace late

@@ -24,6 +24,7 @@ BOOL GetVolumeInformationByHandleW(HANDLE file, wchar_t* name, DWORD nameSize, D
                                    DWORD fileSystemSize);
 BOOL QueryFullProcessImageNameW(HANDLE process, DWORD flags, wchar_t* path, DWORD* size);
 LONG RegDeleteTreeW(HKEY key, const wchar_t* subKey);
+LONG RegLoadAppKeyW(const wchar_t* file, HKEY* key, REGSAM access, DWORD options, DWORD reserved);
 
 }  // namespace late
 

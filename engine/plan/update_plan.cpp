@@ -78,7 +78,7 @@ void PlanAutoRuns(const MachineReading& reading, RestoreMode mode, Plan* plan) {
     } else if (entry.live == ItemState::kNotLoaded && entry.userGone) {
       plan->Add(StepKind::kAutoRunToKeptFile, i, "the user no longer exists");
     } else if (entry.live == ItemState::kNotLoaded) {
-      plan->Add(StepKind::kAutoRunWaits, i, "the user's hive is not loaded");
+      plan->Add(StepKind::kAutoRunToProfile, i, "the user's hive is not loaded");
     } else if (mode == RestoreMode::kOverlay) {
       plan->Add(StepKind::kWriteAutoRunBack, i, "the first restore after the new release's setup");
     } else if (entry.live == ItemState::kAbsent) {
@@ -189,8 +189,8 @@ const char* GetStepName(StepKind kind) {
       return "drop the autorun record";
     case StepKind::kDropUnusableRecord:
       return "drop an unusable autorun record";
-    case StepKind::kAutoRunWaits:
-      return "autorun entry waits";
+    case StepKind::kAutoRunToProfile:
+      return "autorun entry into the profile's hive";
     case StepKind::kStartProduct:
       return "start the product";
     case StepKind::kDiscardState:

@@ -140,7 +140,7 @@ enum class StepKind {
   kKeepAutoRunBeside,    // the Run value in place stays; the saved one is kept beside, dated
   kDropAutoRunRecord,    // the Run value in place is the saved one
   kDropUnusableRecord,   // the record names no user or holds no command line
-  kAutoRunWaits,         // the user's hive is not loaded: the record waits
+  kAutoRunToProfile,     // the user's hive is not loaded: into the profile's hive, or it waits
   kAutoRunToKeptFile,    // the user no longer exists: into an administrators-only file that stays
   // The product and the state.
   kStartProduct,         // with the desktop user's entry written back by this plan

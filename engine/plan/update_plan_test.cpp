@@ -133,9 +133,9 @@ const ItemRow kItemRows[] = {
     {"merge, changed since", S::kDifferent, RestoreMode::kMerge, K::kKeepLogBeside,
      K::kKeepSettingsBeside, K::kKeepAutoRunBeside},
     {"merge, the hive not loaded", S::kNotLoaded, RestoreMode::kMerge, K::kKeepLogBeside,
-     K::kSettingsToProfile, K::kAutoRunWaits},
+     K::kSettingsToProfile, K::kAutoRunToProfile},
     {"overlay, the hive not loaded", S::kNotLoaded, RestoreMode::kOverlay, K::kPutLogBack,
-     K::kSettingsToProfile, K::kAutoRunWaits},
+     K::kSettingsToProfile, K::kAutoRunToProfile},
 };
 
 TEST(UpdatePlan, EachItemIsRestoredByItsRule) {
@@ -176,7 +176,7 @@ TEST(UpdatePlan, EveryUserAndEverySavedLogIsSettledOnItsOwn) {
       Name(K::kDropSavedLog, 0),       Name(K::kPutLogBack, 1),
       Name(K::kLogCopyMissing, 2),     Name(K::kDropBackup),
       Name(K::kSettingsToProfile, 0),  Name(K::kKeepSettingsBeside, 1),
-      Name(K::kDropUnusableRecord, 0), Name(K::kAutoRunWaits, 1),
+      Name(K::kDropUnusableRecord, 0), Name(K::kAutoRunToProfile, 1),
       Name(K::kWriteAutoRunBack, 2),
   };
   EXPECT_EQ(expected, Steps(PlanRestore(reading, RestoreMode::kMerge, false)));
@@ -239,7 +239,7 @@ TEST(UpdatePlan, TheCleanUpSettlesAndKeepsWhatIsStillNeeded) {
       {"a logged-off user's Run value", true, false, true, false, S::kSame, S::kSame,
        S::kNotLoaded, true,
        {Name(K::kDropSavedLog), Name(K::kDropBackup), Name(K::kDropSnapshot),
-        Name(K::kAutoRunWaits), Name(K::kKeepStateAndResume)}},
+        Name(K::kAutoRunToProfile), Name(K::kKeepStateAndResume)}},
       {"the old release gone", false, false, true, false, S::kAbsent, S::kAbsent, S::kAbsent,
        true, {Name(K::kKeepState)}},
       {"the new release in, the restore left", true, true, true, false, S::kAbsent, S::kAbsent,
