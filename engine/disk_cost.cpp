@@ -4,6 +4,7 @@
 #include "base/scoped.h"
 #include "engine/carryover/user_data_backup.h"
 #include "engine/core/error_box.h"
+#include "engine/core/names.h"
 #include "engine/core/payload_files.h"
 #include "engine/core/product_constants.h"
 #include "engine/core/run_log.h"
@@ -17,7 +18,7 @@ constexpr int kMaxVolumes = 4;
 constexpr int kMaxCosts = 8;
 constexpr ULONGLONG kMebibyte = 1024ull * 1024;
 
-bool SameVolume(const char* a, const char* b) { return lstrcmpiA(a, b) == 0; }
+bool SameVolume(const char* a, const char* b) { return SameName(a, b); }
 
 ULONGLONG AddWithoutOverflow(ULONGLONG a, ULONGLONG b) { return a + b < a ? ~0ull : a + b; }
 

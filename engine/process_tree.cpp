@@ -6,6 +6,7 @@
 
 #include "engine/core/file_utils.h"
 #include "engine/core/late_bound.h"
+#include "engine/core/names.h"
 #include "engine/core/run_log.h"
 
 namespace {
@@ -18,13 +19,6 @@ constexpr int kDoubtfulEndPolls = 4;
 constexpr DWORD kMemberAccess =
     SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE;
 constexpr DWORD kListedIds = 256;
-
-// The program path for the log, in the ANSI code page.
-void ProgramText(const wchar_t* program, char (&text)[kPathBufferSize]) {
-  if (WideCharToMultiByte(CP_ACP, 0, program, -1, text, sizeof(text), nullptr, nullptr) <= 0) {
-    lstrcpyA(text, "(unknown program)");
-  }
-}
 
 bool CreationTime(HANDLE process, FILETIME* created) {
   FILETIME exited, kernel, user;
@@ -131,10 +125,8 @@ void ProcessTree::LearnProgram(Member& member, bool first) {
   member.pathKnown = true;
   // The first process always holds the wait, wherever its program lies.
   member.outsideTheWait = !first && outsideTheWait_ != nullptr && outsideTheWait_(program);
-  char text[kPathBufferSize];
-  ProgramText(program, text);
   RunLogWrite("process %lu started%s: %s", static_cast<unsigned long>(member.id),
-              member.outsideTheWait ? " (not waited for)" : "", text);
+              member.outsideTheWait ? " (not waited for)" : "", ToAnsi(program).c_str());
 }
 
 void ProcessTree::FindNewMembers() {

@@ -8,27 +8,21 @@
 #include "base/scoped.h"
 #include "engine/core/late_bound.h"
 #include "engine/carryover/user_state.h"
+#include "engine/core/names.h"
 #include "engine/core/run_log.h"
 #include "engine/product_probe.h"
 
 namespace {
 
-// The product folder with its trailing backslash, in wide characters; empty when unknown.
-bool GetProductFolderPrefix(wchar_t (&prefix)[kPathBufferSize]) {
-  char folder[kPathBufferSize];
-  if (!GetProductInstallFolder(folder) || !AppendBackslash(folder, sizeof(folder))) return false;
-  return MultiByteToWideChar(CP_ACP, 0, folder, -1, prefix, kPathBufferSize) > 0;
-}
-
 }  // namespace
 
 bool IsProductFolderProgram(const wchar_t* programPath) {
-  wchar_t prefix[kPathBufferSize];
-  if (!GetProductFolderPrefix(prefix)) return false;
-  const int length = lstrlenW(prefix);
-  return lstrlenW(programPath) > length &&
-         CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, programPath, length, prefix, length) ==
-             CSTR_EQUAL;
+  char folder[kPathBufferSize];
+  if (!GetProductInstallFolder(folder)) return false;
+  const base::WideText wideFolder = ToWide(folder);
+  // A program in the folder, not the folder itself.
+  return !wideFolder.empty() && IsUnder(programPath, wideFolder.c_str()) &&
+         !IsUnder(wideFolder.c_str(), programPath);
 }
 
 namespace {
@@ -73,17 +67,14 @@ int CountRunningProductProcesses(base::Text* otherUsers) {
     }
     DWORD session = 0;
     ProcessIdToSessionId(entry.th32ProcessID, &session);
-    char shown[kPathBufferSize];
-    if (WideCharToMultiByte(CP_ACP, 0, program, -1, shown, sizeof(shown), nullptr, nullptr) <= 0) {
-      shown[0] = '\0';
-    }
+    const base::Text shown = ToAnsi(program);
     char user[kHiveNameSize];
     GetProcessUserSid(process.get(), user, sizeof(user));
     RunLogWrite("running from the product folder: process %lu (session %lu, user %s) %s",
                 static_cast<unsigned long>(entry.th32ProcessID),
-                static_cast<unsigned long>(session), user[0] != '\0' ? user : "unknown", shown);
+                static_cast<unsigned long>(session), user[0] != '\0' ? user : "unknown", shown.c_str());
     // The administrator is told whose program stops the update when it is not the desktop's.
-    if (otherUsers != nullptr && user[0] != '\0' && lstrcmpiA(user, desktopHive) != 0) {
+    if (otherUsers != nullptr && user[0] != '\0' && !SameName(user, desktopHive)) {
       const base::Text described = DescribeUser(user);
       if (strstr(otherUsers->c_str(), described.c_str()) == nullptr) {
         if (!otherUsers->empty()) *otherUsers += ", ";

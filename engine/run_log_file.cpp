@@ -10,6 +10,7 @@
 #include "base/heap_text.h"
 #include "base/scoped.h"
 #include "engine/core/late_bound.h"
+#include "engine/core/names.h"
 #include "engine/core/product_constants.h"
 #include "engine/core/run_log.h"
 #include "engine/work_folder.h"
@@ -81,7 +82,7 @@ void DeleteLogFile(const char* folder, const char* folderFinalPath, const char* 
     return;
   }
   char finalPath[kPathBufferSize];
-  if (!GetFinalPath(file.get(), finalPath) || lstrcmpiA(finalPath, expected) != 0) return;
+  if (!GetFinalPath(file.get(), finalPath) || !SameName(finalPath, expected)) return;
   FILE_DISPOSITION_INFO disposition = {TRUE};
   late::SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition,
                                    sizeof(disposition));
@@ -134,7 +135,7 @@ void PruneRunLogs(const char* folder, const char* ownName) {
     if (entry.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) {
       continue;
     }
-    if (lstrcmpiA(entry.cFileName, ownName) == 0) continue;
+    if (SameName(entry.cFileName, ownName)) continue;
     // Users may create files in the Windows folder's Temp: a log one of them planted there (under
     // a name that sorts as newer, or as a second name of a genuine log) neither counts nor is
     // deleted with administrator rights.

@@ -2,6 +2,7 @@
 
 #include "base/scoped.h"
 #include "engine/core/file_utils.h"
+#include "engine/core/names.h"
 #include "engine/core/product_constants.h"
 #include "engine/product_probe.h"
 
@@ -18,22 +19,12 @@ bool GetPendingFormOfProductFolder(wchar_t (&wide)[kWidePathSize], int* length) 
   char folder[kPathBufferSize];
   if (!GetProductInstallFolder(folder)) return false;
   if (HasTrailingBackslash(folder)) folder[lstrlenA(folder) - 1] = '\0';
+  const base::WideText converted = ToWide(folder);
+  if (converted.empty() || converted.size() + 4 >= kWidePathSize) return false;
   lstrcpyW(wide, L"\\??\\");
-  const int converted = MultiByteToWideChar(CP_ACP, 0, folder, -1, wide + 4, kWidePathSize - 4);
-  if (converted <= 1) return false;
+  lstrcatW(wide, converted.c_str());
   *length = lstrlenW(wide);
   return true;
-}
-
-// True when source (as listed) is the folder itself or a path below it.
-bool IsUnder(const wchar_t* source, const wchar_t* folder, int folderLength) {
-  const int length = lstrlenW(source);
-  if (length < folderLength) return false;
-  if (CompareStringW(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, source, folderLength, folder,
-                     folderLength) != CSTR_EQUAL) {
-    return false;
-  }
-  return source[folderLength] == L'\0' || source[folderLength] == L'\\';
 }
 
 // Walks one pending list: pairs of strings (source, target), where an empty target means a
@@ -60,7 +51,7 @@ bool ListHasRemovalUnder(HKEY key, const wchar_t* valueName, const wchar_t* fold
     const wchar_t* source = data + at;
     at += lstrlenW(source) + 1;
     if (at < read) at += lstrlenW(data + at) + 1;  // the target
-    if (source[0] != L'\0' && IsUnder(source, folder, length)) return true;
+    if (source[0] != L'\0' && IsUnder(source, folder)) return true;
   }
   return false;
 }

@@ -4,6 +4,7 @@
 #include "base/scoped.h"
 #include "base/system_dlls.h"
 #include "engine/core/error_box.h"
+#include "engine/core/names.h"
 #include "engine/core/product_constants.h"
 #include "engine/core/run_log.h"
 #include "engine/core/settings_store.h"
@@ -30,13 +31,6 @@ struct AutoRunRecord {
   bool inUpdaterValues = false;
 };
 
-// The names used here are ASCII (hive names, the product's constants).
-base::WideText Widen(const char* text) {
-  base::WideText wide;
-  for (; *text != '\0'; ++text) wide += static_cast<wchar_t>(static_cast<unsigned char>(*text));
-  return wide;
-}
-
 // The text of an entry up to its first NUL, as the system reads a command line from it.
 base::WideText CommandOf(const AutoRunEntry& entry) {
   return entry.data.substr(0, entry.data.find(L'\0'));
@@ -50,12 +44,8 @@ constexpr size_t kLoggedChars = 260;
 
 // The start of a command line in the ANSI code page, for the run log only ("..." when cut).
 base::Text LogText(const base::WideText& whole) {
-  const base::WideText text = whole.substr(0, kLoggedChars);
-  const int length = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-  if (length <= 1) return "";
-  base::HeapArray<char> buffer(static_cast<size_t>(length));
-  WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, buffer.data(), length, nullptr, nullptr);
-  return whole.size() > text.size() ? base::Text(buffer.data()) + "..." : base::Text(buffer.data());
+  const base::Text text = ToAnsi(whole.substr(0, kLoggedChars).c_str());
+  return whole.size() > kLoggedChars ? text + "..." : text;
 }
 
 bool IsStringType(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ; }
@@ -97,7 +87,7 @@ LONG ReadAutoRunValue(const UserHive& hive, AutoRunEntry* entry) {
                                     KEY_QUERY_VALUE, runKey.receive());
   if (opened != ERROR_SUCCESS) return opened;
   DWORD bytes = 0;
-  LONG result = ReadValue(runKey.get(), Widen(product::kAutoRunValue).c_str(), entry, &bytes);
+  LONG result = ReadValue(runKey.get(), ToWide(product::kAutoRunValue).c_str(), entry, &bytes);
   if (result == ERROR_SUCCESS && IsStringType(entry->type) &&
       CommandOf(*entry).size() > kMaxCommandChars) {
     bytes = static_cast<DWORD>(entry->data.size() * sizeof(wchar_t));
@@ -136,7 +126,7 @@ bool ReadUpdaterValuesRecord(AutoRunRecord* record) {
   AutoRunEntry saved;
   const bool hasUser = HasUpdaterValue(updater_value::kUserId) != 0;
   if (OpenUpdaterKey(false, KEY_QUERY_VALUE, false, &key) != ERROR_SUCCESS ||
-      ReadValue(key.get(), Widen(updater_value::kAutoRunCommandLine).c_str(), &saved) !=
+      ReadValue(key.get(), ToWide(updater_value::kAutoRunCommandLine).c_str(), &saved) !=
           ERROR_SUCCESS) {
     if (!hasUser) return false;
     saved.type = REG_NONE;  // UserID alone: a record no capture completed
@@ -167,9 +157,7 @@ base::HeapArray<AutoRunRecord> ReadRecords() {
       break;
     }
     AutoRunRecord record;
-    for (const wchar_t* c = name; *c != L'\0'; ++c) {
-      record.hiveName += *c < 0x80 ? static_cast<char>(*c) : '?';  // a SID is ASCII
-    }
+    record.hiveName = ToAnsi(name);  // a SID is ASCII: anything else names no user
     if (ReadValue(key.get(), name, &record.entry) != ERROR_SUCCESS ||
         !IsStringType(record.entry.type)) {
       record.entry.type = REG_NONE;
@@ -190,7 +178,7 @@ bool DropRecord(const AutoRunRecord& record) {
   } else {
     base::ScopedRegKey key;
     if (OpenUpdaterKey(true, KEY_SET_VALUE | KEY_QUERY_VALUE, false, &key) == ERROR_SUCCESS) {
-      RegDeleteValueW(key.get(), Widen(record.hiveName.c_str()).c_str());
+      RegDeleteValueW(key.get(), ToWide(record.hiveName.c_str()).c_str());
       DWORD values = 0;
       DWORD subkeys = 0;
       const bool empty =
@@ -201,7 +189,7 @@ bool DropRecord(const AutoRunRecord& record) {
       base::ScopedRegKey updater;
       if (empty &&
           OpenUpdaterKey(false, KEY_ENUMERATE_SUB_KEYS, false, &updater) == ERROR_SUCCESS) {
-        RegDeleteKeyW(updater.get(), Widen(updater_value::kAutoRunRecords).c_str());
+        RegDeleteKeyW(updater.get(), ToWide(updater_value::kAutoRunRecords).c_str());
       }
     }
   }
@@ -210,7 +198,7 @@ bool DropRecord(const AutoRunRecord& record) {
 
 bool HasRecordFor(const base::HeapArray<AutoRunRecord>& records, const base::Text& hiveName) {
   for (const AutoRunRecord& record : records) {
-    if (lstrcmpiA(record.hiveName.c_str(), hiveName.c_str()) == 0) return true;
+    if (SameName(record.hiveName.c_str(), hiveName.c_str())) return true;
   }
   return false;
 }
@@ -223,9 +211,9 @@ LONG SaveRecord(const base::Text& hiveName, const AutoRunEntry& entry, bool ownV
   LONG result = OpenUpdaterKey(!ownValues, KEY_SET_VALUE, true, &key);
   if (result != ERROR_SUCCESS) return result;
   if (!ownValues) {
-    return WriteValue(key.get(), Widen(hiveName.c_str()).c_str(), entry.type, entry.data);
+    return WriteValue(key.get(), ToWide(hiveName.c_str()).c_str(), entry.type, entry.data);
   }
-  result = WriteValue(key.get(), Widen(updater_value::kAutoRunCommandLine).c_str(), REG_SZ,
+  result = WriteValue(key.get(), ToWide(updater_value::kAutoRunCommandLine).c_str(), REG_SZ,
                       entry.data);
   if (result == ERROR_SUCCESS &&
       !WriteUpdaterDword(nullptr, updater_value::kAutoRunType, entry.type, FALSE)) {
@@ -246,7 +234,7 @@ LONG WriteBack(const AutoRunRecord& record, const UserHive& hive) {
                                 REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, runKey.receive(),
                                 nullptr);
   if (result == ERROR_SUCCESS) {
-    result = WriteValue(runKey.get(), Widen(product::kAutoRunValue).c_str(), record.entry.type,
+    result = WriteValue(runKey.get(), ToWide(product::kAutoRunValue).c_str(), record.entry.type,
                         record.entry.data);
   }
   if (result == ERROR_SUCCESS) result = RegFlushKey(runKey.get());
@@ -258,7 +246,7 @@ LONG KeepBeside(const AutoRunRecord& record, const UserHive& hive, base::Text* n
   base::ScopedRegKey beside;
   LONG result = CreateDatedKeyBeside(hive, product::kAutoRunKeptBesideKey, beside.receive(), name);
   if (result == ERROR_SUCCESS) {
-    result = WriteValue(beside.get(), Widen(product::kAutoRunValue).c_str(), record.entry.type,
+    result = WriteValue(beside.get(), ToWide(product::kAutoRunValue).c_str(), record.entry.type,
                         record.entry.data);
   }
   if (result == ERROR_SUCCESS) result = RegFlushKey(beside.get());
@@ -295,7 +283,7 @@ class AutoRunIntoProfile : public ProfileHiveWork {
     base::ScopedRegKey beside;
     return RegOpenKeyExW(hive.root, hive.PathOf(besideName_.c_str()).c_str(), 0,
                          KEY_QUERY_VALUE, beside.receive()) == ERROR_SUCCESS &&
-           ReadValue(beside.get(), Widen(product::kAutoRunValue).c_str(), &held) ==
+           ReadValue(beside.get(), ToWide(product::kAutoRunValue).c_str(), &held) ==
                ERROR_SUCCESS &&
            SameEntry(held, record_.entry);
   }
@@ -367,34 +355,26 @@ BOOL CaptureAutoRun() {
     if (record.inUpdaterValues) ownValuesFree = false;
   }
 
-  for (DWORD index = 0;; ++index) {
-    char hiveName[kKeyPathSize];
-    DWORD nameSize = sizeof(hiveName);
-    const LONG listed =
-        RegEnumKeyExA(HKEY_USERS, index, hiveName, &nameSize, nullptr, nullptr, nullptr, nullptr);
-    if (listed == ERROR_NO_MORE_ITEMS) return TRUE;
-    if (listed != ERROR_SUCCESS) {
-      ShowSystemErrorBox(static_cast<DWORD>(listed));
-      return FALSE;
-    }
-    if (!IsUserHiveName(hiveName)) continue;  // ".DEFAULT", "<SID>_Classes": no user's Run key
+  const LONG walked = ForEachLoadedHive([&](const char* hiveName) -> LONG {
+    if (!IsUserHiveName(hiveName)) return ERROR_SUCCESS;  // ".DEFAULT", "<SID>_Classes"
     if (underWay && HasRecordFor(records, hiveName)) {
       RunLogWrite("capture: autorun entry of %s was saved by an earlier run; kept", hiveName);
-      continue;
+      return ERROR_SUCCESS;
     }
     AutoRunEntry entry;
     const LONG read = ReadAutoRunValue(UserHive(hiveName), &entry);
     // No Run key, no value, or not a string: nothing to save.
     if (read == ERROR_FILE_NOT_FOUND || (read == ERROR_SUCCESS && !IsStringType(entry.type))) {
-      continue;
+      return ERROR_SUCCESS;
     }
-    const bool desktopUser = lstrcmpiA(hiveName, desktopHive) == 0;
+    const bool desktopUser = SameName(hiveName, desktopHive);
     const bool ownValues = desktopUser && (ownValuesFree || !underWay);
     const LONG saved = read == ERROR_SUCCESS ? SaveRecord(hiveName, entry, ownValues) : read;
     if (saved != ERROR_SUCCESS) {
       // The administrator is told whose entry stops the update.
+      RunLogWrite("capture: the autorun entry of %s cannot be saved (error %ld)", hiveName, saved);
       ShowSystemErrorBoxAbout(static_cast<DWORD>(saved), DescribeUser(hiveName).c_str());
-      return FALSE;
+      return ERROR_CANCELLED;
     }
     if (ownValues) {
       // A record of this user in the subkey, from before the update, is replaced by this one.
@@ -406,7 +386,14 @@ BOOL CaptureAutoRun() {
     RunLogWrite("capture: autorun entry of %s saved (%s, %u characters): %s", hiveName,
                 entry.type == REG_EXPAND_SZ ? "REG_EXPAND_SZ" : "REG_SZ",
                 static_cast<unsigned>(CommandOf(entry).size()), LogText(CommandOf(entry)).c_str());
+    return ERROR_SUCCESS;
+  });
+  if (walked == ERROR_SUCCESS) return TRUE;
+  if (walked != ERROR_CANCELLED) {  // the hives could not be listed; the box is not shown yet
+    RunLogWrite("capture: the loaded hives cannot be listed (error %ld)", walked);
+    ShowSystemErrorBox(static_cast<DWORD>(walked));
   }
+  return FALSE;
 }
 
 void ReadSavedAutoRuns(base::HeapArray<SavedUserItem>* items) {
@@ -443,7 +430,7 @@ AutoRunEntry& RestoredDesktopEntry() {
 // The record of a user, or false.
 bool FindRecord(const char* hiveName, AutoRunRecord* found) {
   for (const AutoRunRecord& record : ReadRecords()) {
-    if (lstrcmpiA(record.hiveName.c_str(), hiveName) == 0) {
+    if (SameName(record.hiveName.c_str(), hiveName)) {
       *found = record;
       return true;
     }
@@ -471,7 +458,7 @@ BOOL WriteAutoRunBackOf(const char* hiveName) {
               LogText(CommandOf(record.entry)).c_str());
   if (!DropRecord(record)) return FALSE;
   char desktopHive[kHiveNameSize];
-  if (GetUserHiveName(desktopHive) && lstrcmpiA(hiveName, desktopHive) == 0) {
+  if (GetUserHiveName(desktopHive) && SameName(hiveName, desktopHive)) {
     RestoredDesktopEntry() = record.entry;
   } else {
     RunLogWrite("restore: %s is not the user at the desktop; their logon starts the product",
@@ -535,8 +522,8 @@ BOOL KeepAutoRunInFile(const char* hiveName) {
   if (!FindRecord(hiveName, &record)) return TRUE;
   // A registry script an administrator can read, or import to give the entry back.
   base::WideText text = L"\xFEFFWindows Registry Editor Version 5.00\r\n\r\n[HKEY_USERS\\" +
-                        Widen(hiveName) + L"\\" + Widen(product::kRunKey) + L"]\r\n\"" +
-                        Widen(product::kAutoRunValue) + L"\"=";
+                        ToWide(hiveName) + L"\\" + ToWide(product::kRunKey) + L"]\r\n\"" +
+                        ToWide(product::kAutoRunValue) + L"\"=";
   if (record.entry.type == REG_EXPAND_SZ) {
     text += L"hex(2):";
     static const wchar_t kHex[] = L"0123456789abcdef";

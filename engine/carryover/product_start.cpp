@@ -10,7 +10,7 @@
 #include "base/scoped.h"
 #include "engine/core/error_box.h"
 #include "engine/core/file_utils.h"
-#include "engine/core/late_bound.h"
+#include "engine/core/names.h"
 #include "engine/core/product_constants.h"
 #include "engine/core/run_log.h"
 #include "engine/product_probe.h"
@@ -39,35 +39,21 @@ bool NormalizeDrivePath(const base::WideText& path, base::WideText* full) {
   return true;
 }
 
-bool SamePath(const base::WideText& left, const base::WideText& right) {
-  return late::CompareStringOrdinal(left.c_str(), static_cast<int>(left.size()), right.c_str(),
-                                    static_cast<int>(right.size()), TRUE) == CSTR_EQUAL;
-}
-
 // The product folder and its main executable, full paths.
 bool GetProductProgram(base::WideText* folder, base::WideText* program) {
   char ansiFolder[kPathBufferSize];
   if (!GetProductInstallFolder(ansiFolder)) return false;
-  const int length = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, ansiFolder, -1, nullptr, 0);
-  if (length <= 1) return false;
-  base::HeapArray<wchar_t> wide(static_cast<size_t>(length));
-  if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, ansiFolder, -1, wide.data(), length) !=
-      length) {
-    return false;
-  }
-  base::WideText executable(wide.data());
-  executable += L'\\';
-  for (const char* c = product::kMainExecutable; *c != '\0'; ++c) {
-    executable += static_cast<wchar_t>(*c);
-  }
-  return NormalizeDrivePath(wide.data(), folder) && NormalizeDrivePath(executable, program);
+  const base::WideText wide = ToWide(ansiFolder);
+  if (wide.empty()) return false;
+  const base::WideText executable = wide + L"\\" + ToWide(product::kMainExecutable);
+  return NormalizeDrivePath(wide, folder) && NormalizeDrivePath(executable, program);
 }
 
 // True when the candidate program path names the product's main executable; false for anything
 // else, a UNC or device path above all.
 bool IsProductProgram(const base::WideText& candidate, const base::WideText& product) {
   base::WideText full;
-  return NormalizeDrivePath(candidate, &full) && SamePath(full, product);
+  return NormalizeDrivePath(candidate, &full) && SameName(full.c_str(), product.c_str());
 }
 
 // The arguments of a command line whose program is the product's (leading blanks skipped): its

@@ -5,6 +5,7 @@
 
 #include "base/scoped.h"
 #include "engine/core/late_bound.h"
+#include "engine/core/names.h"
 #include "engine/core/run_log.h"
 
 namespace {
@@ -137,15 +138,13 @@ const char* RefusalOf(LONG code) {
 
 LONG ScopedProfileHive::Load(const char* sid) {
   LONG result = root_ != nullptr ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS;
-  wchar_t name[kPathChars] = {};
   wchar_t file[kPathChars] = {};
   PSID user = nullptr;
-  if (result == ERROR_SUCCESS && (MultiByteToWideChar(CP_ACP, 0, sid, -1, name, kPathChars) == 0 ||
-                                  !ConvertStringSidToSidA(sid, &user))) {
+  if (result == ERROR_SUCCESS && !ConvertStringSidToSidA(sid, &user)) {
     result = static_cast<LONG>(GetLastError());
   }
   base::ScopedLocalMemory ownedUser(user);
-  if (result == ERROR_SUCCESS) result = FindProfileHiveFile(name, file);
+  if (result == ERROR_SUCCESS) result = FindProfileHiveFile(ToWide(sid).c_str(), file);
   // The user's own logon loads the same file: never while they have a session.
   if (result == ERROR_SUCCESS && IsHiveLoaded(sid)) result = ERROR_SHARING_VIOLATION;
   base::ScopedHandle checked;

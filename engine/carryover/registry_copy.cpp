@@ -2,6 +2,7 @@
 
 #include "base/heap_text.h"
 #include "base/scoped.h"
+#include "engine/core/file_utils.h"
 #include "engine/core/late_bound.h"
 #include "engine/core/run_log.h"
 
@@ -9,12 +10,86 @@ namespace {
 
 // Registry value names are at most 16,383 characters, key names 255.
 constexpr DWORD kValueNameChars = 16384;
-constexpr DWORD kKeyNameChars = 256;
 constexpr wchar_t kLinkValue[] = L"SymbolicLinkValue";
 
 base::WideText Join(const base::WideText& path, const wchar_t* name) {
   return path.empty() ? base::WideText(name) : path + L"\\" + name;
 }
+
+// Opens a subkey itself, never what it links to. ERROR_SUCCESS; kErrorRegistryLink for a link.
+LONG OpenSubkeyWithoutLink(HKEY parent, const wchar_t* name, REGSAM access,
+                           base::ScopedRegKey* key) {
+  const LONG result = RegOpenKeyExW(parent, name, REG_OPTION_OPEN_LINK, access, key->receive());
+  if (result != ERROR_SUCCESS) return result;
+  return IsRegistryLink(key->get()) ? kErrorRegistryLink : ERROR_SUCCESS;
+}
+
+// The value's type and data; false when it cannot be read.
+bool ReadWholeValue(HKEY key, const wchar_t* name, DWORD* type, base::HeapArray<BYTE>* data) {
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    DWORD size = static_cast<DWORD>(data->size());
+    const LONG result = RegQueryValueExW(key, name, nullptr, type, data->data(), &size);
+    if (result == ERROR_SUCCESS) {
+      data->resize(size);
+      return true;
+    }
+    if (result != ERROR_MORE_DATA) return false;
+    data->resize(size);
+  }
+  return false;
+}
+
+bool SameBytes(const base::HeapArray<BYTE>& a, const base::HeapArray<BYTE>& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (a[i] != b[i]) return false;
+  }
+  return true;
+}
+
+// The comparison by the copy's rule: wide names, no link followed, the same bounds.
+class KeyTreeCompare {
+ public:
+  KeyTreeCompare() : name_(kValueNameChars), savedData_(256), liveData_(256) {}
+
+  bool Holds(HKEY live, HKEY saved, int depth) {
+    if (depth > kMaxCopyDepth) return false;
+    for (DWORD index = 0;; ++index) {
+      DWORD nameChars = kValueNameChars;
+      const LONG result = RegEnumValueW(saved, index, name_.data(), &nameChars, nullptr, nullptr,
+                                        nullptr, nullptr);
+      if (result == ERROR_NO_MORE_ITEMS) break;
+      if (result != ERROR_SUCCESS) return false;
+      DWORD savedType = REG_NONE, liveType = REG_NONE;
+      if (!ReadWholeValue(saved, name_.data(), &savedType, &savedData_) ||
+          !Count((nameChars + 1) * sizeof(wchar_t) + savedData_.size()) ||
+          !ReadWholeValue(live, name_.data(), &liveType, &liveData_) || savedType != liveType ||
+          !SameBytes(savedData_, liveData_)) {
+        return false;
+      }
+    }
+    // A link, on either side, holds nothing.
+    return ForEachSubkey(saved, [&](const wchar_t* subkey) -> LONG {
+             base::ScopedRegKey savedSub, liveSub;
+             const bool held =
+                 Count((lstrlenW(subkey) + 1) * sizeof(wchar_t)) &&
+                 OpenSubkeyWithoutLink(saved, subkey, KEY_READ, &savedSub) == ERROR_SUCCESS &&
+                 OpenSubkeyWithoutLink(live, subkey, KEY_READ, &liveSub) == ERROR_SUCCESS &&
+                 Holds(liveSub.get(), savedSub.get(), depth + 1);
+             return held ? ERROR_SUCCESS : ERROR_CANCELLED;
+           }) == ERROR_SUCCESS;
+  }
+
+ private:
+  bool Count(size_t bytes) {
+    total_ += bytes;
+    return total_ <= kMaxCopyBytes;
+  }
+
+  base::HeapArray<wchar_t> name_;
+  base::HeapArray<BYTE> savedData_, liveData_;
+  unsigned long long total_ = 0;
+};
 
 }  // namespace
 
@@ -105,48 +180,49 @@ LONG KeyTreeCopy::CopyValues(HKEY source, HKEY target) {
 }
 
 LONG KeyTreeCopy::CopyKey(HKEY source, HKEY target, int depth) {
-  LONG result = CopyValues(source, target);
+  const LONG result = CopyValues(source, target);
   if (result != ERROR_SUCCESS) return result;
-  for (DWORD index = 0;; ++index) {
-    wchar_t name[kKeyNameChars];
-    DWORD nameChars = kKeyNameChars;
-    result = RegEnumKeyExW(source, index, name, &nameChars, nullptr, nullptr, nullptr, nullptr);
-    if (result == ERROR_NO_MORE_ITEMS) return ERROR_SUCCESS;
-    if (result != ERROR_SUCCESS) return result;
-    if (depth + 1 > kMaxCopyDepth) return ERROR_STACK_OVERFLOW;
-    if ((result = Count((nameChars + 1) * sizeof(wchar_t))) != ERROR_SUCCESS) return result;
-
-    base::ScopedRegKey from;
-    result = RegOpenKeyExW(source, name, REG_OPTION_OPEN_LINK, KEY_READ, from.receive());
-    if (result != ERROR_SUCCESS) return result;
-    if (IsRegistryLink(from.get())) {
-      RunLogWrite("copy: the registry link %ls is not followed", Join(path_, name).c_str());
-      continue;
-    }
-    base::ScopedRegKey to;
-    DWORD disposition = 0;
-    result = RegCreateKeyExW(target, name, 0, nullptr,
-                             REG_OPTION_NON_VOLATILE | REG_OPTION_OPEN_LINK,
-                             KEY_READ | KEY_WRITE, nullptr, to.receive(), &disposition);
-    if (result != ERROR_SUCCESS) return result;
-    if (IsRegistryLink(to.get())) {
-      RunLogWrite("copy: nothing is written through the registry link %ls",
-                  Join(path_, name).c_str());
-      continue;
-    }
-    const base::WideText outer = path_;
-    path_ = Join(outer, name);
-    const bool created = disposition == REG_CREATED_NEW_KEY;
-    if (rule_ == CopyRule::kKeepTarget && created) added_.emplace_back(path_, L"");
-    // Below a subkey that this copy created, everything is added: it goes with the subkey.
-    const CopyRule rule = rule_;
-    if (created) rule_ = CopyRule::kOverwrite;
-    result = CopyKey(from.get(), to.get(), depth + 1);
-    rule_ = rule;
-    path_ = outer;
-    if (result != ERROR_SUCCESS) return result;
-  }
+  return ForEachSubkey(source, [&](const wchar_t* name) -> LONG {
+    return CopySubkey(source, target, name, depth + 1);
+  });
 }
+
+LONG KeyTreeCopy::CopySubkey(HKEY source, HKEY target, const wchar_t* name, int depth) {
+  if (depth > kMaxCopyDepth) return ERROR_STACK_OVERFLOW;
+  LONG result = Count((lstrlenW(name) + 1) * sizeof(wchar_t));
+  if (result != ERROR_SUCCESS) return result;
+  base::ScopedRegKey from;
+  result = OpenSubkeyWithoutLink(source, name, KEY_READ, &from);
+  if (result == kErrorRegistryLink) {
+    RunLogWrite("copy: the registry link %ls is not followed", Join(path_, name).c_str());
+    return ERROR_SUCCESS;
+  }
+  if (result != ERROR_SUCCESS) return result;
+  base::ScopedRegKey to;
+  DWORD disposition = 0;
+  result = RegCreateKeyExW(target, name, 0, nullptr,
+                           REG_OPTION_NON_VOLATILE | REG_OPTION_OPEN_LINK,
+                           KEY_READ | KEY_WRITE, nullptr, to.receive(), &disposition);
+  if (result != ERROR_SUCCESS) return result;
+  if (IsRegistryLink(to.get())) {
+    RunLogWrite("copy: nothing is written through the registry link %ls",
+                Join(path_, name).c_str());
+    return ERROR_SUCCESS;
+  }
+  const base::WideText outer = path_;
+  path_ = Join(outer, name);
+  const bool created = disposition == REG_CREATED_NEW_KEY;
+  if (rule_ == CopyRule::kKeepTarget && created) added_.emplace_back(path_, L"");
+  // Below a subkey that this copy created, everything is added: it goes with the subkey.
+  const CopyRule rule = rule_;
+  if (created) rule_ = CopyRule::kOverwrite;
+  result = CopyKey(from.get(), to.get(), depth);
+  rule_ = rule;
+  path_ = outer;
+  return result;
+}
+
+bool KeyHoldsSavedCopy(HKEY live, HKEY saved) { return KeyTreeCompare().Holds(live, saved, 0); }
 
 void KeyTreeCopy::UndoAdditions(HKEY target) {
   for (size_t i = added_.size(); i-- > 0;) {

@@ -1,5 +1,6 @@
-// A key tree copied from one open key into another with the wide-character registry API, the way
-// the settings snapshots are taken and laid back with administrator rights: a registry link is
+// A key tree copied from one open key into another, and compared with a saved copy, by one rule:
+// the wide-character registry API, and the way the settings snapshots are taken and laid back
+// with administrator rights: a registry link is
 // never followed (every subkey is opened with REG_OPTION_OPEN_LINK and a link is passed over, in
 // the source and in the target), and the walk is bounded in depth and in size.
 #ifndef ENGINE_CARRYOVER_REGISTRY_COPY_H_
@@ -34,6 +35,7 @@ class KeyTreeCopy {
 
  private:
   LONG CopyKey(HKEY source, HKEY target, int depth);
+  LONG CopySubkey(HKEY source, HKEY target, const wchar_t* name, int depth);
   LONG CopyValues(HKEY source, HKEY target);
   LONG Count(size_t bytes);
 
@@ -46,6 +48,13 @@ class KeyTreeCopy {
   base::WideText path_;
   base::HeapArray<std::pair<base::WideText, base::WideText>> added_;
 };
+
+// True when `live` holds every value of `saved` with the same type and data, and likewise in every
+// sub-key of `saved`, by the copy's rule: names read with the wide-character API (any name matches
+// itself), a sub-key that is a link (on either side) holds nothing, and more than the copy's depth
+// or size does not count as held. Values and sub-keys that only `live` has do not count. False
+// also when a key or value cannot be read.
+bool KeyHoldsSavedCopy(HKEY live, HKEY saved);
 
 // True when the key, opened with REG_OPTION_OPEN_LINK, is a registry link (it holds the link's
 // "SymbolicLinkValue" of type REG_LINK).

@@ -8,6 +8,7 @@
 #include "base/bounded_string.h"
 #include "base/heap_text.h"
 #include "base/scoped.h"
+#include "engine/core/names.h"
 #include "engine/core/error_box.h"
 #include "engine/core/file_utils.h"
 #include "engine/core/late_bound.h"
@@ -34,14 +35,6 @@ bool GetProductFolder(char (&folder)[kPathBufferSize]) {
   return GetProductInstallFolder(folder) && AppendBackslash(folder, sizeof(folder));
 }
 
-bool ToWide(const char* path, wchar_t (&wide)[kWidePathSize]) {
-  if (MultiByteToWideChar(CP_ACP, 0, path, -1, wide, kWidePathSize) <= 0) {
-    SetLastError(ERROR_FILENAME_EXCED_RANGE);
-    return false;
-  }
-  return true;
-}
-
 // True when the open handle leads to exactly this (full) path: no link on the way, no other
 // name. GetFinalPathNameByHandleW answers "\\?\C:\...".
 bool HandleLeadsTo(HANDLE file, const wchar_t* path) {
@@ -52,7 +45,7 @@ bool HandleLeadsTo(HANDLE file, const wchar_t* path) {
                                                        FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
   if (full == 0 || full >= kWidePathSize || length == 0 || length >= kWidePathSize) return false;
   const wchar_t* shown = wcsncmp(final, L"\\\\?\\", 4) == 0 ? final + 4 : final;
-  return late::CompareStringOrdinal(shown, -1, expected, -1, TRUE) == CSTR_EQUAL;
+  return SameName(shown, expected);
 }
 
 enum class OpenResult { kOpened, kAbsent, kRefused, kFailed };
@@ -62,13 +55,16 @@ enum class OpenResult { kOpened, kAbsent, kRefused, kFailed };
 // (a link that the system resolved all the same). kFailed leaves the code in GetLastError().
 OpenResult OpenWithoutLinks(const char* path, base::ScopedHandle* file,
                             BY_HANDLE_FILE_INFORMATION* information) {
-  wchar_t wide[kWidePathSize];
-  if (!ToWide(path, wide)) return OpenResult::kFailed;
-  file->reset(CreateFileW(wide, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+  const base::WideText wide = ToWide(path);
+  if (wide.empty()) {
+    SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+    return OpenResult::kFailed;
+  }
+  file->reset(CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                           FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!*file) {
     const DWORD error = GetLastError();
-    const DWORD attributes = GetFileAttributesW(wide);
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return OpenResult::kAbsent;
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
       return OpenResult::kRefused;
@@ -78,7 +74,7 @@ OpenResult OpenWithoutLinks(const char* path, base::ScopedHandle* file,
   }
   if (!GetFileInformationByHandle(file->get(), information)) return OpenResult::kFailed;
   if ((information->dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ||
-      information->nNumberOfLinks != 1 || !HandleLeadsTo(file->get(), wide)) {
+      information->nNumberOfLinks != 1 || !HandleLeadsTo(file->get(), wide.c_str())) {
     file->reset();
     return OpenResult::kRefused;
   }
@@ -146,18 +142,21 @@ bool ChooseLogCopyOfFiles(HANDLE saved, HANDLE live, LogCopyRule* rule) {
 // or the new one, and a link at the name is replaced, never followed.
 bool ReplaceWithNewFile(const char* folder, const char* name, HANDLE source) {
   char target[kPathBufferSize];
-  wchar_t wideTarget[kWidePathSize];
   if (!JoinPath(folder, name, target)) {
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return false;
   }
-  if (!ToWide(target, wideTarget)) return false;
+  const base::WideText wideTarget = ToWide(target);
+  if (wideTarget.empty()) {
+    SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+    return false;
+  }
 
   base::ScopedHandle file;
   wchar_t fresh[kWidePathSize];
   const DWORD seed = GetTickCount() ^ (GetCurrentProcessId() << 16);
   for (int attempt = 0; attempt < kNameAttempts && !file; ++attempt) {
-    const int length = _snwprintf(fresh, kWidePathSize, L"%ls.%08lx.new", wideTarget,
+    const int length = _snwprintf(fresh, kWidePathSize, L"%ls.%08lx.new", wideTarget.c_str(),
                                   static_cast<unsigned long>(seed + attempt));
     if (length < 0 || length >= static_cast<int>(kWidePathSize)) {
       SetLastError(ERROR_FILENAME_EXCED_RANGE);
@@ -173,7 +172,7 @@ bool ReplaceWithNewFile(const char* folder, const char* name, HANDLE source) {
   ok = ok && CopyFileBlocks(source, file.get()) && FlushFileBuffers(file.get());
   if (ok) {
     // The rename acts on this handle: the very file just written takes the name.
-    const size_t nameBytes = lstrlenW(wideTarget) * sizeof(wchar_t);
+    const size_t nameBytes = wideTarget.size() * sizeof(wchar_t);
     // The structure's own FileName[1] leaves room for the terminating NUL, which the system's
     // path conversion reads.
     base::ScopedHeapBlock block(sizeof(FILE_RENAME_INFO) + nameBytes);
@@ -183,7 +182,7 @@ bool ReplaceWithNewFile(const char* folder, const char* name, HANDLE source) {
       ZeroMemory(rename, sizeof(FILE_RENAME_INFO) + nameBytes);
       rename->ReplaceIfExists = TRUE;
       rename->FileNameLength = static_cast<DWORD>(nameBytes);
-      CopyMemory(rename->FileName, wideTarget, nameBytes);
+      CopyMemory(rename->FileName, wideTarget.c_str(), nameBytes);
       const DWORD renameSize = static_cast<DWORD>(sizeof(FILE_RENAME_INFO) + nameBytes);
       ok = late::SetFileInformationByHandle(file.get(), FileRenameInfo, rename, renameSize) &&
            FlushFileBuffers(file.get());
@@ -211,13 +210,13 @@ bool BuildDatedName(const char* name, const SYSTEMTIME& time, char* dated, size_
 
 // True when candidate is the listed name itself or a dated copy of it.
 bool IsSavedNameOf(const char* candidate, const char* name) {
-  if (lstrcmpiA(candidate, name) == 0) return true;
+  if (SameName(candidate, name)) return true;
   const char* dot = strrchr(name, '.');
   const size_t stem = dot != nullptr ? static_cast<size_t>(dot - name) : strlen(name);
   const char* extension = dot != nullptr ? dot : "";
   if (strlen(candidate) != stem + kDateStampLength + strlen(extension) ||
-      _strnicmp(candidate, name, stem) != 0 || lstrcmpiA(candidate + stem + kDateStampLength,
-                                                         extension) != 0) {
+      !SameName(base::Text(candidate, stem).c_str(), base::Text(name, stem).c_str()) ||
+      !SameName(candidate + stem + kDateStampLength, extension)) {
     return false;
   }
   const char* stamp = candidate + stem;
@@ -259,7 +258,7 @@ bool FindContinuedDatedCopy(const char* backupFolder, const char* name, HANDLE l
                             char (&dated)[kPathBufferSize]) {
   bool found = false;
   VisitSavedCopies(backupFolder, [&](const char* listed, const char* saved) {
-    if (lstrcmpiA(listed, name) != 0 || lstrcmpiA(saved, name) == 0) return true;
+    if (!SameName(listed, name) || SameName(saved, name)) return true;
     char path[kPathBufferSize];
     base::ScopedHandle copy;
     LogCopyRule rule = LogCopyRule::kKeepBoth;
@@ -457,7 +456,7 @@ BOOL BackUpUserData() {
     names.push_back(*entry);
     ForEachFolderEntry(productFolder, [&](const char* path, DWORD attributes) {
       const char* name = FindLastBackslash(path) + 1;
-      if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) && lstrcmpiA(name, *entry) != 0 &&
+      if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) && !SameName(name, *entry) &&
           IsSavedNameOf(name, *entry)) {
         names.push_back(name);
       }

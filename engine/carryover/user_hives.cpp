@@ -16,8 +16,7 @@ base::WideText UserHive::PathOf(const char* subkey) const {
   const bool fits = root == HKEY_USERS
                         ? base::FormatBounded(path, sizeof(path), "%s\\%s", name, subkey)
                         : base::CopyBounded(path, sizeof(path), subkey);
-  wchar_t wide[kKeyPathSize];
-  return fits && MultiByteToWideChar(CP_ACP, 0, path, -1, wide, kKeyPathSize) > 0 ? wide : L"";
+  return fits ? ToWide(path) : L"";
 }
 
 bool IsUserHiveName(const char* hiveName) {

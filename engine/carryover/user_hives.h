@@ -10,6 +10,7 @@
 #include "base/heap_text.h"
 #include "base/scoped.h"
 #include "engine/core/file_utils.h"
+#include "engine/core/names.h"
 
 // Room for a hive name and for a key path inside a hive.
 constexpr size_t kHiveNameSize = 256;
@@ -32,6 +33,20 @@ struct UserHive {
 // True when the name is a string SID ("S-1-..."), the only kind of name GetUserHiveName records
 // and a user's hive has.
 bool IsUserHiveName(const char* hiveName);
+
+// Calls visit(hiveName) for every hive loaded under HKEY_USERS, in the order the registry lists
+// them, until visit returns something other than ERROR_SUCCESS, which is then returned; the
+// system's error when the hives cannot be listed. Only names the ANSI code page holds exactly are
+// visited (a user's hive is named by its SID, which is ASCII).
+template <typename Visit>
+LONG ForEachLoadedHive(Visit visit) {
+  return ForEachSubkey(HKEY_USERS, [&](const wchar_t* wideName) -> LONG {
+    bool exact = false;
+    const base::Text name = ToAnsi(wideName, &exact);
+    if (!exact || name.size() >= kHiveNameSize) return ERROR_SUCCESS;
+    return visit(name.c_str());
+  });
+}
 
 // True while the hive is loaded under HKEY_USERS.
 bool IsHiveLoaded(const char* hiveName);

@@ -7,11 +7,11 @@
 #include "engine/core/error_box.h"
 #include "engine/core/file_utils.h"
 #include "engine/core/late_bound.h"
+#include "engine/core/names.h"
 #include "engine/core/product_constants.h"
 #include "engine/core/run_log.h"
 #include "engine/core/settings_store.h"
 #include "engine/carryover/profile_hive.h"
-#include "engine/carryover/registry_compare.h"
 #include "engine/carryover/registry_copy.h"
 #include "engine/carryover/user_hives.h"
 
@@ -30,34 +30,27 @@ BOOL CaptureFailedFor(LONG code, const char* hiveName) {
   return FALSE;
 }
 
-base::WideText Widen(const char* text) {
-  wchar_t wide[kKeyPathSize];
-  return MultiByteToWideChar(CP_ACP, 0, text, -1, wide, kKeyPathSize) > 0 ? wide : L"";
-}
 
 // True when a subkey of the updater key is a settings snapshot: every subkey but the one that holds
 // the other users' autorun records. Snapshots are named as their hives (a string SID, ".DEFAULT").
 bool IsSnapshotName(const char* name) {
-  return lstrcmpiA(name, updater_value::kAutoRunRecords) != 0;
+  return !SameName(name, updater_value::kAutoRunRecords);
 }
 
 // The names of the settings snapshots.
 LONG ListSnapshots(HKEY updaterKey, base::HeapArray<base::Text>* names) {
   names->clear();
-  for (DWORD index = 0;; ++index) {
-    char name[kKeyPathSize];
-    DWORD nameSize = sizeof(name);
-    const LONG result =
-        RegEnumKeyExA(updaterKey, index, name, &nameSize, nullptr, nullptr, nullptr, nullptr);
-    if (result == ERROR_NO_MORE_ITEMS) return ERROR_SUCCESS;
-    if (result != ERROR_SUCCESS) return result;
-    if (IsSnapshotName(name)) names->push_back(name);
-  }
+  return ForEachSubkey(updaterKey, [&](const wchar_t* wideName) -> LONG {
+    bool exact = false;
+    const base::Text name = ToAnsi(wideName, &exact);
+    if (exact && IsSnapshotName(name.c_str())) names->push_back(name);
+    return ERROR_SUCCESS;
+  });
 }
 
 // Removes a snapshot and writes the removal through.
 void DropSnapshot(HKEY updaterKey, const char* hiveName) {
-  const base::WideText name = Widen(hiveName);
+  const base::WideText name = ToWide(hiveName);
   late::RegDeleteTreeW(updaterKey, name.c_str());
   RegDeleteKeyW(updaterKey, name.c_str());
   FlushUpdaterKey();
@@ -71,7 +64,7 @@ LONG WriteBack(HKEY updaterKey, const UserHive& hive, CopyRule rule = CopyRule::
   const base::WideText path = hive.PathOf(product::kSettingsKey);
   if (path.empty()) return ERROR_FILENAME_EXCED_RANGE;
   base::ScopedRegKey snapshot;
-  LONG result = RegOpenKeyExW(updaterKey, Widen(hive.name).c_str(), 0, KEY_READ, snapshot.receive());
+  LONG result = RegOpenKeyExW(updaterKey, ToWide(hive.name).c_str(), 0, KEY_READ, snapshot.receive());
   if (result != ERROR_SUCCESS) return result;
   base::ScopedRegKey settings;
   result = OpenKeyWithoutLinks(hive.root, path.c_str(), KEY_ALL_ACCESS, true, settings.receive());
@@ -85,7 +78,7 @@ LONG WriteBack(HKEY updaterKey, const UserHive& hive, CopyRule rule = CopyRule::
 // The snapshot whole into a new dated key beside the settings key of the hive, flushed.
 LONG KeepSnapshotBeside(HKEY updaterKey, const UserHive& hive) {
   base::ScopedRegKey snapshot;
-  LONG result = RegOpenKeyExW(updaterKey, Widen(hive.name).c_str(), 0, KEY_READ, snapshot.receive());
+  LONG result = RegOpenKeyExW(updaterKey, ToWide(hive.name).c_str(), 0, KEY_READ, snapshot.receive());
   if (result != ERROR_SUCCESS) return result;
   base::ScopedRegKey beside;
   base::Text name;
@@ -130,7 +123,7 @@ bool HiveHoldsSnapshot(HKEY updaterKey, const UserHive& hive) {
   return !path.empty() &&
          OpenKeyWithoutLinks(hive.root, path.c_str(), KEY_READ, false, settings.receive()) ==
              ERROR_SUCCESS &&
-         RegOpenKeyExW(updaterKey, Widen(hive.name).c_str(), 0, KEY_READ, snapshot.receive()) ==
+         RegOpenKeyExW(updaterKey, ToWide(hive.name).c_str(), 0, KEY_READ, snapshot.receive()) ==
              ERROR_SUCCESS &&
          KeyHoldsSavedCopy(settings.get(), snapshot.get());
 }
@@ -161,45 +154,50 @@ BOOL SnapshotUserSettings() {
   // it: a later capture keeps every value and subkey already saved and adds only new ones.
   const bool keepSaved = IsMarkingSet() != 0;
 
-  for (DWORD index = 0;; ++index) {
-    wchar_t wideName[kHiveNameSize];
-    DWORD nameChars = kHiveNameSize;
-    LONG result =
-        RegEnumKeyExW(HKEY_USERS, index, wideName, &nameChars, nullptr, nullptr, nullptr, nullptr);
-    if (result == ERROR_NO_MORE_ITEMS) return TRUE;
-    if (result != ERROR_SUCCESS) return CaptureFailed(result);
-    char hiveName[kHiveNameSize];
-    if (WideCharToMultiByte(CP_ACP, 0, wideName, -1, hiveName, sizeof(hiveName), nullptr,
-                            nullptr) == 0 ||
-        !IsSnapshotName(hiveName)) {
-      continue;
+  // A failure inside the walk shows its box where it happens.
+  bool shown = false;
+  const auto fail = [&shown](LONG code, const char* hiveName) {
+    shown = true;
+    if (hiveName != nullptr) {
+      CaptureFailedFor(code, hiveName);
+    } else {
+      CaptureFailed(code);
     }
+    return code;
+  };
+  const LONG walked = ForEachLoadedHive([&](const char* hiveName) -> LONG {
+    if (!IsSnapshotName(hiveName)) return ERROR_SUCCESS;
+    const base::WideText wideName = ToWide(hiveName);
     const base::WideText path = UserHive(hiveName).PathOf(product::kSettingsKey);
-    if (path.empty()) return CaptureFailed(ERROR_FILENAME_EXCED_RANGE);
+    if (path.empty()) return fail(ERROR_FILENAME_EXCED_RANGE, nullptr);
     base::ScopedRegKey settings;
-    result = OpenKeyWithoutLinks(HKEY_USERS, path.c_str(), KEY_READ, false, settings.receive());
-    if (result == ERROR_FILE_NOT_FOUND) continue;  // this hive has no settings of the product
+    LONG result = OpenKeyWithoutLinks(HKEY_USERS, path.c_str(), KEY_READ, false, settings.receive());
+    if (result == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;  // no settings of the product here
     if (result == kErrorRegistryLink) {
       RunLogWrite("capture: the settings of hive %s lie behind a registry link; not saved",
                   hiveName);
-      continue;
+      return ERROR_SUCCESS;
     }
     if (result != ERROR_SUCCESS) {
       // A real refusal (a deny entry on the user's own key): the uninstaller must not start
       // while these settings cannot be saved; the administrator is told whose they are.
       RunLogWrite("capture: the settings of hive %s cannot be read (error %ld)", hiveName, result);
-      return CaptureFailedFor(result, hiveName);
+      return fail(result, hiveName);
     }
 
     if (!keepSaved) {
-      late::RegDeleteTreeW(updaterKey.get(), wideName);
-      RegDeleteKeyW(updaterKey.get(), wideName);
+      late::RegDeleteTreeW(updaterKey.get(), wideName.c_str());
+      RegDeleteKeyW(updaterKey.get(), wideName.c_str());
     }
     base::ScopedRegKey snapshot;
     DWORD disposition = 0;
-    result = RegCreateKeyExW(updaterKey.get(), wideName, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                             KEY_ALL_ACCESS, nullptr, snapshot.receive(), &disposition);
-    if (result != ERROR_SUCCESS) return CaptureFailed(result);
+    result = RegCreateKeyExW(updaterKey.get(), wideName.c_str(), 0, nullptr,
+                             REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, snapshot.receive(),
+                             &disposition);
+    if (result != ERROR_SUCCESS) {
+      RunLogWrite("capture: no snapshot of hive %s can be made (error %ld)", hiveName, result);
+      return fail(result, nullptr);
+    }
     KeyTreeCopy copy(keepSaved ? CopyRule::kKeepTarget : CopyRule::kOverwrite);
     result = copy.Copy(settings.get(), snapshot.get());
     if (result != ERROR_SUCCESS) {
@@ -207,20 +205,27 @@ BOOL SnapshotUserSettings() {
       // made loses only what this capture added to it.
       if (disposition == REG_CREATED_NEW_KEY) {
         snapshot.reset();
-        late::RegDeleteTreeW(updaterKey.get(), wideName);
-        RegDeleteKeyW(updaterKey.get(), wideName);
+        late::RegDeleteTreeW(updaterKey.get(), wideName.c_str());
+        RegDeleteKeyW(updaterKey.get(), wideName.c_str());
       } else {
         copy.UndoAdditions(snapshot.get());
       }
       RunLogWrite("capture: the settings of hive %s could not be saved (error %ld)", hiveName,
                   result);
-      return CaptureFailedFor(result, hiveName);
+      return fail(result, hiveName);
     }
     RunLogWrite(disposition == REG_CREATED_NEW_KEY
                     ? "capture: settings of hive %s saved"
                     : "capture: settings of hive %s added to the snapshot an earlier run made",
                 hiveName);
+    return ERROR_SUCCESS;
+  });
+  if (walked == ERROR_SUCCESS) return TRUE;
+  if (!shown) {
+    RunLogWrite("capture: the loaded hives cannot be listed (error %ld)", walked);
+    CaptureFailed(walked);
   }
+  return FALSE;
 }
 
 void ReadSavedSettings(base::HeapArray<SavedUserItem>* items) {

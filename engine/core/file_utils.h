@@ -116,6 +116,8 @@ bool JoinPath(const char* folder, const char* name, char (&path)[kPathBufferSize
 // True for the entries "." and ".." of a folder listing.
 bool IsDotEntry(const char* name);
 
+// The two walks: over a folder's entries and over a key's subkeys.
+//
 // Calls visit(entryPath, attributes) for every entry of the folder but "." and "..", in listing
 // order, until visit returns false. Entries whose path does not fit are skipped. False when the
 // folder cannot be listed.
@@ -132,6 +134,23 @@ bool ForEachFolderEntry(const char* folder, Visit visit) {
     if (!visit(static_cast<const char*>(path), entry.dwFileAttributes)) break;
   } while (FindNextFileA(listing.get(), &entry));
   return true;
+}
+
+// Calls visit(name) for every subkey of the key (names read with the wide-character API), in the
+// order the registry lists them, until visit returns something other than ERROR_SUCCESS, which is
+// then returned: that is how a visitor stops the walk. ERROR_SUCCESS after the last subkey; the
+// system's error when the key cannot be listed. A visitor that deletes subkeys must not use it.
+template <typename Visit>
+LONG ForEachSubkey(HKEY key, Visit visit) {
+  for (DWORD index = 0;; ++index) {
+    wchar_t name[256];  // a key name has at most 255 characters
+    DWORD nameChars = 256;
+    LONG result = RegEnumKeyExW(key, index, name, &nameChars, nullptr, nullptr, nullptr, nullptr);
+    if (result == ERROR_NO_MORE_ITEMS) return ERROR_SUCCESS;
+    if (result != ERROR_SUCCESS) return result;
+    result = visit(static_cast<const wchar_t*>(name));
+    if (result != ERROR_SUCCESS) return result;
+  }
 }
 
 #endif  // ENGINE_CORE_FILE_UTILS_H_
