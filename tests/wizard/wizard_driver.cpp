@@ -274,9 +274,7 @@ bool WizardDriver::WaitForPage(int index, DWORD timeoutMs,
   }
   // WIZARD_NARRATE tells a watching person each page the driven wizard reaches.
   if (GetEnvironmentVariableW(L"WIZARD_NARRATE", nullptr, 0) > 0) {
-    static const char* const kPageNames[] = {"introduction", "uninstall", "install",
-                                             "restart guidance", "completed", "aborted"};
-    printf("wizard: page %d (%s)\n", index, index >= 0 && index < 6 ? kPageNames[index] : "?");
+    printf("wizard: page %d (%s)\n", index, GetPageName(index));
     fflush(stdout);
   }
   // For people who want to look at the pages: WIZARD_SCREENSHOT_DIR collects one picture of every
