@@ -17,15 +17,15 @@ struct EnumContext {
   std::vector<HWND> boxes;
 };
 
-BOOL CALLBACK CollectDialogs(HWND window, LPARAM lParam) {
+BOOL CALLBACK CollectMessageBoxes(HWND window, LPARAM lParam) {
   auto* context = reinterpret_cast<EnumContext*>(lParam);
   DWORD pid = 0;
   GetWindowThreadProcessId(window, &pid);
   if (pid != context->pid || !IsWindowVisible(window)) return TRUE;
   char className[64] = "";
   GetClassNameA(window, className, sizeof(className));
-  // Message boxes are dialogs without the property sheet's tab/page children.
-  if (lstrcmpA(className, "#32770") == 0 && GetDlgItem(window, 0xFFFF) != nullptr) {
+  // Message boxes are dialogs with a message text, which a property sheet has not.
+  if (lstrcmpA(className, "#32770") == 0 && GetDlgItem(window, kMessageBoxText) != nullptr) {
     context->boxes.push_back(window);
   }
   return TRUE;
@@ -40,7 +40,14 @@ BOOL CALLBACK FindIcon(HWND child, LPARAM found) {
 
 }  // namespace
 
-MessageBoxAnswerer::MessageBoxAnswerer(bool showEngineBoxes) : thread_([this] { Run(); }) {
+std::vector<HWND> FindMessageBoxes(DWORD pid) {
+  EnumContext context{pid, {}};
+  EnumWindows(CollectMessageBoxes, reinterpret_cast<LPARAM>(&context));
+  return context.boxes;
+}
+
+MessageBoxAnswerer::MessageBoxAnswerer(bool showEngineBoxes, std::function<void()> whileShown)
+    : whileShown_(std::move(whileShown)), thread_([this] { Run(); }) {
   if (showEngineBoxes) {
     RegisterErrorBox([](const char* text, UINT type) { AfxMessageBox(text, type); });
   }
@@ -60,9 +67,7 @@ std::vector<MessageBoxAnswerer::Box> MessageBoxAnswerer::boxes() const {
 void MessageBoxAnswerer::Run() {
   std::vector<HWND> answered;
   while (!stop_) {
-    EnumContext context{GetCurrentProcessId(), {}};
-    EnumWindows(CollectDialogs, reinterpret_cast<LPARAM>(&context));
-    for (HWND box : context.boxes) {
+    for (HWND box : FindMessageBoxes(GetCurrentProcessId())) {
       bool seen = false;
       for (HWND done : answered) seen = seen || done == box;
       if (seen && IsWindow(box)) continue;
@@ -70,7 +75,7 @@ void MessageBoxAnswerer::Run() {
       char buffer[2048] = "";
       GetWindowTextA(box, buffer, sizeof(buffer));
       record.caption = buffer;
-      GetDlgItemTextA(box, 0xFFFF, buffer, sizeof(buffer));
+      GetDlgItemTextA(box, kMessageBoxText, buffer, sizeof(buffer));
       record.text = buffer;
       record.style = 0;
       record.owner = GetWindow(box, GW_OWNER);
@@ -81,6 +86,7 @@ void MessageBoxAnswerer::Run() {
         boxes_.push_back(record);
       }
       answered.push_back(box);
+      if (whileShown_) whileShown_();
       HWND ok = GetDlgItem(box, IDOK);
       if (ok != nullptr) {
         PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(ok));

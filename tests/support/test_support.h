@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -14,13 +15,21 @@
 
 namespace testing_support {
 
-// Answers this process's message boxes like a user: every top-level dialog box of the process
-// that appears while the answerer lives has its text recorded and its OK (or first) button pressed.
-// While it exists, the engine's failure boxes are the program's message box (as the updater's
-// start-up registers them), unless told to leave the engine without one.
+// The id of a message box's text (a static control).
+constexpr int kMessageBoxText = 0xFFFF;
+// The message boxes a process shows: its visible top-level dialog windows that hold a message
+// text, topmost first.
+std::vector<HWND> FindMessageBoxes(DWORD pid);
+
+// Answers this process's message boxes like a user: every message box of the process that
+// appears while the answerer lives has its text recorded, `whileShown` run (when given, with the
+// box still up) and its OK (or Cancel) button pressed. While it exists, the engine's failure
+// boxes are the program's message box (as the updater's start-up registers them), unless told to
+// leave the engine without one.
 class MessageBoxAnswerer {
  public:
-  explicit MessageBoxAnswerer(bool showEngineBoxes = true);
+  explicit MessageBoxAnswerer(bool showEngineBoxes = true,
+                              std::function<void()> whileShown = nullptr);
   ~MessageBoxAnswerer();
   struct Box {
     std::string caption;  // ANSI
@@ -33,6 +42,7 @@ class MessageBoxAnswerer {
 
  private:
   void Run();
+  std::function<void()> whileShown_;
   std::atomic<bool> stop_{false};
   mutable std::mutex mutex_;
   std::vector<Box> boxes_;
