@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/scoped.h"
 #include "standin/standin_common.h"
 
 namespace testing_support {
@@ -100,7 +101,12 @@ std::string SystemText(DWORD code);
 
 std::string TempFolder();  // GetTempPathA, without trailing backslash
 
-// Registry helpers.
+// Registry helpers. A key is closed when its owner goes; the owner holds nothing when the key
+// cannot be opened (or created).
+base::ScopedRegKey OpenKey(HKEY root, const std::string& path, REGSAM access = KEY_READ,
+                           DWORD options = 0);
+base::ScopedRegKey CreateKey(HKEY root, const std::string& path, REGSAM access = KEY_ALL_ACCESS,
+                             DWORD options = 0);
 bool KeyExists(HKEY root, const std::string& path);
 bool SetStringValue(HKEY root, const std::string& path, const std::string& name,
                     const std::string& value, DWORD type = REG_SZ);
