@@ -786,14 +786,11 @@ TEST_F(UpdateJourneyTest, DamagedUpdaterKeyNeverReachesBeyondTheUpdatersOwnFolde
       ASSERT_TRUE(InstallOldRelease());
     }
 
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, product::kUpdaterKey, 0, nullptr,
-                                             0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
+    ASSERT_TRUE(testing_support::CreateKey(HKEY_LOCAL_MACHINE, product::kUpdaterKey));
     const auto set = [&](const char* name, DWORD type, const std::string& data) {
       if (type == kAbsent) return;
-      EXPECT_EQ(ERROR_SUCCESS,
-                RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE*>(data.data()),
-                               static_cast<DWORD>(data.size())))
+      EXPECT_TRUE(testing_support::SetRawValue(HKEY_LOCAL_MACHINE, product::kUpdaterKey, name, type,
+                                               data.data(), static_cast<DWORD>(data.size())))
           << name;
     };
     set(updater_value::kMarking, shape.dwordType, shape.marking);
@@ -803,7 +800,6 @@ TEST_F(UpdateJourneyTest, DamagedUpdaterKeyNeverReachesBeyondTheUpdatersOwnFolde
     set(updater_value::kAutoRunCommandLine, shape.stringType, shape.command);
     set(updater_value::kLauncher, shape.stringType, shape.launcher);
     set(updater_value::kWorkFolder, shape.stringType, shape.workFolder);
-    RegCloseKey(key);
     if (!shape.snapshot.empty()) {
       const std::string snapshot = std::string(product::kUpdaterKey) + "\\" + shape.snapshot;
       ASSERT_TRUE(testing_support::SetStringValue(HKEY_LOCAL_MACHINE, snapshot, "Odd", sys));

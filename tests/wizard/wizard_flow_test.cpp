@@ -236,14 +236,11 @@ class ScopedProgramDefaults {
   ScopedProgramDefaults(const std::wstring& exeName, const std::wstring& subkey,
                         std::initializer_list<std::pair<const wchar_t*, const wchar_t*>> values)
       : key_(L"Software\\Wine\\AppDefaults\\" + exeName) {
-    HKEY key = nullptr;
-    RegCreateKeyExW(HKEY_CURRENT_USER, (subkey.empty() ? key_ : key_ + L"\\" + subkey).c_str(), 0,
-                    nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    const std::wstring path = subkey.empty() ? key_ : key_ + L"\\" + subkey;
     for (const auto& value : values) {
-      RegSetValueExW(key, value.first, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.second),
-                     static_cast<DWORD>((lstrlenW(value.second) + 1) * sizeof(wchar_t)));
+      SHSetValueW(HKEY_CURRENT_USER, path.c_str(), value.first, REG_SZ, value.second,
+                  static_cast<DWORD>((lstrlenW(value.second) + 1) * sizeof(wchar_t)));
     }
-    RegCloseKey(key);
   }
   ~ScopedProgramDefaults() { SHDeleteKeyW(HKEY_CURRENT_USER, key_.c_str()); }
 
