@@ -106,10 +106,7 @@ TEST_F(ResumeTest, TheResumeCountsAsRegisteredOnlyWithEverythingItStarts) {
       {"all there", [](const std::string&, const std::string&) {}, true},
       {"no Run value",
        [](const std::string&, const std::string&) {
-         HKEY key = nullptr;
-         RegOpenKeyExA(HKEY_LOCAL_MACHINE, product::kRunKey, 0, KEY_SET_VALUE, &key);
-         RegDeleteValueA(key, product::kResumeRunValue);
-         RegCloseKey(key);
+         SHDeleteValueA(HKEY_LOCAL_MACHINE, product::kRunKey, product::kResumeRunValue);
        },
        false},
       {"no launcher", [](const std::string& launcher, const std::string&) {

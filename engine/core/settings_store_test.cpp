@@ -13,8 +13,10 @@
 
 namespace {
 
+using testing_support::CreateKey;
 using testing_support::GetRawValue;
 using testing_support::KeyExists;
+using testing_support::OpenKey;
 using testing_support::ScopedRegistryCleanup;
 using testing_support::SetRawValue;
 
@@ -38,16 +40,12 @@ TEST_F(UpdaterKeyTest, AbsentKeyReadsAsNothingAndIsNeverCreatedByReading) {
 
 // The updater key's owner and DACL as SDDL; "" when they cannot be read.
 std::string UpdaterKeyDescriptor() {
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, product::kUpdaterKey, 0, READ_CONTROL, &key) !=
-      ERROR_SUCCESS) {
-    return "";
-  }
+  const base::ScopedRegKey key = OpenKey(HKEY_LOCAL_MACHINE, product::kUpdaterKey, READ_CONTROL);
+  if (!key) return "";
   BYTE descriptor[4096];
   DWORD size = sizeof(descriptor);
-  const LONG read = RegGetKeySecurity(key, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                                      descriptor, &size);
-  RegCloseKey(key);
+  const LONG read = RegGetKeySecurity(
+      key.get(), OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, descriptor, &size);
   LPSTR text = nullptr;
   if (read != ERROR_SUCCESS ||
       !ConvertSecurityDescriptorToStringSecurityDescriptorA(
@@ -62,18 +60,13 @@ std::string UpdaterKeyDescriptor() {
 
 // Makes path (below HKEY_LOCAL_MACHINE) a registry link to the key `target` (an HKLM path).
 bool MakeLink(const std::string& path, const std::string& target) {
-  HKEY link = nullptr;
-  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_CREATE_LINK,
-                      KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, &link, nullptr) != ERROR_SUCCESS) {
-    return false;
-  }
+  const base::ScopedRegKey link =
+      CreateKey(HKEY_LOCAL_MACHINE, path, KEY_ALL_ACCESS | KEY_CREATE_LINK, REG_OPTION_CREATE_LINK);
   const std::string full = "\\Registry\\Machine\\" + target;
   const std::wstring wide(full.begin(), full.end());
-  const LONG set = RegSetValueExW(link, L"SymbolicLinkValue", 0, REG_LINK,
-                                  reinterpret_cast<const BYTE*>(wide.c_str()),
-                                  static_cast<DWORD>(wide.size() * sizeof(wchar_t)));
-  RegCloseKey(link);
-  return set == ERROR_SUCCESS;
+  return link && RegSetValueExW(link.get(), L"SymbolicLinkValue", 0, REG_LINK,
+                                reinterpret_cast<const BYTE*>(wide.c_str()),
+                                static_cast<DWORD>(wide.size() * sizeof(wchar_t))) == ERROR_SUCCESS;
 }
 
 // Deletes a registry link itself (never its target).
@@ -81,12 +74,8 @@ void DeleteLink(const std::string& path) {
   using NtDeleteKeyFunction = LONG(WINAPI*)(HANDLE);
   const auto deleteKey = reinterpret_cast<NtDeleteKeyFunction>(
       reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtDeleteKey")));
-  HKEY link = nullptr;
-  if (deleteKey && RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), REG_OPTION_OPEN_LINK, DELETE,
-                                 &link) == ERROR_SUCCESS) {
-    deleteKey(link);
-    RegCloseKey(link);
-  }
+  const base::ScopedRegKey link = OpenKey(HKEY_LOCAL_MACHINE, path, DELETE, REG_OPTION_OPEN_LINK);
+  if (deleteKey && link) deleteKey(link.get());
 }
 
 // Makes path (below HKEY_LOCAL_MACHINE) with the given descriptor and a value "Planted".
@@ -96,19 +85,15 @@ bool MakeKeyWithDescriptor(const std::string& path, const char* sddl) {
                                                             nullptr)) {
     return false;
   }
-  HKEY key = nullptr;
-  LONG result = RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0,
-                                KEY_ALL_ACCESS | WRITE_OWNER, nullptr, &key, nullptr);
-  if (result == ERROR_SUCCESS) {
-    result = RegSetKeySecurity(key, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                               descriptor);
-    if (result == ERROR_SUCCESS) {
-      result = RegSetValueExA(key, "Planted", 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 2);
-    }
-    RegCloseKey(key);
-  }
+  const base::ScopedRegKey key = CreateKey(HKEY_LOCAL_MACHINE, path, KEY_ALL_ACCESS | WRITE_OWNER);
+  const bool made =
+      key &&
+      RegSetKeySecurity(key.get(), OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                        descriptor) == ERROR_SUCCESS &&
+      RegSetValueExA(key.get(), "Planted", 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 2) ==
+          ERROR_SUCCESS;
   LocalFree(descriptor);
-  return result == ERROR_SUCCESS;
+  return made;
 }
 
 // What somebody else may have put at the updater key's name or below it before the updater

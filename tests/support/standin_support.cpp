@@ -21,14 +21,8 @@ std::string BackupFolder() { return ProgramFilesFolder() + "\\TidemarkStandInTes
 bool MoveKey(HKEY root, const std::string& from, const std::string& to) {
   if (!KeyExists(root, from)) return false;
   SHDeleteKeyA(root, to.c_str());
-  HKEY target = nullptr;
-  if (RegCreateKeyExA(root, to.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &target,
-                      nullptr) != ERROR_SUCCESS) {
-    return false;
-  }
-  const LSTATUS copied = SHCopyKeyA(root, from.c_str(), target, 0);
-  RegCloseKey(target);
-  if (copied != ERROR_SUCCESS) return false;
+  const base::ScopedRegKey target = CreateKey(root, to);
+  if (!target || SHCopyKeyA(root, from.c_str(), target.get(), 0) != ERROR_SUCCESS) return false;
   SHDeleteKeyA(root, from.c_str());
   return true;
 }
@@ -61,20 +55,17 @@ std::string Narrow(const std::wstring& text) {
 // The scheduled operations as (source, destination) pairs, exactly as stored.
 std::vector<std::pair<std::wstring, std::wstring>> ReadPendingPairs() {
   std::vector<std::pair<std::wstring, std::wstring>> pairs;
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPendingKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
-    return pairs;
-  }
+  const base::ScopedRegKey key = OpenKey(HKEY_LOCAL_MACHINE, kPendingKey, KEY_QUERY_VALUE);
+  if (!key) return pairs;
   DWORD size = 0;
   DWORD type = 0;
   std::wstring data;
-  if (RegQueryValueExW(key, kPendingValue, nullptr, &type, nullptr, &size) == ERROR_SUCCESS) {
+  if (RegQueryValueExW(key.get(), kPendingValue, nullptr, &type, nullptr, &size) == ERROR_SUCCESS) {
     data.assign(size / sizeof(wchar_t) + 2, L'\0');
-    RegQueryValueExW(key, kPendingValue, nullptr, &type, reinterpret_cast<BYTE*>(&data[0]),
+    RegQueryValueExW(key.get(), kPendingValue, nullptr, &type, reinterpret_cast<BYTE*>(&data[0]),
                      &size);
     data.resize(size / sizeof(wchar_t));
   }
-  RegCloseKey(key);
   size_t position = 0;
   auto next = [&]() {
     const size_t end = data.find(L'\0', position);
@@ -196,18 +187,16 @@ void DropPendingRenamesUnder(const std::string& folder) {
     kept += L'\0';
   }
   if (!dropped) return;
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPendingKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) {
-    return;
-  }
+  const base::ScopedRegKey key = OpenKey(HKEY_LOCAL_MACHINE, kPendingKey, KEY_SET_VALUE);
+  if (!key) return;
   if (kept.empty()) {
-    RegDeleteValueW(key, kPendingValue);
+    RegDeleteValueW(key.get(), kPendingValue);
   } else {
     kept += L'\0';
-    RegSetValueExW(key, kPendingValue, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(kept.data()),
+    RegSetValueExW(key.get(), kPendingValue, 0, REG_MULTI_SZ,
+                   reinterpret_cast<const BYTE*>(kept.data()),
                    static_cast<DWORD>(kept.size() * sizeof(wchar_t)));
   }
-  RegCloseKey(key);
 }
 
 void RemoveProductState() {
@@ -216,12 +205,7 @@ void RemoveProductState() {
   // The company key goes too when nothing else is left in it (RegDeleteKey keeps a key that still
   // has sub-keys).
   RegDeleteKeyA(HKEY_CURRENT_USER, "SOFTWARE\\KORVANE SYSTEMS,INC.");
-  HKEY run = nullptr;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, product::kRunKey, 0, KEY_SET_VALUE, &run) ==
-      ERROR_SUCCESS) {
-    RegDeleteValueA(run, product::kAutoRunValue);
-    RegCloseKey(run);
-  }
+  SHDeleteValueA(HKEY_CURRENT_USER, product::kRunKey, product::kAutoRunValue);
   const std::string product = ProductFolder();
   DropPendingRenamesUnder(product);
   RemoveTree(product);

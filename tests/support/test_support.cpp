@@ -17,15 +17,15 @@ struct EnumContext {
   std::vector<HWND> boxes;
 };
 
-BOOL CALLBACK CollectDialogs(HWND window, LPARAM lParam) {
+BOOL CALLBACK CollectMessageBoxes(HWND window, LPARAM lParam) {
   auto* context = reinterpret_cast<EnumContext*>(lParam);
   DWORD pid = 0;
   GetWindowThreadProcessId(window, &pid);
   if (pid != context->pid || !IsWindowVisible(window)) return TRUE;
   char className[64] = "";
   GetClassNameA(window, className, sizeof(className));
-  // Message boxes are dialogs without the property sheet's tab/page children.
-  if (lstrcmpA(className, "#32770") == 0 && GetDlgItem(window, 0xFFFF) != nullptr) {
+  // Message boxes are dialogs with a message text, which a property sheet has not.
+  if (lstrcmpA(className, "#32770") == 0 && GetDlgItem(window, kMessageBoxText) != nullptr) {
     context->boxes.push_back(window);
   }
   return TRUE;
@@ -40,7 +40,14 @@ BOOL CALLBACK FindIcon(HWND child, LPARAM found) {
 
 }  // namespace
 
-MessageBoxAnswerer::MessageBoxAnswerer(bool showEngineBoxes) : thread_([this] { Run(); }) {
+std::vector<HWND> FindMessageBoxes(DWORD pid) {
+  EnumContext context{pid, {}};
+  EnumWindows(CollectMessageBoxes, reinterpret_cast<LPARAM>(&context));
+  return context.boxes;
+}
+
+MessageBoxAnswerer::MessageBoxAnswerer(bool showEngineBoxes, std::function<void()> whileShown)
+    : whileShown_(std::move(whileShown)), thread_([this] { Run(); }) {
   if (showEngineBoxes) {
     RegisterErrorBox([](const char* text, UINT type) { AfxMessageBox(text, type); });
   }
@@ -60,9 +67,7 @@ std::vector<MessageBoxAnswerer::Box> MessageBoxAnswerer::boxes() const {
 void MessageBoxAnswerer::Run() {
   std::vector<HWND> answered;
   while (!stop_) {
-    EnumContext context{GetCurrentProcessId(), {}};
-    EnumWindows(CollectDialogs, reinterpret_cast<LPARAM>(&context));
-    for (HWND box : context.boxes) {
+    for (HWND box : FindMessageBoxes(GetCurrentProcessId())) {
       bool seen = false;
       for (HWND done : answered) seen = seen || done == box;
       if (seen && IsWindow(box)) continue;
@@ -70,7 +75,7 @@ void MessageBoxAnswerer::Run() {
       char buffer[2048] = "";
       GetWindowTextA(box, buffer, sizeof(buffer));
       record.caption = buffer;
-      GetDlgItemTextA(box, 0xFFFF, buffer, sizeof(buffer));
+      GetDlgItemTextA(box, kMessageBoxText, buffer, sizeof(buffer));
       record.text = buffer;
       record.style = 0;
       record.owner = GetWindow(box, GW_OWNER);
@@ -81,6 +86,7 @@ void MessageBoxAnswerer::Run() {
         boxes_.push_back(record);
       }
       answered.push_back(box);
+      if (whileShown_) whileShown_();
       HWND ok = GetDlgItem(box, IDOK);
       if (ok != nullptr) {
         PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(ok));
@@ -140,24 +146,31 @@ bool PathExists(const std::string& path) {
   return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-bool KeyExists(HKEY root, const std::string& path) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-  RegCloseKey(key);
-  return true;
+// A failed call may leave anything in the slot: it is dropped, never closed.
+base::ScopedRegKey OpenKey(HKEY root, const std::string& path, REGSAM access, DWORD options) {
+  base::ScopedRegKey key;
+  if (RegOpenKeyExA(root, path.c_str(), options, access, key.receive()) != ERROR_SUCCESS) {
+    key.release();
+  }
+  return key;
 }
+
+base::ScopedRegKey CreateKey(HKEY root, const std::string& path, REGSAM access, DWORD options) {
+  base::ScopedRegKey key;
+  if (RegCreateKeyExA(root, path.c_str(), 0, nullptr, options, access, nullptr, key.receive(),
+                      nullptr) != ERROR_SUCCESS) {
+    key.release();
+  }
+  return key;
+}
+
+bool KeyExists(HKEY root, const std::string& path) { return OpenKey(root, path).valid(); }
 
 bool SetRawValue(HKEY root, const std::string& path, const std::string& name, DWORD type,
                  const void* data, DWORD size) {
-  HKEY key = nullptr;
-  if (RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
-      ERROR_SUCCESS) {
-    return false;
-  }
-  const LONG result = RegSetValueExA(key, name.c_str(), 0, type,
-                                     static_cast<const BYTE*>(data), size);
-  RegCloseKey(key);
-  return result == ERROR_SUCCESS;
+  const base::ScopedRegKey key = CreateKey(root, path);
+  return key && RegSetValueExA(key.get(), name.c_str(), 0, type, static_cast<const BYTE*>(data),
+                               size) == ERROR_SUCCESS;
 }
 
 bool SetStringValue(HKEY root, const std::string& path, const std::string& name,
@@ -169,13 +182,13 @@ std::string FindDatedKeyBeside(HKEY root, const std::string& key) {
   const size_t slash = key.rfind('\\');
   const std::string parent = key.substr(0, slash);
   const std::string stem = key.substr(slash + 1) + "_";
-  HKEY opened = nullptr;
-  if (RegOpenKeyExA(root, parent.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS) return "";
+  const base::ScopedRegKey opened = OpenKey(root, parent);
+  if (!opened) return "";
   std::string found;
   char name[256];
   for (DWORD index = 0; found.empty(); ++index) {
     DWORD size = sizeof(name);
-    if (RegEnumKeyExA(opened, index, name, &size, nullptr, nullptr, nullptr, nullptr) !=
+    if (RegEnumKeyExA(opened.get(), index, name, &size, nullptr, nullptr, nullptr, nullptr) !=
         ERROR_SUCCESS) {
       break;
     }
@@ -183,23 +196,21 @@ std::string FindDatedKeyBeside(HKEY root, const std::string& key) {
       found = parent + "\\" + name;
     }
   }
-  RegCloseKey(opened);
   return found;
 }
 
 bool GetRawValue(HKEY root, const std::string& path, const std::string& name, DWORD* type,
                  std::string* data) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return false;
+  const base::ScopedRegKey key = OpenKey(root, path, KEY_QUERY_VALUE);
+  if (!key) return false;
   DWORD size = 0;
-  LONG result = RegQueryValueExA(key, name.c_str(), nullptr, type, nullptr, &size);
+  LONG result = RegQueryValueExA(key.get(), name.c_str(), nullptr, type, nullptr, &size);
   if (result == ERROR_SUCCESS) {
     data->assign(size, '\0');
-    result = RegQueryValueExA(key, name.c_str(), nullptr, type,
+    result = RegQueryValueExA(key.get(), name.c_str(), nullptr, type,
                               reinterpret_cast<BYTE*>(&(*data)[0]), &size);
     data->resize(size);
   }
-  RegCloseKey(key);
   return result == ERROR_SUCCESS;
 }
 

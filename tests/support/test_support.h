@@ -5,22 +5,32 @@
 #include <windows.h>
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "base/scoped.h"
 #include "standin/standin_common.h"
 
 namespace testing_support {
 
-// Answers this process's message boxes like a user: every top-level dialog box of the process
-// that appears while the answerer lives has its text recorded and its OK (or first) button pressed.
-// While it exists, the engine's failure boxes are the program's message box (as the updater's
-// start-up registers them), unless told to leave the engine without one.
+// The id of a message box's text (a static control).
+constexpr int kMessageBoxText = 0xFFFF;
+// The message boxes a process shows: its visible top-level dialog windows that hold a message
+// text, topmost first.
+std::vector<HWND> FindMessageBoxes(DWORD pid);
+
+// Answers this process's message boxes like a user: every message box of the process that
+// appears while the answerer lives has its text recorded, `whileShown` run (when given, with the
+// box still up) and its OK (or Cancel) button pressed. While it exists, the engine's failure
+// boxes are the program's message box (as the updater's start-up registers them), unless told to
+// leave the engine without one.
 class MessageBoxAnswerer {
  public:
-  explicit MessageBoxAnswerer(bool showEngineBoxes = true);
+  explicit MessageBoxAnswerer(bool showEngineBoxes = true,
+                              std::function<void()> whileShown = nullptr);
   ~MessageBoxAnswerer();
   struct Box {
     std::string caption;  // ANSI
@@ -33,6 +43,7 @@ class MessageBoxAnswerer {
 
  private:
   void Run();
+  std::function<void()> whileShown_;
   std::atomic<bool> stop_{false};
   mutable std::mutex mutex_;
   std::vector<Box> boxes_;
@@ -90,7 +101,12 @@ std::string SystemText(DWORD code);
 
 std::string TempFolder();  // GetTempPathA, without trailing backslash
 
-// Registry helpers.
+// Registry helpers. A key is closed when its owner goes; the owner holds nothing when the key
+// cannot be opened (or created).
+base::ScopedRegKey OpenKey(HKEY root, const std::string& path, REGSAM access = KEY_READ,
+                           DWORD options = 0);
+base::ScopedRegKey CreateKey(HKEY root, const std::string& path, REGSAM access = KEY_ALL_ACCESS,
+                             DWORD options = 0);
 bool KeyExists(HKEY root, const std::string& path);
 bool SetStringValue(HKEY root, const std::string& path, const std::string& name,
                     const std::string& value, DWORD type = REG_SZ);

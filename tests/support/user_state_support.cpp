@@ -22,14 +22,10 @@ std::string NewScratchPath() {
 }
 
 void DeleteScratchRootIfEmpty() {
-  HKEY scratchRoot = nullptr;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, kScratchRoot, 0, KEY_READ, &scratchRoot) != ERROR_SUCCESS) {
-    return;
+  DWORD subkeys = 1;
+  if (const base::ScopedRegKey scratchRoot = OpenKey(HKEY_CURRENT_USER, kScratchRoot)) {
+    SHQueryInfoKeyA(scratchRoot.get(), &subkeys, nullptr, nullptr, nullptr);
   }
-  DWORD subkeys = 0;
-  RegQueryInfoKeyA(scratchRoot, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr,
-                   nullptr, nullptr, nullptr, nullptr);
-  RegCloseKey(scratchRoot);
   if (subkeys == 0) SHDeleteKeyA(HKEY_CURRENT_USER, kScratchRoot);
 }
 
@@ -39,22 +35,16 @@ ScopedKeySave::ScopedKeySave(HKEY root, const std::string& path) : root_(root), 
   if (!KeyExists(root, path)) return;
   scratch_ = NewScratchPath();
   SHDeleteKeyA(HKEY_CURRENT_USER, scratch_.c_str());
-  HKEY scratch = nullptr;
-  if (RegCreateKeyExA(HKEY_CURRENT_USER, scratch_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                      &scratch, nullptr) == ERROR_SUCCESS) {
-    SHCopyKeyA(root, path.c_str(), scratch, 0);
-    RegCloseKey(scratch);
+  if (const base::ScopedRegKey scratch = CreateKey(HKEY_CURRENT_USER, scratch_)) {
+    SHCopyKeyA(root, path.c_str(), scratch.get(), 0);
   }
 }
 
 ScopedKeySave::~ScopedKeySave() {
   SHDeleteKeyA(root_, path_.c_str());
   if (scratch_.empty()) return;
-  HKEY target = nullptr;
-  if (RegCreateKeyExA(root_, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &target,
-                      nullptr) == ERROR_SUCCESS) {
-    SHCopyKeyA(HKEY_CURRENT_USER, scratch_.c_str(), target, 0);
-    RegCloseKey(target);
+  if (const base::ScopedRegKey target = CreateKey(root_, path_)) {
+    SHCopyKeyA(HKEY_CURRENT_USER, scratch_.c_str(), target.get(), 0);
   }
   SHDeleteKeyA(HKEY_CURRENT_USER, scratch_.c_str());
   DeleteScratchRootIfEmpty();
@@ -68,12 +58,8 @@ ScopedValueSave::ScopedValueSave(HKEY root, const std::string& path, const std::
 ScopedValueSave::~ScopedValueSave() {
   if (existed_) {
     SetRawValue(root_, path_, name_, type_, data_.data(), static_cast<DWORD>(data_.size()));
-    return;
-  }
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(root_, path_.c_str(), 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
-    RegDeleteValueA(key, name_.c_str());
-    RegCloseKey(key);
+  } else {
+    SHDeleteValueA(root_, path_.c_str(), name_.c_str());
   }
 }
 
@@ -104,13 +90,10 @@ ScopedLoadedHive::ScopedLoadedHive(const std::string& name, const std::string& f
   DeleteFileA(file_.c_str());
   // An empty key saved to a file is a valid, empty hive.
   const std::string source = NewScratchPath();
-  HKEY key = nullptr;
-  if (RegCreateKeyExA(HKEY_CURRENT_USER, source.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                      &key, nullptr) != ERROR_SUCCESS) {
-    return;
+  LONG saved = ERROR_INVALID_HANDLE;
+  if (const base::ScopedRegKey key = CreateKey(HKEY_CURRENT_USER, source)) {
+    saved = RegSaveKeyA(key.get(), file_.c_str(), nullptr);
   }
-  const LONG saved = RegSaveKeyA(key, file_.c_str(), nullptr);
-  RegCloseKey(key);
   SHDeleteKeyA(HKEY_CURRENT_USER, source.c_str());
   DeleteScratchRootIfEmpty();
   if (saved != ERROR_SUCCESS) return;
@@ -157,10 +140,8 @@ void DumpInto(HKEY key, const std::string& prefix, std::vector<std::string>& lin
       break;
     }
     lines.push_back(prefix + "\\" + name);
-    HKEY child = nullptr;
-    if (RegOpenKeyExA(key, name, 0, KEY_READ, &child) == ERROR_SUCCESS) {
-      DumpInto(child, prefix + "\\" + name, lines);
-      RegCloseKey(child);
+    if (const base::ScopedRegKey child = OpenKey(key, name)) {
+      DumpInto(child.get(), prefix + "\\" + name, lines);
     }
   }
 }
@@ -168,11 +149,10 @@ void DumpInto(HKEY key, const std::string& prefix, std::vector<std::string>& lin
 }  // namespace
 
 std::string DumpKeyTree(HKEY root, const std::string& path) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return "";
+  const base::ScopedRegKey key = OpenKey(root, path);
+  if (!key) return "";
   std::vector<std::string> lines;
-  DumpInto(key, "", lines);
-  RegCloseKey(key);
+  DumpInto(key.get(), "", lines);
   std::sort(lines.begin(), lines.end());
   std::string text = "(key)\n";
   for (const auto& line : lines) text += line + "\n";

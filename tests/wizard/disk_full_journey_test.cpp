@@ -20,8 +20,6 @@ namespace {
 
 using namespace wizard_testing;
 
-enum { kIntroduction = 0, kUninstall = 1, kInstall = 2, kCompleted = 4 };
-
 const char kSmallFolder[] = "C:\\ProgramData\\";
 
 // 「ドライブ C:\ProgramData\ の空き領域が足りません。」 and the amount to free.
@@ -90,12 +88,12 @@ TEST(DiskFullJourney, DISABLED_NoRoomBeforeTheUninstaller) {
   WizardDriver wizard;
   ASSERT_TRUE(wizard.Start());
   ASSERT_TRUE(wizard.WaitForWizard());
-  ASSERT_TRUE(wizard.WaitForPage(kIntroduction));
+  ASSERT_TRUE(wizard.WaitForPage(PAGE_INTRODUCTION));
   wizard.Press(PSBTN_NEXT);
-  ASSERT_TRUE(wizard.WaitForPage(kUninstall));
+  ASSERT_TRUE(wizard.WaitForPage(PAGE_UNINSTALL));
   wizard.Press(PSBTN_NEXT);
   ExpectShortfallBox(wizard);
-  ASSERT_TRUE(wizard.WaitForPage(kUninstall));
+  ASSERT_TRUE(wizard.WaitForPage(PAGE_UNINSTALL));
   wizard.Settle();
   EXPECT_TRUE(wizard.SheetVisible());
   EXPECT_TRUE(wizard.Button(kNextButton).enabled);
@@ -120,16 +118,16 @@ TEST(DiskFullJourney, DISABLED_NoRoomBeforeTheUnpacking) {
   WizardDriver wizard;
   ASSERT_TRUE(wizard.Start());
   ASSERT_TRUE(wizard.WaitForWizard());
-  ASSERT_TRUE(wizard.WaitForPage(kIntroduction));
+  ASSERT_TRUE(wizard.WaitForPage(PAGE_INTRODUCTION));
   wizard.Press(PSBTN_NEXT);
-  ASSERT_TRUE(wizard.WaitForPage(kUninstall));
+  ASSERT_TRUE(wizard.WaitForPage(PAGE_UNINSTALL));
   wizard.Press(PSBTN_NEXT);
-  ASSERT_TRUE(wizard.WaitForPage(kInstall, 60000));
+  ASSERT_TRUE(wizard.WaitForPage(PAGE_INSTALL, 60000));
   const std::string filler = std::string(kSmallFolder) + "filler.bin";
   ASSERT_TRUE(FillLeaving(filler, 200 * 1024));
   wizard.Press(PSBTN_NEXT);
   ExpectShortfallBox(wizard);
-  ASSERT_TRUE(wizard.WaitForPage(kInstall));
+  ASSERT_TRUE(wizard.WaitForPage(PAGE_INSTALL));
   const std::vector<std::string> folders = WorkFolders();
   ASSERT_EQ(1u, folders.size());
   EXPECT_FALSE(testing_support::PathExists(folders[0] + "\\setup")) << "something was unpacked";
@@ -138,7 +136,7 @@ TEST(DiskFullJourney, DISABLED_NoRoomBeforeTheUnpacking) {
 
   ASSERT_TRUE(DeleteFileA(filler.c_str()));
   wizard.Press(PSBTN_NEXT);
-  ASSERT_TRUE(wizard.WaitForPage(kCompleted, 60000));
+  ASSERT_TRUE(wizard.WaitForPage(PAGE_COMPLETED, 60000));
   ExpectUserDataKept(before, CaptureUserData());
   wizard.Press(PSBTN_FINISH);
   EXPECT_EQ(0, wizard.WaitForExit());

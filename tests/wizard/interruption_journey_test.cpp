@@ -21,8 +21,6 @@ namespace {
 
 using namespace wizard_testing;
 
-enum { kIntroduction = 0, kUninstall = 1, kInstall = 2, kRestart = 3, kCompleted = 4, kIncompleted = 5 };
-
 std::string Environment(const char* name) {
   char value[256] = "";
   GetEnvironmentVariableA(name, value, sizeof(value));
@@ -108,14 +106,14 @@ TEST(InterruptionJourney, DISABLED_InterruptAt) {
   WizardDriver wizard;
   ASSERT_TRUE(wizard.Start());
   ASSERT_TRUE(wizard.WaitForWizard());
-  ASSERT_TRUE(wizard.WaitForPage(kIntroduction));
+  ASSERT_TRUE(wizard.WaitForPage(PAGE_INTRODUCTION));
   wizard.Settle();
   wizard.Press(PSBTN_NEXT);
-  ASSERT_TRUE(wizard.WaitForPage(kUninstall));
+  ASSERT_TRUE(wizard.WaitForPage(PAGE_UNINSTALL));
   wizard.Settle();
   wizard.Press(PSBTN_NEXT);
   if (point.compare(0, 9, "uninstall") != 0) {
-    ASSERT_TRUE(wizard.WaitForPage(kInstall, 60000));
+    ASSERT_TRUE(wizard.WaitForPage(PAGE_INSTALL, 60000));
     wizard.Settle();
     if (point != "install-page") wizard.Press(PSBTN_NEXT);
   }
@@ -127,7 +125,7 @@ TEST(InterruptionJourney, DISABLED_InterruptAt) {
     DeleteFileA(TracePath("pause-at.txt").c_str());
     MessageBoxSeen box;
     ASSERT_TRUE(wizard.AnswerMessageBox(&box, 60000)) << "the failed restore showed nothing";
-    ASSERT_TRUE(wizard.WaitForPage(kIncompleted, 30000));
+    ASSERT_TRUE(wizard.WaitForPage(PAGE_INCOMPLETED, 30000));
     // The saved log still waits: the next logon brings the wizard back to finish the restore.
     std::string resume;
     EXPECT_TRUE(ResumeRunValue(&resume)) << "no resume entry after a failed restore";
@@ -182,12 +180,12 @@ TEST(InterruptionJourney, DISABLED_FinishAfterInterruption) {
     for (int step = 0; step < 6 && wizard.Running(); ++step) {
       wizard.Settle();
       const int page = wizard.CurrentPage();
-      ASSERT_NE(kRestart, page) << "no restart is due on this path";
-      if (page == kCompleted || page == kIncompleted) {
-        if (page == kCompleted) after = CaptureUserData();
+      ASSERT_NE(PAGE_RESTART_GUIDANCE, page) << "no restart is due on this path";
+      if (page == PAGE_COMPLETED || page == PAGE_INCOMPLETED) {
+        if (page == PAGE_COMPLETED) after = CaptureUserData();
         wizard.Press(PSBTN_FINISH);
-        EXPECT_EQ(page == kCompleted ? 0 : 1603, wizard.WaitForExit());
-        completed = page == kCompleted;
+        EXPECT_EQ(page == PAGE_COMPLETED ? 0 : 1603, wizard.WaitForExit());
+        completed = page == PAGE_COMPLETED;
         break;
       }
       // The install page may move on by itself (a restore left over); otherwise Next.

@@ -20,25 +20,24 @@ namespace {
 
 void ReadKeyTree(HKEY root, const std::string& path, const std::string& prefix,
                  std::map<std::string, std::pair<DWORD, std::string>>* out) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return;
+  const base::ScopedRegKey key = testing_support::OpenKey(root, path);
+  if (!key) return;
   for (DWORD index = 0;; ++index) {
     char name[1024];
     DWORD nameSize = sizeof(name);
     DWORD type = 0;
     BYTE data[8192];
     DWORD dataSize = sizeof(data);
-    if (RegEnumValueA(key, index, name, &nameSize, nullptr, &type, data, &dataSize) != ERROR_SUCCESS) break;
+    if (RegEnumValueA(key.get(), index, name, &nameSize, nullptr, &type, data, &dataSize) != ERROR_SUCCESS) break;
     (*out)[prefix + "|" + name] = {type, std::string(reinterpret_cast<char*>(data), dataSize)};
   }
   std::vector<std::string> subkeys;
   for (DWORD index = 0;; ++index) {
     char name[1024];
     DWORD nameSize = sizeof(name);
-    if (RegEnumKeyExA(key, index, name, &nameSize, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    if (RegEnumKeyExA(key.get(), index, name, &nameSize, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
     subkeys.push_back(name);
   }
-  RegCloseKey(key);
   for (const std::string& sub : subkeys) {
     (*out)[prefix + "\\" + sub] = {0, ""};  // the key itself, even when empty
     ReadKeyTree(root, path + "\\" + sub, prefix + "\\" + sub, out);
@@ -132,15 +131,8 @@ void CleanMachine() {
   SHDeleteKeyA(HKEY_LOCAL_MACHINE, product::kUninstallKey);
   SHDeleteKeyA(HKEY_LOCAL_MACHINE, product::kUpdaterKey);
   SHDeleteKeyA(HKEY_CURRENT_USER, product::kSettingsKey);
-  HKEY run = nullptr;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, product::kRunKey, 0, KEY_SET_VALUE, &run) == ERROR_SUCCESS) {
-    RegDeleteValueA(run, product::kAutoRunValue);
-    RegCloseKey(run);
-  }
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, product::kRunKey, 0, KEY_SET_VALUE, &run) == ERROR_SUCCESS) {
-    RegDeleteValueA(run, product::kResumeRunValue);
-    RegCloseKey(run);
-  }
+  SHDeleteValueA(HKEY_CURRENT_USER, product::kRunKey, product::kAutoRunValue);
+  SHDeleteValueA(HKEY_LOCAL_MACHINE, product::kRunKey, product::kResumeRunValue);
   char programFiles[MAX_PATH];
   SHGetSpecialFolderPathA(nullptr, programFiles, CSIDL_PROGRAM_FILES, FALSE);
   // A program that has just ended may keep a file open a moment longer under Wine. Its deletion

@@ -32,11 +32,11 @@ TEST(RestartJourney, DISABLED_BeforeRestart) {
   WizardDriver wizard;
   ASSERT_TRUE(wizard.Start());
   ASSERT_TRUE(wizard.WaitForWizard());
-  ASSERT_TRUE(wizard.WaitForPage(0));
+  ASSERT_TRUE(wizard.WaitForPage(PAGE_INTRODUCTION));
   wizard.Press(PSBTN_NEXT);
-  ASSERT_TRUE(wizard.WaitForPage(1));
+  ASSERT_TRUE(wizard.WaitForPage(PAGE_UNINSTALL));
   wizard.Press(PSBTN_NEXT);
-  ASSERT_TRUE(wizard.WaitForPage(3, 60000));
+  ASSERT_TRUE(wizard.WaitForPage(PAGE_RESTART_GUIDANCE, 60000));
   wizard.Press(PSBTN_FINISH);
   ASSERT_EQ(3010, wizard.WaitForExit());
 
@@ -61,7 +61,7 @@ TEST(RestartJourney, DISABLED_BeforeRestart) {
   WizardDriver early;
   ASSERT_TRUE(early.Start());
   ASSERT_TRUE(early.WaitForWizard());
-  ASSERT_TRUE(early.WaitForPage(3));
+  ASSERT_TRUE(early.WaitForPage(PAGE_RESTART_GUIDANCE));
   early.Press(PSBTN_FINISH);
   EXPECT_EQ(3010, early.WaitForExit());
   EXPECT_TRUE(testing_support::ReadTraceLines("setup.log").empty()) << "setup ran before the restart";
@@ -86,14 +86,14 @@ TEST(RestartJourney, DISABLED_AfterRestart) {
   ASSERT_FALSE(launcher.empty()) << "the updater key came through the restart";
   WizardDriver wizard;
   ASSERT_TRUE(wizard.Attach(60000)) << "no wizard came up after the restart";
-  ASSERT_TRUE(wizard.WaitForPage(2));
+  ASSERT_TRUE(wizard.WaitForPage(PAGE_INSTALL));
   // Before Next: the install page's creation has undone the resume registration.
   EXPECT_FALSE(testing_support::PathExists(launcher)) << "launcher file still there on the install page";
   std::string resume;
   EXPECT_FALSE(ResumeRunValue(&resume)) << "unregistered as soon as the install page exists";
   EXPECT_FALSE(testing_support::PathExists(testing_support::ProductFolder())) << "the restart removed the rest";
   wizard.Press(PSBTN_NEXT);
-  ASSERT_TRUE(wizard.WaitForPage(4, 60000));
+  ASSERT_TRUE(wizard.WaitForPage(PAGE_COMPLETED, 60000));
 
   const UserData after = CaptureUserData();
   const bool productStarted = WaitForProductStarts(startsBefore + 1);

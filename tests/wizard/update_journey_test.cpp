@@ -23,8 +23,6 @@ namespace {
 using namespace wizard_testing;
 using testing_support::InstallOldRelease;
 
-enum { kIntroduction = 0, kUninstall = 1, kInstall = 2, kRestart = 3, kCompleted = 4, kIncompleted = 5 };
-
 const wchar_t kUpToDateText[] =
     L"\u73fe\u5728\u30a4\u30f3\u30b9\u30c8\u30fc\u30eb\u3055\u308c\u3066\u3044\u308b\u30d0\u30fc\u30b8\u30e7\u30f3\u306e\u65b9\u304c\u65b0\u3057\u3044\u304b\u3001\u540c\u3058\u30d0\u30fc\u30b8\u30e7\u30f3\u3067\u3059\u3002\n\u30a2\u30c3\u30d7\u30c7\u30fc\u30c8\u306e\u5fc5\u8981\u306f\u3042\u308a\u307e\u305b\u3093\u3002";
 const wchar_t kCloseText[] = L"\u9589\u3058\u308b";  // 閉じる
@@ -91,7 +89,7 @@ TEST_F(UpdateJourneyTest, CurrentOrNewerReleaseIsDeclinedAndLeftoverStateDiscard
     WizardDriver wizard;
     ASSERT_TRUE(wizard.Start());
     ASSERT_TRUE(wizard.WaitForWizard());
-    ASSERT_TRUE(wizard.WaitForPage(kIntroduction));
+    ASSERT_TRUE(wizard.WaitForPage(PAGE_INTRODUCTION));
     wizard.Settle();
     wizard.Press(PSBTN_NEXT);
     MessageBoxSeen box;
@@ -99,7 +97,7 @@ TEST_F(UpdateJourneyTest, CurrentOrNewerReleaseIsDeclinedAndLeftoverStateDiscard
     // While the box is up the wizard stays on the introduction page and nothing is marked.
     int otherPage = -1;
     for (int poll = 0; poll < 5; ++poll) {
-      if (wizard.CurrentPage() != kIntroduction) otherPage = wizard.CurrentPage();
+      if (wizard.CurrentPage() != PAGE_INTRODUCTION) otherPage = wizard.CurrentPage();
       Sleep(40);
     }
     EXPECT_EQ(-1, otherPage) << "the page left the introduction while the box was up";
@@ -113,7 +111,7 @@ TEST_F(UpdateJourneyTest, CurrentOrNewerReleaseIsDeclinedAndLeftoverStateDiscard
     const DWORD start = GetTickCount();
     while (wizard.Running() && GetTickCount() - start < 20000) {
       const int page = wizard.CurrentPage();
-      if (page != kIntroduction && page != -1) otherPage = page;
+      if (page != PAGE_INTRODUCTION && page != -1) otherPage = page;
       Sleep(10);
     }
     EXPECT_EQ(-1, otherPage) << "a page after the introduction was shown";
@@ -129,8 +127,8 @@ TEST_F(UpdateJourneyTest, FailedBackupLeavesTheWizardReadyOnTheUninstallPage) {
   HANDLE held = CreateFileA(log.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(INVALID_HANDLE_VALUE, held);
-  StartAndWaitFor(kIntroduction);
-  Next(kUninstall);
+  StartAndWaitFor(PAGE_INTRODUCTION);
+  Next(PAGE_UNINSTALL);
   wizard_.Press(PSBTN_NEXT);
   MessageBoxSeen box;
   const bool boxShown = wizard_.AnswerMessageBox(&box);
@@ -149,7 +147,7 @@ TEST_F(UpdateJourneyTest, FailedBackupLeavesTheWizardReadyOnTheUninstallPage) {
   EXPECT_EQ(wizard_.sheet(), box.owner);
 
   // Back where it was before Next: visible, Next and Cancel enabled.
-  ASSERT_TRUE(wizard_.WaitForPage(kUninstall));
+  ASSERT_TRUE(wizard_.WaitForPage(PAGE_UNINSTALL));
   wizard_.Settle();
   EXPECT_TRUE(wizard_.SheetVisible());
   EXPECT_TRUE(wizard_.Button(kNextButton).enabled);
@@ -237,11 +235,11 @@ TEST_F(UpdateJourneyTest, UpdateWithoutRestartKeepsEverythingOfTheUser) {
     ASSERT_TRUE(wizard.Start());
     SetEnvironmentVariableA("TIDEMARK_STANDIN_SETUP", nullptr);
     ASSERT_TRUE(wizard.WaitForWizard());
-    ASSERT_TRUE(wizard.WaitForPage(kIntroduction));
+    ASSERT_TRUE(wizard.WaitForPage(PAGE_INTRODUCTION));
     wizard.Settle();
     wizard.Press(PSBTN_NEXT);
     DWORD markingAtFirstSight = kNoMarking;
-    ASSERT_TRUE(wizard.WaitForPage(kUninstall, 20000, [&] { markingAtFirstSight = UpdaterMarking(); }));
+    ASSERT_TRUE(wizard.WaitForPage(PAGE_UNINSTALL, 20000, [&] { markingAtFirstSight = UpdaterMarking(); }));
     EXPECT_EQ(1u, markingAtFirstSight) << "Marking is written before the uninstall page is shown";
     wizard.Settle();
     ExpectPageFrame(wizard);
@@ -251,7 +249,7 @@ TEST_F(UpdateJourneyTest, UpdateWithoutRestartKeepsEverythingOfTheUser) {
       before = CaptureUserData();  // with the line the product wrote when it was closed
     }
     const int startsBefore = ProductStartCount();
-    ASSERT_TRUE(wizard.WaitForPage(kInstall, 60000)) << "page now " << wizard.CurrentPage()
+    ASSERT_TRUE(wizard.WaitForPage(PAGE_INSTALL, 60000)) << "page now " << wizard.CurrentPage()
                                                      << RunLogOf(wizard.pid());
     wizard.Settle();
     ExpectPageFrame(wizard);
@@ -266,7 +264,7 @@ TEST_F(UpdateJourneyTest, UpdateWithoutRestartKeepsEverythingOfTheUser) {
     // user's desktop: the updater ends it without asking once setup has ended, and starts the
     // product again as the user once the user's data is back.
     const bool setupStartsProduct = std::string(row.setupMode) == "start-product";
-    ASSERT_TRUE(wizard.WaitForPage(kCompleted, 60000)) << "page now " << wizard.CurrentPage()
+    ASSERT_TRUE(wizard.WaitForPage(PAGE_COMPLETED, 60000)) << "page now " << wizard.CurrentPage()
                                                        << RunLogOf(wizard.pid());
     ExpectCompletedPage(wizard);
     if (setupStartsProduct) {
@@ -337,13 +335,13 @@ TEST_F(UpdateJourneyTest, FreshInstallationEndsCompletedAndLeavesNothingBehind) 
     ASSERT_TRUE(wizard.Start());
     SetEnvironmentVariableA("TIDEMARK_STANDIN_SETUP", nullptr);
     ASSERT_TRUE(wizard.WaitForWizard());
-    ASSERT_TRUE(wizard.WaitForPage(kIntroduction));
+    ASSERT_TRUE(wizard.WaitForPage(PAGE_INTRODUCTION));
     wizard.Settle();
     wizard.Press(PSBTN_NEXT);
-    ASSERT_TRUE(wizard.WaitForPage(kInstall));
+    ASSERT_TRUE(wizard.WaitForPage(PAGE_INSTALL));
     wizard.Settle();
     wizard.Press(PSBTN_NEXT);
-    ASSERT_TRUE(wizard.WaitForPage(kCompleted, 60000)) << "page now " << wizard.CurrentPage();
+    ASSERT_TRUE(wizard.WaitForPage(PAGE_COMPLETED, 60000)) << "page now " << wizard.CurrentPage();
     ExpectCompletedPage(wizard);
     EXPECT_TRUE(testing_support::PathExists(testing_support::ProductFolder() + "\\Tidemark.exe"));
     const std::string work = UpdaterString("WorkFolder");
@@ -377,13 +375,13 @@ TEST_F(UpdateJourneyTest, EachPressActsOnceAndOnlyOnThePageItWasMeantFor) {
   } rows[] = {
       // Windows Installer allows one removal at a time: a second one fails at once.
       {"two Nexts back to back on every page", nullptr, kTwoPostedBackToBack,
-       {kIntroduction, kUninstall, kInstall, kCompleted}, 0},
+       {PAGE_INTRODUCTION, PAGE_UNINSTALL, PAGE_INSTALL, PAGE_COMPLETED}, 0},
       {"Next the moment each page appears", "", kPostedAsThePageAppears,
-       {kIntroduction, kUninstall, kInstall, kCompleted}, 0},
+       {PAGE_INTRODUCTION, PAGE_UNINSTALL, PAGE_INSTALL, PAGE_COMPLETED}, 0},
       {"Next the moment the restart page appears", "--uninstall-mode=restart",
-       kPostedAsThePageAppears, {kIntroduction, kUninstall, kRestart}, 3010},
+       kPostedAsThePageAppears, {PAGE_INTRODUCTION, PAGE_UNINSTALL, PAGE_RESTART_GUIDANCE}, 3010},
       {"Enter typed twice on the introduction page", "", kEnterTypedTwiceOnIntroduction,
-       {kIntroduction, kUninstall, kInstall, kCompleted}, 0},
+       {PAGE_INTRODUCTION, PAGE_UNINSTALL, PAGE_INSTALL, PAGE_COMPLETED}, 0},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -420,10 +418,10 @@ TEST_F(UpdateJourneyTest, EachPressActsOnceAndOnlyOnThePageItWasMeantFor) {
       }
       wizard.Settle();
       if (wizard.CurrentPage() != page || !wizard.SheetVisible() ||
-          !wizard.Button(page >= kRestart ? kFinishButton : kNextButton).enabled) {
+          !wizard.Button(page >= PAGE_RESTART_GUIDANCE ? kFinishButton : kNextButton).enabled) {
         continue;
       }
-      if (page >= kRestart) {
+      if (page >= PAGE_RESTART_GUIDANCE) {
         // A closing page refuses Next: the row's presses change nothing, Finish ends it.
         if (row.presses == kTwoPostedBackToBack) {
           wizard.Press(PSBTN_NEXT);
@@ -435,7 +433,7 @@ TEST_F(UpdateJourneyTest, EachPressActsOnceAndOnlyOnThePageItWasMeantFor) {
         wizard.Press(PSBTN_FINISH);
         break;
       }
-      if (row.presses == kEnterTypedTwiceOnIntroduction && page == kIntroduction) {
+      if (row.presses == kEnterTypedTwiceOnIntroduction && page == PAGE_INTRODUCTION) {
         wizard.TypeKey(VK_RETURN, 2);
       } else {
         // Also where a press that came as the page appeared was refused: it is pressed again.
@@ -466,9 +464,9 @@ TEST_F(UpdateJourneyTest, EachPressActsOnceAndOnlyOnThePageItWasMeantFor) {
 TEST_F(UpdateJourneyTest, CancelledUninstallerEndsOnTheAbortedPageWithNothingTouched) {
   ASSERT_TRUE(InstallOldRelease("--uninstall-mode=cancel"));
   const UserData before = CaptureUserData();
-  StartAndWaitFor(kIntroduction);
-  Next(kUninstall);
-  Next(kIncompleted);
+  StartAndWaitFor(PAGE_INTRODUCTION);
+  Next(PAGE_UNINSTALL);
+  Next(PAGE_INCOMPLETED);
   ExpectIncompletedPage(wizard_);
   wizard_.Press(PSBTN_FINISH);
   EXPECT_EQ(1603, wizard_.WaitForExit()) << "failed";
@@ -484,9 +482,9 @@ TEST_F(UpdateJourneyTest, CancelledUninstallerEndsOnTheAbortedPageWithNothingTou
 
 TEST_F(UpdateJourneyTest, UninstallerThatCannotStartEndsOnTheAbortedPageAndTheLogSaysWhy) {
   ASSERT_TRUE(InstallOldRelease("--uninstall-string=C:\\no-such-folder\\uninstall.exe"));
-  StartAndWaitFor(kIntroduction);
-  Next(kUninstall);
-  Next(kIncompleted);
+  StartAndWaitFor(PAGE_INTRODUCTION);
+  Next(PAGE_UNINSTALL);
+  Next(PAGE_INCOMPLETED);
   ExpectIncompletedPage(wizard_);
   wizard_.Press(PSBTN_FINISH);
   EXPECT_EQ(1603, wizard_.WaitForExit());
@@ -515,8 +513,8 @@ TEST_F(UpdateJourneyTest, UninstallerThatCannotStartEndsOnTheAbortedPageAndTheLo
 TEST_F(UpdateJourneyTest, CloseBoxIsRefusedWhileTheUninstallerRuns) {
   const std::string sleeper = testing_support::ExecutableFolder() + "\\wizard_sleeper.exe 4000";
   ASSERT_TRUE(InstallOldRelease("\"--uninstall-string=" + sleeper + "\""));
-  StartAndWaitFor(kIntroduction);
-  Next(kUninstall);
+  StartAndWaitFor(PAGE_INTRODUCTION);
+  Next(PAGE_UNINSTALL);
   wizard_.Press(PSBTN_NEXT);
   Sleep(1000);
   wizard_.Settle();  // the page has returned from Next and its posted button change is in
@@ -527,7 +525,7 @@ TEST_F(UpdateJourneyTest, CloseBoxIsRefusedWhileTheUninstallerRuns) {
   Sleep(500);
   EXPECT_TRUE(wizard_.Running()) << "the close box is refused while busy";
   // The sleeper leaves the product registered: the update failed.
-  ASSERT_TRUE(wizard_.WaitForPage(kIncompleted, 30000));
+  ASSERT_TRUE(wizard_.WaitForPage(PAGE_INCOMPLETED, 30000));
   ExpectIncompletedPage(wizard_);
   wizard_.Close();  // not busy any more: accepted, and the state is discarded once
   EXPECT_EQ(1603, wizard_.WaitForExit());
@@ -538,11 +536,11 @@ TEST_F(UpdateJourneyTest, FailedSetupAfterUninstallKeepsTheBackupForTheNextRun) 
   ASSERT_TRUE(InstallOldRelease());
   const UserData before = CaptureUserData();
   SetEnvironmentVariableA("TIDEMARK_STANDIN_SETUP", "fail");
-  StartAndWaitFor(kIntroduction);
+  StartAndWaitFor(PAGE_INTRODUCTION);
   SetEnvironmentVariableA("TIDEMARK_STANDIN_SETUP", nullptr);
-  Next(kUninstall);
-  Next(kInstall);
-  Next(kIncompleted);
+  Next(PAGE_UNINSTALL);
+  Next(PAGE_INSTALL);
+  Next(PAGE_INCOMPLETED);
   ExpectIncompletedPage(wizard_);
   wizard_.Press(PSBTN_FINISH);
   EXPECT_EQ(1603, wizard_.WaitForExit());
@@ -558,10 +556,10 @@ TEST_F(UpdateJourneyTest, FailedSetupAfterUninstallKeepsTheBackupForTheNextRun) 
   WizardDriver again;
   ASSERT_TRUE(again.Start());
   ASSERT_TRUE(again.WaitForWizard());
-  ASSERT_TRUE(again.WaitForPage(kInstall));
+  ASSERT_TRUE(again.WaitForPage(PAGE_INSTALL));
   again.Settle();
   again.Press(PSBTN_NEXT);
-  ASSERT_TRUE(again.WaitForPage(kCompleted, 60000));
+  ASSERT_TRUE(again.WaitForPage(PAGE_COMPLETED, 60000));
   ExpectCompletedPage(again);
   ExpectUserDataKept(before, CaptureUserData());
   again.Press(PSBTN_FINISH);
@@ -573,10 +571,10 @@ TEST_F(UpdateJourneyTest, FailedSetupAfterUninstallKeepsTheBackupForTheNextRun) 
 
 TEST_F(UpdateJourneyTest, CancelledSetupOnAFreshMachineDiscardsEverything) {
   SetEnvironmentVariableA("TIDEMARK_STANDIN_SETUP", "cancel");
-  StartAndWaitFor(kIntroduction);
+  StartAndWaitFor(PAGE_INTRODUCTION);
   SetEnvironmentVariableA("TIDEMARK_STANDIN_SETUP", nullptr);
-  Next(kInstall);
-  Next(kIncompleted);
+  Next(PAGE_INSTALL);
+  Next(PAGE_INCOMPLETED);
   ExpectIncompletedPage(wizard_);
   const std::string work = UpdaterString("WorkFolder");
   ASSERT_FALSE(work.empty());
@@ -641,13 +639,13 @@ TEST_F(UpdateJourneyTest, RestartGuidanceKeepsTheStateWhateverEndsTheWizard) {
     WizardDriver wizard;
     ASSERT_TRUE(wizard.Start(started));
     ASSERT_TRUE(wizard.WaitForWizard());
-    ASSERT_TRUE(wizard.WaitForPage(kIntroduction));
+    ASSERT_TRUE(wizard.WaitForPage(PAGE_INTRODUCTION));
     wizard.Settle();
     wizard.Press(PSBTN_NEXT);
-    ASSERT_TRUE(wizard.WaitForPage(kUninstall));
+    ASSERT_TRUE(wizard.WaitForPage(PAGE_UNINSTALL));
     wizard.Settle();
     wizard.Press(PSBTN_NEXT);
-    ASSERT_TRUE(wizard.WaitForPage(kRestart, 60000));
+    ASSERT_TRUE(wizard.WaitForPage(PAGE_RESTART_GUIDANCE, 60000));
     ExpectClosingPage(wizard, kCloseText);
     if (row.useFinish) {
       wizard.Press(PSBTN_FINISH);
@@ -744,23 +742,23 @@ TEST_F(UpdateJourneyTest, DamagedUpdaterKeyNeverReachesBeyondTheUpdatersOwnFolde
     std::string snapshot;  // a subkey holding one value; none when empty
   };
   const Shape shapes[] = {
-      {"missing", true, kIntroduction, 1602, kAbsent, kAbsent, "", "", "", "", "", "", "", ""},
-      {"empty", false, kIntroduction, 0, REG_SZ, REG_DWORD, sz(""), sz(""), sz(""), sz(""),
+      {"missing", true, PAGE_INTRODUCTION, 1602, kAbsent, kAbsent, "", "", "", "", "", "", "", ""},
+      {"empty", false, PAGE_INTRODUCTION, 0, REG_SZ, REG_DWORD, sz(""), sz(""), sz(""), sz(""),
        sz(""), "", "", hive},
-      {"wrong type", false, kInstall, 0, REG_DWORD, REG_SZ, dwordOne, dwordOne, dwordOne,
+      {"wrong type", false, PAGE_INSTALL, 0, REG_DWORD, REG_SZ, dwordOne, dwordOne, dwordOne,
        dwordOne, dwordOne, sz("1"), sz("2"), ""},
-      {"no terminating NUL", false, kInstall, 0, REG_SZ, REG_BINARY, userTemp.path(), hive,
+      {"no terminating NUL", false, PAGE_INSTALL, 0, REG_SZ, REG_BINARY, userTemp.path(), hive,
        sys + "\\missing.exe", sys + "\\" + product::kLauncherFileName, work, shortOne,
        std::string("\2\0", 2), ""},
-      {"longer than its buffer", false, kIntroduction, 0, REG_SZ, REG_BINARY,
+      {"longer than its buffer", false, PAGE_INTRODUCTION, 0, REG_SZ, REG_BINARY,
        longer(sys + "\\", 520), longer(hive, 256), longer(sys + "\\missing.exe ", 512),
        longer(sys + "\\", 520), longer(work, 520), longOne, longOne, ""},
-      {"system folder", true, kIntroduction, 1602, REG_SZ, REG_SZ, sz(sys), sz(sys), sz(sys),
+      {"system folder", true, PAGE_INTRODUCTION, 1602, REG_SZ, REG_SZ, sz(sys), sz(sys), sz(sys),
        sz(userTemp.path() + "\\" + product::kLauncherFileName), sz(appData), sz(sys), sz(sys), ""},
-      {"relative path", true, kIntroduction, 0, REG_SZ, REG_SZ, sz(rel), sz("..\\" + hive),
+      {"relative path", true, PAGE_INTRODUCTION, 0, REG_SZ, REG_SZ, sz(rel), sz("..\\" + hive),
        sz(rel + "\\missing.exe"), sz(rel + "\\" + product::kLauncherFileName), sz(rel), sz(rel),
        sz(rel), ""},
-      {"double-byte with 0x5C trail bytes", false, kInstall, 0, REG_SZ, REG_SZ, sz(dbcs),
+      {"double-byte with 0x5C trail bytes", false, PAGE_INSTALL, 0, REG_SZ, REG_SZ, sz(dbcs),
        sz("\x95\x5C"), sz(dbcs + "\\\x95\x5C.exe"), sz(dbcs + "\\" + product::kLauncherFileName),
        sz(appData + "\\" + product::kWorkFolderPrefix + "\x95\x5C"), sz("\x95\x5C"),
        sz("\x95\x5C"), "\x95\x5C"},
@@ -788,14 +786,11 @@ TEST_F(UpdateJourneyTest, DamagedUpdaterKeyNeverReachesBeyondTheUpdatersOwnFolde
       ASSERT_TRUE(InstallOldRelease());
     }
 
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, product::kUpdaterKey, 0, nullptr,
-                                             0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
+    ASSERT_TRUE(testing_support::CreateKey(HKEY_LOCAL_MACHINE, product::kUpdaterKey));
     const auto set = [&](const char* name, DWORD type, const std::string& data) {
       if (type == kAbsent) return;
-      EXPECT_EQ(ERROR_SUCCESS,
-                RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE*>(data.data()),
-                               static_cast<DWORD>(data.size())))
+      EXPECT_TRUE(testing_support::SetRawValue(HKEY_LOCAL_MACHINE, product::kUpdaterKey, name, type,
+                                               data.data(), static_cast<DWORD>(data.size())))
           << name;
     };
     set(updater_value::kMarking, shape.dwordType, shape.marking);
@@ -805,7 +800,6 @@ TEST_F(UpdateJourneyTest, DamagedUpdaterKeyNeverReachesBeyondTheUpdatersOwnFolde
     set(updater_value::kAutoRunCommandLine, shape.stringType, shape.command);
     set(updater_value::kLauncher, shape.stringType, shape.launcher);
     set(updater_value::kWorkFolder, shape.stringType, shape.workFolder);
-    RegCloseKey(key);
     if (!shape.snapshot.empty()) {
       const std::string snapshot = std::string(product::kUpdaterKey) + "\\" + shape.snapshot;
       ASSERT_TRUE(testing_support::SetStringValue(HKEY_LOCAL_MACHINE, snapshot, "Odd", sys));
@@ -830,9 +824,9 @@ TEST_F(UpdateJourneyTest, DamagedUpdaterKeyNeverReachesBeyondTheUpdatersOwnFolde
       const int page = wizard.CurrentPage();
       wizard.Settle();
       if (page == pressedOn || !wizard.SheetVisible()) continue;
-      if (page >= kRestart) {
+      if (page >= PAGE_RESTART_GUIDANCE) {
         wizard.Press(PSBTN_FINISH);
-      } else if (page == kUninstall && shape.exitCode == 1602) {
+      } else if (page == PAGE_UNINSTALL && shape.exitCode == 1602) {
         wizard.Press(PSBTN_CANCEL);
       } else if (wizard.Button(kNextButton).enabled) {
         wizard.Press(PSBTN_NEXT);
@@ -874,8 +868,8 @@ TEST_F(UpdateJourneyTest, AProductFolderWaitingForARestartGetsNothingBeforeIt) {
   ASSERT_TRUE(testing_support::WriteFileBytes(folder + "\\TidemarkShell.dll", "in use"));
   ASSERT_TRUE(MoveFileExA((folder + "\\TidemarkShell.dll").c_str(), nullptr,
                           MOVEFILE_DELAY_UNTIL_REBOOT));
-  StartAndWaitFor(kIntroduction);
-  Next(kRestart);
+  StartAndWaitFor(PAGE_INTRODUCTION);
+  Next(PAGE_RESTART_GUIDANCE);
   ExpectClosingPage(wizard_, kCloseText);
   wizard_.Press(PSBTN_FINISH);
   EXPECT_EQ(3010, wizard_.WaitForExit());
@@ -923,13 +917,13 @@ TEST_F(UpdateJourneyTest, ALaterRunKeepsWhatTheUserChangedAfterAFailedAttempt) {
       WizardDriver run1;
       ASSERT_TRUE(run1.Start());
       ASSERT_TRUE(run1.WaitForWizard());
-      ASSERT_TRUE(run1.WaitForPage(kIntroduction));
+      ASSERT_TRUE(run1.WaitForPage(PAGE_INTRODUCTION));
       run1.Settle();
       run1.Press(PSBTN_NEXT);
-      ASSERT_TRUE(run1.WaitForPage(kUninstall));
+      ASSERT_TRUE(run1.WaitForPage(PAGE_UNINSTALL));
       run1.Settle();
       run1.Press(PSBTN_NEXT);
-      ASSERT_TRUE(run1.WaitForPage(kIncompleted, 60000));
+      ASSERT_TRUE(run1.WaitForPage(PAGE_INCOMPLETED, 60000));
       ASSERT_TRUE(StartProductThatStays());
       run1.Press(PSBTN_FINISH);
       EXPECT_EQ(1603, run1.WaitForExit());
@@ -953,11 +947,11 @@ TEST_F(UpdateJourneyTest, ALaterRunKeepsWhatTheUserChangedAfterAFailedAttempt) {
           HKEY_LOCAL_MACHINE, product::kUninstallKey, "UninstallString",
           "\"" + testing_support::StandInUninstallerPath() + "\" /mode=clean"));
     }
-    StartAndWaitFor(kIntroduction);
+    StartAndWaitFor(PAGE_INTRODUCTION);
     if (complete) {
-      Next(kUninstall);
-      Next(kInstall);
-      Next(kCompleted);
+      Next(PAGE_UNINSTALL);
+      Next(PAGE_INSTALL);
+      Next(PAGE_COMPLETED);
       wizard_.Press(PSBTN_FINISH);
       EXPECT_EQ(0, wizard_.WaitForExit());
     } else {

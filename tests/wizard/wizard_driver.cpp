@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "tests/support/test_support.h"
+
 namespace wizard_testing {
 
 const wchar_t kWizardTitle[] = L"Tidemark\u30b7\u30ea\u30fc\u30ba\u30a2\u30c3\u30d7\u30c7\u30fc\u30bf";
@@ -274,9 +276,7 @@ bool WizardDriver::WaitForPage(int index, DWORD timeoutMs,
   }
   // WIZARD_NARRATE tells a watching person each page the driven wizard reaches.
   if (GetEnvironmentVariableW(L"WIZARD_NARRATE", nullptr, 0) > 0) {
-    static const char* const kPageNames[] = {"introduction", "uninstall", "install",
-                                             "restart guidance", "completed", "aborted"};
-    printf("wizard: page %d (%s)\n", index, index >= 0 && index < 6 ? kPageNames[index] : "?");
+    printf("wizard: page %d (%s)\n", index, GetPageName(index));
     fflush(stdout);
   }
   // For people who want to look at the pages: WIZARD_SCREENSHOT_DIR collects one picture of every
@@ -378,20 +378,16 @@ void WizardDriver::TypeKey(WORD virtualKey, int times) const {
 bool WizardDriver::WaitForMessageBox(MessageBoxSeen* seen, DWORD timeoutMs) const {
   HWND box = nullptr;
   const bool found = WaitUntil(timeoutMs, [&] {
-    for (HWND window : WindowsOf(pid_)) {
-      wchar_t className[32] = L"";
-      GetClassNameW(window, className, 32);
-      if (lstrcmpW(className, L"#32770") == 0 && IsWindowVisible(window) &&
-          GetDlgItem(window, 0xFFFF) != nullptr && window != sheet_) {
-        box = window;
-        return true;
-      }
+    for (HWND window : testing_support::FindMessageBoxes(pid_)) {
+      if (window == sheet_) continue;
+      box = window;
+      return true;
     }
     return false;
   });
   if (!found) return false;
   seen->caption = TextOf(box);
-  seen->text = TextOf(GetDlgItem(box, 0xFFFF));
+  seen->text = TextOf(GetDlgItem(box, testing_support::kMessageBoxText));
   seen->owner = GetWindow(box, GW_OWNER);
   seen->window = box;
   // The icon is read from the screen once the box has been drawn.

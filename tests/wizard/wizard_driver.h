@@ -8,6 +8,8 @@
 #include <functional>
 #include <string>
 
+#include "engine/plan/update_plan.h"  // the pages by index (PageIndex) and their names
+
 namespace wizard_testing {
 
 // The wizard's title bar text.
@@ -51,7 +53,7 @@ class WizardDriver {
   bool WaitForWizard(DWORD timeoutMs = 20000);
   HWND sheet() const { return sheet_; }
 
-  // Index of the current page, or -1.
+  // Index of the current page (PageIndex), or -1.
   int CurrentPage() const;
   // Waits until the current page is `index` and the sheet is visible.
   bool WaitForPage(int index, DWORD timeoutMs = 20000) const;

@@ -24,8 +24,6 @@ using namespace wizard_testing;
 using testing_support::KeyExists;
 using testing_support::ScopedRegistryCleanup;
 
-enum { kIntroduction = 0, kUninstall = 1, kInstall = 2, kRestart = 3, kCompleted = 4, kIncompleted = 5 };
-
 void SetMarkingValue() {
   const DWORD one = 1;
   ASSERT_TRUE(testing_support::SetRawValue(HKEY_LOCAL_MACHINE, product::kUpdaterKey, "Marking",
@@ -58,7 +56,7 @@ class WizardFlowTest : public ::testing::Test {
 TEST_F(WizardFlowTest, FreshMachineOpensOnTheIntroductionWithItsTextsAndNextOnly) {
   ASSERT_TRUE(wizard_.Start());
   ASSERT_TRUE(wizard_.WaitForWizard());
-  ASSERT_TRUE(wizard_.WaitForPage(kIntroduction));
+  ASSERT_TRUE(wizard_.WaitForPage(PAGE_INTRODUCTION));
   wizard_.Settle();
   EXPECT_TRUE(wizard_.HasWizardWindow());
   EXPECT_EQ(kWizardTitle, wizard_.Title());
@@ -92,10 +90,10 @@ TEST_F(WizardFlowTest, AutoPlayIsVetoedWhileTheWizardIsOpen) {
 TEST_F(WizardFlowTest, NextWithoutProductMarksTheUpdateAndGoesStraightToInstall) {
   ASSERT_TRUE(wizard_.Start());
   ASSERT_TRUE(wizard_.WaitForWizard());
-  ASSERT_TRUE(wizard_.WaitForPage(kIntroduction));
+  ASSERT_TRUE(wizard_.WaitForPage(PAGE_INTRODUCTION));
   wizard_.Press(PSBTN_NEXT);
   DWORD markingAtFirstSight = kNoMarking;
-  ASSERT_TRUE(wizard_.WaitForPage(kInstall, 20000, [&] { markingAtFirstSight = UpdaterMarking(); }));
+  ASSERT_TRUE(wizard_.WaitForPage(PAGE_INSTALL, 20000, [&] { markingAtFirstSight = UpdaterMarking(); }));
   EXPECT_EQ(1u, markingAtFirstSight) << "Marking is written before the install page is shown";
   wizard_.Settle();
   EXPECT_EQ(kWizardTitle, wizard_.Title()) << "the caption survives the page change";
@@ -108,10 +106,10 @@ TEST_F(WizardFlowTest, NextWithAnUnreadableInstalledVersionGoesToUninstall) {
   RegisterFakeProduct();  // registered, but no Tidemark.exe to read a version from
   ASSERT_TRUE(wizard_.Start());
   ASSERT_TRUE(wizard_.WaitForWizard());
-  ASSERT_TRUE(wizard_.WaitForPage(kIntroduction));
+  ASSERT_TRUE(wizard_.WaitForPage(PAGE_INTRODUCTION));
   wizard_.Press(PSBTN_NEXT);
   DWORD markingAtFirstSight = kNoMarking;
-  ASSERT_TRUE(wizard_.WaitForPage(kUninstall, 20000, [&] { markingAtFirstSight = UpdaterMarking(); }));
+  ASSERT_TRUE(wizard_.WaitForPage(PAGE_UNINSTALL, 20000, [&] { markingAtFirstSight = UpdaterMarking(); }));
   EXPECT_EQ(1u, markingAtFirstSight) << "Marking is written before the uninstall page is shown";
   wizard_.Settle();
   EXPECT_EQ(kWizardTitle, wizard_.Title());
@@ -126,7 +124,7 @@ TEST_F(WizardFlowTest, CancelOnTheIntroductionEndsAndDiscardsTheUpdaterKey) {
   RegisterFakeProduct();
   ASSERT_TRUE(wizard_.Start());
   ASSERT_TRUE(wizard_.WaitForWizard());
-  ASSERT_TRUE(wizard_.WaitForPage(kIntroduction));
+  ASSERT_TRUE(wizard_.WaitForPage(PAGE_INTRODUCTION));
   wizard_.Press(PSBTN_CANCEL);
   EXPECT_EQ(1602, wizard_.WaitForExit()) << "cancelled";
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, product::kUpdaterKey));
@@ -136,7 +134,7 @@ TEST_F(WizardFlowTest, CloseBoxWhileIdleEndsLikeCancel) {
   SetMarkingValue();
   ASSERT_TRUE(wizard_.Start());
   ASSERT_TRUE(wizard_.WaitForWizard());
-  ASSERT_TRUE(wizard_.WaitForPage(kInstall));
+  ASSERT_TRUE(wizard_.WaitForPage(PAGE_INSTALL));
   wizard_.Close();
   EXPECT_EQ(1602, wizard_.WaitForExit()) << "cancelled";
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, product::kUpdaterKey));
@@ -156,11 +154,11 @@ TEST_F(WizardFlowTest, InstallThatCannotStartLeavesTheWizardReadyOnTheSamePage) 
   SetMarkingValue();
   ASSERT_TRUE(wizard_.Start());
   ASSERT_TRUE(wizard_.WaitForWizard());
-  ASSERT_TRUE(wizard_.WaitForPage(kInstall));
+  ASSERT_TRUE(wizard_.WaitForPage(PAGE_INSTALL));
   wizard_.Press(PSBTN_NEXT);
   MessageBoxSeen box;
   EXPECT_TRUE(wizard_.AnswerMessageBox(&box));
-  ASSERT_TRUE(wizard_.WaitForPage(kInstall));
+  ASSERT_TRUE(wizard_.WaitForPage(PAGE_INSTALL));
   wizard_.Settle();
   EXPECT_TRUE(wizard_.SheetVisible());
   EXPECT_TRUE(wizard_.Button(kNextButton).enabled);
@@ -175,7 +173,7 @@ TEST_F(WizardFlowTest, SecondStartEndsAtOnceAndBringsBackTheRunningWizard) {
   SetMarkingValue();  // the install page, whose opening undoes the resume registration
   ASSERT_TRUE(wizard_.Start());
   ASSERT_TRUE(wizard_.WaitForWizard());
-  ASSERT_TRUE(wizard_.WaitForPage(kInstall));
+  ASSERT_TRUE(wizard_.WaitForPage(PAGE_INSTALL));
   ASSERT_TRUE(testing_support::SetStringValue(HKEY_LOCAL_MACHINE, product::kRunKey,
                                               product::kResumeRunValue, "resume"));
   ShowWindow(wizard_.sheet(), SW_MINIMIZE);
@@ -195,7 +193,7 @@ TEST_F(WizardFlowTest, SecondStartEndsAtOnceAndBringsBackTheRunningWizard) {
   EXPECT_TRUE(ResumeRunValue(&resume)) << "the second updater changed the registry";
   SHDeleteValueA(HKEY_LOCAL_MACHINE, product::kRunKey, product::kResumeRunValue);
   EXPECT_FALSE(IsIconic(wizard_.sheet())) << "the running wizard stays minimised";
-  EXPECT_EQ(kInstall, wizard_.CurrentPage());
+  EXPECT_EQ(PAGE_INSTALL, wizard_.CurrentPage());
   EXPECT_TRUE(wizard_.SheetVisible());
 }
 
@@ -238,14 +236,11 @@ class ScopedProgramDefaults {
   ScopedProgramDefaults(const std::wstring& exeName, const std::wstring& subkey,
                         std::initializer_list<std::pair<const wchar_t*, const wchar_t*>> values)
       : key_(L"Software\\Wine\\AppDefaults\\" + exeName) {
-    HKEY key = nullptr;
-    RegCreateKeyExW(HKEY_CURRENT_USER, (subkey.empty() ? key_ : key_ + L"\\" + subkey).c_str(), 0,
-                    nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    const std::wstring path = subkey.empty() ? key_ : key_ + L"\\" + subkey;
     for (const auto& value : values) {
-      RegSetValueExW(key, value.first, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.second),
-                     static_cast<DWORD>((lstrlenW(value.second) + 1) * sizeof(wchar_t)));
+      SHSetValueW(HKEY_CURRENT_USER, path.c_str(), value.first, REG_SZ, value.second,
+                  static_cast<DWORD>((lstrlenW(value.second) + 1) * sizeof(wchar_t)));
     }
-    RegCloseKey(key);
   }
   ~ScopedProgramDefaults() { SHDeleteKeyW(HKEY_CURRENT_USER, key_.c_str()); }
 
@@ -320,9 +315,9 @@ TEST_F(WizardFlowTest, DllsPlantedBesideTheUpdaterNeverServeIt) {
   MultiByteToWideChar(CP_ACP, 0, copy.c_str(), -1, wideCopy, MAX_PATH * 2);
   ASSERT_TRUE(wizard_.Start(wideCopy));
   ASSERT_TRUE(wizard_.WaitForWizard());
-  ASSERT_TRUE(wizard_.WaitForPage(kIntroduction));
+  ASSERT_TRUE(wizard_.WaitForPage(PAGE_INTRODUCTION));
   wizard_.Press(PSBTN_NEXT);
-  ASSERT_TRUE(wizard_.WaitForPage(kUninstall));
+  ASSERT_TRUE(wizard_.WaitForPage(PAGE_UNINSTALL));
   wizard_.Press(PSBTN_CANCEL);
   EXPECT_EQ(1602, wizard_.WaitForExit());
   ASSERT_TRUE(testing_support::PathExists(folder.Child("version.dll.loaded")))
