@@ -27,7 +27,6 @@ std::string UpdaterString(const char* name) {
 
 std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
-std::wstring RunKey(const std::string& hive) { return Wide(hive + "\\" + product::kRunKey); }
 
 // A hive's Run value "Tidemark" as the registry holds it, read and written with the wide API.
 struct Entry {
@@ -40,35 +39,26 @@ Entry ReadEntry(const std::string& hive) {
   Entry entry{REG_NONE, L""};
   wchar_t buffer[4096];
   DWORD size = sizeof(buffer);
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_USERS, RunKey(hive).c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
-    return entry;
-  }
-  if (RegQueryValueExW(key, L"Tidemark", nullptr, &entry.type, reinterpret_cast<BYTE*>(buffer),
+  const base::ScopedRegKey key = OpenKey(HKEY_USERS, hive + "\\" + product::kRunKey);
+  if (!key) return entry;
+  if (RegQueryValueExW(key.get(), L"Tidemark", nullptr, &entry.type, reinterpret_cast<BYTE*>(buffer),
                        &size) == ERROR_SUCCESS) {
     entry.data.assign(buffer, size / sizeof(wchar_t));
   }
-  RegCloseKey(key);
   return entry;
 }
 
 bool WriteEntry(const std::string& hive, DWORD type, const std::wstring& text) {
-  HKEY key = nullptr;
-  if (RegCreateKeyExW(HKEY_USERS, RunKey(hive).c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                      &key, nullptr) != ERROR_SUCCESS) {
-    return false;
-  }
-  const LONG set = RegSetValueExW(key, L"Tidemark", 0, type, reinterpret_cast<const BYTE*>(
-                                      text.c_str()), static_cast<DWORD>((text.size() + 1) * 2));
-  RegCloseKey(key);
-  return set == ERROR_SUCCESS;
+  const base::ScopedRegKey key = CreateKey(HKEY_USERS, hive + "\\" + product::kRunKey);
+  return key && RegSetValueExW(key.get(), L"Tidemark", 0, type,
+                               reinterpret_cast<const BYTE*>(text.c_str()),
+                               static_cast<DWORD>((text.size() + 1) * 2)) == ERROR_SUCCESS;
 }
 
 void DeleteEntry(const std::string& hive) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_USERS, RunKey(hive).c_str(), 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
-    RegDeleteValueW(key, L"Tidemark");
-    RegCloseKey(key);
+  if (const base::ScopedRegKey key = OpenKey(HKEY_USERS, hive + "\\" + product::kRunKey,
+                                            KEY_SET_VALUE)) {
+    RegDeleteValueW(key.get(), L"Tidemark");
   }
 }
 
@@ -301,14 +291,10 @@ TEST_F(TwoUsersAutoRunTest, AnEntryLongerThanWindowsCanStartIsRefusedNamingItsUs
     const size_t before = answerer_.boxes().size();
     EXPECT_EQ(row.captured, CaptureAutoRun() != FALSE);
     const auto boxes = answerer_.boxes();
-    HKEY key = nullptr;
     DWORD size = 0;
-    const bool saved =
-        RegOpenKeyExA(HKEY_LOCAL_MACHINE, records.c_str(), 0, KEY_QUERY_VALUE, &key) ==
-            ERROR_SUCCESS &&
-        RegQueryValueExW(key, Wide(kSecondHive).c_str(), nullptr, nullptr, nullptr, &size) ==
-            ERROR_SUCCESS;
-    if (key != nullptr) RegCloseKey(key);
+    const base::ScopedRegKey key = OpenKey(HKEY_LOCAL_MACHINE, records, KEY_QUERY_VALUE);
+    const bool saved = key && RegQueryValueExW(key.get(), Wide(kSecondHive).c_str(), nullptr,
+                                               nullptr, nullptr, &size) == ERROR_SUCCESS;
     EXPECT_EQ(row.saved, saved);
     if (row.saved) {
       EXPECT_EQ((row.characters + 1) * 2, size) << "saved whole";

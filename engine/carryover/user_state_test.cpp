@@ -46,12 +46,7 @@ class UserStateTest : public testing::Test {
   }
 
   static void DeleteRunValue() {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, product::kRunKey, 0, KEY_SET_VALUE, &key) ==
-        ERROR_SUCCESS) {
-      RegDeleteValueA(key, product::kAutoRunValue);
-      RegCloseKey(key);
-    }
+    SHDeleteValueA(HKEY_CURRENT_USER, product::kRunKey, product::kAutoRunValue);
   }
 
   // The user's Run value holds commandLine again and the product was started with it.
@@ -198,11 +193,9 @@ void DeleteLink(HKEY root, const std::string& path) {
   using NtDeleteKeyFunction = LONG(WINAPI*)(HANDLE);
   const auto deleteKey = reinterpret_cast<NtDeleteKeyFunction>(
       reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtDeleteKey")));
-  HKEY link = nullptr;
-  if (deleteKey && RegOpenKeyExA(root, path.c_str(), REG_OPTION_OPEN_LINK, DELETE, &link) ==
-                       ERROR_SUCCESS) {
-    deleteKey(link);
-    RegCloseKey(link);
+  const base::ScopedRegKey link = OpenKey(root, path, DELETE, REG_OPTION_OPEN_LINK);
+  if (deleteKey && link) {
+    deleteKey(link.get());
   }
 }
 
@@ -236,18 +229,14 @@ TEST_F(UserStateTest, CaptureIsBoundedFollowsNoLinkAndFailsWholeOnAnyError) {
                               static_cast<DWORD>(big.size())));
     } else {
       for (const char* name : {"LoopA", "LoopB"}) {
-        HKEY base = nullptr, link = nullptr;
-        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, settings.c_str(), 0,
-                                               KEY_CREATE_SUB_KEY, &base));
-        ASSERT_EQ(ERROR_SUCCESS,
-                  RegCreateKeyExA(base, name, 0, nullptr, REG_OPTION_CREATE_LINK,
-                                  KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, &link, nullptr));
-        RegCloseKey(base);
+        const base::ScopedRegKey link =
+            CreateKey(HKEY_CURRENT_USER, settings + "\\" + name,
+                      KEY_ALL_ACCESS | KEY_CREATE_LINK, REG_OPTION_CREATE_LINK);
+        ASSERT_TRUE(link);
         EXPECT_EQ(ERROR_SUCCESS,
-                  RegSetValueExW(link, L"SymbolicLinkValue", 0, REG_LINK,
+                  RegSetValueExW(link.get(), L"SymbolicLinkValue", 0, REG_LINK,
                                  reinterpret_cast<const BYTE*>(target.c_str()),
                                  static_cast<DWORD>(target.size() * sizeof(wchar_t))));
-        RegCloseKey(link);
       }
     }
     const BOOL captured = SnapshotUserSettings();
@@ -344,13 +333,13 @@ namespace {
 // place are recognised as saved, and their snapshot does not wait for ever.
 TEST_F(UserStateTest, NamesOutsideTheAnsiCodePageCompareEqual) {
   const std::wstring key = std::wstring(L"SOFTWARE\\KORVANE SYSTEMS,INC.\\Tidesafe\\Caf\u00E9");
-  HKEY settings = nullptr;
+  base::ScopedRegKey settings;
   ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0,
-                                           KEY_ALL_ACCESS, nullptr, &settings, nullptr));
+                                           KEY_ALL_ACCESS, nullptr, settings.receive(), nullptr));
   const wchar_t data[] = L"\u00E9t\u00E9";
-  EXPECT_EQ(ERROR_SUCCESS, RegSetValueExW(settings, L"Sa\u00EFson", 0, REG_SZ,
+  EXPECT_EQ(ERROR_SUCCESS, RegSetValueExW(settings.get(), L"Sa\u00EFson", 0, REG_SZ,
                                           reinterpret_cast<const BYTE*>(data), sizeof(data)));
-  RegCloseKey(settings);
+  settings.reset();
   ASSERT_TRUE(SnapshotUserSettings());
   base::HeapArray<SavedUserItem> items;
   ReadSavedSettings(&items);
