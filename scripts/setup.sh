@@ -8,12 +8,12 @@ have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok
 
 # fonts-wine: Wine's own fonts, among them Marlett, which draws the buttons of a title bar (without
 # it the close box shows as an "r"). osslsigncode and openssl: the release signing script and its
-# tests (a throwaway certificate).
+# tests (a throwaway certificate). clang-format: the house style (.clang-format).
 packages=(
   g++-mingw-w64-i686-posix mingw-w64-tools mingw-w64-i686-dev binutils-mingw-w64-i686
   wine wine32:i386 fonts-wine xvfb xauth x11-utils fonts-ipafont-gothic imagemagick
   googletest libgtest-dev cmake make g++ python3 ca-certificates locales
-  g++-mingw-w64-x86-64-posix wine64 msitools wixl osslsigncode openssl
+  g++-mingw-w64-x86-64-posix wine64 msitools wixl osslsigncode openssl clang-format
 )
 for p in "${packages[@]}"; do have_pkg "$p" || need+=("$p"); done
 
