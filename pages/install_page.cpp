@@ -29,7 +29,7 @@ BOOL CWizardInstallPage::OnSetActive() {
   const BOOL result = CWizardPage::OnSetActive();
   // With the old release gone and the user's data saved, the work has begun: ending the wizard
   // from here leaves the update unfinished, not cancelled.
-  if (HasSavedUserState(CurrentReading())) SetRunExitCode(kExitFailed);
+  if (HasSavedUserState(CurrentReading())) SetRunExitCode(ExitCode::kFailed);
   if (IsOnlyRestoreLeft()) {
     // The new release is already in (an earlier run ended after its setup): only the restore is
     // left, and it runs with the wizard in view, as after a setup of this run.

@@ -106,10 +106,11 @@ void RunLogFailure(const char* what, DWORD code) {
               static_cast<unsigned long>(code), text.empty() ? "" : ": ", text.c_str());
 }
 
-void RunLogEnd(int exitCode) {
+void RunLogEnd(ExitCode exitCode) {
   base::ScopedLastError keeper;
   if (!Log().file) return;
-  RunLogWrite("Updater ended with exit code %d", exitCode);
+  RunLogWrite("Updater ended with exit code %d (%s)", ExitCodeValue(exitCode),
+              GetExitCodeName(exitCode));
   Log().file.reset();
 }
 

@@ -21,6 +21,7 @@
 
 #include <windows.h>
 
+#include "base/exit_code.h"
 #include "base/scoped.h"
 #include "engine/core/file_utils.h"
 
@@ -36,8 +37,9 @@ void RunLogWrite(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // break; without the ": <system text>" part when the system has no text for the code.
 void RunLogFailure(const char* what, DWORD code);
 
-// The end line with the process's exit code; then the file is closed. Later calls write nothing.
-void RunLogEnd(int exitCode);
+// The end line with the process's exit code and its name; then the file is closed. Later calls
+// write nothing.
+void RunLogEnd(ExitCode exitCode);
 
 // The full path of this run's log, also after RunLogEnd; "" when the run has no log.
 const char* RunLogPath();
