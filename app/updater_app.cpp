@@ -178,7 +178,7 @@ ExitCode CUpdaterApp::Run() {
   CWizardInstallPage install;
   CWizardRestartGuidancePage restartGuidance;
   CWizardCompletedPage completed;
-  CWizardIncompletedPage incompleted;
+  CWizardAbortedPage aborted;
 
   // A run whose update began earlier (Marking) carries on where it stands: on the install page
   // when its old release is gone or its new release is in, on the restart-guidance page while the
@@ -206,7 +206,7 @@ ExitCode CUpdaterApp::Run() {
   }
 
   CPropertyPageEx* pages[] = {&introduction, &uninstall, &install,
-                              &restartGuidance, &completed, &incompleted};
+                              &restartGuidance, &completed, &aborted};
   for (CPropertyPageEx* page : pages) {
     page->m_psp.dwFlags &= ~PSP_HASHELP;
     sheet.AddPage(page);

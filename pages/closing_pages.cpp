@@ -53,7 +53,7 @@ CWizardCompletedPage::CWizardCompletedPage()
                        IDC_COMPLETED_BODY, IDS_COMPLETED_BODY, IDS_FINISH_DONE,
                        ExitCode::kCompleted) {}
 
-CWizardIncompletedPage::CWizardIncompletedPage()
-    : CWizardFinalPage(IDD_INCOMPLETED, IDS_INCOMPLETED_TITLE, IDS_INCOMPLETED_SUBTITLE,
-                       IDC_INCOMPLETED_BODY, IDS_INCOMPLETED_BODY, IDS_FINISH_CLOSE,
+CWizardAbortedPage::CWizardAbortedPage()
+    : CWizardFinalPage(IDD_ABORTED, IDS_ABORTED_TITLE, IDS_ABORTED_SUBTITLE,
+                       IDC_ABORTED_BODY, IDS_ABORTED_BODY, IDS_FINISH_CLOSE,
                        ExitCode::kFailed) {}

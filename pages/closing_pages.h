@@ -42,9 +42,9 @@ class CWizardCompletedPage : public CWizardFinalPage {
   CWizardCompletedPage();
 };
 
-class CWizardIncompletedPage : public CWizardFinalPage {
+class CWizardAbortedPage : public CWizardFinalPage {
  public:
-  CWizardIncompletedPage();
+  CWizardAbortedPage();
 };
 
 #endif  // PAGES_CLOSING_PAGES_H_

@@ -85,7 +85,7 @@ LRESULT CWizardInstallPage::OnWorkerDone(WPARAM, LPARAM) {
       RunLogWrite("restore: not now; the product still runs");
       NoteRestoreWaited();
       EndWork();
-      SelectPage(PAGE_INCOMPLETED);
+      SelectPage(PAGE_ABORTED);
       return 0;
     }
   }

@@ -44,7 +44,7 @@ BOOL IsOnlyRestoreLeft() { return GetStage(g_reading) == kStageRestorePending ? 
 int TakeRestoreResult(BOOL everythingBack) {
   if (!everythingBack) {
     NoteRestoreWaited();
-    return PAGE_INCOMPLETED;
+    return PAGE_ABORTED;
   }
   SetMarking(FALSE);
   return PAGE_COMPLETED;

@@ -21,7 +21,7 @@ namespace {
 
 using namespace wizard_testing;
 
-enum { kIntroduction = 0, kUninstall = 1, kInstall = 2, kRestart = 3, kCompleted = 4, kIncompleted = 5 };
+enum { kIntroduction = 0, kUninstall = 1, kInstall = 2, kRestart = 3, kCompleted = 4, kAborted = 5 };
 
 std::string Environment(const char* name) {
   char value[256] = "";
@@ -127,7 +127,7 @@ TEST(InterruptionJourney, DISABLED_InterruptAt) {
     DeleteFileA(TracePath("pause-at.txt").c_str());
     MessageBoxSeen box;
     ASSERT_TRUE(wizard.AnswerMessageBox(&box, 60000)) << "the failed restore showed nothing";
-    ASSERT_TRUE(wizard.WaitForPage(kIncompleted, 30000));
+    ASSERT_TRUE(wizard.WaitForPage(kAborted, 30000));
     // The saved log still waits: the next logon brings the wizard back to finish the restore.
     std::string resume;
     EXPECT_TRUE(ResumeRunValue(&resume)) << "no resume entry after a failed restore";
@@ -183,7 +183,7 @@ TEST(InterruptionJourney, DISABLED_FinishAfterInterruption) {
       wizard.Settle();
       const int page = wizard.CurrentPage();
       ASSERT_NE(kRestart, page) << "no restart is due on this path";
-      if (page == kCompleted || page == kIncompleted) {
+      if (page == kCompleted || page == kAborted) {
         if (page == kCompleted) after = CaptureUserData();
         wizard.Press(PSBTN_FINISH);
         EXPECT_EQ(page == kCompleted ? 0 : 1603, wizard.WaitForExit());

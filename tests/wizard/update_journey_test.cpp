@@ -23,7 +23,7 @@ namespace {
 using namespace wizard_testing;
 using testing_support::InstallOldRelease;
 
-enum { kIntroduction = 0, kUninstall = 1, kInstall = 2, kRestart = 3, kCompleted = 4, kIncompleted = 5 };
+enum { kIntroduction = 0, kUninstall = 1, kInstall = 2, kRestart = 3, kCompleted = 4, kAborted = 5 };
 
 const wchar_t kUpToDateText[] =
     L"\u73fe\u5728\u30a4\u30f3\u30b9\u30c8\u30fc\u30eb\u3055\u308c\u3066\u3044\u308b\u30d0\u30fc\u30b8\u30e7\u30f3\u306e\u65b9\u304c\u65b0\u3057\u3044\u304b\u3001\u540c\u3058\u30d0\u30fc\u30b8\u30e7\u30f3\u3067\u3059\u3002\n\u30a2\u30c3\u30d7\u30c7\u30fc\u30c8\u306e\u5fc5\u8981\u306f\u3042\u308a\u307e\u305b\u3093\u3002";
@@ -32,10 +32,10 @@ const wchar_t kDoneText[] = L"\u5b8c\u4e86";         // 完了
 // The closing pages' body texts, with the product name filled in.
 const wchar_t kCompletedBody[] =
     L"Tidemark SX\u306e\u30a4\u30f3\u30b9\u30c8\u30fc\u30eb\u306f\u6b63\u5e38\u306b\u7d42\u4e86\u3057\u307e\u3057\u305f\u3002";
-const wchar_t kIncompletedBody[] =
+const wchar_t kAbortedBody[] =
     L"Tidemark SX\u306e\u30a4\u30f3\u30b9\u30c8\u30fc\u30eb\u306f\u3001\u30ad\u30e3\u30f3\u30bb\u30eb\u307e\u305f\u306f\u30a8\u30e9\u30fc\u306b\u3088\u308a\u4e2d\u6b62\u3055\u308c\u307e\u3057\u305f\u3002";
 constexpr int kCompletedBodyControl = 1007;
-constexpr int kIncompletedBodyControl = 1008;
+constexpr int kAbortedBodyControl = 1008;
 
 // The page the wizard is on is a closing page: its Finish text, no Cancel, no Back, no Help.
 void ExpectClosingPage(const WizardDriver& wizard, const wchar_t* finishText) {
@@ -54,9 +54,9 @@ void ExpectCompletedPage(const WizardDriver& wizard) {
   EXPECT_EQ(kCompletedBody, wizard.PageText(kCompletedBodyControl));
 }
 
-void ExpectIncompletedPage(const WizardDriver& wizard) {
+void ExpectAbortedPage(const WizardDriver& wizard) {
   ExpectClosingPage(wizard, kCloseText);
-  EXPECT_EQ(kIncompletedBody, wizard.PageText(kIncompletedBodyControl));
+  EXPECT_EQ(kAbortedBody, wizard.PageText(kAbortedBodyControl));
 }
 
 class UpdateJourneyTest : public ::testing::Test {
@@ -468,8 +468,8 @@ TEST_F(UpdateJourneyTest, CancelledUninstallerEndsOnTheAbortedPageWithNothingTou
   const UserData before = CaptureUserData();
   StartAndWaitFor(kIntroduction);
   Next(kUninstall);
-  Next(kIncompleted);
-  ExpectIncompletedPage(wizard_);
+  Next(kAborted);
+  ExpectAbortedPage(wizard_);
   wizard_.Press(PSBTN_FINISH);
   EXPECT_EQ(1603, wizard_.WaitForExit()) << "failed";
   EXPECT_FALSE(UpdaterKeyExists());
@@ -486,8 +486,8 @@ TEST_F(UpdateJourneyTest, UninstallerThatCannotStartEndsOnTheAbortedPageAndTheLo
   ASSERT_TRUE(InstallOldRelease("--uninstall-string=C:\\no-such-folder\\uninstall.exe"));
   StartAndWaitFor(kIntroduction);
   Next(kUninstall);
-  Next(kIncompleted);
-  ExpectIncompletedPage(wizard_);
+  Next(kAborted);
+  ExpectAbortedPage(wizard_);
   wizard_.Press(PSBTN_FINISH);
   EXPECT_EQ(1603, wizard_.WaitForExit());
 
@@ -527,8 +527,8 @@ TEST_F(UpdateJourneyTest, CloseBoxIsRefusedWhileTheUninstallerRuns) {
   Sleep(500);
   EXPECT_TRUE(wizard_.Running()) << "the close box is refused while busy";
   // The sleeper leaves the product registered: the update failed.
-  ASSERT_TRUE(wizard_.WaitForPage(kIncompleted, 30000));
-  ExpectIncompletedPage(wizard_);
+  ASSERT_TRUE(wizard_.WaitForPage(kAborted, 30000));
+  ExpectAbortedPage(wizard_);
   wizard_.Close();  // not busy any more: accepted, and the state is discarded once
   EXPECT_EQ(1603, wizard_.WaitForExit());
   EXPECT_FALSE(UpdaterKeyExists());
@@ -542,8 +542,8 @@ TEST_F(UpdateJourneyTest, FailedSetupAfterUninstallKeepsTheBackupForTheNextRun) 
   SetEnvironmentVariableA("TIDEMARK_STANDIN_SETUP", nullptr);
   Next(kUninstall);
   Next(kInstall);
-  Next(kIncompleted);
-  ExpectIncompletedPage(wizard_);
+  Next(kAborted);
+  ExpectAbortedPage(wizard_);
   wizard_.Press(PSBTN_FINISH);
   EXPECT_EQ(1603, wizard_.WaitForExit());
   // The old release is gone and the new one is not in: the user's data must survive.
@@ -576,8 +576,8 @@ TEST_F(UpdateJourneyTest, CancelledSetupOnAFreshMachineDiscardsEverything) {
   StartAndWaitFor(kIntroduction);
   SetEnvironmentVariableA("TIDEMARK_STANDIN_SETUP", nullptr);
   Next(kInstall);
-  Next(kIncompleted);
-  ExpectIncompletedPage(wizard_);
+  Next(kAborted);
+  ExpectAbortedPage(wizard_);
   const std::string work = UpdaterString("WorkFolder");
   ASSERT_FALSE(work.empty());
   EXPECT_FALSE(testing_support::PathExists(work + "\\setup"));
@@ -929,7 +929,7 @@ TEST_F(UpdateJourneyTest, ALaterRunKeepsWhatTheUserChangedAfterAFailedAttempt) {
       ASSERT_TRUE(run1.WaitForPage(kUninstall));
       run1.Settle();
       run1.Press(PSBTN_NEXT);
-      ASSERT_TRUE(run1.WaitForPage(kIncompleted, 60000));
+      ASSERT_TRUE(run1.WaitForPage(kAborted, 60000));
       ASSERT_TRUE(StartProductThatStays());
       run1.Press(PSBTN_FINISH);
       EXPECT_EQ(1603, run1.WaitForExit());

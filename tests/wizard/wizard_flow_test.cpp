@@ -24,7 +24,7 @@ using namespace wizard_testing;
 using testing_support::KeyExists;
 using testing_support::ScopedRegistryCleanup;
 
-enum { kIntroduction = 0, kUninstall = 1, kInstall = 2, kRestart = 3, kCompleted = 4, kIncompleted = 5 };
+enum { kIntroduction = 0, kUninstall = 1, kInstall = 2, kRestart = 3, kCompleted = 4, kAborted = 5 };
 
 void SetMarkingValue() {
   const DWORD one = 1;
