@@ -106,6 +106,16 @@ void RunLogFailure(const char* what, DWORD code) {
               static_cast<unsigned long>(code), text.empty() ? "" : ": ", text.c_str());
 }
 
+void RunLogFailureFormat(DWORD code, const char* format, ...) {
+  base::ScopedLastError keeper;
+  if (!Log().file) return;
+  va_list args;
+  va_start(args, format);
+  const base::Text what = FormatText(format, args);
+  va_end(args);
+  RunLogFailure(what.c_str(), code);
+}
+
 void RunLogEnd(ExitCode exitCode) {
   base::ScopedLastError keeper;
   if (!Log().file) return;
