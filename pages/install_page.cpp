@@ -1,9 +1,9 @@
 #include "pages/install_page.h"
 
 #include "base/bounded_string.h"
-#include "engine/core/file_utils.h"
 #include "engine/core/product_constants.h"
 #include "engine/core/run_log.h"
+#include "engine/payload.h"
 #include "engine/process_runner.h"
 #include "engine/product_probe.h"
 #include "engine/resume.h"
@@ -59,7 +59,7 @@ BOOL CWizardInstallPage::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, L
 
 LRESULT CWizardInstallPage::OnWorkerDone(WPARAM, LPARAM) {
   const bool afterSetup = !m_strSetupFolder.empty();
-  if (afterSetup) DeleteFolderTree(m_strSetupFolder.c_str());
+  if (afterSetup) DeleteExtractedPayload(m_strSetupFolder.c_str());
   // In view again for the prompt and the restore, but still at work until the next page is
   // chosen: a press meanwhile starts no second setup.
   ShowWindow(GetSheetWindow(), SW_RESTORE);
