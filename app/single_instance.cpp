@@ -3,15 +3,11 @@
 #include <sddl.h>
 
 #include "base/scoped.h"
+#include "engine/core/product_constants.h"
 #include "res/resource.h"
 
 namespace {
 
-constexpr char kGlobalMutexName[] = "Global\\TidemarkSXUpdater";
-// The private namespace: its boundary's name and the alias it is opened by, and the mutex in it.
-constexpr wchar_t kBoundaryName[] = L"TidemarkSXUpdater";
-constexpr wchar_t kNamespaceAlias[] = L"TidemarkSX";
-constexpr wchar_t kPrivateMutexName[] = L"TidemarkSX\\Updater";
 // Protected: full access for Administrators and SYSTEM, no one else, nothing inherited.
 constexpr char kObjectSecurity[] = "D:P(A;;GA;;;BA)(A;;GA;;;SY)";
 constexpr wchar_t kDialogClass[] = L"#32770";
@@ -67,7 +63,7 @@ base::ScopedHandle CreatePrivateMutex(SECURITY_ATTRIBUTES* attributes, bool* ava
       createNamespace == nullptr || openNamespace == nullptr) {
     return {};
   }
-  ScopedBoundary boundary(createBoundary(kBoundaryName, 0), deleteBoundary);
+  ScopedBoundary boundary(createBoundary(product::kInstanceBoundaryName, 0), deleteBoundary);
   BYTE administrators[SECURITY_MAX_SID_SIZE];
   DWORD size = sizeof(administrators);
   if (boundary.get() == nullptr ||
@@ -75,14 +71,14 @@ base::ScopedHandle CreatePrivateMutex(SECURITY_ATTRIBUTES* attributes, bool* ava
       !addSid(boundary.receive(), administrators)) {
     return {};
   }
-  HANDLE space = createNamespace(attributes, boundary.get(), kNamespaceAlias);
+  HANDLE space = createNamespace(attributes, boundary.get(), product::kInstanceNamespaceAlias);
   if (space == nullptr && GetLastError() == ERROR_ALREADY_EXISTS) {
-    space = openNamespace(boundary.get(), kNamespaceAlias);
+    space = openNamespace(boundary.get(), product::kInstanceNamespaceAlias);
   }
   if (space == nullptr) return {};
   g_namespace = space;
   *available = true;
-  return base::ScopedHandle(CreateMutexW(attributes, FALSE, kPrivateMutexName));
+  return base::ScopedHandle(CreateMutexW(attributes, FALSE, product::kInstanceMutexName));
 }
 
 // The running wizard to the front: restored when minimised, left alone while it is hidden (it hides
@@ -112,7 +108,9 @@ InstanceClaim ClaimSingleInstance() {
 
   bool privateNamespace = false;
   base::ScopedHandle mutex = CreatePrivateMutex(secured, &privateNamespace);
-  if (!privateNamespace) mutex.reset(CreateMutexA(secured, FALSE, kGlobalMutexName));
+  if (!privateNamespace) {
+    mutex.reset(CreateMutexA(secured, FALSE, product::kGlobalInstanceMutexName));
+  }
   const DWORD error = GetLastError();
   if (error == ERROR_ALREADY_EXISTS || (!mutex && error == ERROR_ACCESS_DENIED)) {
     // In the private namespace only another updater can hold it, whether its wizard is to be seen

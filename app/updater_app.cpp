@@ -6,6 +6,7 @@
 #include "app/single_instance.h"
 #include "app/wizard_sheet.h"
 #include "base/bounded_string.h"
+#include "base/exit_code.h"
 #include "base/heap_text.h"
 #include "base/scoped.h"
 #include "engine/core/error_box.h"
@@ -134,7 +135,7 @@ CUpdaterApp theApp;
 BOOL CUpdaterApp::InitInstance() {
   if (IsDllPlantingPossible()) {
     AfxMessageBox(IDS_UNSAFE_FOLDER, MB_OK | MB_ICONSTOP);
-    m_exitCode = kExitFailed;
+    m_exitCode = ExitCode::kFailed;
     return FALSE;
   }
   // A second updater only brings the running one to the front: it writes nothing, not even a log.
@@ -144,7 +145,7 @@ BOOL CUpdaterApp::InitInstance() {
     if (claim == InstanceClaim::kBlocked) {
       AfxMessageBox(IDS_UPDATER_BLOCKED, MB_OK | MB_ICONEXCLAMATION);
     }
-    m_exitCode = kExitAlreadyRunning;
+    m_exitCode = ExitCode::kAlreadyRunning;
     return FALSE;
   }
   m_exitCode = Run();
@@ -152,7 +153,7 @@ BOOL CUpdaterApp::InitInstance() {
   return FALSE;
 }
 
-int CUpdaterApp::Run() {
+ExitCode CUpdaterApp::Run() {
   HoldUpdaterFile();
   InitCommonControls();
   RegisterErrorBox(ShowEngineErrorBox);
@@ -168,7 +169,7 @@ int CUpdaterApp::Run() {
   if (!IsSupportedWindows()) {
     RunLogWrite("this Windows is not supported");
     AfxMessageBox(IDS_UNSUPPORTED_WINDOWS, MB_OK | MB_ICONEXCLAMATION);
-    return kExitUnsupportedWindows;
+    return ExitCode::kUnsupportedWindows;
   }
 
   CUpdaterWizardSheet sheet(IDS_CAPTION, nullptr, PAGE_INTRODUCTION, nullptr, nullptr, nullptr);
@@ -177,7 +178,7 @@ int CUpdaterApp::Run() {
   CWizardInstallPage install;
   CWizardRestartGuidancePage restartGuidance;
   CWizardCompletedPage completed;
-  CWizardIncompletedPage incompleted;
+  CWizardAbortedPage aborted;
 
   // A run whose update began earlier (Marking) carries on where it stands: on the install page
   // when its old release is gone or its new release is in, on the restart-guidance page while the
@@ -190,7 +191,7 @@ int CUpdaterApp::Run() {
     RunLogWrite("started by the resume entry, but the product is not installed and no update is "
                 "under way: the resume entry is removed and nothing is shown");
     RegisterResume(FALSE);
-    return kExitCompleted;
+    return ExitCode::kCompleted;
   }
   sheet.m_psh.nStartPage = GetStartPage();
   RunLogWrite("stage: %s%s; start page: %s", GetUpdateStageName(GetStage(CurrentReading())),
@@ -205,7 +206,7 @@ int CUpdaterApp::Run() {
   }
 
   CPropertyPageEx* pages[] = {&introduction, &uninstall, &install,
-                              &restartGuidance, &completed, &incompleted};
+                              &restartGuidance, &completed, &aborted};
   for (CPropertyPageEx* page : pages) {
     page->m_psp.dwFlags &= ~PSP_HASHELP;
     sheet.AddPage(page);
@@ -222,5 +223,5 @@ int CUpdaterApp::Run() {
   const INT_PTR result = sheet.DoModal();
   m_pMainWnd = nullptr;
   if (result == IDCANCEL) DiscardUpdaterState();
-  return result < 0 ? kExitFailed : GetRunExitCode();
+  return result < 0 ? ExitCode::kFailed : GetRunExitCode();
 }

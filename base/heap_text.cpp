@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "base/exit_code.h"
+
 namespace base {
 
 namespace {
@@ -53,7 +55,7 @@ void ShowOutOfMemoryBox() {
 
 void ExitOutOfMemory() {
   ShowOutOfMemoryBox();
-  ExitProcess(1603);  // the updater's exit code for a failed update
+  ExitProcess(static_cast<UINT>(ExitCodeValue(ExitCode::kFailed)));
 }
 
 void* HeapAllocate(size_t bytes) {

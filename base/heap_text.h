@@ -25,7 +25,7 @@ struct HWND__;  // HWND, as <windows.h> declares it with STRICT
 namespace base {
 
 // Shows the system's text for ERROR_NOT_ENOUGH_MEMORY (ShowOutOfMemoryBox) and ends the process
-// with exit code 1603.
+// with ExitCode::kFailed (base/exit_code.h).
 [[noreturn]] void ExitOutOfMemory();
 
 // The out-of-memory box, as every box of the program is shown: the executable's file name without

@@ -110,6 +110,7 @@ int ExtractPayload(char* folder) {
     return 0;
   }
   if (!CreateDirectoryA(folder, nullptr)) {
+    RunLogFailureFormat(GetLastError(), "payload: CreateDirectory of %s failed", folder);
     folder[0] = '\0';
     return 0;
   }
@@ -118,6 +119,7 @@ int ExtractPayload(char* folder) {
   base::ScopedHeapBlock block(kWriteBlockSize);
   base::ScopedHeapBlock key(kKeyStreamSize);
   bool ok = block && key;
+  if (!ok) RunLogFailure("payload: no memory for the extraction", ERROR_NOT_ENOUGH_MEMORY);
   if (ok) {
     FillKeyStream(key.as(), kKeyStreamSize);
     HMODULE module = GetModuleHandleA(nullptr);
@@ -139,4 +141,10 @@ int ExtractPayload(char* folder) {
     return 0;
   }
   return 1;
+}
+
+void DeleteExtractedPayload(const char* folder) {
+  if (!DeleteFolderTree(folder)) {
+    RunLogFailureFormat(GetLastError(), "payload: the setup folder %s cannot be deleted", folder);
+  }
 }

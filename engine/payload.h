@@ -14,4 +14,8 @@
 // cannot be had show nothing.
 int ExtractPayload(char* folder);
 
+// Deletes the setup folder that ExtractPayload made, once the setup has ended. A failure is logged
+// with its code; what is left goes with the work folder.
+void DeleteExtractedPayload(const char* folder);
+
 #endif  // ENGINE_PAYLOAD_H_

@@ -72,7 +72,7 @@ TEST(RunLog, OneRunWritesUtf8LinesToItsOwnFileInTheWindowsTemp) {
   RunLogWrite("%s %d", "\x83\x65\x83\x58\x83\x67 C:\\\x95\x5c\\file", 7);
   RunLogWrite("two\r\nlines");
   RunLogFailure("Copy", ERROR_ACCESS_DENIED);
-  RunLogEnd(3);
+  RunLogEnd(ExitCode::kRestartNeeded);
   RunLogWrite("after the end");
   EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError()) << "the caller's error";
 
@@ -93,7 +93,7 @@ TEST(RunLog, OneRunWritesUtf8LinesToItsOwnFileInTheWindowsTemp) {
   EXPECT_EQ("two  lines", texts[2]);
   EXPECT_EQ(failure, texts[3].substr(0, failure.size()));
   EXPECT_LT(failure.size(), texts[3].size()) << "the system's text follows";
-  EXPECT_NE(std::string::npos, texts[4].find("exit code 3")) << texts[4];
+  EXPECT_NE(std::string::npos, texts[4].find("exit code 3010 (restart needed)")) << texts[4];
 }
 
 // Names in the folder before this run's log is made at kStart, and whether each is still there

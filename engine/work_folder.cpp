@@ -32,26 +32,40 @@ bool IsHexDigit(char c) {
 // temp cleaners, and users may not delete or rename there what others created.
 bool GetCommonAppDataFolder(char* folder) {
   char found[MAX_PATH];
-  if (FAILED(SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, found)) ||
-      !base::CopyBounded(folder, kPathBufferSize, found) ||
+  const HRESULT result =
+      SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, found);
+  if (FAILED(result)) {
+    RunLogFailure("work folder: SHGetFolderPath of the common application data failed",
+                  static_cast<DWORD>(result));
+    folder[0] = '\0';
+    return false;
+  }
+  if (!base::CopyBounded(folder, kPathBufferSize, found) ||
       !AppendBackslash(folder, kPathBufferSize)) {
+    RunLogFailure("work folder: the common application data's path is too long",
+                  ERROR_FILENAME_EXCED_RANGE);
     folder[0] = '\0';
     return false;
   }
   return true;
 }
 
-// "<common application data>\TidemarkSXUpdater" (no trailing backslash) into folder[520]: the one
-// parent of every work folder.
-bool GetWorkFolderParentPath(char* folder) {
-  return GetCommonAppDataFolder(folder) &&
-         base::AppendBounded(folder, kPathBufferSize, product::kWorkFolderParent);
+// "<common application data>\TidemarkSXUpdater" (no trailing backslash, or with one) into
+// folder[520]: the one parent of every work folder.
+bool GetWorkFolderParentPath(char* folder, bool withBackslash = false) {
+  if (!GetCommonAppDataFolder(folder)) return false;  // logged
+  if (!base::AppendBounded(folder, kPathBufferSize, product::kWorkFolderParent) ||
+      (withBackslash && !AppendBackslash(folder, kPathBufferSize))) {
+    RunLogFailure("work folder: the work folders' parent's path is too long",
+                  ERROR_FILENAME_EXCED_RANGE);
+    folder[0] = '\0';
+    return false;
+  }
+  return true;
 }
 
 // The same with a trailing backslash.
-bool GetWorkFolderParent(char* folder) {
-  return GetWorkFolderParentPath(folder) && AppendBackslash(folder, kPathBufferSize);
-}
+bool GetWorkFolderParent(char* folder) { return GetWorkFolderParentPath(folder, true); }
 
 // "<base>TidemarkSXUpdater-<16 random hex digits>" into folder[520], where base is the work
 // folders' parent (or, for Wine's owner probe, the common application-data folder).
@@ -59,11 +73,16 @@ bool BuildNewWorkFolderName(char* folder, bool inParent = true) {
   if (!(inParent ? GetWorkFolderParent(folder) : GetCommonAppDataFolder(folder))) return false;
   char digits[kRandomDigits + 1];
   if (!FormatRandomHex(digits, kRandomDigits)) {
+    RunLogFailure("work folder: no random name (CryptGenRandom failed)", GetLastError());
     folder[0] = '\0';
     return false;
   }
-  return base::AppendBounded(folder, kPathBufferSize, product::kWorkFolderPrefix) &&
-         base::AppendBounded(folder, kPathBufferSize, digits);
+  if (!base::AppendBounded(folder, kPathBufferSize, product::kWorkFolderPrefix) ||
+      !base::AppendBounded(folder, kPathBufferSize, digits)) {
+    RunLogFailure("work folder: a new work folder's path is too long", ERROR_FILENAME_EXCED_RANGE);
+    return false;
+  }
+  return true;
 }
 
 // Wine keeps no owners: it reports the user as the owner of everything.
@@ -93,21 +112,36 @@ bool SamePath(const char* a, const char* b) {
 // directory that is no reparse point, whose final path is the path itself (Wine shows a Unix link
 // only there), on a volume that keeps access lists, with Administrators or SYSTEM as its owner
 // (checkOwner false: the owner is not read, for the folder an owner is being learned from). No
-// handle, with the Win32 code in GetLastError(), when any of these fails.
+// handle, with the Win32 code in GetLastError(), when any of these fails. A call that fails is
+// logged here; a folder that fails a test is logged by the caller, which knows what it was for.
 base::ScopedHandle OpenTrustedFolder(const char* path, bool checkOwner = true) {
   base::ScopedHandle folder(CreateFileA(path, READ_CONTROL | FILE_READ_ATTRIBUTES,
                                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                         FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
                                         nullptr));
-  if (!folder) return {};
+  if (!folder) {
+    const DWORD error = GetLastError();
+    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+      RunLogFailureFormat(error, "work folder: CreateFile of %s failed", path);
+    }
+    return {};
+  }
   FILE_ATTRIBUTE_TAG_INFO tag = {};
   char finalPath[kPathBufferSize];
   char expected[kPathBufferSize];
   const DWORD finalLength = late::GetFinalPathNameByHandleA(
       folder.get(), finalPath, sizeof(finalPath), FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  if (finalLength == 0) {
+    RunLogFailureFormat(GetLastError(), "work folder: GetFinalPathNameByHandle of %s failed", path);
+  }
+  const BOOL tagged =
+      late::GetFileInformationByHandleEx(folder.get(), FileAttributeTagInfo, &tag, sizeof(tag));
+  if (!tagged) {
+    RunLogFailureFormat(GetLastError(), "work folder: GetFileInformationByHandleEx of %s failed",
+                        path);
+  }
   DWORD volumeFlags = 0;
-  if (!late::GetFileInformationByHandleEx(folder.get(), FileAttributeTagInfo, &tag, sizeof(tag)) ||
-      !(tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+  if (!tagged || !(tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
       (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || finalLength == 0 ||
       finalLength >= sizeof(finalPath) ||
       !base::FormatBounded(expected, sizeof(expected), "\\\\?\\%s", path) ||
@@ -117,6 +151,8 @@ base::ScopedHandle OpenTrustedFolder(const char* path, bool checkOwner = true) {
   }
   if (!late::GetVolumeInformationByHandleW(folder.get(), nullptr, 0, nullptr, nullptr, &volumeFlags,
                                            nullptr, 0)) {
+    RunLogFailureFormat(GetLastError(), "work folder: GetVolumeInformationByHandle of %s failed",
+                        path);
     return {};
   }
   if (!(volumeFlags & FILE_PERSISTENT_ACLS)) {
@@ -130,8 +166,13 @@ base::ScopedHandle OpenTrustedFolder(const char* path, bool checkOwner = true) {
   const DWORD error = GetSecurityInfo(folder.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION,
                                       &owner, nullptr, nullptr, nullptr, &read);
   base::ScopedLocalMemory descriptor(read);
-  if (error != ERROR_SUCCESS || !IsAdministratorsOwner(owner)) {
-    SetLastError(error != ERROR_SUCCESS ? error : ERROR_INVALID_OWNER);
+  if (error != ERROR_SUCCESS) {
+    RunLogFailureFormat(error, "work folder: GetSecurityInfo of %s failed", path);
+    SetLastError(error);
+    return {};
+  }
+  if (!IsAdministratorsOwner(owner)) {
+    SetLastError(ERROR_INVALID_OWNER);
     return {};
   }
   return folder;
@@ -156,7 +197,10 @@ void ReleaseHeldFolder() {
 // Keeps the handle of a checked folder for the rest of the run.
 bool HoldFolder(base::ScopedHandle folder, const char* path) {
   HeldFolder& held = Held();
-  if (!base::CopyBounded(held.path, sizeof(held.path), path)) return false;
+  if (!base::CopyBounded(held.path, sizeof(held.path), path)) {
+    RunLogFailureFormat(ERROR_FILENAME_EXCED_RANGE, "work folder: %s is too long to hold", path);
+    return false;
+  }
   held.handle = std::move(folder);
   return true;
 }
@@ -167,8 +211,10 @@ bool HoldFolder(base::ScopedHandle folder, const char* path) {
 PSID GetOwner(const char* path, base::ScopedLocalMemory& descriptor) {
   PSID owner = nullptr;
   PSECURITY_DESCRIPTOR read = nullptr;
-  if (GetNamedSecurityInfoA(path, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
-                            nullptr, nullptr, &read) != ERROR_SUCCESS) {
+  const DWORD error = GetNamedSecurityInfoA(path, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION,
+                                            &owner, nullptr, nullptr, nullptr, &read);
+  if (error != ERROR_SUCCESS) {
+    RunLogFailureFormat(error, "work folder: GetNamedSecurityInfo of %s failed", path);
     return nullptr;
   }
   descriptor.reset(read);
@@ -184,14 +230,20 @@ bool IsOwnerOfAdministratorsFolders(PSID owner) {
   if (!asked) {
     asked = true;
     char probe[kPathBufferSize];
-    if (BuildNewWorkFolderName(probe, false) &&
-        CreateProtectedFolder(probe, kWorkFolderSecurity)) {
-      base::ScopedLocalMemory descriptor;
-      const PSID probeOwner = GetOwner(probe, descriptor);
-      if (probeOwner != nullptr && GetLengthSid(probeOwner) <= sizeof(reported)) {
-        CopySid(sizeof(reported), reported, probeOwner);
-      }
-      RemoveDirectoryA(probe);
+    if (!BuildNewWorkFolderName(probe, false)) return false;  // logged
+    if (!CreateProtectedFolder(probe, kWorkFolderSecurity)) {
+      RunLogFailureFormat(GetLastError(), "work folder: CreateDirectory of Wine's probe %s failed",
+                          probe);
+      return false;
+    }
+    base::ScopedLocalMemory descriptor;
+    const PSID probeOwner = GetOwner(probe, descriptor);
+    if (probeOwner != nullptr && GetLengthSid(probeOwner) <= sizeof(reported)) {
+      CopySid(sizeof(reported), reported, probeOwner);
+    }
+    if (!RemoveDirectoryA(probe)) {
+      RunLogFailureFormat(GetLastError(), "work folder: RemoveDirectory of Wine's probe %s failed",
+                          probe);
     }
   }
   return IsValidSid(reported) && EqualSid(reported, owner);
@@ -207,7 +259,7 @@ bool HoldTrustedParent(bool create) {
   static base::ScopedHandle held;
   if (held) return true;
   char parent[kPathBufferSize];
-  if (!GetWorkFolderParentPath(parent)) {
+  if (!GetWorkFolderParentPath(parent)) {  // logged
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return false;
   }
@@ -276,13 +328,15 @@ bool BuildItemPathW(const char* folder, WorkItem item, wchar_t* path) {
   wchar_t copyName[MAX_PATH];
   const wchar_t* name = FixedItemName(item);
   if (name == nullptr) {
-    if (!GetUpdaterCopyName(copyName)) return false;
+    if (!GetUpdaterCopyName(copyName)) return false;  // logged
     name = copyName;
   }
   const int length = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, folder, -1, path,
                                          static_cast<int>(kPathBufferSize));
   const size_t nameLength = static_cast<size_t>(lstrlenW(name));
   if (length <= 1 || static_cast<size_t>(length) + 1 + nameLength > kPathBufferSize) {
+    RunLogFailureFormat(length == 0 ? GetLastError() : ERROR_FILENAME_EXCED_RANGE,
+                        "work folder: the path of %ls in %s cannot be made", name, folder);
     path[0] = L'\0';
     return false;
   }
@@ -295,28 +349,44 @@ bool BuildItemPathW(const char* folder, WorkItem item, wchar_t* path) {
 bool BuildItemPath(const char* folder, WorkItem item, char (&path)[kPathBufferSize]) {
   wchar_t wide[kPathBufferSize];
   BOOL inexact = FALSE;
-  if (!BuildItemPathW(folder, item, wide) ||
-      WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, path, sizeof(path), nullptr,
-                          &inexact) == 0 ||
-      inexact) {
+  if (!BuildItemPathW(folder, item, wide)) {  // logged
+    path[0] = '\0';
+    return false;
+  }
+  if (WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, path, sizeof(path), nullptr,
+                          &inexact) == 0) {
+    RunLogFailureFormat(GetLastError(), "work folder: WideCharToMultiByte of %ls failed", wide);
+    path[0] = '\0';
+    return false;
+  }
+  // A name without an exact ANSI form is an answer: such a path is used by its wide form only.
+  if (inexact) {
     path[0] = '\0';
     return false;
   }
   return true;
 }
 
+// Schedules one file, link or empty folder for removal at the next restart.
+void ScheduleRemovalAtRestart(const char* path) {
+  if (!MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+    RunLogFailureFormat(GetLastError(), "work folder: MoveFileEx of %s to the restart failed",
+                        path);
+  }
+}
+
 // Schedules what is left of a folder tree, and the folder, for removal at the next restart:
 // contents first, so that each folder is empty when its turn comes. Links are removed as links.
-void ScheduleRemovalAtRestart(const char* folder) {
+void ScheduleTreeRemovalAtRestart(const char* folder) {
   ForEachFolderEntry(folder, [](const char* path, DWORD) {
     if (IsPlainFolder(path)) {
-      ScheduleRemovalAtRestart(path);
+      ScheduleTreeRemovalAtRestart(path);
     } else {
-      MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+      ScheduleRemovalAtRestart(path);
     }
     return true;
   });
-  MoveFileExA(folder, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+  ScheduleRemovalAtRestart(folder);
 }
 
 }  // namespace
@@ -325,6 +395,7 @@ BOOL CreateProtectedFolder(const char* path, const char* security) {
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(security, SDDL_REVISION_1, &descriptor,
                                                             nullptr)) {
+    RunLogFailureFormat(GetLastError(), "work folder: the descriptor %s cannot be made", security);
     return FALSE;
   }
   base::ScopedLocalMemory owned(descriptor);
@@ -340,7 +411,10 @@ BOOL IsOwnedByAdministrators(const char* path) {
 BOOL GetUpdaterCopyName(wchar_t* name) {
   name[0] = L'\0';
   wchar_t own[kPathBufferSize];
-  if (!GetUpdaterPathW(own)) return FALSE;
+  if (!GetUpdaterPathW(own)) {
+    RunLogFailure("work folder: GetModuleFileName of the updater failed", GetLastError());
+    return FALSE;
+  }
   const wchar_t* last = own;
   for (const wchar_t* p = own; *p != L'\0'; ++p) {
     if (*p == L'\\' || *p == L'/') last = p + 1;
@@ -355,7 +429,11 @@ BOOL GetUpdaterCopyName(wchar_t* name) {
     }
   }
   const size_t length = static_cast<size_t>(lstrlenW(last));
-  if (length == 0 || length >= MAX_PATH) return FALSE;
+  if (length == 0 || length >= MAX_PATH) {
+    RunLogFailureFormat(ERROR_INVALID_NAME, "work folder: the updater's name %ls is no file name",
+                        last);
+    return FALSE;
+  }
   CopyMemory(name, last, (length + 1) * sizeof(wchar_t));
   return TRUE;
 }
@@ -372,17 +450,22 @@ BOOL GetWorkFolder(char* folder) {
   HeldFolder& held = Held();
   if (!held.handle || !SamePath(held.path, recorded)) {
     ReleaseHeldFolder();
-    base::ScopedHandle checked;
-    if (HasWorkFolderShape(recorded) && HoldTrustedParent(false)) {
-      checked = OpenTrustedFolder(recorded);
-    }
-    if (!checked || !HoldFolder(std::move(checked), recorded)) {
-      if (recorded[0] != '\0') {
-        RunLogWrite("the recorded work folder %s cannot be trusted; it is not used", recorded);
-      }
+    if (recorded[0] == '\0') return FALSE;
+    if (!HasWorkFolderShape(recorded)) {
+      RunLogWrite("the recorded work folder %s is not in the work folders' parent; it is not used",
+                  recorded);
       return FALSE;
     }
+    base::ScopedHandle checked;
+    if (HoldTrustedParent(false)) checked = OpenTrustedFolder(recorded);
+    if (!checked) {
+      RunLogFailureFormat(GetLastError(), "the recorded work folder %s cannot be trusted; it is "
+                          "not used", recorded);
+      return FALSE;
+    }
+    if (!HoldFolder(std::move(checked), recorded)) return FALSE;  // logged
   }
+  // The held path came from a buffer of this size: it fits.
   return base::CopyBounded(folder, kPathBufferSize, held.path) ? TRUE : FALSE;
 }
 
@@ -395,7 +478,7 @@ BOOL EnsureWorkFolder(char* folder) {
     return FALSE;
   }
   for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
-    if (!BuildNewWorkFolderName(folder)) {
+    if (!BuildNewWorkFolderName(folder)) {  // logged
       SetLastError(ERROR_FILENAME_EXCED_RANGE);
       return FALSE;
     }
@@ -405,16 +488,21 @@ BOOL EnsureWorkFolder(char* folder) {
         // Not the folder just made as it was made (or on a volume without access lists): it is
         // not ours to use or to remove.
         const DWORD error = GetLastError();
+        RunLogFailureFormat(error, "work folder: the folder just made, %s, cannot be trusted",
+                            folder);
         folder[0] = '\0';
         SetLastError(error != ERROR_SUCCESS ? error : ERROR_BAD_PATHNAME);
         return FALSE;
       }
       RunLogWrite("work folder created: %s", folder);
+      // A failure to hold or to record it is logged where it happens.
       if (!HoldFolder(std::move(made), folder) ||
           !WriteUpdaterString(nullptr, updater_value::kWorkFolder, folder)) {
         const DWORD error = GetLastError();
         ReleaseHeldFolder();
-        RemoveDirectoryA(folder);
+        if (!RemoveDirectoryA(folder)) {
+          RunLogFailureFormat(GetLastError(), "work folder: RemoveDirectory of %s failed", folder);
+        }
         folder[0] = '\0';
         SetLastError(error != ERROR_SUCCESS ? error : ERROR_CANTWRITE);
         return FALSE;
@@ -424,6 +512,7 @@ BOOL EnsureWorkFolder(char* folder) {
     if (GetLastError() != ERROR_ALREADY_EXISTS) break;
   }
   const DWORD error = GetLastError();
+  RunLogFailureFormat(error, "work folder: CreateDirectory of %s failed", folder);
   folder[0] = '\0';
   SetLastError(error != ERROR_SUCCESS ? error : ERROR_ALREADY_EXISTS);
   return FALSE;
@@ -433,11 +522,11 @@ BOOL GetWorkPath(WorkItem item, char* path) {
   path[0] = '\0';
   char folder[kPathBufferSize];
   char built[kPathBufferSize];
-  if (!GetWorkFolder(folder) || !BuildItemPath(folder, item, built) ||
-      !base::CopyBounded(path, kPathBufferSize, built)) {
-    path[0] = '\0';
-    return FALSE;
-  }
+  // Each failure is logged where it happens; none recorded, or a name without an exact ANSI
+  // form, is an answer.
+  if (!GetWorkFolder(folder) || !BuildItemPath(folder, item, built)) return FALSE;
+  // Both buffers have kPathBufferSize characters: the copy fits.
+  base::CopyBounded(path, kPathBufferSize, built);
   return TRUE;
 }
 
@@ -455,7 +544,7 @@ BOOL IsWorkPath(WorkItem item, const char* path) {
 void DiscardWorkFolder() {
   char folder[kPathBufferSize];
   const BOOL trusted = GetWorkFolder(folder);
-  WriteUpdaterString(nullptr, updater_value::kWorkFolder, nullptr);
+  WriteUpdaterString(nullptr, updater_value::kWorkFolder, nullptr);  // a failure is logged
   // The handle that kept the folder would stop its own deletion.
   ReleaseHeldFolder();
   if (!trusted) return;
@@ -467,7 +556,11 @@ void DiscardWorkFolder() {
       wcscmp(own, copy) == 0;
   RunLogWrite("work folder removed: %s", folder);
   if (!runningFromIt) {
-    if (!DeleteFolderTree(folder)) ScheduleRemovalAtRestart(folder);
+    if (!DeleteFolderTree(folder)) {
+      RunLogFailureFormat(GetLastError(), "work folder: %s cannot be deleted now; it goes at the "
+                          "next restart", folder);
+      ScheduleTreeRemovalAtRestart(folder);
+    }
     return;
   }
   // Everything but the running program goes now; the program, anything else that could not go,
@@ -476,30 +569,38 @@ void DiscardWorkFolder() {
   char ownAnsi[kPathBufferSize];
   if (!BuildItemPath(folder, WorkItem::kUpdaterCopy, ownAnsi)) {
     ownAnsi[0] = '\0';
-    MoveFileExW(own, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    if (!MoveFileExW(own, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+      RunLogFailureFormat(GetLastError(), "work folder: MoveFileEx of %ls to the restart failed",
+                          own);
+    }
   }
+  // What cannot go now is scheduled below with the folder.
   ForEachFolderEntry(folder, [&ownAnsi](const char* path, DWORD attributes) {
     if (SamePath(path, ownAnsi)) return true;
-    if (IsPlainFolder(path)) {
-      DeleteFolderTree(path);
-    } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-      RemoveDirectoryA(path);
-    } else {
-      DeleteFileA(path);
+    const BOOL deleted = IsPlainFolder(path)                     ? DeleteFolderTree(path)
+                         : (attributes & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryA(path)
+                                                                   : DeleteFileA(path);
+    if (!deleted) {
+      RunLogFailureFormat(GetLastError(), "work folder: %s cannot be deleted now", path);
     }
     return true;
   });
-  ScheduleRemovalAtRestart(folder);
+  ScheduleTreeRemovalAtRestart(folder);
 }
 
 BOOL GetKeptFolder(char* folder) {
-  if (!HoldTrustedParent(true) || !GetWorkFolderParent(folder) ||
-      !base::AppendBounded(folder, kPathBufferSize, product::kKeptFolderName)) {
+  if (!HoldTrustedParent(true) || !GetWorkFolderParent(folder)) return FALSE;  // logged
+  if (!base::AppendBounded(folder, kPathBufferSize, product::kKeptFolderName)) {
+    RunLogFailure("work folder: the kept folder's path is too long", ERROR_FILENAME_EXCED_RANGE);
     return FALSE;
   }
   if (!IsPlainFolder(folder) && !CreateProtectedFolder(folder, kBackupFolderSecurity)) {
     RunLogFailure("the folder for kept user data cannot be made", GetLastError());
     return FALSE;
   }
-  return IsPlainFolder(folder) && IsOwnedByAdministrators(folder);
+  if (!IsPlainFolder(folder) || !IsOwnedByAdministrators(folder)) {
+    RunLogWrite("the folder for kept user data %s is no plain folder of administrators", folder);
+    return FALSE;
+  }
+  return TRUE;
 }

@@ -80,7 +80,7 @@ bool AfxIsDllSearchRestricted() { return g_dllSearchRestricted; }
 int AfxWinMain(HINSTANCE instance) {
   g_dllSearchRestricted = base::RestrictDllSearchToSystemFolder();
   CWinApp* app = AfxGetApp();
-  if (app == nullptr) return 1;
+  if (app == nullptr) return ExitCodeValue(ExitCode::kFailed);
   app->m_hInstance = instance;
   app->InitInstance();
   return app->ExitInstance();

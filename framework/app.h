@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include "base/exit_code.h"
+
 class CPropertySheetEx;
 
 class CWinApp {
@@ -18,7 +20,7 @@ class CWinApp {
   // The per-instance start-up. Returning FALSE ends the program once it returns.
   virtual BOOL InitInstance() { return FALSE; }
   // Called when the start-up has returned; its result is the program's exit code.
-  virtual int ExitInstance() { return 0; }
+  virtual int ExitInstance() { return ExitCodeValue(ExitCode::kCompleted); }
 
   HINSTANCE m_hInstance = nullptr;
   // Owner of the program's message boxes while it exists; cleared when its window is destroyed.

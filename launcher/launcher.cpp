@@ -7,12 +7,13 @@
 // ends without asking anything.
 //
 // The program carries no C or C++ runtime: its entry point is LauncherEntry below, and it imports
-// nothing but KERNEL32, ADVAPI32 and SHELL32. It looks at no result and always ends with exit
-// code 0.
+// nothing but KERNEL32, ADVAPI32 and SHELL32. It looks at no result and always ends with
+// ExitCode::kCompleted (0).
 #include <windows.h>
 #include <sddl.h>
 #include <shellapi.h>
 
+#include "base/exit_code.h"
 #include "base/system_dlls.h"
 
 namespace {
@@ -68,7 +69,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   base::RestrictDllSearchToSystemFolder();
   int count = 0;
   LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
-  if (arguments == nullptr) return 0;
+  if (arguments == nullptr) return ExitCodeValue(ExitCode::kCompleted);
   // Without an argument after the program name there is nothing to start.
   if (count >= 2 && arguments[1] != nullptr && IsForThisUser(arguments, count)) {
     WCHAR* page = static_cast<WCHAR*>(VirtualAlloc(nullptr, kPageSize, MEM_COMMIT, PAGE_READWRITE));
@@ -83,7 +84,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     }
   }
   if (arguments != nullptr) GlobalFree(arguments);
-  return 0;
+  return ExitCodeValue(ExitCode::kCompleted);
 }
 
 // The process entry point, in place of the runtime's start-up code. The parameters of WinMain are

@@ -11,7 +11,7 @@ CWizardRestartGuidancePage::CWizardRestartGuidancePage()
 
 BOOL CWizardRestartGuidancePage::OnSetActive() {
   ShowFinishOnly(IDS_FINISH_CLOSE);
-  SetRunExitCode(kExitRestartNeeded);
+  SetRunExitCode(ExitCode::kRestartNeeded);
   // From here on nothing the run after the restart needs may be discarded, however this run ends.
   SetKeepUpdaterState();
   // The page says the work resumes by itself after the restart only while the resume entry is in
@@ -24,7 +24,7 @@ BOOL CWizardRestartGuidancePage::OnSetActive() {
 
 CWizardFinalPage::CWizardFinalPage(UINT templateId, UINT titleId, UINT subTitleId,
                                    int bodyControlId, UINT bodyStringId, UINT finishTextId,
-                                   int exitCode)
+                                   ExitCode exitCode)
     : CWizardPage(templateId, titleId, subTitleId),
       m_bodyControlId(bodyControlId),
       m_bodyStringId(bodyStringId),
@@ -51,9 +51,9 @@ BOOL CWizardFinalPage::OnWizardFinish() {
 CWizardCompletedPage::CWizardCompletedPage()
     : CWizardFinalPage(IDD_COMPLETED, IDS_COMPLETED_TITLE, IDS_COMPLETED_SUBTITLE,
                        IDC_COMPLETED_BODY, IDS_COMPLETED_BODY, IDS_FINISH_DONE,
-                       kExitCompleted) {}
+                       ExitCode::kCompleted) {}
 
-CWizardIncompletedPage::CWizardIncompletedPage()
-    : CWizardFinalPage(IDD_INCOMPLETED, IDS_INCOMPLETED_TITLE, IDS_INCOMPLETED_SUBTITLE,
-                       IDC_INCOMPLETED_BODY, IDS_INCOMPLETED_BODY, IDS_FINISH_CLOSE,
-                       kExitFailed) {}
+CWizardAbortedPage::CWizardAbortedPage()
+    : CWizardFinalPage(IDD_ABORTED, IDS_ABORTED_TITLE, IDS_ABORTED_SUBTITLE,
+                       IDC_ABORTED_BODY, IDS_ABORTED_BODY, IDS_FINISH_CLOSE,
+                       ExitCode::kFailed) {}

@@ -5,6 +5,7 @@
 #ifndef PAGES_CLOSING_PAGES_H_
 #define PAGES_CLOSING_PAGES_H_
 
+#include "base/exit_code.h"
 #include "pages/wizard_page.h"
 
 class CWizardRestartGuidancePage : public CWizardPage {
@@ -20,7 +21,7 @@ class CWizardRestartGuidancePage : public CWizardPage {
 class CWizardFinalPage : public CWizardPage {
  public:
   CWizardFinalPage(UINT templateId, UINT titleId, UINT subTitleId, int bodyControlId,
-                   UINT bodyStringId, UINT finishTextId, int exitCode);
+                   UINT bodyStringId, UINT finishTextId, ExitCode exitCode);
 
  protected:
   BOOL OnInitDialog() override;
@@ -33,7 +34,7 @@ class CWizardFinalPage : public CWizardPage {
   const UINT m_bodyStringId;
   const UINT m_finishTextId;
   // The run's exit code once this page is shown.
-  const int m_exitCode;
+  const ExitCode m_exitCode;
 };
 
 class CWizardCompletedPage : public CWizardFinalPage {
@@ -41,9 +42,9 @@ class CWizardCompletedPage : public CWizardFinalPage {
   CWizardCompletedPage();
 };
 
-class CWizardIncompletedPage : public CWizardFinalPage {
+class CWizardAbortedPage : public CWizardFinalPage {
  public:
-  CWizardIncompletedPage();
+  CWizardAbortedPage();
 };
 
 #endif  // PAGES_CLOSING_PAGES_H_

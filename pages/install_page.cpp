@@ -1,9 +1,9 @@
 #include "pages/install_page.h"
 
 #include "base/bounded_string.h"
-#include "engine/core/file_utils.h"
 #include "engine/core/product_constants.h"
 #include "engine/core/run_log.h"
+#include "engine/payload.h"
 #include "engine/process_runner.h"
 #include "engine/product_probe.h"
 #include "engine/resume.h"
@@ -29,7 +29,7 @@ BOOL CWizardInstallPage::OnSetActive() {
   const BOOL result = CWizardPage::OnSetActive();
   // With the old release gone and the user's data saved, the work has begun: ending the wizard
   // from here leaves the update unfinished, not cancelled.
-  if (HasSavedUserState(CurrentReading())) SetRunExitCode(kExitFailed);
+  if (HasSavedUserState(CurrentReading())) SetRunExitCode(ExitCode::kFailed);
   if (IsOnlyRestoreLeft()) {
     // The new release is already in (an earlier run ended after its setup): only the restore is
     // left, and it runs with the wizard in view, as after a setup of this run.
@@ -59,7 +59,7 @@ BOOL CWizardInstallPage::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, L
 
 LRESULT CWizardInstallPage::OnWorkerDone(WPARAM, LPARAM) {
   const bool afterSetup = !m_strSetupFolder.empty();
-  if (afterSetup) DeleteFolderTree(m_strSetupFolder.c_str());
+  if (afterSetup) DeleteExtractedPayload(m_strSetupFolder.c_str());
   // In view again for the prompt and the restore, but still at work until the next page is
   // chosen: a press meanwhile starts no second setup.
   ShowWindow(GetSheetWindow(), SW_RESTORE);
@@ -85,7 +85,7 @@ LRESULT CWizardInstallPage::OnWorkerDone(WPARAM, LPARAM) {
       RunLogWrite("restore: not now; the product still runs");
       NoteRestoreWaited();
       EndWork();
-      SelectPage(PAGE_INCOMPLETED);
+      SelectPage(PAGE_ABORTED);
       return 0;
     }
   }

@@ -29,7 +29,7 @@ LRESULT CWizardIntroductionPage::OnWizardNext() {
   }
   RunLogWrite("the installed release is the same or newer: nothing to do");
   AfxMessageBox(IDS_UP_TO_DATE, MB_OK | MB_ICONINFORMATION);
-  SetRunExitCode(kExitAlreadyCurrent);
+  SetRunExitCode(ExitCode::kAlreadyCurrent);
   EndDialog(IDCANCEL);
   return -1;
 }

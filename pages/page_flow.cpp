@@ -10,14 +10,14 @@ namespace {
 
 BOOL g_busy = FALSE;
 MachineReading g_reading;
-int g_exitCode = kExitCancelled;
+ExitCode g_exitCode = ExitCode::kCancelled;
 
 }  // namespace
 
 void SetBusy(BOOL busy) { g_busy = busy; }
 BOOL IsBusy() { return g_busy; }
-void SetRunExitCode(int code) { g_exitCode = code; }
-int GetRunExitCode() { return g_exitCode; }
+void SetRunExitCode(ExitCode code) { g_exitCode = code; }
+ExitCode GetRunExitCode() { return g_exitCode; }
 
 const MachineReading& CurrentReading() { return g_reading; }
 
@@ -44,7 +44,7 @@ BOOL IsOnlyRestoreLeft() { return GetStage(g_reading) == kStageRestorePending ? 
 int TakeRestoreResult(BOOL everythingBack) {
   if (!everythingBack) {
     NoteRestoreWaited();
-    return PAGE_INCOMPLETED;
+    return PAGE_ABORTED;
   }
   SetMarking(FALSE);
   return PAGE_COMPLETED;

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include "base/exit_code.h"
 #include "engine/plan/update_plan.h"
 
 // The reading of the machine the pages decide on: made at start-up and again after each
@@ -35,18 +36,10 @@ int TakeRestoreResult(BOOL everythingBack);
 // from now on what the user has in place stays, and the saved versions are kept beside it.
 void NoteRestoreWaited();
 
-// The updater's exit code, as software-distribution tools read it.
-constexpr int kExitCompleted = 0;
-constexpr int kExitRestartNeeded = 3010;     // ERROR_SUCCESS_REBOOT_REQUIRED
-constexpr int kExitCancelled = 1602;         // ERROR_INSTALL_USEREXIT
-constexpr int kExitFailed = 1603;            // ERROR_INSTALL_FAILURE
-constexpr int kExitAlreadyCurrent = 1638;    // ERROR_PRODUCT_VERSION
-constexpr int kExitUnsupportedWindows = 1150;  // ERROR_OLD_WIN_VERSION
-constexpr int kExitAlreadyRunning = 1618;    // ERROR_INSTALL_ALREADY_RUNNING
-
-// How the run ends so far: cancelled until a closing page or the up-to-date message says more.
-void SetRunExitCode(int code);
-int GetRunExitCode();
+// How the run ends so far (base/exit_code.h): cancelled until a closing page or the up-to-date
+// message says more.
+void SetRunExitCode(ExitCode code);
+ExitCode GetRunExitCode();
 
 // Set while an external program runs; the sheet refuses to be closed meanwhile.
 void SetBusy(BOOL busy);

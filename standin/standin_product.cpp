@@ -9,13 +9,15 @@
 
 #include <string>
 
+#include "engine/core/product_constants.h"
 #include "standin/standin_common.h"
 
 namespace {
 
 void WriteClosingLine() {
-  HANDLE log = CreateFileA((standin::ModuleFolder() + "\\Tidemark.log").c_str(), FILE_APPEND_DATA,
-                           FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const std::string path = standin::ModuleFolder() + "\\" + product::kLogFile;
+  HANDLE log = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
   if (log == INVALID_HANDLE_VALUE) return;
   DWORD written = 0;
   WriteFile(log, standin::kClosingLogLine, lstrlenA(standin::kClosingLogLine), &written, nullptr);

@@ -17,7 +17,7 @@
 #include "engine/product_probe.h"
 #include "engine/work_folder.h"
 
-const char* const BackupFileList[] = {"Tidemark.log", nullptr};
+const char* const BackupFileList[] = {product::kLogFile, nullptr};
 
 namespace {
 

@@ -106,10 +106,21 @@ void RunLogFailure(const char* what, DWORD code) {
               static_cast<unsigned long>(code), text.empty() ? "" : ": ", text.c_str());
 }
 
-void RunLogEnd(int exitCode) {
+void RunLogFailureFormat(DWORD code, const char* format, ...) {
   base::ScopedLastError keeper;
   if (!Log().file) return;
-  RunLogWrite("Updater ended with exit code %d", exitCode);
+  va_list args;
+  va_start(args, format);
+  const base::Text what = FormatText(format, args);
+  va_end(args);
+  RunLogFailure(what.c_str(), code);
+}
+
+void RunLogEnd(ExitCode exitCode) {
+  base::ScopedLastError keeper;
+  if (!Log().file) return;
+  RunLogWrite("Updater ended with exit code %d (%s)", ExitCodeValue(exitCode),
+              GetExitCodeName(exitCode));
   Log().file.reset();
 }
 

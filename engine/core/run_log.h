@@ -21,6 +21,7 @@
 
 #include <windows.h>
 
+#include "base/exit_code.h"
 #include "base/scoped.h"
 #include "engine/core/file_utils.h"
 
@@ -35,9 +36,13 @@ void RunLogWrite(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // "<what>: error <decimal> (0x<hex, 8 digits>): <system text>", the system text without its line
 // break; without the ": <system text>" part when the system has no text for the code.
 void RunLogFailure(const char* what, DWORD code);
+// The same with <what> formatted printf-style: the failure logged where it happens, naming the
+// call that failed and what it was for ("resume: RegSetValueEx of the Run value failed").
+void RunLogFailureFormat(DWORD code, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
-// The end line with the process's exit code; then the file is closed. Later calls write nothing.
-void RunLogEnd(int exitCode);
+// The end line with the process's exit code and its name; then the file is closed. Later calls
+// write nothing.
+void RunLogEnd(ExitCode exitCode);
 
 // The full path of this run's log, also after RunLogEnd; "" when the run has no log.
 const char* RunLogPath();

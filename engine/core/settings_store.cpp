@@ -33,35 +33,42 @@ bool HasAdminOnlyDescriptor(HKEY key, PSECURITY_DESCRIPTOR wanted) {
     BYTE bytes[4096];
   } current;
   DWORD size = sizeof(current);
-  if (RegGetKeySecurity(key, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &current,
-                        &size) != ERROR_SUCCESS) {
+  const LONG read = RegGetKeySecurity(key, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                      &current, &size);
+  if (read != ERROR_SUCCESS) {
+    RunLogFailure("updater key: RegGetKeySecurity failed", static_cast<DWORD>(read));
     return false;
   }
   PSID owner = nullptr;
   BOOL defaulted = FALSE;
-  if (!GetSecurityDescriptorOwner(&current, &owner, &defaulted) || owner == nullptr ||
-      (!IsWellKnownSid(owner, WinBuiltinAdministratorsSid) &&
-       !IsWellKnownSid(owner, WinLocalSystemSid))) {
-    return false;
-  }
   SECURITY_DESCRIPTOR_CONTROL control = 0;
   DWORD revision = 0;
-  if (!GetSecurityDescriptorControl(&current, &control, &revision) ||
-      (control & SE_DACL_PROTECTED) == 0) {
-    return false;
-  }
   BOOL present = FALSE;
+  BOOL wantedPresent = FALSE;
   PACL dacl = nullptr;
   PACL wantedDacl = nullptr;
-  if (!GetSecurityDescriptorDacl(&current, &present, &dacl, &defaulted) || !present ||
-      dacl == nullptr || !GetSecurityDescriptorDacl(wanted, &present, &wantedDacl, &defaulted) ||
-      dacl->AceCount != wantedDacl->AceCount) {
+  if (!GetSecurityDescriptorOwner(&current, &owner, &defaulted) ||
+      !GetSecurityDescriptorControl(&current, &control, &revision) ||
+      !GetSecurityDescriptorDacl(&current, &present, &dacl, &defaulted) ||
+      !GetSecurityDescriptorDacl(wanted, &wantedPresent, &wantedDacl, &defaulted)) {
+    RunLogFailure("updater key: its descriptor cannot be read", GetLastError());
+    return false;
+  }
+  // Another owner or access list is no failure: the caller sets the descriptor anew.
+  if (owner == nullptr ||
+      (!IsWellKnownSid(owner, WinBuiltinAdministratorsSid) &&
+       !IsWellKnownSid(owner, WinLocalSystemSid)) ||
+      (control & SE_DACL_PROTECTED) == 0 || !present || dacl == nullptr ||
+      wantedDacl == nullptr || dacl->AceCount != wantedDacl->AceCount) {
     return false;
   }
   for (DWORD index = 0; index < dacl->AceCount; ++index) {
     void* ace = nullptr;
     void* wantedAce = nullptr;
-    if (!GetAce(dacl, index, &ace) || !GetAce(wantedDacl, index, &wantedAce)) return false;
+    if (!GetAce(dacl, index, &ace) || !GetAce(wantedDacl, index, &wantedAce)) {
+      RunLogFailure("updater key: an access entry cannot be read", GetLastError());
+      return false;
+    }
     const WORD aceSize = static_cast<ACE_HEADER*>(ace)->AceSize;
     if (aceSize != static_cast<ACE_HEADER*>(wantedAce)->AceSize ||
         memcmp(ace, wantedAce, aceSize) != 0) {
@@ -98,7 +105,14 @@ LONG OpenLevel(HKEY parent, const wchar_t* name, REGSAM access, bool create,
     result = RegOpenKeyExW(parent, name, REG_OPTION_OPEN_LINK, access | KEY_QUERY_VALUE,
                            key.receive());
   }
-  if (result != ERROR_SUCCESS) return result;
+  if (result != ERROR_SUCCESS) {
+    // A name that is not there is an answer, not a failure: the caller decides.
+    if (result != ERROR_FILE_NOT_FOUND) {
+      RunLogFailureFormat(static_cast<DWORD>(result), "updater key: %s of %ls failed",
+                          create ? "RegCreateKeyEx" : "RegOpenKeyEx", name);
+    }
+    return result;
+  }
   if (IsLink(key.get())) {
     key.reset();
     RunLogWrite("updater key: the registry link %ls is not followed", name);
@@ -117,7 +131,10 @@ LONG OpenPath(HKEY parent, const wchar_t* path, REGSAM access, bool create,
     while (*end != L'\0' && *end != L'\\') ++end;
     wchar_t part[kKeyNameChars];
     const size_t length = static_cast<size_t>(end - name);
-    if (length >= kKeyNameChars) return ERROR_INVALID_NAME;
+    if (length >= kKeyNameChars) {
+      RunLogFailureFormat(ERROR_INVALID_NAME, "updater key: a name in %ls is too long", path);
+      return ERROR_INVALID_NAME;
+    }
     if (length > 0) {
       memcpy(part, name, length * sizeof(wchar_t));
       part[length] = L'\0';
@@ -132,7 +149,11 @@ LONG OpenPath(HKEY parent, const wchar_t* path, REGSAM access, bool create,
     name = *end == L'\0' ? end : end + 1;
   }
   key = std::move(current);
-  return key ? ERROR_SUCCESS : ERROR_INVALID_NAME;
+  if (!key) {
+    RunLogFailure("updater key: an empty path names no key", ERROR_INVALID_NAME);
+    return ERROR_INVALID_NAME;
+  }
+  return ERROR_SUCCESS;
 }
 
 bool IsAdministratorsOrSystem(PSID sid) {
@@ -156,16 +177,24 @@ bool IsWineDefaultDescriptor(const void* descriptor, DWORD size) {
     wchar_t probe[64];
     wsprintfW(probe, L"Software\\TidemarkSXUpdaterProbe-%lu", GetCurrentProcessId());
     base::ScopedRegKey key;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, probe, 0, nullptr, REG_OPTION_VOLATILE, KEY_READ,
-                        nullptr, key.receive(), nullptr) == ERROR_SUCCESS) {
-      DWORD readSize = sizeof(reported);
-      if (RegGetKeySecurity(key.get(), OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                            reported, &readSize) == ERROR_SUCCESS) {
-        reportedSize = readSize;
-      }
-      key.reset();
-      RegDeleteKeyW(HKEY_CURRENT_USER, probe);
+    const LONG made = RegCreateKeyExW(HKEY_CURRENT_USER, probe, 0, nullptr, REG_OPTION_VOLATILE,
+                                      KEY_READ, nullptr, key.receive(), nullptr);
+    if (made != ERROR_SUCCESS) {
+      RunLogFailure("updater key: RegCreateKeyEx of Wine's probe key failed",
+                    static_cast<DWORD>(made));
+      return false;
     }
+    DWORD readSize = sizeof(reported);
+    const LONG read = RegGetKeySecurity(
+        key.get(), OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, reported, &readSize);
+    if (read == ERROR_SUCCESS) {
+      reportedSize = readSize;
+    } else {
+      RunLogFailure("updater key: RegGetKeySecurity of Wine's probe key failed",
+                    static_cast<DWORD>(read));
+    }
+    key.reset();
+    RegDeleteKeyW(HKEY_CURRENT_USER, probe);
   }
   return reportedSize > 0 && size == reportedSize && memcmp(descriptor, reported, size) == 0;
 }
@@ -178,8 +207,10 @@ bool HasOnlyOwnEntries(HKEY key) {
     BYTE bytes[4096];
   } current;
   DWORD size = sizeof(current);
-  if (RegGetKeySecurity(key, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &current,
-                        &size) != ERROR_SUCCESS) {
+  const LONG read = RegGetKeySecurity(key, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                      &current, &size);
+  if (read != ERROR_SUCCESS) {
+    RunLogFailure("updater key: RegGetKeySecurity failed", static_cast<DWORD>(read));
     return false;
   }
   if (IsWineDefaultDescriptor(&current, size)) return true;
@@ -188,14 +219,17 @@ bool HasOnlyOwnEntries(HKEY key) {
   BOOL present = FALSE;
   PACL dacl = nullptr;
   if (!GetSecurityDescriptorOwner(&current, &owner, &defaulted) ||
-      !IsAdministratorsOrSystem(owner) ||
-      !GetSecurityDescriptorDacl(&current, &present, &dacl, &defaulted) || !present ||
-      dacl == nullptr) {
+      !GetSecurityDescriptorDacl(&current, &present, &dacl, &defaulted)) {
+    RunLogFailure("updater key: its descriptor cannot be read", GetLastError());
     return false;
   }
+  if (!IsAdministratorsOrSystem(owner) || !present || dacl == nullptr) return false;
   for (DWORD index = 0; index < dacl->AceCount; ++index) {
     void* ace = nullptr;
-    if (!GetAce(dacl, index, &ace)) return false;
+    if (!GetAce(dacl, index, &ace)) {
+      RunLogFailure("updater key: an access entry cannot be read", GetLastError());
+      return false;
+    }
     const BYTE type = static_cast<ACE_HEADER*>(ace)->AceType;
     if (type != ACCESS_ALLOWED_ACE_TYPE && type != ACCESS_DENIED_ACE_TYPE) return false;
     // Allowed and denied entries have the same layout.
@@ -218,13 +252,26 @@ bool IsTrustedTree(HKEY key, const wchar_t* path, int depth) {
     const LONG listed =
         RegEnumKeyExW(key, index, name, &nameChars, nullptr, nullptr, nullptr, nullptr);
     if (listed == ERROR_NO_MORE_ITEMS) return true;
-    if (listed != ERROR_SUCCESS || depth + 1 > kMaxTrustDepth) return false;
+    if (listed != ERROR_SUCCESS) {
+      RunLogFailureFormat(static_cast<DWORD>(listed), "updater key: RegEnumKeyEx of %ls failed",
+                          path);
+      return false;
+    }
+    if (depth + 1 > kMaxTrustDepth) {
+      RunLogWrite("updater key: %ls has keys more than %d levels deep", path, kMaxTrustDepth);
+      return false;
+    }
     base::ScopedRegKey subkey;
-    if (RegOpenKeyExW(key, name, REG_OPTION_OPEN_LINK,
-                      READ_CONTROL | KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS,
-                      subkey.receive()) != ERROR_SUCCESS ||
-        IsLink(subkey.get())) {
-      RunLogWrite("updater key: %ls\\%ls is a link or cannot be read", path, name);
+    const LONG opened = RegOpenKeyExW(key, name, REG_OPTION_OPEN_LINK,
+                                      READ_CONTROL | KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS,
+                                      subkey.receive());
+    if (opened != ERROR_SUCCESS) {
+      RunLogFailureFormat(static_cast<DWORD>(opened),
+                          "updater key: RegOpenKeyEx of %ls\\%ls failed", path, name);
+      return false;
+    }
+    if (IsLink(subkey.get())) {
+      RunLogWrite("updater key: %ls\\%ls is a link", path, name);
       return false;
     }
     if (!IsTrustedTree(subkey.get(), name, depth + 1)) return false;
@@ -238,36 +285,64 @@ using NtDeleteKeyFunction = LONG(WINAPI*)(HANDLE);
 LONG DeleteTreeWithoutLinks(HKEY parent, const wchar_t* name, int depth) {
   static const auto deleteKey = reinterpret_cast<NtDeleteKeyFunction>(reinterpret_cast<void*>(
       GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtDeleteKey")));
-  if (deleteKey == nullptr) return ERROR_PROC_NOT_FOUND;
-  if (depth > kMaxTrustDepth) return ERROR_STACK_OVERFLOW;
+  if (deleteKey == nullptr) {
+    RunLogFailure("updater key: ntdll has no NtDeleteKey", ERROR_PROC_NOT_FOUND);
+    return ERROR_PROC_NOT_FOUND;
+  }
+  if (depth > kMaxTrustDepth) {
+    RunLogFailureFormat(ERROR_STACK_OVERFLOW, "updater key: %ls lies too deep to be deleted", name);
+    return ERROR_STACK_OVERFLOW;
+  }
   base::ScopedRegKey key;
   LONG result = RegOpenKeyExW(parent, name, REG_OPTION_OPEN_LINK,
                               DELETE | KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE, key.receive());
-  if (result != ERROR_SUCCESS) return result;
+  if (result != ERROR_SUCCESS) {
+    // A key that is not there needs no deletion; the caller decides what that means.
+    if (result != ERROR_FILE_NOT_FOUND) {
+      RunLogFailureFormat(static_cast<DWORD>(result),
+                          "updater key: RegOpenKeyEx of %ls for its deletion failed", name);
+    }
+    return result;
+  }
   if (!IsLink(key.get())) {
     for (;;) {
       wchar_t child[kKeyNameChars];
       DWORD childChars = kKeyNameChars;
       result = RegEnumKeyExW(key.get(), 0, child, &childChars, nullptr, nullptr, nullptr, nullptr);
       if (result == ERROR_NO_MORE_ITEMS) break;
-      if (result != ERROR_SUCCESS) return result;
+      if (result != ERROR_SUCCESS) {
+        RunLogFailureFormat(static_cast<DWORD>(result),
+                            "updater key: RegEnumKeyEx of %ls for its deletion failed", name);
+        return result;
+      }
+      // A failure below is logged where it happened.
       result = DeleteTreeWithoutLinks(key.get(), child, depth + 1);
       if (result != ERROR_SUCCESS) return result;
     }
   }
-  return deleteKey(key.get()) == 0 ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+  const LONG status = deleteKey(key.get());
+  if (status != 0) {
+    RunLogWrite("updater key: NtDeleteKey of %ls failed (status 0x%08lX)", name,
+                static_cast<unsigned long>(status));
+    return ERROR_ACCESS_DENIED;
+  }
+  return ERROR_SUCCESS;
 }
 
 // The vendor key ("SOFTWARE\KORVANE SYSTEMS,INC.") and the updater key's own name below it.
 bool SplitUpdaterKeyPath(wchar_t (&vendor)[kKeyPathSize], const wchar_t** own) {
   if (MultiByteToWideChar(CP_ACP, 0, product::kUpdaterKey, -1, vendor, kKeyPathSize) == 0) {
+    RunLogFailure("updater key: MultiByteToWideChar of its path failed", GetLastError());
     return false;
   }
   wchar_t* last = nullptr;
   for (wchar_t* at = vendor; *at != L'\0'; ++at) {
     if (*at == L'\\') last = at;
   }
-  if (last == nullptr) return false;
+  if (last == nullptr) {
+    RunLogFailure("updater key: its path names no vendor key", ERROR_INVALID_NAME);
+    return false;
+  }
   *last = L'\0';
   *own = last + 1;
   return true;
@@ -314,7 +389,9 @@ LONG OpenUpdaterKeyItself(REGSAM access, bool create, base::ScopedRegKey& key) {
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kAdminOnlyDescriptor, SDDL_REVISION_1,
                                                             &descriptor, nullptr)) {
-    return static_cast<LONG>(GetLastError());
+    const DWORD error = GetLastError();
+    RunLogFailure("updater key: its descriptor cannot be made", error);
+    return static_cast<LONG>(error);
   }
   base::ScopedLocalMemory owned(descriptor);
   if (!key) {
@@ -326,6 +403,8 @@ LONG OpenUpdaterKeyItself(REGSAM access, bool create, base::ScopedRegKey& key) {
     // Made by somebody else between the look and the creation: not the updater's.
     if (disposition != REG_CREATED_NEW_KEY && !IsTrustedTree(key.get(), own, 0)) {
       key.reset();
+      RunLogFailure("updater key: made by somebody else before the updater could make it",
+                    ERROR_ACCESS_DENIED);
       return ERROR_ACCESS_DENIED;
     }
   } else {
@@ -341,13 +420,20 @@ LONG OpenUpdaterKeyItself(REGSAM access, bool create, base::ScopedRegKey& key) {
   BOOL defaulted = FALSE;
   GetSecurityDescriptorOwner(descriptor, &owner, &defaulted);
   GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
-  SetSecurityInfo(key.get(), SE_REGISTRY_KEY,
-                  OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
-                      PROTECTED_DACL_SECURITY_INFORMATION,
-                  owner, nullptr, dacl, nullptr);
+  // Only carries the entries down to the subkeys: RegSetKeySecurity below decides.
+  const DWORD inherited = SetSecurityInfo(key.get(), SE_REGISTRY_KEY,
+                                          OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
+                                              PROTECTED_DACL_SECURITY_INFORMATION,
+                                          owner, nullptr, dacl, nullptr);
+  if (inherited != ERROR_SUCCESS) {
+    RunLogFailure("updater key: SetSecurityInfo failed", inherited);
+  }
   result = RegSetKeySecurity(key.get(), OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
                              descriptor);
-  if (result == ERROR_SUCCESS && !HasAdminOnlyDescriptor(key.get(), descriptor)) {
+  if (result != ERROR_SUCCESS) {
+    RunLogFailure("updater key: RegSetKeySecurity failed", static_cast<DWORD>(result));
+  } else if (!HasAdminOnlyDescriptor(key.get(), descriptor)) {
+    RunLogFailure("updater key: its descriptor did not hold", ERROR_ACCESS_DENIED);
     result = ERROR_ACCESS_DENIED;
   }
   if (result != ERROR_SUCCESS) key.reset();
@@ -358,12 +444,17 @@ LONG OpenUpdaterKeyItself(REGSAM access, bool create, base::ScopedRegKey& key) {
 // following a link; a subkey made below inherits the key's descriptor.
 LONG OpenChecked(const char* suffix, REGSAM access, bool create, base::ScopedRegKey& key) {
   char path[kKeyPathSize];
-  if (!BuildKeyPath(suffix, path)) return ERROR_FILENAME_EXCED_RANGE;
+  if (!BuildKeyPath(suffix, path)) {
+    RunLogFailureFormat(ERROR_FILENAME_EXCED_RANGE, "updater key: the path with %s is too long",
+                        suffix);
+    return ERROR_FILENAME_EXCED_RANGE;
+  }
   const bool below = suffix != nullptr && suffix[0] != '\0';
   LONG result = OpenUpdaterKeyItself(below ? KEY_CREATE_SUB_KEY : access, create, key);
   if (result != ERROR_SUCCESS || !below) return result;
   wchar_t wideSuffix[kKeyPathSize];
   if (MultiByteToWideChar(CP_ACP, 0, suffix, -1, wideSuffix, kKeyPathSize) == 0) {
+    RunLogFailureFormat(GetLastError(), "updater key: MultiByteToWideChar of %s failed", suffix);
     key.reset();
     return ERROR_INVALID_NAME;
   }
@@ -375,8 +466,44 @@ bool OpenForQuery(const char* suffix, base::ScopedRegKey& key) {
   return OpenChecked(suffix, KEY_QUERY_VALUE, false, key) == ERROR_SUCCESS;
 }
 
-bool OpenOrCreate(const char* suffix, REGSAM access, base::ScopedRegKey& key) {
-  return OpenChecked(suffix, access, true, key) == ERROR_SUCCESS;
+// A value read that failed, logged unless the value is simply not there (an answer, not a
+// failure). The result is passed on.
+LONG LogQueryFailure(LONG result, const char* valueName) {
+  if (result != ERROR_SUCCESS && result != ERROR_FILE_NOT_FOUND) {
+    RunLogFailureFormat(static_cast<DWORD>(result), "updater key: RegQueryValueEx of %s failed",
+                        valueName);
+  }
+  return result;
+}
+
+// Opens (creating) the key for a write or a removal of valueName; a failure is logged with its
+// code, naming the value.
+bool OpenForWrite(const char* suffix, REGSAM access, const char* valueName, bool remove,
+                  base::ScopedRegKey& key) {
+  const LONG opened = OpenChecked(suffix, access, true, key);
+  if (opened == ERROR_SUCCESS) return true;
+  RunLogFailureFormat(static_cast<DWORD>(opened), "updater key: %s cannot be %s", valueName,
+                      remove ? "removed" : "written");
+  return false;
+}
+
+// Deletes a value of the open key. 1: a removal succeeds once the key is open, whether or not the
+// value existed; a deletion that fails otherwise is logged.
+int RemoveValue(HKEY key, const char* valueName) {
+  const LONG deleted = RegDeleteValueA(key, valueName);
+  if (deleted != ERROR_SUCCESS && deleted != ERROR_FILE_NOT_FOUND) {
+    RunLogFailureFormat(static_cast<DWORD>(deleted), "updater key: RegDeleteValue of %s failed",
+                        valueName);
+  }
+  return 1;
+}
+
+// A value written: 1, or 0 with the failure logged.
+int LogSetFailure(LONG result, const char* valueName) {
+  if (result == ERROR_SUCCESS) return 1;
+  RunLogFailureFormat(static_cast<DWORD>(result), "updater key: RegSetValueEx of %s failed",
+                      valueName);
+  return 0;
 }
 
 }  // namespace
@@ -384,8 +511,8 @@ bool OpenOrCreate(const char* suffix, REGSAM access, base::ScopedRegKey& key) {
 int HasUpdaterValue(const char* valueName) {
   base::ScopedRegKey key;
   if (!OpenForQuery(nullptr, key)) return 0;
-  return RegQueryValueExA(key.get(), valueName, nullptr, nullptr, nullptr, nullptr) ==
-                 ERROR_SUCCESS
+  return LogQueryFailure(RegQueryValueExA(key.get(), valueName, nullptr, nullptr, nullptr, nullptr),
+                         valueName) == ERROR_SUCCESS
              ? 1
              : 0;
 }
@@ -395,8 +522,9 @@ int ReadUpdaterDword(const char* suffix, const char* valueName, DWORD* value) {
   if (value == nullptr || !OpenForQuery(suffix, key)) return 0;
   DWORD size = sizeof(DWORD);
   DWORD data = 0;
-  if (RegQueryValueExA(key.get(), valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(&data),
-                       &size) != ERROR_SUCCESS) {
+  if (LogQueryFailure(RegQueryValueExA(key.get(), valueName, nullptr, nullptr,
+                                       reinterpret_cast<BYTE*>(&data), &size),
+                      valueName) != ERROR_SUCCESS) {
     return 0;
   }
   *value = data;
@@ -409,35 +537,36 @@ int ReadUpdaterString(const char* suffix, const char* valueName, char* buffer, D
   base::ScopedRegKey key;
   if (!OpenForQuery(suffix, key)) return 0;
   DWORD size = bufferSize;
-  if (RegQueryValueExA(key.get(), valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer),
-                       &size) != ERROR_SUCCESS) {
+  if (LogQueryFailure(RegQueryValueExA(key.get(), valueName, nullptr, nullptr,
+                                       reinterpret_cast<BYTE*>(buffer), &size),
+                      valueName) != ERROR_SUCCESS) {
     buffer[0] = '\0';
     return 0;
   }
-  return base::TerminateRegistryString(buffer, bufferSize, size) ? 1 : 0;
+  if (!base::TerminateRegistryString(buffer, bufferSize, size)) {
+    RunLogFailureFormat(ERROR_MORE_DATA, "updater key: %s does not fit with its NUL", valueName);
+    return 0;
+  }
+  return 1;
 }
 
 int WriteUpdaterDword(const char* suffix, const char* valueName, DWORD value, BOOL remove) {
   base::ScopedRegKey key;
-  if (!OpenOrCreate(suffix, KEY_SET_VALUE, key)) return 0;
-  if (remove) {
-    RegDeleteValueA(key.get(), valueName);
-    return 1;
-  }
-  return RegSetValueExA(key.get(), valueName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
-                        sizeof(value)) == ERROR_SUCCESS;
+  if (!OpenForWrite(suffix, KEY_SET_VALUE, valueName, remove != FALSE, key)) return 0;
+  if (remove) return RemoveValue(key.get(), valueName);
+  return LogSetFailure(RegSetValueExA(key.get(), valueName, 0, REG_DWORD,
+                                      reinterpret_cast<const BYTE*>(&value), sizeof(value)),
+                       valueName);
 }
 
 int WriteUpdaterString(const char* suffix, const char* valueName, const char* text) {
   base::ScopedRegKey key;
-  if (!OpenOrCreate(suffix, KEY_ALL_ACCESS, key)) return 0;
-  if (text == nullptr) {
-    RegDeleteValueA(key.get(), valueName);
-    return 1;
-  }
+  if (!OpenForWrite(suffix, KEY_ALL_ACCESS, valueName, text == nullptr, key)) return 0;
+  if (text == nullptr) return RemoveValue(key.get(), valueName);
   const DWORD bytes = static_cast<DWORD>(lstrlenA(text)) + 1;
-  return RegSetValueExA(key.get(), valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
-                        bytes) == ERROR_SUCCESS;
+  return LogSetFailure(
+      RegSetValueExA(key.get(), valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), bytes),
+      valueName);
 }
 
 int DeleteUpdaterKey() {
@@ -461,7 +590,8 @@ LONG OpenTrustedUpdaterKey(const char* suffix, REGSAM access, bool create, HKEY*
 
 int OpenOrCreateUpdaterKey(HKEY* key) {
   base::ScopedRegKey opened;
-  if (!OpenOrCreate(nullptr, KEY_ALL_ACCESS, opened)) return 0;
+  // A failure is logged where it happens, by the call that failed.
+  if (OpenChecked(nullptr, KEY_ALL_ACCESS, true, opened) != ERROR_SUCCESS) return 0;
   *key = opened.release();
   return 1;
 }
@@ -469,7 +599,12 @@ int OpenOrCreateUpdaterKey(HKEY* key) {
 int FlushUpdaterKey() {
   base::ScopedRegKey key;
   LONG result = OpenChecked(nullptr, KEY_QUERY_VALUE, false, key);
-  if (result == ERROR_SUCCESS) result = RegFlushKey(key.get());
+  if (result == ERROR_SUCCESS) {
+    result = RegFlushKey(key.get());
+    if (result != ERROR_SUCCESS) {
+      RunLogFailure("updater key: RegFlushKey failed", static_cast<DWORD>(result));
+    }
+  }
   SetLastError(static_cast<DWORD>(result));
   return result == ERROR_SUCCESS ? 1 : 0;
 }

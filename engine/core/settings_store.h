@@ -9,9 +9,11 @@
 // access entries for those two only and are no links: otherwise a read finds nothing and a write
 // sets it aside (deletes it, following no link) and makes the key anew, logged either way.
 //
-// Every operation returns nonzero on success and 0 on failure and shows nothing. `suffix` (may be
-// NULL) is appended to the key path as it is, with no separator; key path and suffix together must
-// fit in 255 characters, or the operation fails without touching the registry.
+// Every operation returns nonzero on success and 0 on failure and shows nothing; each failure is
+// written to the run log where it happens, with its code (a name or value that is not there is an
+// answer, not a failure, and is not logged). `suffix` (may be NULL) is appended to the key path
+// as it is, with no separator; key path and suffix together must fit in 255 characters, or the
+// operation fails without touching the registry.
 #ifndef ENGINE_CORE_SETTINGS_STORE_H_
 #define ENGINE_CORE_SETTINGS_STORE_H_
 

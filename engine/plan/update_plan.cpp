@@ -106,8 +106,9 @@ Plan SettleThenEnd(const MachineReading& reading) {
 }  // namespace
 
 const char* GetPageName(int index) {
-  static const char* const kNames[kPageCount] = {"introduction",     "uninstall", "install",
-                                                 "restart guidance", "completed", "aborted"};
+  static const char* const kNames[] = {"introduction",     "uninstall", "install",
+                                       "restart guidance", "completed", "aborted"};
+  static_assert(sizeof(kNames) / sizeof(kNames[0]) == kPageCount, "one name for each page");
   return index >= 0 && index < kPageCount ? kNames[index] : "unknown";
 }
 
@@ -267,7 +268,7 @@ int ChoosePageAfterUninstall(int uninstallOutcome) {
     case kUninstallNeedsRestart:
       return PAGE_RESTART_GUIDANCE;
     default:
-      return PAGE_INCOMPLETED;
+      return PAGE_ABORTED;
   }
 }
 

@@ -26,9 +26,10 @@ enum PageIndex {
   PAGE_INSTALL = 2,
   PAGE_RESTART_GUIDANCE = 3,
   PAGE_COMPLETED = 4,
-  PAGE_INCOMPLETED = 5,  // the aborted page
+  PAGE_ABORTED = 5,
 };
-constexpr int kPageCount = 6;
+// How many pages the wizard has: one past the last of them.
+constexpr int kPageCount = PAGE_ABORTED + 1;
 
 // The page's name for the run's log and the tests.
 const char* GetPageName(int index);

@@ -102,8 +102,8 @@ TEST(UpdatePlan, OnlyAUsableRecordWaits) {
 TEST(UpdatePlan, PageAfterTheUninstaller) {
   EXPECT_EQ(PAGE_INSTALL, ChoosePageAfterUninstall(kUninstallRemoved));
   EXPECT_EQ(PAGE_RESTART_GUIDANCE, ChoosePageAfterUninstall(kUninstallNeedsRestart));
-  EXPECT_EQ(PAGE_INCOMPLETED, ChoosePageAfterUninstall(kUninstallStillInstalled));
-  EXPECT_STREQ("aborted", GetPageName(PAGE_INCOMPLETED));
+  EXPECT_EQ(PAGE_ABORTED, ChoosePageAfterUninstall(kUninstallStillInstalled));
+  EXPECT_STREQ("aborted", GetPageName(PAGE_ABORTED));
   EXPECT_STREQ("unknown", GetPageName(kPageCount));
 }
 

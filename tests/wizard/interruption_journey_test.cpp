@@ -125,7 +125,7 @@ TEST(InterruptionJourney, DISABLED_InterruptAt) {
     DeleteFileA(TracePath("pause-at.txt").c_str());
     MessageBoxSeen box;
     ASSERT_TRUE(wizard.AnswerMessageBox(&box, 60000)) << "the failed restore showed nothing";
-    ASSERT_TRUE(wizard.WaitForPage(PAGE_INCOMPLETED, 30000));
+    ASSERT_TRUE(wizard.WaitForPage(PAGE_ABORTED, 30000));
     // The saved log still waits: the next logon brings the wizard back to finish the restore.
     std::string resume;
     EXPECT_TRUE(ResumeRunValue(&resume)) << "no resume entry after a failed restore";
@@ -181,7 +181,7 @@ TEST(InterruptionJourney, DISABLED_FinishAfterInterruption) {
       wizard.Settle();
       const int page = wizard.CurrentPage();
       ASSERT_NE(PAGE_RESTART_GUIDANCE, page) << "no restart is due on this path";
-      if (page == PAGE_COMPLETED || page == PAGE_INCOMPLETED) {
+      if (page == PAGE_COMPLETED || page == PAGE_ABORTED) {
         if (page == PAGE_COMPLETED) after = CaptureUserData();
         wizard.Press(PSBTN_FINISH);
         EXPECT_EQ(page == PAGE_COMPLETED ? 0 : 1603, wizard.WaitForExit());

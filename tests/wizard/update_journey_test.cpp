@@ -30,10 +30,10 @@ const wchar_t kDoneText[] = L"\u5b8c\u4e86";         // 完了
 // The closing pages' body texts, with the product name filled in.
 const wchar_t kCompletedBody[] =
     L"Tidemark SX\u306e\u30a4\u30f3\u30b9\u30c8\u30fc\u30eb\u306f\u6b63\u5e38\u306b\u7d42\u4e86\u3057\u307e\u3057\u305f\u3002";
-const wchar_t kIncompletedBody[] =
+const wchar_t kAbortedBody[] =
     L"Tidemark SX\u306e\u30a4\u30f3\u30b9\u30c8\u30fc\u30eb\u306f\u3001\u30ad\u30e3\u30f3\u30bb\u30eb\u307e\u305f\u306f\u30a8\u30e9\u30fc\u306b\u3088\u308a\u4e2d\u6b62\u3055\u308c\u307e\u3057\u305f\u3002";
 constexpr int kCompletedBodyControl = 1007;
-constexpr int kIncompletedBodyControl = 1008;
+constexpr int kAbortedBodyControl = 1008;
 
 // The page the wizard is on is a closing page: its Finish text, no Cancel, no Back, no Help.
 void ExpectClosingPage(const WizardDriver& wizard, const wchar_t* finishText) {
@@ -52,9 +52,9 @@ void ExpectCompletedPage(const WizardDriver& wizard) {
   EXPECT_EQ(kCompletedBody, wizard.PageText(kCompletedBodyControl));
 }
 
-void ExpectIncompletedPage(const WizardDriver& wizard) {
+void ExpectAbortedPage(const WizardDriver& wizard) {
   ExpectClosingPage(wizard, kCloseText);
-  EXPECT_EQ(kIncompletedBody, wizard.PageText(kIncompletedBodyControl));
+  EXPECT_EQ(kAbortedBody, wizard.PageText(kAbortedBodyControl));
 }
 
 class UpdateJourneyTest : public ::testing::Test {
@@ -466,8 +466,8 @@ TEST_F(UpdateJourneyTest, CancelledUninstallerEndsOnTheAbortedPageWithNothingTou
   const UserData before = CaptureUserData();
   StartAndWaitFor(PAGE_INTRODUCTION);
   Next(PAGE_UNINSTALL);
-  Next(PAGE_INCOMPLETED);
-  ExpectIncompletedPage(wizard_);
+  Next(PAGE_ABORTED);
+  ExpectAbortedPage(wizard_);
   wizard_.Press(PSBTN_FINISH);
   EXPECT_EQ(1603, wizard_.WaitForExit()) << "failed";
   EXPECT_FALSE(UpdaterKeyExists());
@@ -484,8 +484,8 @@ TEST_F(UpdateJourneyTest, UninstallerThatCannotStartEndsOnTheAbortedPageAndTheLo
   ASSERT_TRUE(InstallOldRelease("--uninstall-string=C:\\no-such-folder\\uninstall.exe"));
   StartAndWaitFor(PAGE_INTRODUCTION);
   Next(PAGE_UNINSTALL);
-  Next(PAGE_INCOMPLETED);
-  ExpectIncompletedPage(wizard_);
+  Next(PAGE_ABORTED);
+  ExpectAbortedPage(wizard_);
   wizard_.Press(PSBTN_FINISH);
   EXPECT_EQ(1603, wizard_.WaitForExit());
 
@@ -525,8 +525,8 @@ TEST_F(UpdateJourneyTest, CloseBoxIsRefusedWhileTheUninstallerRuns) {
   Sleep(500);
   EXPECT_TRUE(wizard_.Running()) << "the close box is refused while busy";
   // The sleeper leaves the product registered: the update failed.
-  ASSERT_TRUE(wizard_.WaitForPage(PAGE_INCOMPLETED, 30000));
-  ExpectIncompletedPage(wizard_);
+  ASSERT_TRUE(wizard_.WaitForPage(PAGE_ABORTED, 30000));
+  ExpectAbortedPage(wizard_);
   wizard_.Close();  // not busy any more: accepted, and the state is discarded once
   EXPECT_EQ(1603, wizard_.WaitForExit());
   EXPECT_FALSE(UpdaterKeyExists());
@@ -540,8 +540,8 @@ TEST_F(UpdateJourneyTest, FailedSetupAfterUninstallKeepsTheBackupForTheNextRun) 
   SetEnvironmentVariableA("TIDEMARK_STANDIN_SETUP", nullptr);
   Next(PAGE_UNINSTALL);
   Next(PAGE_INSTALL);
-  Next(PAGE_INCOMPLETED);
-  ExpectIncompletedPage(wizard_);
+  Next(PAGE_ABORTED);
+  ExpectAbortedPage(wizard_);
   wizard_.Press(PSBTN_FINISH);
   EXPECT_EQ(1603, wizard_.WaitForExit());
   // The old release is gone and the new one is not in: the user's data must survive.
@@ -574,8 +574,8 @@ TEST_F(UpdateJourneyTest, CancelledSetupOnAFreshMachineDiscardsEverything) {
   StartAndWaitFor(PAGE_INTRODUCTION);
   SetEnvironmentVariableA("TIDEMARK_STANDIN_SETUP", nullptr);
   Next(PAGE_INSTALL);
-  Next(PAGE_INCOMPLETED);
-  ExpectIncompletedPage(wizard_);
+  Next(PAGE_ABORTED);
+  ExpectAbortedPage(wizard_);
   const std::string work = UpdaterString("WorkFolder");
   ASSERT_FALSE(work.empty());
   EXPECT_FALSE(testing_support::PathExists(work + "\\setup"));
@@ -923,7 +923,7 @@ TEST_F(UpdateJourneyTest, ALaterRunKeepsWhatTheUserChangedAfterAFailedAttempt) {
       ASSERT_TRUE(run1.WaitForPage(PAGE_UNINSTALL));
       run1.Settle();
       run1.Press(PSBTN_NEXT);
-      ASSERT_TRUE(run1.WaitForPage(PAGE_INCOMPLETED, 60000));
+      ASSERT_TRUE(run1.WaitForPage(PAGE_ABORTED, 60000));
       ASSERT_TRUE(StartProductThatStays());
       run1.Press(PSBTN_FINISH);
       EXPECT_EQ(1603, run1.WaitForExit());
