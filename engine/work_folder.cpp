@@ -10,6 +10,7 @@
 #include "base/scoped.h"
 #include "engine/core/file_utils.h"
 #include "engine/core/late_bound.h"
+#include "engine/core/names.h"
 #include "engine/core/product_constants.h"
 #include "engine/core/run_log.h"
 #include "engine/core/settings_store.h"
@@ -104,7 +105,7 @@ bool IsAdministratorsOwner(PSID owner) {
 }
 
 bool SamePath(const char* a, const char* b) {
-  return CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, a, -1, b, -1) == CSTR_EQUAL;
+  return SameName(a, b);
 }
 
 // Opens a folder once, without following a link at its name and without letting anybody delete
@@ -289,14 +290,13 @@ bool HasWorkFolderShape(const char* path) {
   if (!GetWorkFolderParent(temp)) return false;
   const int tempLength = lstrlenA(temp);
   if (lstrlenA(path) <= tempLength ||
-      CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, path, tempLength, temp, tempLength) !=
-          CSTR_EQUAL) {
+      !SameName(base::Text(path, tempLength).c_str(), temp)) {
     return false;
   }
   const char* name = path + tempLength;
   const int prefixLength = lstrlenA(product::kWorkFolderPrefix);
-  if (CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, name, prefixLength,
-                     product::kWorkFolderPrefix, prefixLength) != CSTR_EQUAL) {
+  if (lstrlenA(name) < prefixLength ||
+      !SameName(base::Text(name, prefixLength).c_str(), product::kWorkFolderPrefix)) {
     return false;
   }
   const char* digits = name + prefixLength;
@@ -422,8 +422,7 @@ BOOL GetUpdaterCopyName(wchar_t* name) {
   // A name another item of the work folder has would put the copy in its place.
   for (WorkItem item : {WorkItem::kSetupFolder, WorkItem::kBackupFolder, WorkItem::kTempFolder,
                         WorkItem::kLauncher}) {
-    if (CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, last, -1, FixedItemName(item), -1) ==
-        CSTR_EQUAL) {
+    if (SameName(last, FixedItemName(item))) {
       last = L"Updater.exe";
       break;
     }

@@ -12,6 +12,7 @@
 #include "engine/core/error_box.h"
 #include "engine/core/file_utils.h"
 #include "engine/core/late_bound.h"
+#include "engine/core/product_constants.h"
 #include "engine/core/run_log.h"
 #include "engine/core/settings_store.h"
 #include "engine/product_probe.h"
