@@ -8,8 +8,12 @@
 
 void* operator new(std::size_t bytes) { return base::HeapAllocate(bytes); }
 void* operator new[](std::size_t bytes) { return base::HeapAllocate(bytes); }
-void* operator new(std::size_t bytes, const std::nothrow_t&) noexcept { return base::HeapAllocate(bytes); }
-void* operator new[](std::size_t bytes, const std::nothrow_t&) noexcept { return base::HeapAllocate(bytes); }
+void* operator new(std::size_t bytes, const std::nothrow_t&) noexcept {
+  return base::HeapAllocate(bytes);
+}
+void* operator new[](std::size_t bytes, const std::nothrow_t&) noexcept {
+  return base::HeapAllocate(bytes);
+}
 void operator delete(void* block) noexcept { base::HeapRelease(block); }
 void operator delete[](void* block) noexcept { base::HeapRelease(block); }
 void operator delete(void* block, std::size_t) noexcept { base::HeapRelease(block); }

@@ -54,8 +54,8 @@ using RtlGetVersionFunction = LONG(WINAPI*)(OSVERSIONINFOW*);
 
 void GetWindowsVersion(DWORD* major, DWORD* minor, DWORD* build) {
   *major = *minor = *build = 0;
-  const auto getVersion = reinterpret_cast<RtlGetVersionFunction>(reinterpret_cast<void*>(
-      GetProcAddress(GetModuleHandleA("ntdll.dll"), "RtlGetVersion")));
+  const auto getVersion = reinterpret_cast<RtlGetVersionFunction>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "RtlGetVersion")));
   OSVERSIONINFOW version = {};
   version.dwOSVersionInfoSize = sizeof(version);
   if (getVersion == nullptr || getVersion(&version) != 0) return;
@@ -186,10 +186,10 @@ ExitCode CUpdaterApp::Run() {
   ReadMachineAgain("start-up");
   // A start by the resume entry that finds no update to carry on (the product was removed by
   // hand, nothing is to be installed) asks nobody anything: the entry goes, and the run ends.
-  if (IsRunningAsResumeCopy() && !CurrentReading().productInstalled &&
-      !CurrentReading().marking) {
-    RunLogWrite("started by the resume entry, but the product is not installed and no update is "
-                "under way: the resume entry is removed and nothing is shown");
+  if (IsRunningAsResumeCopy() && !CurrentReading().productInstalled && !CurrentReading().marking) {
+    RunLogWrite(
+        "started by the resume entry, but the product is not installed and no update is "
+        "under way: the resume entry is removed and nothing is shown");
     RegisterResume(FALSE);
     return ExitCode::kCompleted;
   }
@@ -205,7 +205,7 @@ ExitCode CUpdaterApp::Run() {
     sheet.m_psh.hbmHeader = static_cast<HBITMAP>(header.get());
   }
 
-  CPropertyPageEx* pages[] = {&introduction, &uninstall, &install,
+  CPropertyPageEx* pages[] = {&introduction,    &uninstall, &install,
                               &restartGuidance, &completed, &aborted};
   for (CPropertyPageEx* page : pages) {
     page->m_psp.dwFlags &= ~PSP_HASHELP;

@@ -48,7 +48,7 @@ bool TerminateRegistryString(char* buffer, size_t size, unsigned long bytes) {
   if (buffer == nullptr || size == 0) return false;
   if (bytes > size) bytes = static_cast<unsigned long>(size);
   if (bytes > 0 && buffer[bytes - 1] == '\0') return true;  // stored with its NUL
-  if (bytes < size) {                                        // stored without: add one
+  if (bytes < size) {                                       // stored without: add one
     buffer[bytes] = '\0';
     return true;
   }

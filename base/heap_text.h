@@ -50,7 +50,9 @@ class BasicText {
   BasicText() = default;
   BasicText(const Char* text) { assign(text); }  // NOLINT: reads like std::string
   BasicText(const Char* text, size_t length) { assign(text, length); }
-  BasicText(const Char* first, const Char* last) { assign(first, static_cast<size_t>(last - first)); }
+  BasicText(const Char* first, const Char* last) {
+    assign(first, static_cast<size_t>(last - first));
+  }
   BasicText(size_t count, Char fill) { resize(count, fill); }
   BasicText(const BasicText& other) { assign(other.data_, other.size_); }
   BasicText(BasicText&& other) noexcept

@@ -146,7 +146,9 @@ class ScopedHeapBlock {
   ScopedHeapBlock& operator=(const ScopedHeapBlock&) = delete;
 
   template <typename T = unsigned char>
-  T* as() const { return static_cast<T*>(block_); }
+  T* as() const {
+    return static_cast<T*>(block_);
+  }
   void* get() const { return block_; }
   explicit operator bool() const { return block_ != nullptr; }
   // Hands the block to a new owner (who frees it with HeapFree).

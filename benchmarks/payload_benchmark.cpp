@@ -78,7 +78,9 @@ void XorAgainstMemcpy(int runs) {
   printf("xor / memcpy:                      %6.2f   (target >= 0.80)\n", xorRate / copyRate);
 }
 
-std::string Join(const std::string& folder, const std::string& name) { return folder + "\\" + name; }
+std::string Join(const std::string& folder, const std::string& name) {
+  return folder + "\\" + name;
+}
 
 // Peak of the private memory committed while one extraction runs, above what was committed just
 // before it. The sampler thread exists (with its stack) before the baseline is taken.
@@ -129,7 +131,8 @@ void ExtractionAgainstCopy(const std::string& plainFolder, int runs) {
       const std::string source = Join(plainFolder, entry.fileName);
       CopyFileA(source.c_str(), Join(copyFolder, entry.fileName).c_str(), FALSE);
       WIN32_FILE_ATTRIBUTE_DATA data;
-      if (GetFileAttributesExA(source.c_str(), GetFileExInfoStandard, &data)) payloadBytes += data.nFileSizeLow;
+      if (GetFileAttributesExA(source.c_str(), GetFileExInfoStandard, &data))
+        payloadBytes += data.nFileSizeLow;
     }
     copyRuns.push_back(Now() - start);
   }

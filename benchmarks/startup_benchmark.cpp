@@ -106,7 +106,8 @@ int main(int argc, char** argv) {
   const unsigned long largeSet = static_cast<unsigned long>(Median(workingSets[1]) / 1024);
   printf("start to first page, small payload (median of %d): %8.1f ms\n", runs, small);
   printf("start to first page, large payload (median of %d): %8.1f ms\n", runs, large);
-  printf("large / small:                                     %8.2f   (target <= 1.20)\n", large / small);
+  printf("large / small:                                     %8.2f   (target <= 1.20)\n",
+         large / small);
   printf("working set at the first page, small payload:      %8lu KiB\n", smallSet);
   printf("working set at the first page, large payload:      %8lu KiB\n", largeSet);
   printf("large less small:                                  %8ld KiB (target <= 4096)\n",

@@ -80,7 +80,8 @@ ApplyResult ApplyPlan(const Plan& plan, const MachineReading& reading) {
         ok = DropSavedLog(item);
         break;
       case StepKind::kLogCopyMissing:
-        RunLogWrite("restore: FAILED: the saved copy of %s is missing; it cannot be put back", item);
+        RunLogWrite("restore: FAILED: the saved copy of %s is missing; it cannot be put back",
+                    item);
         result.backupMissing = true;
         result.everythingBack = false;
         break;
@@ -130,8 +131,9 @@ ApplyResult ApplyPlan(const Plan& plan, const MachineReading& reading) {
       case StepKind::kDiscardState:
         // A saved copy that has gone does not hold the state: nothing can bring it back.
         if (failed) {
-          RunLogWrite("clean-up: not everything saved could be settled; the saved state stays for "
-                      "the next start");
+          RunLogWrite(
+              "clean-up: not everything saved could be settled; the saved state stays for "
+              "the next start");
           RegisterResume(FALSE);
           break;
         }
@@ -168,4 +170,3 @@ ApplyResult RestoreSavedState(RestoreMode mode, bool startProduct) {
   LogReading("before the restore", reading);
   return ApplyPlan(PlanRestore(reading, mode, startProduct), reading);
 }
-

@@ -30,15 +30,15 @@ MachineReading ReadMachine() {
 }
 
 void LogReading(const char* when, const MachineReading& reading) {
-  RunLogWrite("reading (%s): stage %s%s; saved: %s%u log(s), %u settings snapshot(s), %u autorun "
-              "record(s)%s",
-              when, GetUpdateStageName(GetStage(reading)),
-              reading.marking ? " (an update is under way)" : "",
-              reading.backupRecorded && !reading.backupPresent ? "a backup that has gone, " : "",
-              static_cast<unsigned>(reading.logs.size()),
-              static_cast<unsigned>(reading.settings.size()),
-              static_cast<unsigned>(reading.autoRuns.size()),
-              reading.programsRunning ? "; a program of the update still runs" : "");
+  RunLogWrite(
+      "reading (%s): stage %s%s; saved: %s%u log(s), %u settings snapshot(s), %u autorun "
+      "record(s)%s",
+      when, GetUpdateStageName(GetStage(reading)),
+      reading.marking ? " (an update is under way)" : "",
+      reading.backupRecorded && !reading.backupPresent ? "a backup that has gone, " : "",
+      static_cast<unsigned>(reading.logs.size()), static_cast<unsigned>(reading.settings.size()),
+      static_cast<unsigned>(reading.autoRuns.size()),
+      reading.programsRunning ? "; a program of the update still runs" : "");
   for (const SavedLog& log : reading.logs) {
     RunLogWrite("reading: saved log %s%s: %s", log.name.c_str(),
                 log.copyPresent ? "" : " (copy missing)", GetItemStateName(log.live));

@@ -36,10 +36,10 @@ bool BuildExtractionFolderPath(char* folder) {
 // Writes one resource, unscrambled, to path. Shows the system's text on failure. The resource is
 // unscrambled straight from the program's mapped image into the write block, kWriteBlocks
 // key-stream blocks at a time: one pass over the data and few writes for a file of many megabytes.
-bool ExtractEntry(HMODULE module, const PayloadFile& entry, const char* path,
-                  unsigned char* block, const unsigned char* key) {
-  HRSRC resource = FindResourceA(module, MAKEINTRESOURCEA(entry.resourceId),
-                                 product::kPayloadResourceType);
+bool ExtractEntry(HMODULE module, const PayloadFile& entry, const char* path, unsigned char* block,
+                  const unsigned char* key) {
+  HRSRC resource =
+      FindResourceA(module, MAKEINTRESOURCEA(entry.resourceId), product::kPayloadResourceType);
   HGLOBAL loaded = resource ? LoadResource(module, resource) : nullptr;
   const unsigned char* data =
       loaded ? static_cast<const unsigned char*>(LockResource(loaded)) : nullptr;
@@ -49,8 +49,8 @@ bool ExtractEntry(HMODULE module, const PayloadFile& entry, const char* path,
     return false;
   }
 
-  base::ScopedHandle file(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+  base::ScopedHandle file(
+      CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) {
     const DWORD error = GetLastError();
     ShowSystemErrorBox(error);
@@ -94,8 +94,7 @@ int ExtractPayload(char* folder) {
   // into: a file held open there, or a link that stays, could be something another program of
   // the user planted next to the setup that is about to run with administrator rights.
   WIN32_FILE_ATTRIBUTE_DATA existing;
-  if (GetFileAttributesExA(folder, GetFileExInfoStandard, &existing) &&
-      !DeleteFolderTree(folder)) {
+  if (GetFileAttributesExA(folder, GetFileExInfoStandard, &existing) && !DeleteFolderTree(folder)) {
     const DWORD error = GetLastError();
     if (GetFileAttributesA(folder) != INVALID_FILE_ATTRIBUTES) {
       ShowSystemErrorBox(error != ERROR_SUCCESS ? error : ERROR_DIR_NOT_EMPTY);

@@ -24,7 +24,8 @@ constexpr size_t kCommandLineSize = 1024;
 // not ours, and runs at normal priority.
 constexpr DWORD kCreationFlags = CREATE_DEFAULT_ERROR_MODE | NORMAL_PRIORITY_CLASS;
 static_assert(kCreationFlags == 0x04000020, "creation flags of the external programs");
-static_assert(sizeof(void*) != 4 || sizeof(STARTUPINFOA) == 68, "STARTUPINFOA of the 32-bit program");
+static_assert(sizeof(void*) != 4 || sizeof(STARTUPINFOA) == 68,
+              "STARTUPINFOA of the 32-bit program");
 
 // How many uninstallers and setups of this run are running (with anything they started). Each
 // program adds its one when it starts and its own watcher takes that one away, so the end of one
@@ -192,8 +193,10 @@ std::unique_ptr<ProcessTree> RunUninstaller() {
     if (RegQueryValueExA(key.get(), product::kWindowsInstallerValue, nullptr, &type,
                          reinterpret_cast<BYTE*>(&byInstaller), &bytes) == ERROR_SUCCESS &&
         type == REG_DWORD && bytes == sizeof(byInstaller) && byInstaller == 1) {
-      RunLogWrite("uninstaller: registered by Windows Installer; its removal runs instead of the "
-                  "stored command %s", commandLine);
+      RunLogWrite(
+          "uninstaller: registered by Windows Installer; its removal runs instead of the "
+          "stored command %s",
+          commandLine);
       if (!BuildWindowsInstallerRemoval(commandLine)) return nullptr;
     } else {
       RunLogWrite("uninstaller: the stored command");

@@ -119,7 +119,8 @@ TEST_F(ProcessRunnerTest, StartUninstallReportsTheEndOnceAfterTheUninstallerEnde
   EXPECT_TRUE(IsUninstallerRunning());
   EXPECT_FALSE(StartUninstall(page.hwnd()));
   ASSERT_TRUE(page.WaitForCount(1, 30000));
-  EXPECT_TRUE(endedBeforeReport) << "reported before the uninstaller ended: " << RunRecord(program_);
+  EXPECT_TRUE(endedBeforeReport) << "reported before the uninstaller ended: "
+                                 << RunRecord(program_);
   EXPECT_FALSE(IsProgramFollowed());
   page.PumpFor(600);
   EXPECT_EQ(1, page.count());
@@ -143,8 +144,7 @@ TEST_F(ProcessRunnerTest, StartUninstallReportsTheEndOnceAfterTheUninstallerEnde
 TEST_F(ProcessRunnerTest, StartUninstallReportsTheEndAtOnceWhenTheUninstallerCannotStart) {
   std::string tooLong = "\"" + program_ + "\" 50";
   tooLong.append(1100 - tooLong.size(), ' ');
-  const std::string cases[] = {"", "value missing", tooLong,
-                               "\"" + temp_.Child("gone.exe") + "\""};
+  const std::string cases[] = {"", "value missing", tooLong, "\"" + temp_.Child("gone.exe") + "\""};
   for (const std::string& command : cases) {
     SCOPED_TRACE(command.substr(0, 80));
     SHDeleteKeyA(HKEY_LOCAL_MACHINE, product::kUninstallKey);

@@ -16,8 +16,7 @@ namespace {
 constexpr DWORD kPollMilliseconds = 250;
 // Polls (a second) before a handle signalled with the process still active is believed.
 constexpr int kDoubtfulEndPolls = 4;
-constexpr DWORD kMemberAccess =
-    SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE;
+constexpr DWORD kMemberAccess = SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE;
 constexpr DWORD kListedIds = 256;
 
 bool CreationTime(HANDLE process, FILETIME* created) {
@@ -160,7 +159,8 @@ void ProcessTree::FindNewMembers() {
     // The job still lists a process whose handle said it had ended (seen under Wine for a process
     // caught while it was being created): it is followed again through a new handle, so that the
     // wait neither ends early nor waits for a process it no longer looks at.
-    RunLogWrite("process %lu still runs in the job; followed again", static_cast<unsigned long>(id));
+    RunLogWrite("process %lu still runs in the job; followed again",
+                static_cast<unsigned long>(id));
     known->handle = std::move(process);
     known->ended = false;
     known->doubtfulEnds = 0;

@@ -56,8 +56,8 @@ TEST_F(ProductProbeTest, ProductInstalledExactlyWhileTheRegistrationExists) {
   Register();
   EXPECT_EQ(1, IsProductInstalled());
   // An empty registration key still counts: no value is read.
-  ASSERT_EQ(ERROR_SUCCESS, SHDeleteValueA(HKEY_LOCAL_MACHINE, product::kUninstallKey,
-                                          "UninstallString"));
+  ASSERT_EQ(ERROR_SUCCESS,
+            SHDeleteValueA(HKEY_LOCAL_MACHINE, product::kUninstallKey, "UninstallString"));
   EXPECT_EQ(1, IsProductInstalled());
 }
 
@@ -170,8 +170,8 @@ TEST_F(ProductProbeTest, UninstallOutcomeIgnoresAMaintenanceFolderInTheCurrentDi
   // The installer keeps the folder under the program-files folder; a folder of that name in
   // whatever directory the updater happens to run from says nothing about the product.
   ScopedTempFolder folder;
-  ASSERT_TRUE(CreateDirectoryA(folder.Child("InstallShield Installation Information").c_str(),
-                               nullptr));
+  ASSERT_TRUE(
+      CreateDirectoryA(folder.Child("InstallShield Installation Information").c_str(), nullptr));
   ASSERT_TRUE(CreateDirectoryA(
       folder.Child(std::string("InstallShield Installation Information\\") + product::kProductGuid)
           .c_str(),

@@ -12,9 +12,7 @@
 #include "engine/core/run_log.h"
 #include "engine/product_probe.h"
 
-namespace {
-
-}  // namespace
+namespace {}  // namespace
 
 bool IsProductFolderProgram(const wchar_t* programPath) {
   char folder[kPathBufferSize];
@@ -57,12 +55,11 @@ int CountRunningProductProcesses(base::Text* otherUsers) {
     // The list holds every session's processes; a process that cannot be opened is not one the
     // updater could have to wait for (system processes), and one that ended meanwhile is gone.
     // A process that has ended but is still held open by someone is listed too: it is skipped.
-    base::ScopedHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE,
-                                           entry.th32ProcessID));
+    base::ScopedHandle process(
+        OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, entry.th32ProcessID));
     wchar_t program[kPathBufferSize];
     if (!process || WaitForSingleObject(process.get(), 0) != WAIT_TIMEOUT ||
-        !GetProcessProgramPath(process.get(), program) ||
-        !IsProductFolderProgram(program)) {
+        !GetProcessProgramPath(process.get(), program) || !IsProductFolderProgram(program)) {
       continue;
     }
     DWORD session = 0;
@@ -72,7 +69,8 @@ int CountRunningProductProcesses(base::Text* otherUsers) {
     GetProcessUserSid(process.get(), user, sizeof(user));
     RunLogWrite("running from the product folder: process %lu (session %lu, user %s) %s",
                 static_cast<unsigned long>(entry.th32ProcessID),
-                static_cast<unsigned long>(session), user[0] != '\0' ? user : "unknown", shown.c_str());
+                static_cast<unsigned long>(session), user[0] != '\0' ? user : "unknown",
+                shown.c_str());
     // The administrator is told whose program stops the update when it is not the desktop's.
     if (otherUsers != nullptr && user[0] != '\0' && !SameName(user, desktopHive)) {
       const base::Text described = DescribeUser(user);

@@ -61,7 +61,6 @@ BOOL ResumeFailed(const char* what, DWORD fallback) {
 
 }  // namespace
 
-
 BOOL WriteLauncher(char* path, DWORD size) {
   if (path == nullptr || size < kPathBufferSize) {
     RunLogFailure("resume: no room for the launcher's path", ERROR_INSUFFICIENT_BUFFER);
@@ -91,8 +90,8 @@ BOOL WriteLauncher(char* path, DWORD size) {
   const BYTE* bytes = loaded != nullptr ? static_cast<const BYTE*>(LockResource(loaded)) : nullptr;
   if (bytes == nullptr) return WriteLauncherShown("loading the resource", path, GetLastError());
 
-  base::ScopedHandle file(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+  base::ScopedHandle file(
+      CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return WriteLauncherShown("CreateFile", path, GetLastError());
 
   const DWORD total = SizeofResource(nullptr, resource);
@@ -128,8 +127,8 @@ BOOL IsResumeRegistered() {
     return FALSE;
   }
   DWORD type = REG_NONE;
-  result = RegQueryValueExW(runKey.get(), product::kResumeRunValueW, nullptr, &type, nullptr,
-                            nullptr);
+  result =
+      RegQueryValueExW(runKey.get(), product::kResumeRunValueW, nullptr, &type, nullptr, nullptr);
   if (result != ERROR_SUCCESS) {
     if (result != ERROR_FILE_NOT_FOUND) {
       RunLogFailure("resume: RegQueryValueEx of the Run value failed", static_cast<DWORD>(result));
@@ -226,8 +225,8 @@ BOOL RegisterResumeFor(const base::HeapArray<base::Text>& users) {
   }
 
   base::ScopedRegKey runKey;
-  LONG result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, product::kRunKey, 0, KEY_ALL_ACCESS,
-                              runKey.receive());
+  LONG result =
+      RegOpenKeyExA(HKEY_LOCAL_MACHINE, product::kRunKey, 0, KEY_ALL_ACCESS, runKey.receive());
   if (result != ERROR_SUCCESS) {
     SetLastError(static_cast<DWORD>(result));
     return ResumeFailed("RegOpenKeyEx of the Run key failed", ERROR_WRITE_FAULT);
@@ -240,9 +239,10 @@ BOOL RegisterResumeFor(const base::HeapArray<base::Text>& users) {
     return ResumeFailed("RegSetValueEx of the Run value failed", ERROR_WRITE_FAULT);
   }
   char copyAnsi[kPathBufferSize];
-  RunLogWrite("resume registered: \"%s\" \"%s\"%s%s", launcher,
-              GetWorkPath(WorkItem::kUpdaterCopy, copyAnsi) ? copyAnsi : "(a name without ANSI form)",
-              userList.c_str(), userList.empty() ? " (every logon)" : " (only these users' logons)");
+  RunLogWrite(
+      "resume registered: \"%s\" \"%s\"%s%s", launcher,
+      GetWorkPath(WorkItem::kUpdaterCopy, copyAnsi) ? copyAnsi : "(a name without ANSI form)",
+      userList.c_str(), userList.empty() ? " (every logon)" : " (only these users' logons)");
   return TRUE;
 }
 
@@ -285,8 +285,8 @@ void DropUntrustedResumeEntry() {
     }
     // Then nothing, or " S-<digits and dashes>" for each user.
     for (int i = end + 1; trusted && i < valueLength;) {
-      trusted = value[i] == L' ' && i + 3 < valueLength && value[i + 1] == L'S' &&
-                value[i + 2] == L'-';
+      trusted =
+          value[i] == L' ' && i + 3 < valueLength && value[i + 1] == L'S' && value[i + 2] == L'-';
       for (i += 3; trusted && i < valueLength && value[i] != L' '; ++i) {
         trusted = (value[i] >= L'0' && value[i] <= L'9') || value[i] == L'-';
       }

@@ -63,7 +63,8 @@ class ResumeTest : public testing::Test {
     ASSERT_TRUE(EnsureWorkFolder(folder));
     work_ = folder;
     backup_ = work_ + "\\backup";
-    ASSERT_TRUE(CreateDirectoryA(backup_.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+    ASSERT_TRUE(CreateDirectoryA(backup_.c_str(), nullptr) ||
+                GetLastError() == ERROR_ALREADY_EXISTS);
     ASSERT_TRUE(WriteFileBytes(backup_ + "\\Tidemark.log", "the user's log"));
     ASSERT_TRUE(WriteUpdaterString(nullptr, "BackupFolder", backup_.c_str()));
     launcher_ = work_ + "\\TmkUpLauncher.exe";
@@ -72,8 +73,8 @@ class ResumeTest : public testing::Test {
     ASSERT_TRUE(SetStringValue(HKEY_LOCAL_MACHINE, product::kRunKey, product::kResumeRunValue,
                                "\"" + launcher_ + "\" \"" + work_ + "\\Updater.exe\""));
     ASSERT_TRUE(SetMarking(TRUE));
-    ASSERT_TRUE(SetStringValue(HKEY_LOCAL_MACHINE,
-                               std::string(product::kUpdaterKey) + "\\" + kSnapshotHive, "Name", "x"));
+    ASSERT_TRUE(SetStringValue(
+        HKEY_LOCAL_MACHINE, std::string(product::kUpdaterKey) + "\\" + kSnapshotHive, "Name", "x"));
   }
 
   ScopedValueSave runValue_;
@@ -109,12 +110,11 @@ TEST_F(ResumeTest, TheResumeCountsAsRegisteredOnlyWithEverythingItStarts) {
          SHDeleteValueA(HKEY_LOCAL_MACHINE, product::kRunKey, product::kResumeRunValue);
        },
        false},
-      {"no launcher", [](const std::string& launcher, const std::string&) {
-         DeleteFileA(launcher.c_str());
-       }, false},
-      {"no updater copy", [](const std::string&, const std::string& copy) {
-         DeleteFileA(copy.c_str());
-       }, false},
+      {"no launcher",
+       [](const std::string& launcher, const std::string&) { DeleteFileA(launcher.c_str()); },
+       false},
+      {"no updater copy",
+       [](const std::string&, const std::string& copy) { DeleteFileA(copy.c_str()); }, false},
       {"a folder at the launcher's name",
        [](const std::string& launcher, const std::string&) {
          DeleteFileA(launcher.c_str());
@@ -181,19 +181,21 @@ TEST_F(ResumeTest, AResumeEntryThatDoesNotLeadIntoTheTrustedWorkFolderIsRemovedA
       {"folder not trusted", quoted + work_ + "\\Updater.exe\"", elsewhere.path(), false},
       {"program elsewhere", quoted + elsewhere.path() + "\\Updater.exe\"", work_, false},
       {"program in a subfolder", quoted + work_ + "\\setup\\Setup.exe\"", work_, false},
-      {"program unquoted", quoted.substr(0, quoted.size() - 1) + work_ + "\\Updater.exe", work_, false},
+      {"program unquoted", quoted.substr(0, quoted.size() - 1) + work_ + "\\Updater.exe", work_,
+       false},
       {"for two users", quoted + work_ + "\\Updater.exe\" S-1-5-21-1-2-3-1001 S-1-5-21-1-2-3-1002",
        work_, true},
       {"a second program after it", quoted + work_ + "\\Updater.exe\" \"C:\\x.exe\"", work_, false},
       {"an option after it", quoted + work_ + "\\Updater.exe\" --evil", work_, false},
       {"a user that is no SID", quoted + work_ + "\\Updater.exe\" S-1-5-21 S-x", work_, false},
-      {"launcher elsewhere", "\"" + elsewhere.Child("TmkUpLauncher.exe") + "\" \"" + work_ +
-                                 "\\Updater.exe\"", work_, false},
+      {"launcher elsewhere",
+       "\"" + elsewhere.Child("TmkUpLauncher.exe") + "\" \"" + work_ + "\\Updater.exe\"", work_,
+       false},
   };
   for (const auto& row : kRows) {
     SCOPED_TRACE(row.name);
-    ASSERT_TRUE(SetStringValue(HKEY_LOCAL_MACHINE, product::kRunKey, product::kResumeRunValue,
-                               row.value));
+    ASSERT_TRUE(
+        SetStringValue(HKEY_LOCAL_MACHINE, product::kRunKey, product::kResumeRunValue, row.value));
     ASSERT_TRUE(WriteUpdaterString(nullptr, "WorkFolder", row.workFolder.c_str()));
     DropUntrustedResumeEntry();
     EXPECT_EQ(row.kept, RunValueExists());
@@ -246,8 +248,9 @@ TEST_F(ResumeTest, DiscardKeepsWhatTheUserStillNeedsAndRemovesEverythingElse) {
     PROCESS_INFORMATION running = {};
     if (row.productRuns) {
       const std::string program = product_.Child("running.exe");
-      ASSERT_TRUE(CopyFileA((testing_support::ExecutableFolder() + "\\runner_test_program.exe").c_str(),
-                            program.c_str(), FALSE));
+      ASSERT_TRUE(
+          CopyFileA((testing_support::ExecutableFolder() + "\\runner_test_program.exe").c_str(),
+                    program.c_str(), FALSE));
       STARTUPINFOA startup;
       ZeroMemory(&startup, sizeof(startup));
       startup.cb = sizeof(startup);
@@ -269,14 +272,16 @@ TEST_F(ResumeTest, DiscardKeepsWhatTheUserStillNeedsAndRemovesEverythingElse) {
       char value[520];
       ASSERT_TRUE(ReadUpdaterString(nullptr, "BackupFolder", value, sizeof(value)));
       EXPECT_EQ(backup_, value);
-      EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, std::string(product::kUpdaterKey) + "\\" + kSnapshotHive));
+      EXPECT_TRUE(
+          KeyExists(HKEY_LOCAL_MACHINE, std::string(product::kUpdaterKey) + "\\" + kSnapshotHive));
     } else {
       EXPECT_FALSE(PathExists(work_));
     }
     if (row.installed && row.marking && !row.kept) {
       // What is in place stays; what was missing is back; a saved version that differs from the
       // one in place is kept beside it (the log as a dated copy, the settings in a dated key).
-      const bool logChanged = row.productLog != nullptr && std::string(row.productLog) != "the user's log";
+      const bool logChanged =
+          row.productLog != nullptr && std::string(row.productLog) != "the user's log";
       const bool settingsChanged = row.settings != nullptr && std::string(row.settings) != "x";
       std::string log;
       EXPECT_TRUE(testing_support::ReadFileBytes(product_.Child("Tidemark.log"), &log));

@@ -70,10 +70,9 @@ void DeleteLogFile(const char* folder, const char* folderFinalPath, const char* 
   char path[kPathBufferSize];
   char expected[kPathBufferSize];
   if (!JoinPath(folder, name, path) || !JoinPath(folderFinalPath, name, expected)) return;
-  base::ScopedHandle file(CreateFileA(path, DELETE | FILE_READ_ATTRIBUTES,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
-                                      nullptr));
+  base::ScopedHandle file(CreateFileA(
+      path, DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!file) return;
   BY_HANDLE_FILE_INFORMATION information;
   if (!GetFileInformationByHandle(file.get(), &information) ||

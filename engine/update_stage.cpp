@@ -81,4 +81,3 @@ int IsRestartPending() {
   }
   return 0;
 }
-

@@ -53,8 +53,8 @@ bool CopyUpdaterIntoWorkFolder(wchar_t* copy) {
     return false;
   }
   LARGE_INTEGER start = {};
-  base::ScopedHandle target(CreateFileW(copy, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+  base::ScopedHandle target(
+      CreateFileW(copy, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   base::ScopedHeapBlock buffer(kTransferBufferSize);
   bool ok = target && buffer && SetFilePointerEx(source.get(), start, nullptr, FILE_BEGIN);
   for (DWORD read = 1; ok && read > 0;) {

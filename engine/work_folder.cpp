@@ -15,8 +15,7 @@
 #include "engine/core/run_log.h"
 #include "engine/core/settings_store.h"
 
-const char kWorkFolderSecurity[] =
-    "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
+const char kWorkFolderSecurity[] = "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
 const char kBackupFolderSecurity[] = "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
 
 namespace {
@@ -98,15 +97,14 @@ bool IsOwnerOfAdministratorsFolders(PSID owner);
 // made.
 bool IsAdministratorsOwner(PSID owner) {
   if (owner == nullptr || !IsValidSid(owner)) return false;
-  if (IsWellKnownSid(owner, WinBuiltinAdministratorsSid) || IsWellKnownSid(owner, WinLocalSystemSid)) {
+  if (IsWellKnownSid(owner, WinBuiltinAdministratorsSid) ||
+      IsWellKnownSid(owner, WinLocalSystemSid)) {
     return true;
   }
   return IsWine() && IsOwnerOfAdministratorsFolders(owner);
 }
 
-bool SamePath(const char* a, const char* b) {
-  return SameName(a, b);
-}
+bool SamePath(const char* a, const char* b) { return SameName(a, b); }
 
 // Opens a folder once, without following a link at its name and without letting anybody delete
 // or rename it while the handle is open, and checks everything through that one handle: a
@@ -116,10 +114,9 @@ bool SamePath(const char* a, const char* b) {
 // handle, with the Win32 code in GetLastError(), when any of these fails. A call that fails is
 // logged here; a folder that fails a test is logged by the caller, which knows what it was for.
 base::ScopedHandle OpenTrustedFolder(const char* path, bool checkOwner = true) {
-  base::ScopedHandle folder(CreateFileA(path, READ_CONTROL | FILE_READ_ATTRIBUTES,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                        FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
-                                        nullptr));
+  base::ScopedHandle folder(CreateFileA(
+      path, READ_CONTROL | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!folder) {
     const DWORD error = GetLastError();
     if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
@@ -206,7 +203,6 @@ bool HoldFolder(base::ScopedHandle folder, const char* path) {
   return true;
 }
 
-
 // The owner of a file or folder; empty when it cannot be read. The descriptor holding it is
 // handed to `descriptor`.
 PSID GetOwner(const char* path, base::ScopedLocalMemory& descriptor) {
@@ -289,8 +285,7 @@ bool HasWorkFolderShape(const char* path) {
   char temp[kPathBufferSize];
   if (!GetWorkFolderParent(temp)) return false;
   const int tempLength = lstrlenA(temp);
-  if (lstrlenA(path) <= tempLength ||
-      !SameName(base::Text(path, tempLength).c_str(), temp)) {
+  if (lstrlenA(path) <= tempLength || !SameName(base::Text(path, tempLength).c_str(), temp)) {
     return false;
   }
   const char* name = path + tempLength;
@@ -458,8 +453,10 @@ BOOL GetWorkFolder(char* folder) {
     base::ScopedHandle checked;
     if (HoldTrustedParent(false)) checked = OpenTrustedFolder(recorded);
     if (!checked) {
-      RunLogFailureFormat(GetLastError(), "the recorded work folder %s cannot be trusted; it is "
-                          "not used", recorded);
+      RunLogFailureFormat(GetLastError(),
+                          "the recorded work folder %s cannot be trusted; it is "
+                          "not used",
+                          recorded);
       return FALSE;
     }
     if (!HoldFolder(std::move(checked), recorded)) return FALSE;  // logged
@@ -550,14 +547,16 @@ void DiscardWorkFolder() {
 
   wchar_t own[kPathBufferSize];
   wchar_t copy[kPathBufferSize];
-  const bool runningFromIt =
-      GetUpdaterPathW(own) && BuildItemPathW(folder, WorkItem::kUpdaterCopy, copy) &&
-      wcscmp(own, copy) == 0;
+  const bool runningFromIt = GetUpdaterPathW(own) &&
+                             BuildItemPathW(folder, WorkItem::kUpdaterCopy, copy) &&
+                             wcscmp(own, copy) == 0;
   RunLogWrite("work folder removed: %s", folder);
   if (!runningFromIt) {
     if (!DeleteFolderTree(folder)) {
-      RunLogFailureFormat(GetLastError(), "work folder: %s cannot be deleted now; it goes at the "
-                          "next restart", folder);
+      RunLogFailureFormat(GetLastError(),
+                          "work folder: %s cannot be deleted now; it goes at the "
+                          "next restart",
+                          folder);
       ScheduleTreeRemovalAtRestart(folder);
     }
     return;
@@ -576,7 +575,7 @@ void DiscardWorkFolder() {
   // What cannot go now is scheduled below with the folder.
   ForEachFolderEntry(folder, [&ownAnsi](const char* path, DWORD attributes) {
     if (SamePath(path, ownAnsi)) return true;
-    const BOOL deleted = IsPlainFolder(path)                     ? DeleteFolderTree(path)
+    const BOOL deleted = IsPlainFolder(path)                       ? DeleteFolderTree(path)
                          : (attributes & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryA(path)
                                                                    : DeleteFileA(path);
     if (!deleted) {

@@ -88,7 +88,8 @@ TEST_F(WorkFolderTest, ARecordedFolderThatIsNotAPlainWorkFolderIsNeverUsedOrTouc
   testing_support::ScopedTempFolder planted(name);
   ASSERT_TRUE(WriteFileBytes(planted.Child("TmkUpLauncher.exe"), "planted"));
   const std::string shortName = AppData() + "\\" + product::kWorkFolderPrefix + "0123456789abcde";
-  ASSERT_TRUE(CreateDirectoryA(shortName.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+  ASSERT_TRUE(CreateDirectoryA(shortName.c_str(), nullptr) ||
+              GetLastError() == ERROR_ALREADY_EXISTS);
   const std::string fileName = AppData() + "\\" + product::kWorkFolderPrefix + "0123456789abcdef";
   ASSERT_TRUE(WriteFileBytes(fileName, "a file, not a folder"));
   // A symbolic link planted at a work folder's name (the file-system fixture makes it).
@@ -102,8 +103,8 @@ TEST_F(WorkFolderTest, ARecordedFolderThatIsNotAPlainWorkFolderIsNeverUsedOrTouc
   ASSERT_TRUE(WriteFileBytes(outsideParent + "\\TmkUpLauncher.exe", "planted"));
 
   for (const std::string& recorded :
-       {planted.path(), userTemp + "\\" + name, AppData(), AppData() + "\\", shortName,
-        fileName, link, link + "\\", outsideParent, Parent(), std::string("C:\\"), std::string(""),
+       {planted.path(), userTemp + "\\" + name, AppData(), AppData() + "\\", shortName, fileName,
+        link, link + "\\", outsideParent, Parent(), std::string("C:\\"), std::string(""),
         std::string(product::kWorkFolderPrefix) + "00000000c0ffee00"}) {
     SCOPED_TRACE(recorded);
     ASSERT_TRUE(WriteUpdaterString(nullptr, "WorkFolder", recorded.c_str()));

@@ -55,9 +55,8 @@ const char* AfxGetAppName() {
 
 int AfxMessageBox(const char* text, UINT type, UINT /*helpId*/) {
   const UINT buttons = type & MB_TYPEMASK;
-  if ((type & MB_ICONMASK) == 0 &&
-      (buttons == MB_OK || buttons == MB_OKCANCEL || buttons == MB_YESNO ||
-       buttons == MB_YESNOCANCEL)) {
+  if ((type & MB_ICONMASK) == 0 && (buttons == MB_OK || buttons == MB_OKCANCEL ||
+                                    buttons == MB_YESNO || buttons == MB_YESNOCANCEL)) {
     type |= MB_ICONEXCLAMATION;
   }
   HWND owner = nullptr;

@@ -23,13 +23,15 @@ struct Journal {
 
 class TestPage : public CPropertyPageEx {
  public:
-  TestPage(int number, Journal* journal) : CPropertyPageEx(200 + number), number_(number), journal_(journal) {}
+  TestPage(int number, Journal* journal)
+      : CPropertyPageEx(200 + number), number_(number), journal_(journal) {}
   std::function<LRESULT()> onNext;
 
  protected:
   BOOL OnSetActive() override {
     journal_->activations.push_back(number_);
-    PostMessageA(GetSheetWindow(), PSM_SETWIZBUTTONS, 0, number_ == 3 ? PSWIZB_FINISH : PSWIZB_NEXT);
+    PostMessageA(GetSheetWindow(), PSM_SETWIZBUTTONS, 0,
+                 number_ == 3 ? PSWIZB_FINISH : PSWIZB_NEXT);
     return TRUE;
   }
   LRESULT OnWizardNext() override { return onNext ? onNext() : 0; }
@@ -51,8 +53,11 @@ class TestPage : public CPropertyPageEx {
 
 class WizardHarness {
  public:
-  WizardHarness() : sheet_(0, nullptr, 0, nullptr, nullptr, nullptr), page1_(1, &journal_),
-                    page2_(2, &journal_), page3_(3, &journal_) {
+  WizardHarness()
+      : sheet_(0, nullptr, 0, nullptr, nullptr, nullptr),
+        page1_(1, &journal_),
+        page2_(2, &journal_),
+        page3_(3, &journal_) {
     sheet_.AddPage(&page1_);
     sheet_.AddPage(&page2_);
     sheet_.AddPage(&page3_);
@@ -116,7 +121,9 @@ TEST(PropertySheetLayer, FinishEndsTheModalRunWithIdWizFinish) {
 
 TEST(PropertySheetLayer, CancelAndCloseBoxEndWithIdCancel) {
   WizardHarness cancelled;
-  EXPECT_EQ(IDCANCEL, cancelled.Run([](HWND sheet) { PostMessageA(sheet, PSM_PRESSBUTTON, PSBTN_CANCEL, 0); }));
+  EXPECT_EQ(IDCANCEL, cancelled.Run([](HWND sheet) {
+    PostMessageA(sheet, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
+  }));
   // The close box sets the result itself, whatever a page had left there before.
   WizardHarness closed;
   bool nextSeen = false;
@@ -157,7 +164,8 @@ TEST(PropertySheetLayer, PageEndDialogCancelsTheWizard) {
     wizard.page1_.EndDialog(IDCANCEL);
     return -1;
   };
-  EXPECT_EQ(IDCANCEL, wizard.Run([](HWND sheet) { PostMessageA(sheet, PSM_PRESSBUTTON, PSBTN_NEXT, 0); }));
+  EXPECT_EQ(IDCANCEL,
+            wizard.Run([](HWND sheet) { PostMessageA(sheet, PSM_PRESSBUTTON, PSBTN_NEXT, 0); }));
 }
 
 TEST(PropertySheetLayer, PrivateMessagesReachThePageWithTheirResult) {

@@ -54,6 +54,5 @@ CWizardCompletedPage::CWizardCompletedPage()
                        ExitCode::kCompleted) {}
 
 CWizardAbortedPage::CWizardAbortedPage()
-    : CWizardFinalPage(IDD_ABORTED, IDS_ABORTED_TITLE, IDS_ABORTED_SUBTITLE,
-                       IDC_ABORTED_BODY, IDS_ABORTED_BODY, IDS_FINISH_CLOSE,
-                       ExitCode::kFailed) {}
+    : CWizardFinalPage(IDD_ABORTED, IDS_ABORTED_TITLE, IDS_ABORTED_SUBTITLE, IDC_ABORTED_BODY,
+                       IDS_ABORTED_BODY, IDS_FINISH_CLOSE, ExitCode::kFailed) {}

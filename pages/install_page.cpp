@@ -103,7 +103,8 @@ LRESULT CWizardInstallPage::OnWorkerDone(WPARAM, LPARAM) {
       AfxMessageBox(text, MB_OK | MB_ICONEXCLAMATION);
     }
   }
-  RunLogWrite("restore: %s%s", result.everythingBack ? "everything saved is back" : "NOT everything is back",
+  RunLogWrite("restore: %s%s",
+              result.everythingBack ? "everything saved is back" : "NOT everything is back",
               result.itemsWait ? "; some users' items wait for their hive" : "");
   if (result.itemsWait) NoteRestoreWaited();
   // What is left saved decides whether the resume entry stays: the restore changed the machine.

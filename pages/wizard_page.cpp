@@ -7,8 +7,8 @@
 #include "framework/property_sheet.h"
 
 BOOL CWizardPage::OnSetActive() {
-  const LRESULT index = SendMessageA(GetSheetWindow(), PSM_HWNDTOINDEX,
-                                     reinterpret_cast<WPARAM>(m_hWnd), 0);
+  const LRESULT index =
+      SendMessageA(GetSheetWindow(), PSM_HWNDTOINDEX, reinterpret_cast<WPARAM>(m_hWnd), 0);
   RunLogWrite("page shown: %s", GetPageName(static_cast<int>(index)));
   return CPropertyPageEx::OnSetActive();
 }

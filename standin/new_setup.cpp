@@ -96,8 +96,8 @@ bool CheckInstallerFiles(const std::string& here) {
   const std::string ini = here + "\\setup.ini";
   if (IniValue(ini, "Startup", "ProductVersion") != product::kTargetVersion) return false;
   char names[4096] = "";
-  const DWORD length = GetPrivateProfileStringA("Files", nullptr, "", names, sizeof(names),
-                                                ini.c_str());
+  const DWORD length =
+      GetPrivateProfileStringA("Files", nullptr, "", names, sizeof(names), ini.c_str());
   int count = 0;
   for (const char* name = names; name < names + length && *name; name += lstrlenA(name) + 1) {
     const std::string expected = IniValue(ini, "Files", name);
@@ -130,8 +130,7 @@ bool ReadCabinet(const std::string& cabinet, std::map<std::string, std::string>*
     if (line == "END") return position == cabinet.size();
     char name[128], md5[64];
     unsigned long size = 0;
-    if (line.size() > 200 ||
-        sscanf(line.c_str(), "FILE %127s %lu %63s", name, &size, md5) != 3 ||
+    if (line.size() > 200 || sscanf(line.c_str(), "FILE %127s %lu %63s", name, &size, md5) != 3 ||
         size > cabinet.size() - position) {
       return false;
     }
@@ -229,8 +228,8 @@ int Install() {
   if (!WriteSettingsDefaults(here)) return 1603;
   standin::PauseIfAsked("setup-files");
   // The registration comes last: it exists only when everything else is in place.
-  if (!standin::WriteUninstallRegistration(
-          "\"" + standin::UninstallerPath() + "\" /mode=clean", product::kTargetVersion)) {
+  if (!standin::WriteUninstallRegistration("\"" + standin::UninstallerPath() + "\" /mode=clean",
+                                           product::kTargetVersion)) {
     return 1603;
   }
   standin::PauseIfAsked("setup-registered");
@@ -248,9 +247,8 @@ int main() {
   if (SetupMode() == "hand-over" && parent.empty()) {
     char self[MAX_PATH * 2] = "";
     GetModuleFileNameA(nullptr, self, sizeof(self));
-    if (!standin::StartDetached("\"" + std::string(self) + "\" /after=" +
-                                    std::to_string(GetCurrentProcessId()),
-                                cwd)) {
+    if (!standin::StartDetached(
+            "\"" + std::string(self) + "\" /after=" + std::to_string(GetCurrentProcessId()), cwd)) {
       code = 1603;
     }
   } else {
@@ -261,13 +259,13 @@ int main() {
     code = Install();
     const std::string product = standin::ProductFolder();
     if (code == 0 && SetupMode() == "start-product" &&
-        !standin::StartDetached("\"" + product + "\\" + product::kMainExecutable + "\" " +
-                                    standin::kStayArgument,
-                                product)) {
+        !standin::StartDetached(
+            "\"" + product + "\\" + product::kMainExecutable + "\" " + standin::kStayArgument,
+            product)) {
       code = 1603;
     }
   }
-  standin::AppendTrace("setup.log", std::string(GetCommandLineA()) + "\t" + cwd + "\t" +
-                                        std::to_string(code));
+  standin::AppendTrace("setup.log",
+                       std::string(GetCommandLineA()) + "\t" + cwd + "\t" + std::to_string(code));
   return code;
 }

@@ -78,8 +78,8 @@ int main() {
   }
 
   if (!standin::HasFlag(args, "--no-exe")) {
-    const std::string source = here + "\\" + standin::OptionValue(args, "--product-exe",
-                                                                   "Tidemark-2.20.5.exe");
+    const std::string source =
+        here + "\\" + standin::OptionValue(args, "--product-exe", "Tidemark-2.20.5.exe");
     if (!CopyFileA(source.c_str(), (folder + "\\" + product::kMainExecutable).c_str(), FALSE)) {
       return Failed(kStepProductExe);
     }
@@ -94,8 +94,8 @@ int main() {
   }
 
   // The uninstaller lives beside the product folder, never inside it.
-  if (!CopyFileA((here + "\\TidemarkOldUninstall.exe").c_str(),
-                 standin::UninstallerPath().c_str(), FALSE)) {
+  if (!CopyFileA((here + "\\TidemarkOldUninstall.exe").c_str(), standin::UninstallerPath().c_str(),
+                 FALSE)) {
     return Failed(kStepUninstaller);
   }
   if (!standin::HasFlag(args, "--no-maintenance")) {

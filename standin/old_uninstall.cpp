@@ -29,8 +29,7 @@ void RemoveUserState() {
   SHDeleteKeyA(HKEY_CURRENT_USER, product::kSettingsKey);
   RegDeleteKeyA(HKEY_CURRENT_USER, "SOFTWARE\\KORVANE SYSTEMS,INC.");  // only when empty
   HKEY run = nullptr;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, product::kRunKey, 0, KEY_SET_VALUE, &run) ==
-      ERROR_SUCCESS) {
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, product::kRunKey, 0, KEY_SET_VALUE, &run) == ERROR_SUCCESS) {
     RegDeleteValueA(run, product::kAutoRunValue);
     RegCloseKey(run);
   }
@@ -75,9 +74,8 @@ int main() {
     char self[MAX_PATH * 2] = "";
     GetModuleFileNameA(nullptr, self, sizeof(self));
     if (!CopyFileA(self, copy.c_str(), FALSE) ||
-        !standin::StartDetached("\"" + copy + "\" /mode=clean /after=" +
-                                    std::to_string(GetCurrentProcessId()),
-                                temp)) {
+        !standin::StartDetached(
+            "\"" + copy + "\" /mode=clean /after=" + std::to_string(GetCurrentProcessId()), temp)) {
       return 1603;
     }
     return 0;

@@ -26,8 +26,12 @@ std::string ProgramFilesFolder() {
   return folder;
 }
 
-std::string ProductFolder() { return ProgramFilesFolder() + "\\" + product::kProgramFilesSubfolder; }
-std::string MaintenanceFolder() { return ProgramFilesFolder() + "\\" + product::kMaintenanceFolder; }
+std::string ProductFolder() {
+  return ProgramFilesFolder() + "\\" + product::kProgramFilesSubfolder;
+}
+std::string MaintenanceFolder() {
+  return ProgramFilesFolder() + "\\" + product::kMaintenanceFolder;
+}
 std::string CompanyFolder() { return ProgramFilesFolder() + "\\KORVANE"; }
 std::string UninstallerPath() { return CompanyFolder() + "\\" + kUninstallerFileName; }
 
@@ -66,15 +70,15 @@ bool WriteBytes(const std::string& path, const std::string& bytes) {
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   DWORD written = 0;
-  const BOOL ok = bytes.empty() ||
-                  WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  const BOOL ok = bytes.empty() || WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()),
+                                             &written, nullptr);
   CloseHandle(file);
   return ok && written == bytes.size();
 }
 
 bool ReadBytes(const std::string& path, std::string* bytes) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                            nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   bytes->clear();
   char buffer[65536];
@@ -113,17 +117,16 @@ void AppendTrace(const char* file, const std::string& line) {
   }
 }
 
-bool SetString(HKEY root, const char* key, const char* name, const std::string& value,
-               DWORD type) {
+bool SetString(HKEY root, const char* key, const char* name, const std::string& value, DWORD type) {
   HKEY handle = nullptr;
   if (RegCreateKeyExA(root, key, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &handle, nullptr) !=
       ERROR_SUCCESS) {
     return false;
   }
   // REG_MULTI_SZ texts carry their own inner terminators; the final one is added here.
-  const LONG result = RegSetValueExA(handle, name, 0, type,
-                                     reinterpret_cast<const BYTE*>(value.c_str()),
-                                     static_cast<DWORD>(value.size() + 1));
+  const LONG result =
+      RegSetValueExA(handle, name, 0, type, reinterpret_cast<const BYTE*>(value.c_str()),
+                     static_cast<DWORD>(value.size() + 1));
   RegCloseKey(handle);
   return result == ERROR_SUCCESS;
 }

@@ -35,12 +35,12 @@ bool StartDetached(const std::string& commandLine, const std::string& folder);
 // Waits until the process with this id has ended (at once when it cannot be opened).
 void WaitForProcessEnd(DWORD processId);
 
-std::string ModuleFolder();                 // folder of the running executable
-std::string ProgramFilesFolder();           // without trailing backslash; "" on failure
-std::string ProductFolder();                // <ProgramFiles>\KORVANE\Tidemark SX
-std::string MaintenanceFolder();            // <ProgramFiles>\InstallShield Installation Information\{GUID}
-std::string CompanyFolder();                // <ProgramFiles>\KORVANE
-std::string UninstallerPath();              // <ProgramFiles>\KORVANE\TidemarkStandInUninstall.exe
+std::string ModuleFolder();        // folder of the running executable
+std::string ProgramFilesFolder();  // without trailing backslash; "" on failure
+std::string ProductFolder();       // <ProgramFiles>\KORVANE\Tidemark SX
+std::string MaintenanceFolder();   // <ProgramFiles>\InstallShield Installation Information\{GUID}
+std::string CompanyFolder();       // <ProgramFiles>\KORVANE
+std::string UninstallerPath();     // <ProgramFiles>\KORVANE\TidemarkStandInUninstall.exe
 
 bool CreateFolders(const std::string& path);  // every missing level
 bool RemoveTree(const std::string& path);     // true when the path is gone

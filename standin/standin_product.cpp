@@ -50,8 +50,8 @@ int Stay() {
   }
   // The close request of a test is a file: a window or a named event of a process that the
   // updater's setup started cannot be found from the test's side under Wine.
-  const std::string closeRequest = std::string(standin::kTraceFolder) + "\\" +
-                                   standin::kProductCloseRequest;
+  const std::string closeRequest =
+      std::string(standin::kTraceFolder) + "\\" + standin::kProductCloseRequest;
   for (;;) {
     MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
     if (GetFileAttributesA(closeRequest.c_str()) != INVALID_FILE_ATTRIBUTES) {

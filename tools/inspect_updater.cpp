@@ -68,7 +68,8 @@ class PeFile {
     const uint64_t end = static_cast<uint64_t>(certificateOffset_) + certificateSize_;
     if (certificateOffset_ == 0 || certificateSize_ < 8 || end > bytes_.size()) return false;
     const uint32_t length = U32(certificateOffset_);
-    if (length < 8 || length > certificateSize_ || U16(certificateOffset_ + 6) != 0x0002) return false;
+    if (length < 8 || length > certificateSize_ || U16(certificateOffset_ + 6) != 0x0002)
+      return false;
     der->assign(bytes_, certificateOffset_ + 8, length - 8);
     return true;
   }
@@ -77,7 +78,8 @@ class PeFile {
   bool FindNumeric(unsigned type, unsigned name, std::string* data) const {
     uint32_t typeDir, nameDir, langDir;
     if (resourceBase_ == 0) return false;
-    if (!Child(0, type, nullptr, &typeDir) || !Child(typeDir, name, nullptr, &nameDir)) return false;
+    if (!Child(0, type, nullptr, &typeDir) || !Child(typeDir, name, nullptr, &nameDir))
+      return false;
     return FirstEntryData(nameDir, &langDir, data);
   }
   bool FindNamedType(const std::string& type, unsigned name, std::string* data) const {
@@ -96,9 +98,10 @@ class PeFile {
     return false;
   }
   uint16_t U16(size_t at) const {
-    return at + 2 <= bytes_.size() ? static_cast<uint16_t>(static_cast<unsigned char>(bytes_[at]) |
-                                                          static_cast<unsigned char>(bytes_[at + 1]) << 8)
-                                   : 0;
+    return at + 2 <= bytes_.size()
+               ? static_cast<uint16_t>(static_cast<unsigned char>(bytes_[at]) |
+                                       static_cast<unsigned char>(bytes_[at + 1]) << 8)
+               : 0;
   }
   uint32_t U32(size_t at) const { return U16(at) | static_cast<uint32_t>(U16(at + 2)) << 16; }
   uint32_t Offset(uint32_t rva) const {
@@ -111,7 +114,8 @@ class PeFile {
   std::string NameAt(uint32_t offset) const {
     const uint16_t length = U16(resourceBase_ + offset);
     std::string name;
-    for (uint16_t i = 0; i < length; ++i) name += static_cast<char>(U16(resourceBase_ + offset + 2 + 2 * i));
+    for (uint16_t i = 0; i < length; ++i)
+      name += static_cast<char>(U16(resourceBase_ + offset + 2 + 2 * i));
     return name;
   }
   // Finds the entry of a resource directory (offset relative to the resource base) by id or name.
@@ -156,7 +160,8 @@ std::string Unscramble(std::string data) {
     FillKeyStream(key.data(), kKeyStreamSize);
   }
   for (size_t offset = 0; offset < data.size(); offset += kKeyStreamSize) {
-    const size_t chunk = data.size() - offset < kKeyStreamSize ? data.size() - offset : kKeyStreamSize;
+    const size_t chunk =
+        data.size() - offset < kKeyStreamSize ? data.size() - offset : kKeyStreamSize;
     XorWithKeyStream(reinterpret_cast<unsigned char*>(&data[offset]), key.data(),
                      static_cast<unsigned>(chunk));
   }
@@ -178,7 +183,8 @@ std::string FileVersionString(const std::string& block) {
   at = (at + 3) & ~size_t(3);  // value is 32-bit aligned
   std::string value;
   for (; at + 1 < block.size(); at += 2) {
-    const unsigned c = static_cast<unsigned char>(block[at]) | static_cast<unsigned char>(block[at + 1]) << 8;
+    const unsigned c =
+        static_cast<unsigned char>(block[at]) | static_cast<unsigned char>(block[at + 1]) << 8;
     if (c == 0) break;
     value += c < 0x80 ? static_cast<char>(c) : '?';
   }
@@ -194,7 +200,8 @@ std::string FixedVersion(const std::string& block) {
                                  static_cast<unsigned char>(block[p + 1]) << 8);
   };
   char text[64];
-  snprintf(text, sizeof(text), "%u.%u.%u.%u", u16(at + 10), u16(at + 8), u16(at + 14), u16(at + 12));
+  snprintf(text, sizeof(text), "%u.%u.%u.%u", u16(at + 10), u16(at + 8), u16(at + 14),
+           u16(at + 12));
   return text;
 }
 
@@ -220,7 +227,8 @@ bool ReportSignature(const char* label, const PeFile& pe, SignerInfo* signer) {
     printf("  %-12s signed, signer unreadable: %s\n", label, error.c_str());
     return false;
   }
-  printf("  %-12s signed by %s (issuer %s)\n", label, signer->subject.c_str(), signer->issuer.c_str());
+  printf("  %-12s signed by %s (issuer %s)\n", label, signer->subject.c_str(),
+         signer->issuer.c_str());
   return true;
 }
 
@@ -250,7 +258,8 @@ int main(int argc, char** argv) {
     }
   }
   if (!path) {
-    fprintf(stderr, "usage: %s [--require-signature] [--write-launcher <file>] <Updater.exe>\n", argv[0]);
+    fprintf(stderr, "usage: %s [--require-signature] [--write-launcher <file>] <Updater.exe>\n",
+            argv[0]);
     return 2;
   }
   PeFile pe;
@@ -260,7 +269,10 @@ int main(int argc, char** argv) {
     return 1;
   }
   int missing = 0;
-  printf("%s (%s)\n", path, pe.machine() == 0x14C ? "32-bit x86" : pe.machine() == 0x8664 ? "64-bit x64" : "other machine");
+  printf("%s (%s)\n", path,
+         pe.machine() == 0x14C    ? "32-bit x86"
+         : pe.machine() == 0x8664 ? "64-bit x64"
+                                  : "other machine");
   printf("embedded setup files (unscrambled):\n");
   for (const PayloadFile& file : kPayloadFiles) {
     const char* const name = file.fileName;
@@ -284,7 +296,8 @@ int main(int argc, char** argv) {
   }
   std::string version, manifest;
   if (pe.FindNumeric(kRtVersion, 1, &version)) {
-    printf("file version: %s (binary %s)\n", FileVersionString(version).c_str(), FixedVersion(version).c_str());
+    printf("file version: %s (binary %s)\n", FileVersionString(version).c_str(),
+           FixedVersion(version).c_str());
   } else {
     printf("file version: MISSING\n");
     ++missing;
@@ -309,13 +322,13 @@ int main(int argc, char** argv) {
   } else {
     launcherSigned = ReportSignature("launcher", launcherPe, &launcherSigner);
   }
-  const bool sameSigner = updaterSigned && launcherSigned &&
-                          updaterSigner.certificate == launcherSigner.certificate;
+  const bool sameSigner =
+      updaterSigned && launcherSigned && updaterSigner.certificate == launcherSigner.certificate;
   if (updaterSigned && launcherSigned) printf("  same signer: %s\n", sameSigner ? "yes" : "NO");
   bool signatureMissing = false;
   if (requireSignature && !sameSigner) {
     printf("a signed release was required: %s\n",
-           !updaterSigned ? "Updater.exe is not signed"
+           !updaterSigned    ? "Updater.exe is not signed"
            : !launcherSigned ? "the embedded launcher is not signed"
                              : "Updater.exe and the launcher have different signers");
     signatureMissing = true;

@@ -72,7 +72,8 @@ bool WriteIfChanged(const fs::path& path, const std::vector<unsigned char>& byte
   if (fs::is_regular_file(path, error) && ReadAll(path, &current) && current == bytes) return true;
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   if (!out) return false;
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
   out.close();
   return static_cast<bool>(out);
 }

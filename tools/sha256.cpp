@@ -33,11 +33,25 @@ void Compress(uint32_t state[8], const unsigned char* block) {
   for (int i = 0; i < 64; ++i) {
     const uint32_t t1 = h + (Rotate(e, 6) ^ Rotate(e, 11) ^ Rotate(e, 25)) + ((e & f) ^ (~e & g)) +
                         kRound[i] + w[i];
-    const uint32_t t2 = (Rotate(a, 2) ^ Rotate(a, 13) ^ Rotate(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
-    h = g; g = f; f = e; e = d + t1; d = c; c = b; b = a; a = t1 + t2;
+    const uint32_t t2 =
+        (Rotate(a, 2) ^ Rotate(a, 13) ^ Rotate(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
+    h = g;
+    g = f;
+    f = e;
+    e = d + t1;
+    d = c;
+    c = b;
+    b = a;
+    a = t1 + t2;
   }
-  state[0] += a; state[1] += b; state[2] += c; state[3] += d;
-  state[4] += e; state[5] += f; state[6] += g; state[7] += h;
+  state[0] += a;
+  state[1] += b;
+  state[2] += c;
+  state[3] += d;
+  state[4] += e;
+  state[5] += f;
+  state[6] += g;
+  state[7] += h;
 }
 
 }  // namespace
@@ -46,7 +60,8 @@ std::string Sha256Hex(const std::string& data) {
   uint32_t state[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
                        0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
   const size_t full = data.size() / 64 * 64;
-  for (size_t i = 0; i < full; i += 64) Compress(state, reinterpret_cast<const unsigned char*>(data.data() + i));
+  for (size_t i = 0; i < full; i += 64)
+    Compress(state, reinterpret_cast<const unsigned char*>(data.data() + i));
   unsigned char tail[128] = {};
   const size_t rest = data.size() - full;
   for (size_t i = 0; i < rest; ++i) tail[i] = static_cast<unsigned char>(data[full + i]);

@@ -30,9 +30,11 @@ class DerReader {
     size_t length = static_cast<unsigned char>(bytes_[at_++]);
     if (length & 0x80) {
       const size_t count = length & 0x7F;
-      if (count == 0 || count > 4 || bytes_.size() - at_ < count) return false;  // no indefinite form
+      if (count == 0 || count > 4 || bytes_.size() - at_ < count)
+        return false;  // no indefinite form
       length = 0;
-      for (size_t i = 0; i < count; ++i) length = length << 8 | static_cast<unsigned char>(bytes_[at_++]);
+      for (size_t i = 0; i < count; ++i)
+        length = length << 8 | static_cast<unsigned char>(bytes_[at_++]);
     }
     if (bytes_.size() - at_ < length) return false;
     element->contents.assign(bytes_, at_, length);
@@ -71,9 +73,17 @@ std::string OidText(const std::string& contents) {
 
 // The short names OpenSSL prints for the attributes seen in code-signing certificates.
 std::string AttributeName(const std::string& oid) {
-  static const struct { const char* oid; const char* name; } kNames[] = {
-      {"2.5.4.3", "CN"}, {"2.5.4.6", "C"},   {"2.5.4.7", "L"},  {"2.5.4.8", "ST"},
-      {"2.5.4.10", "O"}, {"2.5.4.11", "OU"}, {"2.5.4.5", "serialNumber"},
+  static const struct {
+    const char* oid;
+    const char* name;
+  } kNames[] = {
+      {"2.5.4.3", "CN"},
+      {"2.5.4.6", "C"},
+      {"2.5.4.7", "L"},
+      {"2.5.4.8", "ST"},
+      {"2.5.4.10", "O"},
+      {"2.5.4.11", "OU"},
+      {"2.5.4.5", "serialNumber"},
       {"1.2.840.113549.1.9.1", "emailAddress"},
   };
   for (const auto& entry : kNames) {

@@ -1,12 +1,13 @@
 // Who signed a Windows executable: read from the PKCS#7 SignedData of its Authenticode signature.
-// Only the structure is read; nothing is verified cryptographically (osslsigncode verify does that).
+// Only the structure is read; nothing is verified cryptographically (osslsigncode verify does
+// that).
 #ifndef TOOLS_SIGNER_H_
 #define TOOLS_SIGNER_H_
 
 #include <string>
 
 struct SignerInfo {
-  std::string subject;      // "/CN=.../O=...", as OpenSSL prints a name
+  std::string subject;  // "/CN=.../O=...", as OpenSSL prints a name
   std::string issuer;
   std::string certificate;  // the signer's certificate (DER), to compare two signers exactly
 };

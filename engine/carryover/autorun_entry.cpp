@@ -97,10 +97,10 @@ LONG ReadAutoRunValue(const UserHive& hive, AutoRunEntry* entry) {
   if (result == ERROR_FILE_TOO_LARGE && !IsStringType(entry->type)) return ERROR_SUCCESS;
   if (result == ERROR_FILE_TOO_LARGE) {
     entry->data.clear();
-    RunLogWrite("capture: the autorun entry of %s has %lu bytes, more than a command line Windows "
-                "can start (%u characters); not saved",
-                hive.name, static_cast<unsigned long>(bytes),
-                static_cast<unsigned>(kMaxCommandChars));
+    RunLogWrite(
+        "capture: the autorun entry of %s has %lu bytes, more than a command line Windows "
+        "can start (%u characters); not saved",
+        hive.name, static_cast<unsigned long>(bytes), static_cast<unsigned>(kMaxCommandChars));
   }
   return result;
 }
@@ -213,8 +213,8 @@ LONG SaveRecord(const base::Text& hiveName, const AutoRunEntry& entry, bool ownV
   if (!ownValues) {
     return WriteValue(key.get(), ToWide(hiveName.c_str()).c_str(), entry.type, entry.data);
   }
-  result = WriteValue(key.get(), ToWide(updater_value::kAutoRunCommandLine).c_str(), REG_SZ,
-                      entry.data);
+  result =
+      WriteValue(key.get(), ToWide(updater_value::kAutoRunCommandLine).c_str(), REG_SZ, entry.data);
   if (result == ERROR_SUCCESS &&
       !WriteUpdaterDword(nullptr, updater_value::kAutoRunType, entry.type, FALSE)) {
     result = ERROR_WRITE_FAULT;
@@ -230,9 +230,9 @@ LONG SaveRecord(const base::Text& hiveName, const AutoRunEntry& entry, bool ownV
 // took it away with the entry) and through to the disk.
 LONG WriteBack(const AutoRunRecord& record, const UserHive& hive) {
   base::ScopedRegKey runKey;
-  LONG result = RegCreateKeyExW(hive.root, hive.PathOf(product::kRunKey).c_str(), 0, nullptr,
-                                REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, runKey.receive(),
-                                nullptr);
+  LONG result =
+      RegCreateKeyExW(hive.root, hive.PathOf(product::kRunKey).c_str(), 0, nullptr,
+                      REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, runKey.receive(), nullptr);
   if (result == ERROR_SUCCESS) {
     result = WriteValue(runKey.get(), ToWide(product::kAutoRunValue).c_str(), record.entry.type,
                         record.entry.data);
@@ -278,11 +278,11 @@ class AutoRunIntoProfile : public ProfileHiveWork {
 
   bool Holds(const UserHive& hive) override {
     AutoRunEntry held;
-    if (besideName_.empty()) return ReadAutoRunValue(hive, &held) == ERROR_SUCCESS &&
-                                    SameEntry(held, record_.entry);
+    if (besideName_.empty())
+      return ReadAutoRunValue(hive, &held) == ERROR_SUCCESS && SameEntry(held, record_.entry);
     base::ScopedRegKey beside;
-    return RegOpenKeyExW(hive.root, hive.PathOf(besideName_.c_str()).c_str(), 0,
-                         KEY_QUERY_VALUE, beside.receive()) == ERROR_SUCCESS &&
+    return RegOpenKeyExW(hive.root, hive.PathOf(besideName_.c_str()).c_str(), 0, KEY_QUERY_VALUE,
+                         beside.receive()) == ERROR_SUCCESS &&
            ReadValue(beside.get(), ToWide(product::kAutoRunValue).c_str(), &held) ==
                ERROR_SUCCESS &&
            SameEntry(held, record_.entry);
@@ -332,8 +332,9 @@ void StartWithEntry(const AutoRunEntry& entry) {
   if (entry.type == REG_EXPAND_SZ) {
     base::WideText expanded;
     if (!ExpandForDesktopUser(commandLine, &expanded)) {
-      RunLogWrite("restore: the autorun command line cannot be expanded for the user at the "
-                  "desktop; the product is not started now");
+      RunLogWrite(
+          "restore: the autorun command line cannot be expanded for the user at the "
+          "desktop; the product is not started now");
       return;
     }
     commandLine = expanded;
@@ -411,7 +412,7 @@ void ReadSavedAutoRuns(base::HeapArray<SavedUserItem>* items) {
     } else {
       AutoRunEntry live;
       const LONG read = ReadAutoRunValue(UserHive(record.hiveName.c_str()), &live);
-      item.live = read != ERROR_SUCCESS              ? ItemState::kAbsent
+      item.live = read != ERROR_SUCCESS           ? ItemState::kAbsent
                   : SameEntry(live, record.entry) ? ItemState::kSame
                                                   : ItemState::kDifferent;
     }
@@ -452,7 +453,8 @@ BOOL WriteAutoRunBackOf(const char* hiveName) {
   // The value is on the disk before its record goes: a restore run again after an interruption
   // finds either the record or the value back.
   const LONG written = WriteBack(record, UserHive(hiveName));
-  if (written != ERROR_SUCCESS) return AutoRunStepFailed(written, "cannot be written back", hiveName);
+  if (written != ERROR_SUCCESS)
+    return AutoRunStepFailed(written, "cannot be written back", hiveName);
   RunLogWrite("restore: autorun entry of %s written back (%s): %s", hiveName,
               record.entry.type == REG_EXPAND_SZ ? "REG_EXPAND_SZ" : "REG_SZ",
               LogText(CommandOf(record.entry)).c_str());
@@ -473,9 +475,10 @@ BOOL KeepAutoRunBesideOf(const char* hiveName) {
   base::Text name;
   const LONG result = KeepBeside(record, UserHive(hiveName), &name);
   if (result != ERROR_SUCCESS) return AutoRunStepFailed(result, "cannot be kept beside", hiveName);
-  RunLogWrite("restore: the saved autorun entry of %s is kept beside the Run value in place, in %s: "
-              "%s",
-              hiveName, name.c_str(), LogText(CommandOf(record.entry)).c_str());
+  RunLogWrite(
+      "restore: the saved autorun entry of %s is kept beside the Run value in place, in %s: "
+      "%s",
+      hiveName, name.c_str(), LogText(CommandOf(record.entry)).c_str());
   return DropRecord(record) ? TRUE : FALSE;
 }
 
@@ -492,9 +495,10 @@ BOOL WriteAutoRunIntoProfile(const char* hiveName, RestoreMode mode) {
     RunLogWrite("restore: autorun entry of user %s written into the profile's hive: %s", hiveName,
                 LogText(CommandOf(record.entry)).c_str());
   } else {
-    RunLogWrite("restore: the saved autorun entry of user %s is kept beside the Run value in "
-                "place in the profile's hive, in %s",
-                hiveName, work.besideName().c_str());
+    RunLogWrite(
+        "restore: the saved autorun entry of user %s is kept beside the Run value in "
+        "place in the profile's hive, in %s",
+        hiveName, work.besideName().c_str());
   }
   return DropRecord(record) ? TRUE : FALSE;
 }
@@ -548,8 +552,8 @@ BOOL KeepAutoRunInFile(const char* hiveName) {
   if (!BuildKeptFilePath(hiveName, "autorun", "reg", path)) {
     error = ERROR_CANNOT_MAKE;
   } else {
-    base::ScopedHandle file(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    base::ScopedHandle file(
+        CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD written = 0;
     const DWORD bytes = static_cast<DWORD>(text.size() * sizeof(wchar_t));
     if (!file || !WriteFile(file.get(), text.c_str(), bytes, &written, nullptr) ||

@@ -19,14 +19,12 @@ namespace {
 
 using namespace testing_support;  // NOLINT: the helpers of these tests
 
-
 std::string UpdaterString(const char* name) {
   char value[520];
   return ReadUpdaterString(nullptr, name, value, sizeof(value)) ? value : "<absent>";
 }
 
 std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
-
 
 // A hive's Run value "Tidemark" as the registry holds it, read and written with the wide API.
 struct Entry {
@@ -41,8 +39,8 @@ Entry ReadEntry(const std::string& hive) {
   DWORD size = sizeof(buffer);
   const base::ScopedRegKey key = OpenKey(HKEY_USERS, hive + "\\" + product::kRunKey);
   if (!key) return entry;
-  if (RegQueryValueExW(key.get(), L"Tidemark", nullptr, &entry.type, reinterpret_cast<BYTE*>(buffer),
-                       &size) == ERROR_SUCCESS) {
+  if (RegQueryValueExW(key.get(), L"Tidemark", nullptr, &entry.type,
+                       reinterpret_cast<BYTE*>(buffer), &size) == ERROR_SUCCESS) {
     entry.data.assign(buffer, size / sizeof(wchar_t));
   }
   return entry;
@@ -56,8 +54,8 @@ bool WriteEntry(const std::string& hive, DWORD type, const std::wstring& text) {
 }
 
 void DeleteEntry(const std::string& hive) {
-  if (const base::ScopedRegKey key = OpenKey(HKEY_USERS, hive + "\\" + product::kRunKey,
-                                            KEY_SET_VALUE)) {
+  if (const base::ScopedRegKey key =
+          OpenKey(HKEY_USERS, hive + "\\" + product::kRunKey, KEY_SET_VALUE)) {
     RegDeleteValueW(key.get(), L"Tidemark");
   }
 }
@@ -99,8 +97,8 @@ class AutoRunEntryTest : public testing::Test {
 TEST_F(AutoRunEntryTest, AutoRunIsCapturedRewrittenWithItsTypeAndTheProductStarted) {
   // The product's path given as it is and through a variable of the user's environment.
   ScopedValueSave userVariable(HKEY_CURRENT_USER, "Environment", "TIDEMARK_TEST_FOLDER");
-  ASSERT_TRUE(SetStringValue(HKEY_CURRENT_USER, "Environment", "TIDEMARK_TEST_FOLDER",
-                             product_.folder()));
+  ASSERT_TRUE(
+      SetStringValue(HKEY_CURRENT_USER, "Environment", "TIDEMARK_TEST_FOLDER", product_.folder()));
   SetEnvironmentVariableA("TIDEMARK_TEST_FOLDER", product_.folder().c_str());
   const std::string direct = quoted_ + " /tray /log C:\\logs\\x";
   const struct {
@@ -121,8 +119,8 @@ TEST_F(AutoRunEntryTest, AutoRunIsCapturedRewrittenWithItsTypeAndTheProductStart
     ASSERT_TRUE(RestoreSavedState(RestoreMode::kOverlay, true).everythingBack);
     DWORD type = 0;
     std::string data;
-    ASSERT_TRUE(GetRawValue(HKEY_CURRENT_USER, product::kRunKey, product::kAutoRunValue, &type,
-                            &data));
+    ASSERT_TRUE(
+        GetRawValue(HKEY_CURRENT_USER, product::kRunKey, product::kAutoRunValue, &type, &data));
     EXPECT_EQ(row.type, type);
     EXPECT_EQ(row.value + std::string(1, '\0'), data);
     EXPECT_EQ("<absent>", UpdaterString("AutoRunCommandLine")) << "the entry is back: no record";
@@ -159,8 +157,8 @@ TEST_F(AutoRunEntryTest, SavedTypeOtherThanExpandSzIsWrittenAsRegSzAndOnlyThePro
     EXPECT_TRUE(RestoreSavedState(RestoreMode::kOverlay, true).everythingBack);
     DWORD type = 0;
     std::string data;
-    ASSERT_TRUE(GetRawValue(HKEY_CURRENT_USER, product::kRunKey, product::kAutoRunValue, &type,
-                            &data));
+    ASSERT_TRUE(
+        GetRawValue(HKEY_CURRENT_USER, product::kRunKey, product::kAutoRunValue, &type, &data));
     EXPECT_EQ(row.writtenType, type);
     EXPECT_EQ(row.value + std::string(1, '\0'), data);
     if (row.started) {
@@ -188,13 +186,14 @@ TEST_F(AutoRunEntryTest, WithoutAStringRunValueNothingIsSavedWrittenOrStarted) {
     SCOPED_TRACE(row.type);
     DeleteEntry(hive_);
     if (row.data != nullptr) {
-      ASSERT_TRUE(SetRawValue(HKEY_CURRENT_USER, product::kRunKey, product::kAutoRunValue,
-                              row.type, row.data, row.size));
+      ASSERT_TRUE(SetRawValue(HKEY_CURRENT_USER, product::kRunKey, product::kAutoRunValue, row.type,
+                              row.data, row.size));
     }
     ASSERT_TRUE(CaptureAutoRun());
     EXPECT_EQ("<absent>", UpdaterString("UserID"));
     EXPECT_EQ("<absent>", UpdaterString("AutoRunCommandLine"));
-    EXPECT_TRUE(RestoreSavedState(RestoreMode::kOverlay, true).everythingBack) << "nothing saved is nothing to put back";
+    EXPECT_TRUE(RestoreSavedState(RestoreMode::kOverlay, true).everythingBack)
+        << "nothing saved is nothing to put back";
     EXPECT_EQ(row.type, ReadEntry(hive_).type) << "the Run value is left as it was";
   }
 }
@@ -286,8 +285,8 @@ TEST_F(TwoUsersAutoRunTest, AnEntryLongerThanWindowsCanStartIsRefusedNamingItsUs
     SCOPED_TRACE(row.name);
     SHDeleteKeyA(HKEY_LOCAL_MACHINE, product::kUpdaterKey);
     DeleteEntry(hive_);
-    ASSERT_TRUE(WriteEntry(kSecondHive, row.type,
-                           L"C:\\x.exe " + std::wstring(row.characters - 9, L'a')));
+    ASSERT_TRUE(
+        WriteEntry(kSecondHive, row.type, L"C:\\x.exe " + std::wstring(row.characters - 9, L'a')));
     const size_t before = answerer_.boxes().size();
     EXPECT_EQ(row.captured, CaptureAutoRun() != FALSE);
     const auto boxes = answerer_.boxes();

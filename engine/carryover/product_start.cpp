@@ -153,8 +153,7 @@ bool ShellExecuteAtDesktop(const base::WideText& program, const base::WideText& 
   }
   if (SUCCEEDED(result)) result = folderView.get()->get_Application(application.receive());
   if (SUCCEEDED(result)) {
-    result =
-        application.get()->QueryInterface(IID_IShellDispatch2, base::ReceiveInterface(&shell));
+    result = application.get()->QueryInterface(IID_IShellDispatch2, base::ReceiveInterface(&shell));
   }
   base::ScopedBstr file(SysAllocString(program.c_str()));
   base::ScopedBstr parameters(SysAllocString(arguments.c_str()));
@@ -181,9 +180,10 @@ BOOL StartProduct(const wchar_t* commandLine) {
   if (!SplitProductCommand(commandLine, program, &arguments)) {
     // Another program, or one that would have to be looked for: not started with the updater's
     // help. The user's own logon runs their Run entry as they wrote it.
-    RunLogWrite("restore: the autorun command line starts no %s of the product folder; the "
-                "product is not started now",
-                product::kMainExecutable);
+    RunLogWrite(
+        "restore: the autorun command line starts no %s of the product folder; the "
+        "product is not started now",
+        product::kMainExecutable);
     return FALSE;
   }
   // The product's own file, by the path the updater built; a folder is not a program (the shell
@@ -191,9 +191,8 @@ BOOL StartProduct(const wchar_t* commandLine) {
   const DWORD attributes = GetFileAttributesW(program.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     const DWORD error = attributes == INVALID_FILE_ATTRIBUTES ? GetLastError() : ERROR_SUCCESS;
-    ShowSystemErrorBox(error == ERROR_SUCCESS || error == ERROR_PATH_NOT_FOUND
-                           ? ERROR_FILE_NOT_FOUND
-                           : error);
+    ShowSystemErrorBox(
+        error == ERROR_SUCCESS || error == ERROR_PATH_NOT_FOUND ? ERROR_FILE_NOT_FOUND : error);
     return FALSE;
   }
   return ShellExecuteAtDesktop(program, arguments, folder) ? TRUE : FALSE;

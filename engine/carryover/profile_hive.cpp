@@ -86,10 +86,10 @@ LONG FindProfileHiveFile(const wchar_t* sid, wchar_t (&file)[kPathChars]) {
 // The file itself, never what a link in its place points to; for its attributes, identity and
 // owner only, so that a hive file in use can be opened too.
 base::ScopedHandle OpenForCheck(const wchar_t* file) {
-  return base::ScopedHandle(CreateFileW(
-      file, FILE_READ_ATTRIBUTES | READ_CONTROL,
-      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-      FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  return base::ScopedHandle(
+      CreateFileW(file, FILE_READ_ATTRIBUTES | READ_CONTROL,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                  FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
 }
 
 // Whether the open file may be loaded as the user's hive: a plain file with one name, owned by
@@ -111,8 +111,8 @@ LONG CheckHiveFile(HANDLE file, PSID user, BY_HANDLE_FILE_INFORMATION* identity)
 }
 
 bool SameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
-  return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
-         a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+  return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+         a.nFileIndexLow == b.nFileIndexLow;
 }
 
 const char* RefusalOf(LONG code) {
@@ -151,8 +151,8 @@ LONG ScopedProfileHive::Load(const char* sid) {
   BY_HANDLE_FILE_INFORMATION identity = {};
   if (result == ERROR_SUCCESS) {
     checked = OpenForCheck(file);
-    result = checked ? CheckHiveFile(checked.get(), user, &identity)
-                     : static_cast<LONG>(GetLastError());
+    result =
+        checked ? CheckHiveFile(checked.get(), user, &identity) : static_cast<LONG>(GetLastError());
   }
   if (result == ERROR_SUCCESS) result = late::RegLoadAppKeyW(file, &root_, KEY_ALL_ACCESS, 0, 0);
   if (result == ERROR_SUCCESS) {
@@ -195,9 +195,10 @@ LONG WriteIntoProfileHive(const char* sid, const char* what, ProfileHiveWork* wo
     const LONG unloaded = hive.Unload();
     if (result == ERROR_SUCCESS) result = unloaded;
     if (result != ERROR_SUCCESS) {
-      RunLogWrite("restore: the %s of user %s could not be written into the profile hive "
-                  "(error %ld)",
-                  what, sid, result);
+      RunLogWrite(
+          "restore: the %s of user %s could not be written into the profile hive "
+          "(error %ld)",
+          what, sid, result);
       return result;
     }
   }

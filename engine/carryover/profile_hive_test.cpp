@@ -47,8 +47,8 @@ TEST(ProfileHiveTest, RefusesEveryHiveFileTheUserCouldHavePlanted) {
     const std::string hiveFile = profile.Child("NTUSER.DAT");
     const std::string otherName = profile.Child("other.dat");
     if (row.profileListed) {
-      ASSERT_TRUE(SetStringValue(HKEY_LOCAL_MACHINE, profileKey, "ProfileImagePath",
-                                 profile.path(), REG_EXPAND_SZ));
+      ASSERT_TRUE(SetStringValue(HKEY_LOCAL_MACHINE, profileKey, "ProfileImagePath", profile.path(),
+                                 REG_EXPAND_SZ));
     }
     // A real, loadable hive file: a load that skipped a check would succeed.
     ScopedLoadedHive session(kUser, hiveFile);

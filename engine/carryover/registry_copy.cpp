@@ -56,8 +56,8 @@ class KeyTreeCompare {
     if (depth > kMaxCopyDepth) return false;
     for (DWORD index = 0;; ++index) {
       DWORD nameChars = kValueNameChars;
-      const LONG result = RegEnumValueW(saved, index, name_.data(), &nameChars, nullptr, nullptr,
-                                        nullptr, nullptr);
+      const LONG result =
+          RegEnumValueW(saved, index, name_.data(), &nameChars, nullptr, nullptr, nullptr, nullptr);
       if (result == ERROR_NO_MORE_ITEMS) break;
       if (result != ERROR_SUCCESS) return false;
       DWORD savedType = REG_NONE, liveType = REG_NONE;
@@ -109,15 +109,14 @@ LONG OpenKeyWithoutLinks(HKEY root, const wchar_t* path, REGSAM access, bool cre
     const base::WideText part(name, end);
     name = *end == L'\\' ? end + 1 : end;
     const bool last = *name == L'\0';
-    const REGSAM partAccess = (last ? access : KEY_ENUMERATE_SUB_KEYS | KEY_CREATE_SUB_KEY) |
-                              KEY_QUERY_VALUE;
+    const REGSAM partAccess =
+        (last ? access : KEY_ENUMERATE_SUB_KEYS | KEY_CREATE_SUB_KEY) | KEY_QUERY_VALUE;
     base::ScopedRegKey next;
-    const LONG result =
-        create ? RegCreateKeyExW(parent, part.c_str(), 0, nullptr,
-                                 REG_OPTION_NON_VOLATILE | REG_OPTION_OPEN_LINK, partAccess,
-                                 nullptr, next.receive(), nullptr)
-               : RegOpenKeyExW(parent, part.c_str(), REG_OPTION_OPEN_LINK, partAccess,
-                               next.receive());
+    const LONG result = create ? RegCreateKeyExW(parent, part.c_str(), 0, nullptr,
+                                                 REG_OPTION_NON_VOLATILE | REG_OPTION_OPEN_LINK,
+                                                 partAccess, nullptr, next.receive(), nullptr)
+                               : RegOpenKeyExW(parent, part.c_str(), REG_OPTION_OPEN_LINK,
+                                               partAccess, next.receive());
     if (result != ERROR_SUCCESS) return result;
     if (IsRegistryLink(next.get())) return kErrorRegistryLink;
     current = std::move(next);
@@ -200,8 +199,7 @@ LONG KeyTreeCopy::CopySubkey(HKEY source, HKEY target, const wchar_t* name, int 
   if (result != ERROR_SUCCESS) return result;
   base::ScopedRegKey to;
   DWORD disposition = 0;
-  result = RegCreateKeyExW(target, name, 0, nullptr,
-                           REG_OPTION_NON_VOLATILE | REG_OPTION_OPEN_LINK,
+  result = RegCreateKeyExW(target, name, 0, nullptr, REG_OPTION_NON_VOLATILE | REG_OPTION_OPEN_LINK,
                            KEY_READ | KEY_WRITE, nullptr, to.receive(), &disposition);
   if (result != ERROR_SUCCESS) return result;
   if (IsRegistryLink(to.get())) {

@@ -338,7 +338,6 @@ bool BackUpFile(const char* backupFolder, const char* productFolder, const char*
   return ReplaceWithNewFile(backupFolder, dated, live.get());
 }
 
-
 // A restore step that failed: logged with its code and shown with the system's text, naming the
 // file; what is not back stays saved for the next start.
 BOOL RestoreStepFailed(const char* what, const char* name) {
@@ -353,22 +352,22 @@ BOOL RestoreStepFailed(const char* what, const char* name) {
 bool RecordSavedCopies(const char* backupFolder, base::Text* record) {
   record->clear();
   return VisitSavedCopies(backupFolder, [&](const char*, const char* name) {
-           char path[kPathBufferSize];
-           WIN32_FILE_ATTRIBUTE_DATA data;
-           if (!JoinPath(backupFolder, name, path) ||
-               !GetFileAttributesExA(path, GetFileExInfoStandard, &data)) {
-             return false;
-           }
-           char entry[kPathBufferSize + 32];
-           const unsigned long long size =
-               (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-           if (!base::FormatBounded(entry, sizeof(entry), "%s%s:%llu",
-                                    record->empty() ? "" : "|", name, size)) {
-             return false;
-           }
-           *record += entry;
-           return true;
-         });
+    char path[kPathBufferSize];
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!JoinPath(backupFolder, name, path) ||
+        !GetFileAttributesExA(path, GetFileExInfoStandard, &data)) {
+      return false;
+    }
+    char entry[kPathBufferSize + 32];
+    const unsigned long long size =
+        (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    if (!base::FormatBounded(entry, sizeof(entry), "%s%s:%llu", record->empty() ? "" : "|", name,
+                             size)) {
+      return false;
+    }
+    *record += entry;
+    return true;
+  });
 }
 
 // The recorded copies as (name, size); false when nothing is recorded (a backup made before the
@@ -493,8 +492,9 @@ void ReadSavedLogs(MachineReading* reading) {
   char expected[kPathBufferSize];
   const bool haveWorkFolder = GetWorkPath(WorkItem::kBackupFolder, expected) != FALSE;
   if (haveWorkFolder && !IsWorkPath(WorkItem::kBackupFolder, backupFolder)) {
-    RunLogWrite("reading: the recorded backup %s is not the work folder's; nothing is taken from it",
-                backupFolder);
+    RunLogWrite(
+        "reading: the recorded backup %s is not the work folder's; nothing is taken from it",
+        backupFolder);
     reading->backupDamaged = true;
     return;
   }
@@ -555,8 +555,7 @@ BOOL PutSavedLogBack(const char* name, LogPlacement placement) {
       return RestoreStepFailed("restore: no free dated name beside the log", name);
     }
   }
-  RunLogWrite("restore: %s -> %s%s (%llu bytes)", saved, productFolder, target,
-              SizeOf(copy.get()));
+  RunLogWrite("restore: %s -> %s%s (%llu bytes)", saved, productFolder, target, SizeOf(copy.get()));
   if (!ReplaceWithNewFile(productFolder, target, copy.get())) {
     return RestoreStepFailed("restore: the saved log cannot be written back", target);
   }

@@ -50,8 +50,8 @@ BOOL BackUpUserData();
 void ReadSavedLogs(MachineReading* reading);
 
 enum class LogPlacement {
-  kTakeName,          // the saved copy comes back under its own name
-  kBeside,            // the log in place stays; the saved copy comes back beside it, dated
+  kTakeName,  // the saved copy comes back under its own name
+  kBeside,    // the log in place stays; the saved copy comes back beside it, dated
 };
 
 // Puts one saved copy back into the product folder: written to a new file beside its name,

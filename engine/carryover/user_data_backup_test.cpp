@@ -363,8 +363,8 @@ TEST_F(UserDataBackupTest, ALogOverQuarterOfAGibibyteComesBackWhole) {
            written == static_cast<DWORD>(lstrlenA(bytes));
   };
   {
-    base::ScopedHandle file(CreateFileA(LogPath().c_str(), GENERIC_WRITE, 0, nullptr,
-                                        CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    base::ScopedHandle file(CreateFileA(LogPath().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(file);
     ASSERT_TRUE(writeAt(file.get(), 0, "head"));
     ASSERT_TRUE(writeAt(file.get(), size - 4, "tail"));

@@ -91,9 +91,8 @@ base::Text DescribeUser(const char* sid) {
     }
   }
   char described[kKeyPathSize + 520];
-  if (name[0] != '\0' &&
-      base::FormatBounded(described, sizeof(described), "%s%s%s (%s)", domain,
-                          domain[0] != '\0' ? "\\" : "", name, sid)) {
+  if (name[0] != '\0' && base::FormatBounded(described, sizeof(described), "%s%s%s (%s)", domain,
+                                             domain[0] != '\0' ? "\\" : "", name, sid)) {
     return described;
   }
   return sid;
@@ -119,9 +118,9 @@ LONG CreateDatedKeyBeside(const UserHive& hive, const char* keyPath, HKEY* key,
     const base::WideText path = hive.PathOf(name);
     if (path.empty()) return ERROR_FILENAME_EXCED_RANGE;
     DWORD disposition = 0;
-    const LONG result = RegCreateKeyExW(hive.root, path.c_str(), 0, nullptr,
-                                        REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, key,
-                                        &disposition);
+    const LONG result =
+        RegCreateKeyExW(hive.root, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        KEY_ALL_ACCESS, nullptr, key, &disposition);
     if (result != ERROR_SUCCESS) return result;
     if (disposition == REG_CREATED_NEW_KEY) {
       *createdName = name;
@@ -137,7 +136,8 @@ bool IsUserGone(const char* sid) {
   char profileKey[kKeyPathSize];
   base::ScopedRegKey profile;
   if (!base::FormatBounded(profileKey, sizeof(profileKey),
-                           "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\%s", sid) ||
+                           "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\%s",
+                           sid) ||
       RegOpenKeyExA(HKEY_LOCAL_MACHINE, profileKey, 0, KEY_QUERY_VALUE, profile.receive()) !=
           ERROR_FILE_NOT_FOUND) {
     return false;  // a profile is listed, or the list cannot be read: the user may come back

@@ -30,12 +30,9 @@ BOOL CaptureFailedFor(LONG code, const char* hiveName) {
   return FALSE;
 }
 
-
 // True when a subkey of the updater key is a settings snapshot: every subkey but the one that holds
 // the other users' autorun records. Snapshots are named as their hives (a string SID, ".DEFAULT").
-bool IsSnapshotName(const char* name) {
-  return !SameName(name, updater_value::kAutoRunRecords);
-}
+bool IsSnapshotName(const char* name) { return !SameName(name, updater_value::kAutoRunRecords); }
 
 // The names of the settings snapshots.
 LONG ListSnapshots(HKEY updaterKey, base::HeapArray<base::Text>* names) {
@@ -64,7 +61,8 @@ LONG WriteBack(HKEY updaterKey, const UserHive& hive, CopyRule rule = CopyRule::
   const base::WideText path = hive.PathOf(product::kSettingsKey);
   if (path.empty()) return ERROR_FILENAME_EXCED_RANGE;
   base::ScopedRegKey snapshot;
-  LONG result = RegOpenKeyExW(updaterKey, ToWide(hive.name).c_str(), 0, KEY_READ, snapshot.receive());
+  LONG result =
+      RegOpenKeyExW(updaterKey, ToWide(hive.name).c_str(), 0, KEY_READ, snapshot.receive());
   if (result != ERROR_SUCCESS) return result;
   base::ScopedRegKey settings;
   result = OpenKeyWithoutLinks(hive.root, path.c_str(), KEY_ALL_ACCESS, true, settings.receive());
@@ -78,7 +76,8 @@ LONG WriteBack(HKEY updaterKey, const UserHive& hive, CopyRule rule = CopyRule::
 // The snapshot whole into a new dated key beside the settings key of the hive, flushed.
 LONG KeepSnapshotBeside(HKEY updaterKey, const UserHive& hive) {
   base::ScopedRegKey snapshot;
-  LONG result = RegOpenKeyExW(updaterKey, ToWide(hive.name).c_str(), 0, KEY_READ, snapshot.receive());
+  LONG result =
+      RegOpenKeyExW(updaterKey, ToWide(hive.name).c_str(), 0, KEY_READ, snapshot.receive());
   if (result != ERROR_SUCCESS) return result;
   base::ScopedRegKey beside;
   base::Text name;
@@ -100,9 +99,9 @@ LONG MergeBack(HKEY updaterKey, const UserHive& hive) {
   if (HiveHoldsSnapshot(updaterKey, hive)) return ERROR_SUCCESS;
   const base::WideText path = hive.PathOf(product::kSettingsKey);
   base::ScopedRegKey settings;
-  const bool inPlace = !path.empty() && OpenKeyWithoutLinks(hive.root, path.c_str(), KEY_READ,
-                                                            false, settings.receive()) ==
-                                            ERROR_SUCCESS;
+  const bool inPlace =
+      !path.empty() && OpenKeyWithoutLinks(hive.root, path.c_str(), KEY_READ, false,
+                                           settings.receive()) == ERROR_SUCCESS;
   settings.reset();
   if (inPlace) {
     const LONG kept = KeepSnapshotBeside(updaterKey, hive);
@@ -171,7 +170,8 @@ BOOL SnapshotUserSettings() {
     const base::WideText path = UserHive(hiveName).PathOf(product::kSettingsKey);
     if (path.empty()) return fail(ERROR_FILENAME_EXCED_RANGE, nullptr);
     base::ScopedRegKey settings;
-    LONG result = OpenKeyWithoutLinks(HKEY_USERS, path.c_str(), KEY_READ, false, settings.receive());
+    LONG result =
+        OpenKeyWithoutLinks(HKEY_USERS, path.c_str(), KEY_READ, false, settings.receive());
     if (result == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;  // no settings of the product here
     if (result == kErrorRegistryLink) {
       RunLogWrite("capture: the settings of hive %s lie behind a registry link; not saved",
@@ -191,9 +191,9 @@ BOOL SnapshotUserSettings() {
     }
     base::ScopedRegKey snapshot;
     DWORD disposition = 0;
-    result = RegCreateKeyExW(updaterKey.get(), wideName.c_str(), 0, nullptr,
-                             REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, snapshot.receive(),
-                             &disposition);
+    result =
+        RegCreateKeyExW(updaterKey.get(), wideName.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        KEY_ALL_ACCESS, nullptr, snapshot.receive(), &disposition);
     if (result != ERROR_SUCCESS) {
       RunLogWrite("capture: no snapshot of hive %s can be made (error %ld)", hiveName, result);
       return fail(result, nullptr);
@@ -232,8 +232,7 @@ void ReadSavedSettings(base::HeapArray<SavedUserItem>* items) {
   items->clear();
   base::ScopedRegKey updaterKey;
   base::HeapArray<base::Text> snapshots;
-  if (OpenTrustedUpdaterKey(nullptr, KEY_READ, false, updaterKey.receive()) !=
-          ERROR_SUCCESS ||
+  if (OpenTrustedUpdaterKey(nullptr, KEY_READ, false, updaterKey.receive()) != ERROR_SUCCESS ||
       ListSnapshots(updaterKey.get(), &snapshots) != ERROR_SUCCESS) {
     return;
   }
@@ -301,8 +300,8 @@ BOOL KeepSettingsInFile(const char* hiveName) {
   char path[kPathBufferSize];
   base::ScopedRegKey updaterKey;
   base::ScopedRegKey snapshot;
-  LONG result = BuildKeptFilePath(hiveName, "settings", "hiv", path) ? ERROR_SUCCESS
-                                                                      : ERROR_CANNOT_MAKE;
+  LONG result =
+      BuildKeptFilePath(hiveName, "settings", "hiv", path) ? ERROR_SUCCESS : ERROR_CANNOT_MAKE;
   if (result == ERROR_SUCCESS) {
     result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, product::kUpdaterKey, 0, KEY_ALL_ACCESS,
                            updaterKey.receive());

@@ -1,8 +1,9 @@
 // The per-user state of the product that survives an update: the settings key
 // "SOFTWARE\KORVANE SYSTEMS,INC.\Tidesafe" of every loaded user's hive, saved as one snapshot
 // per hive (a subkey of the updater key named by the hive's SID) before the uninstall and laid
-// back after the installation, together with the user's autorun entry (engine/carryover/autorun_entry.h).
-// Snapshots are copied by a bounded walk that follows no registry link (engine/carryover/registry_copy.h).
+// back after the installation, together with the user's autorun entry
+// (engine/carryover/autorun_entry.h). Snapshots are copied by a bounded walk that follows no
+// registry link (engine/carryover/registry_copy.h).
 #ifndef ENGINE_CARRYOVER_USER_STATE_H_
 #define ENGINE_CARRYOVER_USER_STATE_H_
 

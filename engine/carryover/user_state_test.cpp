@@ -23,7 +23,6 @@ namespace {
 
 using namespace testing_support;  // NOLINT: the helpers of these tests
 
-
 // The user's Run value and settings key and the updater key are saved and put back; the
 // recorder stands ready as the product's "Tidemark.exe".
 class UserStateTest : public testing::Test {
@@ -53,8 +52,8 @@ class UserStateTest : public testing::Test {
   void ExpectAutoRunBackAndStarted(const std::string& commandLine) {
     DWORD type = 0;
     std::string data;
-    ASSERT_TRUE(GetRawValue(HKEY_CURRENT_USER, product::kRunKey, product::kAutoRunValue, &type,
-                            &data));
+    ASSERT_TRUE(
+        GetRawValue(HKEY_CURRENT_USER, product::kRunKey, product::kAutoRunValue, &type, &data));
     EXPECT_EQ(commandLine + std::string(1, '\0'), data);
     EXPECT_EQ(commandLine, LastRecordedStart(WaitForRecord(log_)).commandLine);
   }
@@ -92,8 +91,8 @@ TEST_F(UserStateTest, HiveNameIsTheCurrentUsersHive) {
 
 TEST_F(UserStateTest, WithoutSettingsSnapshotsTheAutoRunIsStillRestored) {
   const std::string commandLine = "\"" + program_ + "\"";
-  ASSERT_TRUE(SetStringValue(HKEY_CURRENT_USER, product::kRunKey, product::kAutoRunValue,
-                             commandLine));
+  ASSERT_TRUE(
+      SetStringValue(HKEY_CURRENT_USER, product::kRunKey, product::kAutoRunValue, commandLine));
   ASSERT_TRUE(CaptureUserState());  // no hive has settings: no snapshot subkeys
   DeleteRunValue();
   EXPECT_TRUE(RestoreSavedState(RestoreMode::kOverlay, true).everythingBack);
@@ -127,8 +126,8 @@ TEST_F(UserStateTest, SettingsOfTwoHivesAreSnapshotAndRestored) {
 
 TEST_F(UserStateTest, UnloadedHiveIsSkippedAndTheOthersAndTheAutoRunAreStillRestored) {
   const std::string commandLine = "\"" + program_ + "\"";
-  ASSERT_TRUE(SetStringValue(HKEY_CURRENT_USER, product::kRunKey, product::kAutoRunValue,
-                             commandLine));
+  ASSERT_TRUE(
+      SetStringValue(HKEY_CURRENT_USER, product::kRunKey, product::kAutoRunValue, commandLine));
   // The second user's hive name sorts before the current user's, so a stop at the first
   // unloaded hive would leave the current user's settings unrestored.
   const char kEarlyHive[] = "S-1-5-21-0-0-0-0999";
@@ -157,7 +156,7 @@ TEST_F(UserStateTest, UnloadedHiveIsSkippedAndTheOthersAndTheAutoRunAreStillRest
 
   EXPECT_TRUE(RestoreSavedState(RestoreMode::kOverlay, true).everythingBack);
   EXPECT_EQ(firstTree, DumpKeyTree(HKEY_CURRENT_USER, product::kSettingsKey));
-  EXPECT_FALSE(KeyExists(HKEY_USERS, kEarlyHive));  // nothing made in its place
+  EXPECT_FALSE(KeyExists(HKEY_USERS, kEarlyHive));                   // nothing made in its place
   EXPECT_EQ(savedEarly, DumpKeyTree(HKEY_LOCAL_MACHINE, snapshot));  // its snapshot is kept
   ExpectAutoRunBackAndStarted(commandLine);
 }
@@ -230,8 +229,8 @@ TEST_F(UserStateTest, CaptureIsBoundedFollowsNoLinkAndFailsWholeOnAnyError) {
     } else {
       for (const char* name : {"LoopA", "LoopB"}) {
         const base::ScopedRegKey link =
-            CreateKey(HKEY_CURRENT_USER, settings + "\\" + name,
-                      KEY_ALL_ACCESS | KEY_CREATE_LINK, REG_OPTION_CREATE_LINK);
+            CreateKey(HKEY_CURRENT_USER, settings + "\\" + name, KEY_ALL_ACCESS | KEY_CREATE_LINK,
+                      REG_OPTION_CREATE_LINK);
         ASSERT_TRUE(link);
         EXPECT_EQ(ERROR_SUCCESS,
                   RegSetValueExW(link.get(), L"SymbolicLinkValue", 0, REG_LINK,
@@ -258,7 +257,8 @@ TEST_F(UserStateTest, CaptureIsBoundedFollowsNoLinkAndFailsWholeOnAnyError) {
       // The system's text, or its number where the system has none.
       const std::string text = testing_support::SystemText(row.error);
       if (text.empty()) {
-        EXPECT_NE(std::string::npos, boxes[0].text.find(std::to_string(row.error))) << boxes[0].text;
+        EXPECT_NE(std::string::npos, boxes[0].text.find(std::to_string(row.error)))
+            << boxes[0].text;
       } else {
         EXPECT_EQ(0u, boxes[0].text.find(text.substr(0, text.find_last_not_of("\r\n") + 1)))
             << boxes[0].text;
@@ -315,8 +315,10 @@ TEST_F(UserStateTest, AUserWhoNoLongerExistsEndsTheWaitWithKeptFiles) {
     if (path.find("_settings_") != std::string::npos) settingsKept = !bytes.empty();
     if (path.find("_autorun_") != std::string::npos) {
       const std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2);
-      autoRunKept = text.find(L"\"Tidemark\"=\"\\\"C:\\\\Program Files\\\\Tidemark\\\\Tidemark.exe\\\" /gone\"") !=
-                    std::wstring::npos;
+      autoRunKept =
+          text.find(
+              L"\"Tidemark\"=\"\\\"C:\\\\Program Files\\\\Tidemark\\\\Tidemark.exe\\\" /gone\"") !=
+          std::wstring::npos;
     }
     DeleteFileA(path.c_str());
   }

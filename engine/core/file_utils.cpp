@@ -395,17 +395,17 @@ int IsFolderWritableByOthers(const wchar_t* folder) {
 
 char* GetSystemErrorText(DWORD code) {
   char* text = nullptr;
-  FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
-                     FORMAT_MESSAGE_FROM_SYSTEM,
-                 nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-                 reinterpret_cast<char*>(&text), 0, nullptr);
+  FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM,
+      nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char*>(&text), 0,
+      nullptr);
   return text;
 }
 
 TimeStamp FormatTimeStamp(const SYSTEMTIME& time) {
   TimeStamp stamp;
   base::FormatBounded(stamp.text, sizeof(stamp.text), "%04u%02u%02u-%02u%02u%02u",
-                      time.wYear % 10000u, time.wMonth % 100u, time.wDay % 100u,
-                      time.wHour % 100u, time.wMinute % 100u, time.wSecond % 100u);
+                      time.wYear % 10000u, time.wMonth % 100u, time.wDay % 100u, time.wHour % 100u,
+                      time.wMinute % 100u, time.wSecond % 100u);
   return stamp;
 }

@@ -19,9 +19,9 @@ using testing_support::WriteFileBytes;
 
 // Code page 932 characters whose second byte is 0x5C, and one whose trail byte is itself a valid
 // lead byte (亜 = 0x88 0x9F).
-const std::string kHyo = "\x95\x5c";   // 表
-const std::string kSo = "\x83\x5c";    // ソ
-const std::string kA = "\x88\x9f";     // 亜
+const std::string kHyo = "\x95\x5c";  // 表
+const std::string kSo = "\x83\x5c";   // ソ
+const std::string kA = "\x88\x9f";    // 亜
 
 TEST(TrailingBackslash, RealBackslashesOnly) {
   EXPECT_EQ(1, HasTrailingBackslash("C:\\"));
@@ -103,7 +103,8 @@ TEST_F(FolderTest, DeletesTreeWithReadOnlyFilesAndFoldersAndDoubleByteNames) {
   ASSERT_NE(0, CreateFolderPath(sub.c_str()));
   ASSERT_TRUE(WriteFileBytes(tree + "\\a.txt", "a"));
   ASSERT_TRUE(WriteFileBytes(sub + "\\" + kHyo + ".dat", "b"));
-  ASSERT_TRUE(SetFileAttributesA((tree + "\\a.txt").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE));
+  ASSERT_TRUE(SetFileAttributesA((tree + "\\a.txt").c_str(),
+                                 FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE));
   ASSERT_TRUE(SetFileAttributesA((sub + "\\" + kHyo + ".dat").c_str(), FILE_ATTRIBUTE_READONLY));
   ASSERT_TRUE(SetFileAttributesA(sub.c_str(), FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY));
   ASSERT_TRUE(SetFileAttributesA(tree.c_str(), FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY));
@@ -238,8 +239,8 @@ TEST(FolderSecurity, OnlyAdministratorsSystemAndTrustedInstallerMayWrite) {
       {"O:BAD:(A;;0x40;;;AU)", 1},                               // ... or delete them
       {"O:BAD:(A;;WD;;;WD)", 1},                                 // ... or change the access list
       {"O:BAD:(A;;GW;;;S-1-5-21-0-0-0-1000)", 1},
-      {"O:BAD:(A;OICI;FA;;;BU)", 1},                             // the Downloads folder's kind
-      {"O:BA", 1},                                               // no access list at all
+      {"O:BAD:(A;OICI;FA;;;BU)", 1},  // the Downloads folder's kind
+      {"O:BA", 1},                    // no access list at all
   };
   for (const auto& row : kRows) {
     SCOPED_TRACE(row.sddl);

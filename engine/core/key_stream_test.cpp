@@ -9,8 +9,10 @@
 
 // The two XOR paths behind XorWithKeyStream (engine/core/key_stream.cpp).
 namespace key_stream_detail {
-void XorPlain(unsigned char* out, const unsigned char* data, const unsigned char* key, unsigned length);
-void XorSse2(unsigned char* out, const unsigned char* data, const unsigned char* key, unsigned length);
+void XorPlain(unsigned char* out, const unsigned char* data, const unsigned char* key,
+              unsigned length);
+void XorSse2(unsigned char* out, const unsigned char* data, const unsigned char* key,
+             unsigned length);
 bool HasSse2();
 }  // namespace key_stream_detail
 
@@ -126,31 +128,33 @@ TEST(KeyStreamTest, XorEqualsBytewiseXorForEveryLengthAndAlignment) {
       std::copy(key.begin(), key.end(), keyStorage.begin() + keyOffset);
       const unsigned char* k = keyStorage.data() + keyOffset;
       for (unsigned dataOffset : {0u, 1u, 2u, 5u, 16u})
-      for (int sourceOffset : {-1, 0, 3}) {  // -1: in place
-        for (unsigned length : lengths) {
-          if (dataOffset + length + 8 > dataStorage.size()) continue;
-          std::copy(original.begin(), original.end(), dataStorage.begin());
-          unsigned char* d = dataStorage.data() + dataOffset;
-          const unsigned char* source = d;
-          if (sourceOffset >= 0) {
-            std::fill(dataStorage.begin(), dataStorage.end(), 0xA5);
-            std::copy(original.begin() + dataOffset, original.begin() + dataOffset + length,
-                      sourceStorage.begin() + sourceOffset);
-            source = sourceStorage.data() + sourceOffset;
-          }
-          path.function(d, source, k, length);
-          const auto untouched = [&](unsigned i) { return sourceOffset < 0 ? original[i] : 0xA5; };
-          for (unsigned i = 0; i < dataOffset; ++i) ASSERT_EQ(untouched(i), dataStorage[i]);
-          for (unsigned i = 0; i < length; ++i) {
-            ASSERT_EQ(static_cast<unsigned char>(original[dataOffset + i] ^ key[i]), d[i])
-                << "length " << length << " data offset " << dataOffset << " key offset "
-                << keyOffset << " source offset " << sourceOffset << " byte " << i;
-          }
-          for (unsigned i = dataOffset + length; i < dataOffset + length + 8; ++i) {
-            ASSERT_EQ(untouched(i), dataStorage[i]) << "written past length " << length;
+        for (int sourceOffset : {-1, 0, 3}) {  // -1: in place
+          for (unsigned length : lengths) {
+            if (dataOffset + length + 8 > dataStorage.size()) continue;
+            std::copy(original.begin(), original.end(), dataStorage.begin());
+            unsigned char* d = dataStorage.data() + dataOffset;
+            const unsigned char* source = d;
+            if (sourceOffset >= 0) {
+              std::fill(dataStorage.begin(), dataStorage.end(), 0xA5);
+              std::copy(original.begin() + dataOffset, original.begin() + dataOffset + length,
+                        sourceStorage.begin() + sourceOffset);
+              source = sourceStorage.data() + sourceOffset;
+            }
+            path.function(d, source, k, length);
+            const auto untouched = [&](unsigned i) {
+              return sourceOffset < 0 ? original[i] : 0xA5;
+            };
+            for (unsigned i = 0; i < dataOffset; ++i) ASSERT_EQ(untouched(i), dataStorage[i]);
+            for (unsigned i = 0; i < length; ++i) {
+              ASSERT_EQ(static_cast<unsigned char>(original[dataOffset + i] ^ key[i]), d[i])
+                  << "length " << length << " data offset " << dataOffset << " key offset "
+                  << keyOffset << " source offset " << sourceOffset << " byte " << i;
+            }
+            for (unsigned i = dataOffset + length; i < dataOffset + length + 8; ++i) {
+              ASSERT_EQ(untouched(i), dataStorage[i]) << "written past length " << length;
+            }
           }
         }
-      }
     }
   }
 }

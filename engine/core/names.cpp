@@ -14,8 +14,8 @@ base::WideText ToWide(const char* text) {
 
 base::Text ToAnsi(const wchar_t* text, bool* exact) {
   BOOL defaulted = FALSE;
-  const int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text, -1, nullptr, 0,
-                                         nullptr, &defaulted);
+  const int length =
+      WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text, -1, nullptr, 0, nullptr, &defaulted);
   if (exact != nullptr) *exact = length > 0 && !defaulted;
   if (length <= 0) return base::Text();
   base::Text ansi(static_cast<size_t>(length - 1), '\0');

@@ -20,7 +20,7 @@ const NameRow kNames[] = {
     {L"C:\\Program Files\\KORVANEX\\a.exe", L"C:\\Program Files\\KORVANE", false, false},
     {L"C:\\Program", L"C:\\Program Files", false, false},
     {L"C:\\CAF\u00C9\\x", L"c:\\caf\u00E9", false, true},  // beyond ASCII, case still ignored
-    {L"stra\u00DFe", L"STRASSE", false, false},              // no linguistic expansion
+    {L"stra\u00DFe", L"STRASSE", false, false},            // no linguistic expansion
     {L"\u30C6\u30B9\u30C8", L"\u30C6\u30B9\u30C8", true, true},
     {L"", L"", true, false},  // an empty folder holds nothing
 };

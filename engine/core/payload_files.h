@@ -11,10 +11,11 @@ struct PayloadFile {
 };
 
 constexpr PayloadFile kPayloadFiles[] = {
-    {"_Setup.dll", 136}, {"data1.cab", 137},  {"data1.hdr", 138}, {"data2.cab", 139},
+    {"_Setup.dll", 136},  {"data1.cab", 137},  {"data1.hdr", 138}, {"data2.cab", 139},
     {"ISSetup.dll", 140}, {"layout.bin", 141}, {"Setup.bmp", 142}, {"setup.exe", 143},
-    {"setup.ini", 144},  {"setup.inx", 145},
+    {"setup.ini", 144},   {"setup.inx", 145},
 };
-constexpr int kPayloadFileCount = static_cast<int>(sizeof(kPayloadFiles) / sizeof(kPayloadFiles[0]));
+constexpr int kPayloadFileCount =
+    static_cast<int>(sizeof(kPayloadFiles) / sizeof(kPayloadFiles[0]));
 
 #endif  // ENGINE_CORE_PAYLOAD_FILES_H_

@@ -62,7 +62,8 @@ void WriteLine(const base::Text& text) {
     return;
   }
   base::Text line = stamp + text;
-  std::replace_if(line.begin(), line.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
+  std::replace_if(
+      line.begin(), line.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
   base::Text utf8 = AnsiToUtf8(line);
   if (utf8.empty()) return;
   utf8 += "\r\n";

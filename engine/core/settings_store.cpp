@@ -58,8 +58,8 @@ bool HasAdminOnlyDescriptor(HKEY key, PSECURITY_DESCRIPTOR wanted) {
   if (owner == nullptr ||
       (!IsWellKnownSid(owner, WinBuiltinAdministratorsSid) &&
        !IsWellKnownSid(owner, WinLocalSystemSid)) ||
-      (control & SE_DACL_PROTECTED) == 0 || !present || dacl == nullptr ||
-      wantedDacl == nullptr || dacl->AceCount != wantedDacl->AceCount) {
+      (control & SE_DACL_PROTECTED) == 0 || !present || dacl == nullptr || wantedDacl == nullptr ||
+      dacl->AceCount != wantedDacl->AceCount) {
     return false;
   }
   for (DWORD index = 0; index < dacl->AceCount; ++index) {
@@ -98,12 +98,12 @@ LONG OpenLevel(HKEY parent, const wchar_t* name, REGSAM access, bool create,
                SECURITY_ATTRIBUTES* attributes, base::ScopedRegKey& key, DWORD* disposition) {
   LONG result;
   if (create) {
-    result = RegCreateKeyExW(parent, name, 0, nullptr,
-                             REG_OPTION_NON_VOLATILE | REG_OPTION_OPEN_LINK,
-                             access | KEY_QUERY_VALUE, attributes, key.receive(), disposition);
+    result =
+        RegCreateKeyExW(parent, name, 0, nullptr, REG_OPTION_NON_VOLATILE | REG_OPTION_OPEN_LINK,
+                        access | KEY_QUERY_VALUE, attributes, key.receive(), disposition);
   } else {
-    result = RegOpenKeyExW(parent, name, REG_OPTION_OPEN_LINK, access | KEY_QUERY_VALUE,
-                           key.receive());
+    result =
+        RegOpenKeyExW(parent, name, REG_OPTION_OPEN_LINK, access | KEY_QUERY_VALUE, key.receive());
   }
   if (result != ERROR_SUCCESS) {
     // A name that is not there is an answer, not a failure: the caller decides.
@@ -140,8 +140,8 @@ LONG OpenPath(HKEY parent, const wchar_t* path, REGSAM access, bool create,
       part[length] = L'\0';
       const bool last = *end == L'\0';
       base::ScopedRegKey next;
-      const LONG result = OpenLevel(at, part, last ? access : KEY_CREATE_SUB_KEY, create, nullptr,
-                                    next, nullptr);
+      const LONG result =
+          OpenLevel(at, part, last ? access : KEY_CREATE_SUB_KEY, create, nullptr, next, nullptr);
       if (result != ERROR_SUCCESS) return result;
       current = std::move(next);
       at = current.get();
@@ -262,9 +262,9 @@ bool IsTrustedTree(HKEY key, const wchar_t* path, int depth) {
       return false;
     }
     base::ScopedRegKey subkey;
-    const LONG opened = RegOpenKeyExW(key, name, REG_OPTION_OPEN_LINK,
-                                      READ_CONTROL | KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS,
-                                      subkey.receive());
+    const LONG opened =
+        RegOpenKeyExW(key, name, REG_OPTION_OPEN_LINK,
+                      READ_CONTROL | KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS, subkey.receive());
     if (opened != ERROR_SUCCESS) {
       RunLogFailureFormat(static_cast<DWORD>(opened),
                           "updater key: RegOpenKeyEx of %ls\\%ls failed", path, name);
@@ -283,8 +283,8 @@ using NtDeleteKeyFunction = LONG(WINAPI*)(HANDLE);
 // Deletes parent\name with everything below it, one key at a time by its own handle opened
 // without following links: a link below is deleted as the link it is, never its target.
 LONG DeleteTreeWithoutLinks(HKEY parent, const wchar_t* name, int depth) {
-  static const auto deleteKey = reinterpret_cast<NtDeleteKeyFunction>(reinterpret_cast<void*>(
-      GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtDeleteKey")));
+  static const auto deleteKey = reinterpret_cast<NtDeleteKeyFunction>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtDeleteKey")));
   if (deleteKey == nullptr) {
     RunLogFailure("updater key: ntdll has no NtDeleteKey", ERROR_PROC_NOT_FOUND);
     return ERROR_PROC_NOT_FOUND;
@@ -421,10 +421,10 @@ LONG OpenUpdaterKeyItself(REGSAM access, bool create, base::ScopedRegKey& key) {
   GetSecurityDescriptorOwner(descriptor, &owner, &defaulted);
   GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
   // Only carries the entries down to the subkeys: RegSetKeySecurity below decides.
-  const DWORD inherited = SetSecurityInfo(key.get(), SE_REGISTRY_KEY,
-                                          OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
-                                              PROTECTED_DACL_SECURITY_INFORMATION,
-                                          owner, nullptr, dacl, nullptr);
+  const DWORD inherited = SetSecurityInfo(
+      key.get(), SE_REGISTRY_KEY,
+      OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+      owner, nullptr, dacl, nullptr);
   if (inherited != ERROR_SUCCESS) {
     RunLogFailure("updater key: SetSecurityInfo failed", inherited);
   }
@@ -574,8 +574,8 @@ int DeleteUpdaterKey() {
   const wchar_t* own = nullptr;
   base::ScopedRegKey vendor;
   return SplitUpdaterKeyPath(vendorPath, &own) &&
-                 OpenPath(HKEY_LOCAL_MACHINE, vendorPath, KEY_ENUMERATE_SUB_KEYS, false,
-                          vendor) == ERROR_SUCCESS &&
+                 OpenPath(HKEY_LOCAL_MACHINE, vendorPath, KEY_ENUMERATE_SUB_KEYS, false, vendor) ==
+                     ERROR_SUCCESS &&
                  DeleteTreeWithoutLinks(vendor.get(), own, 0) == ERROR_SUCCESS
              ? 1
              : 0;

@@ -104,12 +104,12 @@ TEST_F(UpdaterKeyTest, AKeyThatIsNotWhollyTheUpdatersIsSetAsideAndNoLinkIsFollow
   const std::string key = product::kUpdaterKey;
   const std::string victim = "SOFTWARE\\TidemarkSXVictim";
   enum Plant {
-    kLinkAsTheKey,        // the updater key itself is a link to another HKLM key
-    kLinkBelow,           // "AutoRun" is a link to another HKLM key
-    kUserOwnsSubkey,      // "AutoRun" made first by a user, who keeps owning it
-    kUserEntryOnSubkey,   // "AutoRun" owned by Administrators but a user may change it
-    kKeyAdmitsUsers,      // the key itself lets Users read (an older release's, or anybody's)
-    kNothing,             // a fresh machine
+    kLinkAsTheKey,       // the updater key itself is a link to another HKLM key
+    kLinkBelow,          // "AutoRun" is a link to another HKLM key
+    kUserOwnsSubkey,     // "AutoRun" made first by a user, who keeps owning it
+    kUserEntryOnSubkey,  // "AutoRun" owned by Administrators but a user may change it
+    kKeyAdmitsUsers,     // the key itself lets Users read (an older release's, or anybody's)
+    kNothing,            // a fresh machine
   };
   for (Plant plant : {kLinkAsTheKey, kLinkBelow, kUserOwnsSubkey, kUserEntryOnSubkey,
                       kKeyAdmitsUsers, kNothing}) {
@@ -196,13 +196,16 @@ TEST_F(UpdaterKeyTest, RemovingFromAnAbsentKeyCreatesItEmptyAndSucceeds) {
 
 TEST_F(UpdaterKeyTest, MarkingZeroOrTooLongMeansNotSet) {
   const DWORD zero = 0;
-  ASSERT_TRUE(SetRawValue(HKEY_LOCAL_MACHINE, product::kUpdaterKey, "Marking", REG_DWORD, &zero, 4));
+  ASSERT_TRUE(
+      SetRawValue(HKEY_LOCAL_MACHINE, product::kUpdaterKey, "Marking", REG_DWORD, &zero, 4));
   EXPECT_EQ(0, IsMarkingSet());
   const unsigned char eight[8] = {1, 0, 0, 0, 0, 0, 0, 0};
-  ASSERT_TRUE(SetRawValue(HKEY_LOCAL_MACHINE, product::kUpdaterKey, "Marking", REG_BINARY, eight, 8));
+  ASSERT_TRUE(
+      SetRawValue(HKEY_LOCAL_MACHINE, product::kUpdaterKey, "Marking", REG_BINARY, eight, 8));
   EXPECT_EQ(0, IsMarkingSet());
   const DWORD one = 1;
-  ASSERT_TRUE(SetRawValue(HKEY_LOCAL_MACHINE, product::kUpdaterKey, "Marking", REG_BINARY, &one, 4));
+  ASSERT_TRUE(
+      SetRawValue(HKEY_LOCAL_MACHINE, product::kUpdaterKey, "Marking", REG_BINARY, &one, 4));
   EXPECT_EQ(1, IsMarkingSet()) << "the stored type is not tested";
 }
 
@@ -249,7 +252,8 @@ TEST_F(UpdaterKeyTest, StringThatDoesNotFitFailsWithAnEmptyBuffer) {
 
 TEST_F(UpdaterKeyTest, StringWrittenByOthersWithoutNulIsTerminatedInsideTheBuffer) {
   // Ten bytes without a terminator, read into buffers of 11 and of exactly 10 bytes.
-  ASSERT_TRUE(SetRawValue(HKEY_LOCAL_MACHINE, product::kUpdaterKey, "UserID", REG_SZ, "ABCDEFGHIJ", 10));
+  ASSERT_TRUE(
+      SetRawValue(HKEY_LOCAL_MACHINE, product::kUpdaterKey, "UserID", REG_SZ, "ABCDEFGHIJ", 10));
   char roomy[11];
   memset(roomy, 'x', sizeof(roomy));
   ASSERT_EQ(1, ReadUpdaterString(nullptr, "UserID", roomy, sizeof(roomy)));
@@ -264,7 +268,8 @@ TEST_F(UpdaterKeyTest, StringWrittenByOthersWithoutNulIsTerminatedInsideTheBuffe
 TEST_F(UpdaterKeyTest, DeletingTheKeyTakesSubkeysAlong) {
   ASSERT_EQ(1, SetMarking(TRUE));
   ASSERT_EQ(1, WriteUpdaterString("\\S-1-5-21-1-2-3-1001\\Deep", "Value", "x"));
-  ASSERT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, std::string(product::kUpdaterKey) + "\\S-1-5-21-1-2-3-1001\\Deep"));
+  ASSERT_TRUE(KeyExists(HKEY_LOCAL_MACHINE,
+                        std::string(product::kUpdaterKey) + "\\S-1-5-21-1-2-3-1001\\Deep"));
   EXPECT_EQ(1, DeleteUpdaterKey());
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, product::kUpdaterKey));
   EXPECT_EQ(0, DeleteUpdaterKey()) << "an absent key is a failure";

@@ -223,8 +223,7 @@ UpdateStage GetStage(const MachineReading& reading) {
     return reading.restartPending ? kStageRestartPending : kStageInstallPending;
   }
   if (!reading.productCurrent) return kStageUninstallPending;
-  return reading.marking || HasWaitingUserItems(reading) ? kStageRestorePending
-                                                         : kStageNothingToDo;
+  return reading.marking || HasWaitingUserItems(reading) ? kStageRestorePending : kStageNothingToDo;
 }
 
 int ChooseStartPage(const MachineReading& reading) {

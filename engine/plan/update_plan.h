@@ -82,14 +82,14 @@ struct SavedUserItem {
 struct MachineReading {
   // The product.
   bool productInstalled = false;
-  bool productCurrent = false;   // its main executable is at the target version or newer
-  bool restartPending = false;   // a removal under the product folder waits for the restart
+  bool productCurrent = false;  // its main executable is at the target version or newer
+  bool restartPending = false;  // a removal under the product folder waits for the restart
   // The updater's own records.
-  bool marking = false;          // an update was begun and is not finished
-  bool restoreWaited = false;    // a restore since the new release's setup did not finish
-  bool backupRecorded = false;   // BackupFolder names a backup
-  bool backupPresent = false;    // ... and it is the work folder's own, and there
-  bool backupDamaged = false;    // ... but it names no backup of this update's work folder
+  bool marking = false;         // an update was begun and is not finished
+  bool restoreWaited = false;   // a restore since the new release's setup did not finish
+  bool backupRecorded = false;  // BackupFolder names a backup
+  bool backupPresent = false;   // ... and it is the work folder's own, and there
+  bool backupDamaged = false;   // ... but it names no backup of this update's work folder
   base::HeapArray<SavedLog> logs;
   base::HeapArray<SavedUserItem> settings;
   base::HeapArray<SavedUserItem> autoRuns;
@@ -114,7 +114,11 @@ int ChooseStartPage(const MachineReading& reading);
 int ChoosePageAfterIntroduction(const MachineReading& reading);
 
 // Uninstall verdicts.
-enum UninstallOutcome { kUninstallRemoved = 0, kUninstallNeedsRestart = 1, kUninstallStillInstalled = 2 };
+enum UninstallOutcome {
+  kUninstallRemoved = 0,
+  kUninstallNeedsRestart = 1,
+  kUninstallStillInstalled = 2
+};
 const char* GetUninstallOutcomeName(int outcome);
 
 // The uninstall page, once the uninstaller it started has ended.
@@ -124,30 +128,30 @@ int ChoosePageAfterUninstall(int uninstallOutcome);
 // autorun entries.
 enum class StepKind {
   // Logs.
-  kPutLogBack,           // nothing is in place (or the overlay): the saved copy takes its name
-  kKeepLogBeside,        // the log in place stays; the saved copy comes back beside it, dated
-  kDropSavedLog,         // the log in place holds all of it: the saved copy goes
-  kLogCopyMissing,       // the saved copy is gone from the backup: a failure, never "restored"
-  kDropBackup,           // every log is settled: the backup and its record go
+  kPutLogBack,      // nothing is in place (or the overlay): the saved copy takes its name
+  kKeepLogBeside,   // the log in place stays; the saved copy comes back beside it, dated
+  kDropSavedLog,    // the log in place holds all of it: the saved copy goes
+  kLogCopyMissing,  // the saved copy is gone from the backup: a failure, never "restored"
+  kDropBackup,      // every log is settled: the backup and its record go
   // Settings.
-  kLaySettingsOver,      // overlay: the snapshot over the settings key
-  kPutSettingsBack,      // nothing is in place: the whole snapshot comes back
-  kKeepSettingsBeside,   // what is missing comes back; the snapshot is kept beside, dated
-  kDropSnapshot,         // the settings in place hold all of it
-  kSettingsToProfile,    // the user's hive is not loaded: into the profile's hive, or it waits
-  kSettingsToKeptFile,   // the user no longer exists: into an administrators-only file that stays
+  kLaySettingsOver,     // overlay: the snapshot over the settings key
+  kPutSettingsBack,     // nothing is in place: the whole snapshot comes back
+  kKeepSettingsBeside,  // what is missing comes back; the snapshot is kept beside, dated
+  kDropSnapshot,        // the settings in place hold all of it
+  kSettingsToProfile,   // the user's hive is not loaded: into the profile's hive, or it waits
+  kSettingsToKeptFile,  // the user no longer exists: into an administrators-only file that stays
   // Autorun entries.
-  kWriteAutoRunBack,     // written back as the user's Run value
-  kKeepAutoRunBeside,    // the Run value in place stays; the saved one is kept beside, dated
-  kDropAutoRunRecord,    // the Run value in place is the saved one
-  kDropUnusableRecord,   // the record names no user or holds no command line
-  kAutoRunToProfile,     // the user's hive is not loaded: into the profile's hive, or it waits
-  kAutoRunToKeptFile,    // the user no longer exists: into an administrators-only file that stays
+  kWriteAutoRunBack,    // written back as the user's Run value
+  kKeepAutoRunBeside,   // the Run value in place stays; the saved one is kept beside, dated
+  kDropAutoRunRecord,   // the Run value in place is the saved one
+  kDropUnusableRecord,  // the record names no user or holds no command line
+  kAutoRunToProfile,    // the user's hive is not loaded: into the profile's hive, or it waits
+  kAutoRunToKeptFile,   // the user no longer exists: into an administrators-only file that stays
   // The product and the state.
-  kStartProduct,         // with the desktop user's entry written back by this plan
-  kDiscardState,         // the resume entry, the work folder and the updater key go
-  kKeepState,            // everything stays for the next start of the updater
-  kKeepStateAndResume,   // everything stays, and the resume entry brings the wizard back
+  kStartProduct,        // with the desktop user's entry written back by this plan
+  kDiscardState,        // the resume entry, the work folder and the updater key go
+  kKeepState,           // everything stays for the next start of the updater
+  kKeepStateAndResume,  // everything stays, and the resume entry brings the wizard back
 };
 
 const char* GetStepName(StepKind kind);
@@ -166,7 +170,9 @@ enum class RestoreMode {
 struct Plan {
   RestoreMode mode = RestoreMode::kMerge;  // how the settings steps write
   base::HeapArray<PlanStep> steps;
-  void Add(StepKind kind, size_t item, const char* why) { steps.push_back(PlanStep{kind, item, why}); }
+  void Add(StepKind kind, size_t item, const char* why) {
+    steps.push_back(PlanStep{kind, item, why});
+  }
 };
 
 // Which restore a restore-only start runs: the overlay until a restore has waited, then merge.

@@ -32,8 +32,8 @@ class VendorKeyAsLink {
   VendorKeyAsLink() {
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, VendorKey().c_str());  // empty once the updater key is gone
     HKEY link = nullptr;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, VendorKey().c_str(), 0, nullptr,
-                        REG_OPTION_CREATE_LINK, KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, &link,
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, VendorKey().c_str(), 0, nullptr, REG_OPTION_CREATE_LINK,
+                        KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, &link,
                         nullptr) != ERROR_SUCCESS) {
       return;
     }
@@ -66,12 +66,12 @@ class FailureLogTest : public ::testing::Test {
   static void SetUpTestSuite() {
     char folder[MAX_PATH];
     GetTempPathA(MAX_PATH, folder);
-    path_ = std::string(folder) + "failure_log_tests_" + std::to_string(GetCurrentProcessId()) +
-            ".log";
-    RunLogOpen(base::ScopedHandle(CreateFileA(path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ,
-                                              nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                              nullptr)),
-               path_.c_str());
+    path_ =
+        std::string(folder) + "failure_log_tests_" + std::to_string(GetCurrentProcessId()) + ".log";
+    RunLogOpen(
+        base::ScopedHandle(CreateFileA(path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)),
+        path_.c_str());
   }
   static void TearDownTestSuite() {
     RunLogEnd(ExitCode::kCompleted);

@@ -59,8 +59,8 @@ class ExtractPayloadTest : public testing::Test {
 
 TEST(PayloadFixtureTest, OriginalsSitOnTheBlockEdgesAndResourcesAreScrambled) {
   // The sizes the build gives the files, in table order (tests/payload/CMakeLists.txt).
-  const size_t sizes[kPayloadFileCount] = {0,      1, 1001,   102400, 102401,
-                                           819201, 204800, 2, 102399, 65537};
+  const size_t sizes[kPayloadFileCount] = {0,      1,      1001, 102400, 102401,
+                                           819201, 204800, 2,    102399, 65537};
   for (int i = 0; i < kPayloadFileCount; ++i) {
     const PayloadFile& file = kPayloadFiles[i];
     const std::string original = Original(file.fileName);
@@ -112,7 +112,8 @@ TEST_F(ExtractPayloadTest, LeftoverFolderWithReadOnlyFilesIsReplaced) {
   EXPECT_FALSE(PathExists(extraction_ + "\\sub"));
   ExpectCompleteExtraction(folder);
   // The new file is not the read-only leftover.
-  EXPECT_EQ(0u, GetFileAttributesA((extraction_ + "\\_Setup.dll").c_str()) & FILE_ATTRIBUTE_READONLY);
+  EXPECT_EQ(0u,
+            GetFileAttributesA((extraction_ + "\\_Setup.dll").c_str()) & FILE_ATTRIBUTE_READONLY);
 }
 
 TEST_F(ExtractPayloadTest, LeftoverThatCannotBeRemovedIsNeverExtractedInto) {
@@ -182,8 +183,8 @@ TEST(UpdaterPayloadTest, UpdaterCarriesTheConfiguredReleaseAndTheLauncher) {
   ASSERT_NE(nullptr, module) << updater;
   const WORD japanese = MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT);
   auto resourceBytes = [&](unsigned short id, std::string* bytes) {
-    HRSRC resource = FindResourceExA(module, product::kPayloadResourceType, MAKEINTRESOURCEA(id),
-                                     japanese);
+    HRSRC resource =
+        FindResourceExA(module, product::kPayloadResourceType, MAKEINTRESOURCEA(id), japanese);
     if (resource == nullptr) return false;
     const char* data = static_cast<const char*>(LockResource(LoadResource(module, resource)));
     if (data == nullptr) return false;
@@ -196,8 +197,8 @@ TEST(UpdaterPayloadTest, UpdaterCarriesTheConfiguredReleaseAndTheLauncher) {
   for (const PayloadFile& entry : kPayloadFiles) {
     std::string bytes, original;
     ASSERT_TRUE(resourceBytes(entry.resourceId, &bytes)) << entry.resourceId;
-    ASSERT_TRUE(ReadFileBytes(std::string(UPDATER_PAYLOAD_SOURCE_DIR) + "\\" + entry.fileName,
-                              &original))
+    ASSERT_TRUE(
+        ReadFileBytes(std::string(UPDATER_PAYLOAD_SOURCE_DIR) + "\\" + entry.fileName, &original))
         << entry.fileName;
     ASSERT_EQ(original.size(), bytes.size()) << entry.fileName;
     for (size_t offset = 0; offset < bytes.size(); offset += kKeyStreamSize) {
@@ -210,8 +211,8 @@ TEST(UpdaterPayloadTest, UpdaterCarriesTheConfiguredReleaseAndTheLauncher) {
 
   std::string launcher, launcherFile;
   ASSERT_TRUE(resourceBytes(product::kLauncherResourceId, &launcher));
-  ASSERT_TRUE(ReadFileBytes(testing_support::ExecutableFolder() + "\\TmkUpLauncher.exe",
-                            &launcherFile));
+  ASSERT_TRUE(
+      ReadFileBytes(testing_support::ExecutableFolder() + "\\TmkUpLauncher.exe", &launcherFile));
   EXPECT_TRUE(launcher == launcherFile) << "the embedded launcher is not the built one";
   FreeLibrary(module);
 }

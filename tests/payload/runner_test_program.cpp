@@ -1,7 +1,7 @@
 // A small program for the process-runner tests: it records its start (command line, process id
-// working folder and TEMP) and its end in "<own path>.ran", and in between sleeps for the number of milliseconds
-// given as its first argument (300 when none is given). So a test can tell whether it ran, how it
-// was started, and whether it had ended when its end was reported.
+// working folder and TEMP) and its end in "<own path>.ran", and in between sleeps for the number of
+// milliseconds given as its first argument (300 when none is given). So a test can tell whether it
+// ran, how it was started, and whether it had ended when its end was reported.
 #include <windows.h>
 
 #include <cstdlib>

@@ -57,9 +57,7 @@ std::u16string FromWide(const wchar_t* text, size_t length) {
   return std::u16string(reinterpret_cast<const char16_t*>(text), length);
 }
 
-std::string Narrow(const std::wstring& text) {
-  return Utf8(FromWide(text.c_str(), text.size()));
-}
+std::string Narrow(const std::wstring& text) { return Utf8(FromWide(text.c_str(), text.size())); }
 
 // The updater, loaded once as a data file: nothing of it runs.
 HMODULE Updater() {
@@ -158,13 +156,16 @@ const std::map<UINT, std::u16string>& ExpectedStrings() {
       {8, u"%sのインストールは正常に終了しました。"},
       {9, u"%sのインストールは、キャンセルまたはエラーにより中止されました。"},
       {10, u"旧バージョンの%sをアンインストールする必要があります。"},
-      {11, u"現在インストールされているバージョンの方が新しいか、同じバージョンです。\n"
-           u"アップデートの必要はありません。"},
+      {11,
+       u"現在インストールされているバージョンの方が新しいか、同じバージョンです。\n"
+       u"アップデートの必要はありません。"},
       {12, u"%sが起動しています。\n%sを終了してから、[再試行]をクリックしてください。"},
-      {13, u"アップデートの開始時に保存したログ ファイル「%s」の控えが見つからないため、"
-           u"元に戻すことができませんでした。"},
-      {14, u"ドライブ %s の空き領域が足りません。アップデートを続けるには、あと %s の空き領域が"
-           u"必要です。\n\n不要なファイルを削除して空き領域を増やしてから、もう一度実行してください。"},
+      {13,
+       u"アップデートの開始時に保存したログ ファイル「%s」の控えが見つからないため、"
+       u"元に戻すことができませんでした。"},
+      {14,
+       u"ドライブ %s の空き領域が足りません。アップデートを続けるには、あと %s の空き領域が"
+       u"必要です。\n\n不要なファイルを削除して空き領域を増やしてから、もう一度実行してください。"},
       {15, u"（起動しているユーザー: %s）"},
       {1000, u"ようこそ"},
       {1001, u"Tidemarkシリーズアップデータ"},
@@ -178,13 +179,16 @@ const std::map<UINT, std::u16string>& ExpectedStrings() {
       {1011, u"インストールは正常に完了しました。"},
       {1012, u"インストールの中止"},
       {1013, u"インストールは中止されました。"},
-      {1201, u"このアップデートプログラムでアップデートするTidemarkは、お使いのOSでは使用出来ない為、"
-             u"アップデート出来ません。\n\nアップデートプログラムを終了します。"},
-      {1202, u"アップデートプログラムを開始できません。別のアップデートプログラムが実行中か、"
-             u"他のプログラムが開始を妨げています。\n\n実行中のプログラムを終了してから、"
-             u"もう一度実行してください。"},
-      {1203, u"このアップデートプログラムは、ほかのユーザーが変更できるフォルダーからは実行できません。"
-             u"\n\n管理者だけが変更できるフォルダーにコピーしてから実行してください。"},
+      {1201,
+       u"このアップデートプログラムでアップデートするTidemarkは、お使いのOSでは使用出来ない為、"
+       u"アップデート出来ません。\n\nアップデートプログラムを終了します。"},
+      {1202,
+       u"アップデートプログラムを開始できません。別のアップデートプログラムが実行中か、"
+       u"他のプログラムが開始を妨げています。\n\n実行中のプログラムを終了してから、"
+       u"もう一度実行してください。"},
+      {1203,
+       u"このアップデートプログラムは、ほかのユーザーが変更できるフォルダーからは実行できません。"
+       u"\n\n管理者だけが変更できるフォルダーにコピーしてから実行してください。"},
   };
   return strings;
 }
@@ -221,8 +225,8 @@ TEST(ResourceStrings, EveryTextIsExactlyAsTheWizardShowsIt) {
       ADD_FAILURE() << "string " << id << " is missing";
       continue;
     }
-    EXPECT_TRUE(found->second == text)
-        << "string " << id << "\n  actual:   " << Utf8(found->second) << "\n  expected: " << Utf8(text);
+    EXPECT_TRUE(found->second == text) << "string " << id << "\n  actual:   " << Utf8(found->second)
+                                       << "\n  expected: " << Utf8(text);
   }
   for (const auto& [id, text] : actual) {
     EXPECT_TRUE(ExpectedStrings().count(id)) << "unexpected string " << id << ": " << Utf8(text);
@@ -240,7 +244,8 @@ TEST(ResourceStrings, EveryTextSurvivesTheAnsiLoaderInCodePage932) {
     wchar_t back[1024] = {};
     const int n = MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, buffer, length, back, 1024);
     EXPECT_TRUE(FromWide(back, n > 0 ? n : 0) == text)
-        << "string " << id << " does not survive code page 932: " << Utf8(FromWide(back, n > 0 ? n : 0));
+        << "string " << id
+        << " does not survive code page 932: " << Utf8(FromWide(back, n > 0 ? n : 0));
   }
 }
 
@@ -387,7 +392,8 @@ TEST(ResourceDialogs, EveryControlHasItsIdClassStyleRectangleTextAndPlace) {
     ASSERT_TRUE(ReadResource(kDialogType, MAKEINTRESOURCEW(expected.id), &bytes)) << expected.id;
     Dialog dialog;
     ASSERT_TRUE(ParseDialog(bytes, &dialog)) << expected.id;
-    ASSERT_EQ(expected.controls.size(), dialog.controls.size()) << "controls of dialog " << expected.id;
+    ASSERT_EQ(expected.controls.size(), dialog.controls.size())
+        << "controls of dialog " << expected.id;
     for (size_t i = 0; i < expected.controls.size(); ++i) {
       SCOPED_TRACE("dialog " + std::to_string(expected.id) + ", control #" + std::to_string(i + 1));
       const ExpectedControl& want = expected.controls[i];
@@ -467,8 +473,8 @@ struct ExpectedIcon {
   int size;
   int bits;
 };
-constexpr ExpectedIcon kIcons[] = {{1, 48, 4},  {2, 32, 4},  {3, 16, 4}, {4, 48, 24}, {5, 32, 24},
-                                   {6, 16, 24}, {7, 16, 8},  {8, 32, 8}, {9, 48, 8}};
+constexpr ExpectedIcon kIcons[] = {{1, 48, 4},  {2, 32, 4}, {3, 16, 4}, {4, 48, 24}, {5, 32, 24},
+                                   {6, 16, 24}, {7, 16, 8}, {8, 32, 8}, {9, 48, 8}};
 
 TEST(ResourceImages, IconGroupListsNineImagesInOrder) {
   ASSERT_NE(nullptr, Updater());
@@ -753,8 +759,8 @@ class XmlReader {
   }
   std::string Name() {
     size_t start = pos_;
-    while (pos_ < s_.size() && (std::isalnum(static_cast<unsigned char>(s_[pos_])) ||
-                                std::strchr(":_-.", s_[pos_]))) {
+    while (pos_ < s_.size() &&
+           (std::isalnum(static_cast<unsigned char>(s_[pos_])) || std::strchr(":_-.", s_[pos_]))) {
       ++pos_;
     }
     return s_.substr(start, pos_ - start);
@@ -808,7 +814,8 @@ class XmlReader {
         ++pos_;
         size_t first = element->text.find_first_not_of(" \t\r\n");
         size_t last = element->text.find_last_not_of(" \t\r\n");
-        element->text = first == std::string::npos ? "" : element->text.substr(first, last - first + 1);
+        element->text =
+            first == std::string::npos ? "" : element->text.substr(first, last - first + 1);
         return true;
       }
       XmlElement child;
@@ -853,8 +860,9 @@ TEST(ResourceManifest, DeclaresIdentityDescriptionCommonControls6AndAdministrato
   EXPECT_EQ((std::map<std::string, std::string>{{"xmlns", "urn:schemas-microsoft-com:asm.v1"},
                                                 {"manifestVersion", "1.0"}}),
             root.attributes);
-  EXPECT_EQ((std::multiset<std::string>{"assemblyIdentity", "description", "dependency", "trustInfo"}),
-            ChildNames(root));
+  EXPECT_EQ(
+      (std::multiset<std::string>{"assemblyIdentity", "description", "dependency", "trustInfo"}),
+      ChildNames(root));
 
   auto identity = root.Children("assemblyIdentity");
   ASSERT_EQ(1u, identity.size());
@@ -968,12 +976,13 @@ TEST(ResourceLanguages, EveryResourceIsJapaneseOnly) {
   std::set<std::wstring> types;
   for (const ResourceEntry& entry : entries) {
     types.insert(entry.type);
-    EXPECT_EQ(kJapanese, entry.language) << "type " << Narrow(entry.type) << ", name "
-                                         << Narrow(entry.name) << " has language 0x" << std::hex
-                                         << entry.language;
+    EXPECT_EQ(kJapanese, entry.language)
+        << "type " << Narrow(entry.type) << ", name " << Narrow(entry.name) << " has language 0x"
+        << std::hex << entry.language;
   }
   // The enumeration reached every kind of resource the wizard uses.
-  for (int type : {2, 3, 5, 6, 14, 16, 24}) {  // bitmap, icon, dialog, string, group icon, version, manifest
+  for (int type :
+       {2, 3, 5, 6, 14, 16, 24}) {  // bitmap, icon, dialog, string, group icon, version, manifest
     EXPECT_TRUE(types.count(L"#" + std::to_wstring(type))) << "no resource of type " << type;
   }
 }

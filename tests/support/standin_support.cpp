@@ -69,8 +69,8 @@ std::vector<std::pair<std::wstring, std::wstring>> ReadPendingPairs() {
   size_t position = 0;
   auto next = [&]() {
     const size_t end = data.find(L'\0', position);
-    std::wstring text = data.substr(position, end == std::wstring::npos ? std::wstring::npos
-                                                                        : end - position);
+    std::wstring text =
+        data.substr(position, end == std::wstring::npos ? std::wstring::npos : end - position);
     position = end == std::wstring::npos ? data.size() : end + 1;
     return text;
   };
@@ -221,8 +221,8 @@ ScopedProductState::ScopedProductState() {
   const std::string backup = std::string(kBackupKey);
   savedUninstallKey_ = MoveKey(HKEY_LOCAL_MACHINE, product::kUninstallKey, backup + "\\Uninstall");
   savedSettingsKey_ = MoveKey(HKEY_CURRENT_USER, product::kSettingsKey, backup + "\\Settings");
-  hadRunValue_ = GetRawValue(HKEY_CURRENT_USER, product::kRunKey, product::kAutoRunValue,
-                             &runType_, &runData_);
+  hadRunValue_ = GetRawValue(HKEY_CURRENT_USER, product::kRunKey, product::kAutoRunValue, &runType_,
+                             &runData_);
   savedProductFolder_ = MoveFolder(ProductFolder(), BackupFolder() + "\\product");
   savedMaintenanceFolder_ = MoveFolder(MaintenanceFolder(), BackupFolder() + "\\maintenance");
   RemoveProductState();
@@ -231,7 +231,8 @@ ScopedProductState::ScopedProductState() {
 ScopedProductState::~ScopedProductState() {
   RemoveProductState();
   const std::string backup = std::string(kBackupKey);
-  if (savedUninstallKey_) MoveKey(HKEY_LOCAL_MACHINE, backup + "\\Uninstall", product::kUninstallKey);
+  if (savedUninstallKey_)
+    MoveKey(HKEY_LOCAL_MACHINE, backup + "\\Uninstall", product::kUninstallKey);
   if (savedSettingsKey_) MoveKey(HKEY_CURRENT_USER, backup + "\\Settings", product::kSettingsKey);
   SHDeleteKeyA(HKEY_LOCAL_MACHINE, kBackupKey);
   SHDeleteKeyA(HKEY_CURRENT_USER, kBackupKey);

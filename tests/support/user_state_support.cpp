@@ -197,8 +197,7 @@ std::string WaitForRecord(const std::string& logPath, int lines, DWORD timeoutMs
   const DWORD start = GetTickCount();
   for (;;) {
     std::string text;
-    if (ReadFileBytes(logPath, &text) &&
-        std::count(text.begin(), text.end(), '\n') >= lines) {
+    if (ReadFileBytes(logPath, &text) && std::count(text.begin(), text.end(), '\n') >= lines) {
       return text;
     }
     if (GetTickCount() - start > timeoutMs) return "";

@@ -36,8 +36,8 @@ TEST(KeepUpdaterState, DiscardDoesNothingOnceTheFlagIsSet) {
   const std::string before = DumpKeyTree(HKEY_LOCAL_MACHINE, product::kUpdaterKey);
   DWORD type = 0;
   std::string run;
-  ASSERT_TRUE(GetRawValue(HKEY_LOCAL_MACHINE, product::kRunKey, product::kResumeRunValue, &type,
-                          &run));
+  ASSERT_TRUE(
+      GetRawValue(HKEY_LOCAL_MACHINE, product::kRunKey, product::kResumeRunValue, &type, &run));
 
   EXPECT_FALSE(IsKeepingUpdaterState());
   SetKeepUpdaterState();
@@ -49,8 +49,8 @@ TEST(KeepUpdaterState, DiscardDoesNothingOnceTheFlagIsSet) {
   EXPECT_TRUE(PathExists(backup));
   EXPECT_TRUE(PathExists(launcher));
   std::string after;
-  ASSERT_TRUE(GetRawValue(HKEY_LOCAL_MACHINE, product::kRunKey, product::kResumeRunValue, &type,
-                          &after));
+  ASSERT_TRUE(
+      GetRawValue(HKEY_LOCAL_MACHINE, product::kRunKey, product::kResumeRunValue, &type, &after));
   EXPECT_EQ(run, after);
   RemoveTree(work);
 }

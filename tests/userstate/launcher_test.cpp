@@ -29,8 +29,8 @@ class LauncherTest : public testing::Test {
   }
   void SetUp() override {
     ASSERT_TRUE(PlaceRecorder(updater_));
-    ASSERT_TRUE(CopyFileA((ExecutableFolder() + "\\TmkUpLauncher.exe").c_str(), launcher_.c_str(),
-                          FALSE));
+    ASSERT_TRUE(
+        CopyFileA((ExecutableFolder() + "\\TmkUpLauncher.exe").c_str(), launcher_.c_str(), FALSE));
   }
 
   ScopedTempFolder temp_;
@@ -72,8 +72,8 @@ TEST_F(LauncherTest, StartsTheQuotedProgramWithoutParametersOnlyForTheListedUser
 }
 
 TEST_F(LauncherTest, EndsWithZeroWhenTheProgramCannotBeStarted) {
-  EXPECT_EQ(0, RunAndWait(Quoted(launcher_) + " " + Quoted(temp_.Child("gone\\missing.exe")),
-                          20000));
+  EXPECT_EQ(0,
+            RunAndWait(Quoted(launcher_) + " " + Quoted(temp_.Child("gone\\missing.exe")), 20000));
 }
 
 TEST_F(LauncherTest, WithoutArgumentOrWithAnOverlongOneItStartsNothingAndEndsWithZero) {

@@ -34,8 +34,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
   if (arguments != nullptr) LocalFree(arguments);
 
-  const std::string record = std::string(GetCommandLineA()) + "\n" + folder + "\n" +
-                             ParentName() + "\n" + std::to_string(count) + "\n";
+  const std::string record = std::string(GetCommandLineA()) + "\n" + folder + "\n" + ParentName() +
+                             "\n" + std::to_string(count) + "\n";
   const std::string log = std::string(self) + ".log";
   HANDLE file = CreateFileA(log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr);

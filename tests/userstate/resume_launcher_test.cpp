@@ -86,8 +86,8 @@ TEST_F(ResumeLauncherTest, LauncherFileIsTheBuiltLauncherByteForByte) {
 
 TEST_F(ResumeLauncherTest, LauncherFileInUseFailsWithTheSystemText) {
   ASSERT_TRUE(WriteFileBytes(LauncherPath(), "running"));
-  HANDLE held = CreateFileA(LauncherPath().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
-                            nullptr);
+  HANDLE held =
+      CreateFileA(LauncherPath().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(INVALID_HANDLE_VALUE, held);
   EXPECT_FALSE(RegisterResume(TRUE));
   CloseHandle(held);
@@ -96,8 +96,8 @@ TEST_F(ResumeLauncherTest, LauncherFileInUseFailsWithTheSystemText) {
   EXPECT_EQ(SystemText(ERROR_SHARING_VIOLATION), boxes[0].text);
   DWORD type = 0;
   std::string data;
-  EXPECT_FALSE(GetRawValue(HKEY_LOCAL_MACHINE, product::kRunKey, product::kResumeRunValue, &type,
-                           &data));
+  EXPECT_FALSE(
+      GetRawValue(HKEY_LOCAL_MACHINE, product::kRunKey, product::kResumeRunValue, &type, &data));
 }
 
 TEST_F(ResumeLauncherTest, RunValueQuotesBothPathsAndIsUndoneByUnregister) {
@@ -107,8 +107,8 @@ TEST_F(ResumeLauncherTest, RunValueQuotesBothPathsAndIsUndoneByUnregister) {
   const std::string expected = "\"" + LauncherPath() + "\" \"" + self + "\"";
   DWORD type = 0;
   std::string data;
-  ASSERT_TRUE(GetRawValue(HKEY_LOCAL_MACHINE, product::kRunKey, product::kResumeRunValue, &type,
-                          &data));
+  ASSERT_TRUE(
+      GetRawValue(HKEY_LOCAL_MACHINE, product::kRunKey, product::kResumeRunValue, &type, &data));
   EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
   EXPECT_EQ(expected + std::string(1, '\0'), data);
 
@@ -130,8 +130,8 @@ TEST_F(ResumeLauncherTest, RunValueQuotesBothPathsAndIsUndoneByUnregister) {
 
   ASSERT_TRUE(RegisterResume(FALSE));
   EXPECT_FALSE(PathExists(LauncherPath()));
-  EXPECT_FALSE(GetRawValue(HKEY_LOCAL_MACHINE, product::kRunKey, product::kResumeRunValue, &type,
-                           &data));
+  EXPECT_FALSE(
+      GetRawValue(HKEY_LOCAL_MACHINE, product::kRunKey, product::kResumeRunValue, &type, &data));
   EXPECT_TRUE(answerer_.boxes().empty());
 }
 
@@ -140,8 +140,8 @@ TEST_F(ResumeLauncherTest, RegisteredCommandLineStartsTheUpdaterAgain) {
   ASSERT_TRUE(RegisterResume(TRUE));
   DWORD type = 0;
   std::string data;
-  ASSERT_TRUE(GetRawValue(HKEY_LOCAL_MACHINE, product::kRunKey, product::kResumeRunValue, &type,
-                          &data));
+  ASSERT_TRUE(
+      GetRawValue(HKEY_LOCAL_MACHINE, product::kRunKey, product::kResumeRunValue, &type, &data));
   std::string commandLine = data.c_str();
 
   ScopedTempFolder temp;
@@ -153,8 +153,8 @@ TEST_F(ResumeLauncherTest, RegisteredCommandLineStartsTheUpdaterAgain) {
   // The launcher is named separately so that it sees its command line exactly as registered, as
   // on Windows (this Wine quotes a program path it found by trying blank-separated prefixes).
   const std::string launcher = LauncherPath();
-  const BOOL started = CreateProcessA(launcher.c_str(), &commandLine[0], nullptr, nullptr, FALSE,
-                                      0, nullptr, nullptr, &startup, &process);
+  const BOOL started = CreateProcessA(launcher.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0,
+                                      nullptr, nullptr, &startup, &process);
   SetEnvironmentVariableA("USERSTATE_RESUMED_MARK", nullptr);
   ASSERT_TRUE(started) << commandLine;
   EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.hProcess, 20000));

@@ -9,8 +9,8 @@ int main(int argc, char** argv) {
   char mark[MAX_PATH * 2];
   const DWORD length = GetEnvironmentVariableA("USERSTATE_RESUMED_MARK", mark, sizeof(mark));
   if (length > 0 && length < sizeof(mark)) {
-    HANDLE file = CreateFileA(mark, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                              nullptr);
+    HANDLE file =
+        CreateFileA(mark, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return 1;
     const char* line = GetCommandLineA();
     DWORD written = 0;

@@ -23,16 +23,17 @@ using namespace wizard_testing;
 const char kSmallFolder[] = "C:\\ProgramData\\";
 
 // 「ドライブ C:\ProgramData\ の空き領域が足りません。」 and the amount to free.
-const std::wstring kShortStart = L"\u30c9\u30e9\u30a4\u30d6 C:\\ProgramData\\ \u306e\u7a7a\u304d"
-                                 L"\u9818\u57df\u304c\u8db3\u308a\u307e\u305b\u3093\u3002";
+const std::wstring kShortStart =
+    L"\u30c9\u30e9\u30a4\u30d6 C:\\ProgramData\\ \u306e\u7a7a\u304d"
+    L"\u9818\u57df\u304c\u8db3\u308a\u307e\u305b\u3093\u3002";
 const std::wstring kToFree = L"\u3042\u3068 ";  // 「あと 」
 
 std::wstring SystemText(DWORD code) {
   wchar_t* text = nullptr;
-  FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
-                     FORMAT_MESSAGE_FROM_SYSTEM,
-                 nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-                 reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM,
+      nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<wchar_t*>(&text),
+      0, nullptr);
   std::wstring result = text != nullptr ? text : L"";
   LocalFree(text);
   return result;

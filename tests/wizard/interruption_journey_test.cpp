@@ -62,7 +62,8 @@ void EndProgram(const char* name) {
 std::vector<std::string> DatedLogs() {
   std::vector<std::string> names;
   WIN32_FIND_DATAA entry;
-  HANDLE find = FindFirstFileA((testing_support::ProductFolder() + "\\Tidemark_*.log").c_str(), &entry);
+  HANDLE find =
+      FindFirstFileA((testing_support::ProductFolder() + "\\Tidemark_*.log").c_str(), &entry);
   if (find == INVALID_HANDLE_VALUE) return names;
   do {
     names.push_back(entry.cFileName);
@@ -209,7 +210,8 @@ TEST(InterruptionJourney, DISABLED_FinishAfterInterruption) {
     EXPECT_EQ(kFreshLog, after.log);
     ASSERT_EQ(1u, dated.size()) << "the saved log is not back beside the fresh one";
     std::string saved;
-    EXPECT_TRUE(testing_support::ReadFileBytes(testing_support::ProductFolder() + "\\" + dated[0], &saved));
+    EXPECT_TRUE(
+        testing_support::ReadFileBytes(testing_support::ProductFolder() + "\\" + dated[0], &saved));
     EXPECT_EQ(before.log, saved);
     after.log = before.log;
     ExpectUserDataKept(before, after);
@@ -234,7 +236,8 @@ TEST(InterruptionJourney, DISABLED_FinishAfterInterruption) {
     }
     EXPECT_EQ("Updater.exe ", entries) << work;
     bool scheduled = false;
-    for (const std::string& source : pending) scheduled = scheduled || lstrcmpiA(source.c_str(), work.c_str()) == 0;
+    for (const std::string& source : pending)
+      scheduled = scheduled || lstrcmpiA(source.c_str(), work.c_str()) == 0;
     EXPECT_TRUE(scheduled) << work << " is not removed at the next restart";
   }
   CleanMachine();

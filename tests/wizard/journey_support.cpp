@@ -28,14 +28,18 @@ void ReadKeyTree(HKEY root, const std::string& path, const std::string& prefix,
     DWORD type = 0;
     BYTE data[8192];
     DWORD dataSize = sizeof(data);
-    if (RegEnumValueA(key.get(), index, name, &nameSize, nullptr, &type, data, &dataSize) != ERROR_SUCCESS) break;
+    if (RegEnumValueA(key.get(), index, name, &nameSize, nullptr, &type, data, &dataSize) !=
+        ERROR_SUCCESS)
+      break;
     (*out)[prefix + "|" + name] = {type, std::string(reinterpret_cast<char*>(data), dataSize)};
   }
   std::vector<std::string> subkeys;
   for (DWORD index = 0;; ++index) {
     char name[1024];
     DWORD nameSize = sizeof(name);
-    if (RegEnumKeyExA(key.get(), index, name, &nameSize, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    if (RegEnumKeyExA(key.get(), index, name, &nameSize, nullptr, nullptr, nullptr, nullptr) !=
+        ERROR_SUCCESS)
+      break;
     subkeys.push_back(name);
   }
   for (const std::string& sub : subkeys) {
@@ -116,7 +120,8 @@ bool UserData::Deserialize(const std::string& text, UserData* data) {
 
 UserData CaptureUserData() {
   UserData data;
-  data.hasLog = testing_support::ReadFileBytes(testing_support::ProductFolder() + "\\" + product::kLogFile, &data.log);
+  data.hasLog = testing_support::ReadFileBytes(
+      testing_support::ProductFolder() + "\\" + product::kLogFile, &data.log);
   ReadKeyTree(HKEY_CURRENT_USER, product::kSettingsKey, "", &data.settings);
   DWORD type = 0;
   data.hasRunValue = testing_support::GetRawValue(HKEY_CURRENT_USER, product::kRunKey,
@@ -138,9 +143,10 @@ void CleanMachine() {
   // A program that has just ended may keep a file open a moment longer under Wine. Its deletion
   // then either fails or stays pending (the file is still there and cannot be written again):
   // in both cases wait and try again until the folders are really gone.
-  for (const std::string& folder : {std::string(programFiles) + "\\KORVANE",
-                                    std::string(programFiles) + "\\InstallShield Installation Information",
-                                    std::string("C:\\tidemark-standin")}) {
+  for (const std::string& folder :
+       {std::string(programFiles) + "\\KORVANE",
+        std::string(programFiles) + "\\InstallShield Installation Information",
+        std::string("C:\\tidemark-standin")}) {
     for (int attempt = 0; attempt < 100 && testing_support::PathExists(folder); ++attempt) {
       if (attempt > 0) Sleep(100);
       testing_support::RemoveTree(folder);
@@ -206,16 +212,21 @@ std::string LastProductStart() {
 
 bool ResumeRunValue(std::string* data, DWORD* type) {
   DWORD ignored = 0;
-  return testing_support::GetRawValue(HKEY_LOCAL_MACHINE, product::kRunKey, product::kResumeRunValue,
-                                      type != nullptr ? type : &ignored, data);
+  return testing_support::GetRawValue(HKEY_LOCAL_MACHINE, product::kRunKey,
+                                      product::kResumeRunValue, type != nullptr ? type : &ignored,
+                                      data);
 }
 
-bool UpdaterKeyExists() { return testing_support::KeyExists(HKEY_LOCAL_MACHINE, product::kUpdaterKey); }
+bool UpdaterKeyExists() {
+  return testing_support::KeyExists(HKEY_LOCAL_MACHINE, product::kUpdaterKey);
+}
 
 std::string UpdaterString(const char* valueName) {
   DWORD type = 0;
   std::string data;
-  if (!testing_support::GetRawValue(HKEY_LOCAL_MACHINE, product::kUpdaterKey, valueName, &type, &data)) return "";
+  if (!testing_support::GetRawValue(HKEY_LOCAL_MACHINE, product::kUpdaterKey, valueName, &type,
+                                    &data))
+    return "";
   while (!data.empty() && data.back() == '\0') data.pop_back();
   return data;
 }
@@ -223,7 +234,8 @@ std::string UpdaterString(const char* valueName) {
 DWORD UpdaterMarking() {
   DWORD type = 0;
   std::string data;
-  if (!testing_support::GetRawValue(HKEY_LOCAL_MACHINE, product::kUpdaterKey, "Marking", &type, &data) ||
+  if (!testing_support::GetRawValue(HKEY_LOCAL_MACHINE, product::kUpdaterKey, "Marking", &type,
+                                    &data) ||
       type != REG_DWORD || data.size() != sizeof(DWORD)) {
     return kNoMarking;
   }
@@ -252,7 +264,8 @@ void WaitForProgramsToEnd(std::initializer_list<const char*> names, DWORD timeou
     if (snapshot == INVALID_HANDLE_VALUE) return;
     PROCESSENTRY32 entry = {};
     entry.dwSize = sizeof(entry);
-    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+    for (BOOL more = Process32First(snapshot, &entry); more;
+         more = Process32Next(snapshot, &entry)) {
       for (const char* name : names) running = running || lstrcmpiA(entry.szExeFile, name) == 0;
     }
     CloseHandle(snapshot);
@@ -262,8 +275,8 @@ void WaitForProgramsToEnd(std::initializer_list<const char*> names, DWORD timeou
 }
 
 bool CloseRunningProduct() {
-  const std::string request = std::string(standin::kTraceFolder) + "\\" +
-                              standin::kProductCloseRequest;
+  const std::string request =
+      std::string(standin::kTraceFolder) + "\\" + standin::kProductCloseRequest;
   standin::CreateFolders(standin::kTraceFolder);
   if (!testing_support::WriteFileBytes(request, "close")) return false;
   WaitForProgramsToEnd({product::kMainExecutable}, 10000);
@@ -273,9 +286,8 @@ bool CloseRunningProduct() {
 
 void EndRunningUpdaters() {
   const std::string updater = testing_support::ExecutableFolder() + "\\Updater.exe";
-  const std::string workPrefix =
-      testing_support::CommonAppDataFolder() + "\\" + product::kWorkFolderParent + "\\" +
-      product::kWorkFolderPrefix;
+  const std::string workPrefix = testing_support::CommonAppDataFolder() + "\\" +
+                                 product::kWorkFolderParent + "\\" + product::kWorkFolderPrefix;
   HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
   if (snapshot == INVALID_HANDLE_VALUE) return;
   std::vector<DWORD> ids;
@@ -286,8 +298,8 @@ void EndRunningUpdaters() {
   }
   CloseHandle(snapshot);
   for (DWORD id : ids) {
-    HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION,
-                                 FALSE, id);
+    HANDLE process =
+        OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
     if (process == nullptr) continue;
     char image[MAX_PATH * 2] = "";
     DWORD size = sizeof(image);

@@ -16,10 +16,11 @@ namespace wizard_testing {
 // Everything of the user's that an update must keep.
 struct UserData {
   bool hasLog = false;
-  std::string log;                                          // bytes of Tidemark.log
-  std::map<std::string, std::pair<DWORD, std::string>> settings;  // "sub\\key|value" -> (type, data)
+  std::string log;  // bytes of Tidemark.log
+  std::map<std::string, std::pair<DWORD, std::string>>
+      settings;  // "sub\\key|value" -> (type, data)
   bool hasRunValue = false;
-  std::string runValue;                                     // data of the Run value "Tidemark"
+  std::string runValue;  // data of the Run value "Tidemark"
 
   std::string Serialize() const;
   static bool Deserialize(const std::string& text, UserData* out);

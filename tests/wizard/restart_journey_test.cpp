@@ -64,7 +64,8 @@ TEST(RestartJourney, DISABLED_BeforeRestart) {
   ASSERT_TRUE(early.WaitForPage(PAGE_RESTART_GUIDANCE));
   early.Press(PSBTN_FINISH);
   EXPECT_EQ(3010, early.WaitForExit());
-  EXPECT_TRUE(testing_support::ReadTraceLines("setup.log").empty()) << "setup ran before the restart";
+  EXPECT_TRUE(testing_support::ReadTraceLines("setup.log").empty())
+      << "setup ran before the restart";
   std::string resumeAfter;
   ASSERT_TRUE(ResumeRunValue(&resumeAfter));
   EXPECT_EQ(resume, resumeAfter);
@@ -88,10 +89,12 @@ TEST(RestartJourney, DISABLED_AfterRestart) {
   ASSERT_TRUE(wizard.Attach(60000)) << "no wizard came up after the restart";
   ASSERT_TRUE(wizard.WaitForPage(PAGE_INSTALL));
   // Before Next: the install page's creation has undone the resume registration.
-  EXPECT_FALSE(testing_support::PathExists(launcher)) << "launcher file still there on the install page";
+  EXPECT_FALSE(testing_support::PathExists(launcher))
+      << "launcher file still there on the install page";
   std::string resume;
   EXPECT_FALSE(ResumeRunValue(&resume)) << "unregistered as soon as the install page exists";
-  EXPECT_FALSE(testing_support::PathExists(testing_support::ProductFolder())) << "the restart removed the rest";
+  EXPECT_FALSE(testing_support::PathExists(testing_support::ProductFolder()))
+      << "the restart removed the rest";
   wizard.Press(PSBTN_NEXT);
   ASSERT_TRUE(wizard.WaitForPage(PAGE_COMPLETED, 60000));
 
@@ -108,8 +111,8 @@ TEST(RestartJourney, DISABLED_AfterRestart) {
          before.log == after.log ? "identical" : "DIFFERENT", before.log.size(), after.log.size());
   printf("report: settings %d of %zu entries identical (types, data, subkeys)\n", settingsKept,
          before.settings.size());
-  printf("report: autorun entry %s: %s\n", before.runValue == after.runValue ? "identical" : "DIFFERENT",
-         after.runValue.c_str());
+  printf("report: autorun entry %s: %s\n",
+         before.runValue == after.runValue ? "identical" : "DIFFERENT", after.runValue.c_str());
   printf("report: product started %d time(s) since the update began\n",
          ProductStartCount() - startsBefore);
   fflush(stdout);
@@ -148,7 +151,8 @@ TEST(RestartJourney, DISABLED_AfterSecondRestart) {
   ASSERT_TRUE(testing_support::ReadFileBytes(RecordFile(), &work));
   DeleteFileA(RecordFile().c_str());
   for (const char* file : {"Tidemark.exe", "TidemarkShell.dll", "Tidemark.log"}) {
-    EXPECT_TRUE(testing_support::PathExists(testing_support::ProductFolder() + "\\" + file)) << file;
+    EXPECT_TRUE(testing_support::PathExists(testing_support::ProductFolder() + "\\" + file))
+        << file;
   }
   EXPECT_FALSE(testing_support::PathExists(work));
   EXPECT_TRUE(WorkFolders().empty());

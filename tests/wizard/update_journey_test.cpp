@@ -24,14 +24,22 @@ using namespace wizard_testing;
 using testing_support::InstallOldRelease;
 
 const wchar_t kUpToDateText[] =
-    L"\u73fe\u5728\u30a4\u30f3\u30b9\u30c8\u30fc\u30eb\u3055\u308c\u3066\u3044\u308b\u30d0\u30fc\u30b8\u30e7\u30f3\u306e\u65b9\u304c\u65b0\u3057\u3044\u304b\u3001\u540c\u3058\u30d0\u30fc\u30b8\u30e7\u30f3\u3067\u3059\u3002\n\u30a2\u30c3\u30d7\u30c7\u30fc\u30c8\u306e\u5fc5\u8981\u306f\u3042\u308a\u307e\u305b\u3093\u3002";
+    L"\u73fe\u5728\u30a4\u30f3\u30b9\u30c8\u30fc\u30eb\u3055\u308c\u3066\u3044\u308b\u30d0\u30fc"
+    L"\u30b8\u30e7\u30f3\u306e\u65b9\u304c\u65b0\u3057\u3044\u304b\u3001\u540c\u3058\u30d0\u30fc"
+    L"\u30b8\u30e7\u30f3\u3067\u3059\u3002\n\u30a2\u30c3\u30d7\u30c7\u30fc\u30c8\u306e\u5fc5\u8981"
+    L"\u306f\u3042\u308a\u307e\u305b\u3093\u3002";
 const wchar_t kCloseText[] = L"\u9589\u3058\u308b";  // 閉じる
 const wchar_t kDoneText[] = L"\u5b8c\u4e86";         // 完了
 // The closing pages' body texts, with the product name filled in.
 const wchar_t kCompletedBody[] =
-    L"Tidemark SX\u306e\u30a4\u30f3\u30b9\u30c8\u30fc\u30eb\u306f\u6b63\u5e38\u306b\u7d42\u4e86\u3057\u307e\u3057\u305f\u3002";
+    L"Tidemark "
+    L"SX\u306e\u30a4\u30f3\u30b9\u30c8\u30fc\u30eb\u306f\u6b63\u5e38\u306b\u7d42\u4e86\u3057\u307e"
+    L"\u3057\u305f\u3002";
 const wchar_t kAbortedBody[] =
-    L"Tidemark SX\u306e\u30a4\u30f3\u30b9\u30c8\u30fc\u30eb\u306f\u3001\u30ad\u30e3\u30f3\u30bb\u30eb\u307e\u305f\u306f\u30a8\u30e9\u30fc\u306b\u3088\u308a\u4e2d\u6b62\u3055\u308c\u307e\u3057\u305f\u3002";
+    L"Tidemark "
+    L"SX\u306e\u30a4\u30f3\u30b9\u30c8\u30fc\u30eb\u306f\u3001\u30ad\u30e3\u30f3\u30bb\u30eb\u307e"
+    L"\u305f\u306f\u30a8\u30e9\u30fc\u306b\u3088\u308a\u4e2d\u6b62\u3055\u308c\u307e\u3057\u305f"
+    L"\u3002";
 constexpr int kCompletedBodyControl = 1007;
 constexpr int kAbortedBodyControl = 1008;
 
@@ -135,9 +143,10 @@ TEST_F(UpdateJourneyTest, FailedBackupLeavesTheWizardReadyOnTheUninstallPage) {
   CloseHandle(held);
   ASSERT_TRUE(boxShown) << "the failed copy is reported";
   wchar_t* system = nullptr;
-  FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM,
-                 nullptr, ERROR_SHARING_VIOLATION, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-                 reinterpret_cast<wchar_t*>(&system), 0, nullptr);
+  FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM,
+      nullptr, ERROR_SHARING_VIOLATION, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+      reinterpret_cast<wchar_t*>(&system), 0, nullptr);
   ASSERT_NE(nullptr, system);
   const std::wstring sharingViolation = system;
   LocalFree(system);
@@ -225,7 +234,8 @@ TEST_F(UpdateJourneyTest, UpdateWithoutRestartKeepsEverythingOfTheUser) {
     if (row.productRunning) {
       const std::string product = testing_support::ProductFolder();
       ASSERT_TRUE(standin::StartDetached("\"" + product + "\\Tidemark.exe\" /stay", product));
-      for (int wait = 0; wait < 100 && !FindWindowA(standin::kProductWindowClass, nullptr); ++wait) {
+      for (int wait = 0; wait < 100 && !FindWindowA(standin::kProductWindowClass, nullptr);
+           ++wait) {
         Sleep(50);
       }
     }
@@ -239,7 +249,8 @@ TEST_F(UpdateJourneyTest, UpdateWithoutRestartKeepsEverythingOfTheUser) {
     wizard.Settle();
     wizard.Press(PSBTN_NEXT);
     DWORD markingAtFirstSight = kNoMarking;
-    ASSERT_TRUE(wizard.WaitForPage(PAGE_UNINSTALL, 20000, [&] { markingAtFirstSight = UpdaterMarking(); }));
+    ASSERT_TRUE(
+        wizard.WaitForPage(PAGE_UNINSTALL, 20000, [&] { markingAtFirstSight = UpdaterMarking(); }));
     EXPECT_EQ(1u, markingAtFirstSight) << "Marking is written before the uninstall page is shown";
     wizard.Settle();
     ExpectPageFrame(wizard);
@@ -249,8 +260,8 @@ TEST_F(UpdateJourneyTest, UpdateWithoutRestartKeepsEverythingOfTheUser) {
       before = CaptureUserData();  // with the line the product wrote when it was closed
     }
     const int startsBefore = ProductStartCount();
-    ASSERT_TRUE(wizard.WaitForPage(PAGE_INSTALL, 60000)) << "page now " << wizard.CurrentPage()
-                                                     << RunLogOf(wizard.pid());
+    ASSERT_TRUE(wizard.WaitForPage(PAGE_INSTALL, 60000))
+        << "page now " << wizard.CurrentPage() << RunLogOf(wizard.pid());
     wizard.Settle();
     ExpectPageFrame(wizard);
     std::string resume;
@@ -264,8 +275,8 @@ TEST_F(UpdateJourneyTest, UpdateWithoutRestartKeepsEverythingOfTheUser) {
     // user's desktop: the updater ends it without asking once setup has ended, and starts the
     // product again as the user once the user's data is back.
     const bool setupStartsProduct = std::string(row.setupMode) == "start-product";
-    ASSERT_TRUE(wizard.WaitForPage(PAGE_COMPLETED, 60000)) << "page now " << wizard.CurrentPage()
-                                                       << RunLogOf(wizard.pid());
+    ASSERT_TRUE(wizard.WaitForPage(PAGE_COMPLETED, 60000))
+        << "page now " << wizard.CurrentPage() << RunLogOf(wizard.pid());
     ExpectCompletedPage(wizard);
     if (setupStartsProduct) {
       EXPECT_NE(std::string::npos,
@@ -374,14 +385,26 @@ TEST_F(UpdateJourneyTest, EachPressActsOnceAndOnlyOnThePageItWasMeantFor) {
     int exitCode;
   } rows[] = {
       // Windows Installer allows one removal at a time: a second one fails at once.
-      {"two Nexts back to back on every page", nullptr, kTwoPostedBackToBack,
-       {PAGE_INTRODUCTION, PAGE_UNINSTALL, PAGE_INSTALL, PAGE_COMPLETED}, 0},
-      {"Next the moment each page appears", "", kPostedAsThePageAppears,
-       {PAGE_INTRODUCTION, PAGE_UNINSTALL, PAGE_INSTALL, PAGE_COMPLETED}, 0},
-      {"Next the moment the restart page appears", "--uninstall-mode=restart",
-       kPostedAsThePageAppears, {PAGE_INTRODUCTION, PAGE_UNINSTALL, PAGE_RESTART_GUIDANCE}, 3010},
-      {"Enter typed twice on the introduction page", "", kEnterTypedTwiceOnIntroduction,
-       {PAGE_INTRODUCTION, PAGE_UNINSTALL, PAGE_INSTALL, PAGE_COMPLETED}, 0},
+      {"two Nexts back to back on every page",
+       nullptr,
+       kTwoPostedBackToBack,
+       {PAGE_INTRODUCTION, PAGE_UNINSTALL, PAGE_INSTALL, PAGE_COMPLETED},
+       0},
+      {"Next the moment each page appears",
+       "",
+       kPostedAsThePageAppears,
+       {PAGE_INTRODUCTION, PAGE_UNINSTALL, PAGE_INSTALL, PAGE_COMPLETED},
+       0},
+      {"Next the moment the restart page appears",
+       "--uninstall-mode=restart",
+       kPostedAsThePageAppears,
+       {PAGE_INTRODUCTION, PAGE_UNINSTALL, PAGE_RESTART_GUIDANCE},
+       3010},
+      {"Enter typed twice on the introduction page",
+       "",
+       kEnterTypedTwiceOnIntroduction,
+       {PAGE_INTRODUCTION, PAGE_UNINSTALL, PAGE_INSTALL, PAGE_COMPLETED},
+       0},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -451,7 +474,8 @@ TEST_F(UpdateJourneyTest, EachPressActsOnceAndOnlyOnThePageItWasMeantFor) {
     }
     const std::string log = RunLogOf(wizard.pid());
     EXPECT_EQ(static_cast<int>(row.pages.size()) - 2, CountOf(log, "  starting: "))
-        << "one uninstaller and one setup\n" << log;
+        << "one uninstaller and one setup\n"
+        << log;
     if (row.exitCode == 0) {
       ExpectUserDataKept(before, CaptureUserData());
       EXPECT_FALSE(UpdaterKeyExists());
@@ -495,7 +519,8 @@ TEST_F(UpdateJourneyTest, UninstallerThatCannotStartEndsOnTheAbortedPageAndTheLo
   ASSERT_EQ(0u, log.find("\xEF\xBB\xBF")) << "UTF-8 with a byte-order mark";
   size_t at = 0;
   for (const std::string& step :
-       {std::string(" started: Windows "), std::string("stage: uninstall pending; start page: introduction"),
+       {std::string(" started: Windows "),
+        std::string("stage: uninstall pending; start page: introduction"),
         std::string("page shown: introduction"), std::string("page shown: uninstall"),
         std::string("backup: ") + testing_support::ProductFolder() + "\\Tidemark.log -> ",
         std::string("capture: settings of hive S-1-5-21-"),
@@ -505,7 +530,8 @@ TEST_F(UpdateJourneyTest, UninstallerThatCannotStartEndsOnTheAbortedPageAndTheLo
         std::string("uninstall outcome: still installed"), std::string("page shown: aborted"),
         std::string("ended with exit code 1603")}) {
     const size_t found = log.find(step, at);
-    ASSERT_NE(std::string::npos, found) << "missing after position " << at << ": " << step << "\n" << log;
+    ASSERT_NE(std::string::npos, found) << "missing after position " << at << ": " << step << "\n"
+                                        << log;
     at = found;
   }
 }
@@ -588,12 +614,13 @@ TEST_F(UpdateJourneyTest, CancelledSetupOnAFreshMachineDiscardsEverything) {
 // The whole content of a file named by a wide path ("" when it cannot be read).
 std::string WideFileBytes(const std::wstring& path) {
   std::string bytes;
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                            nullptr);
+  HANDLE file =
+      CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return bytes;
   char buffer[65536];
   DWORD read = 0;
-  while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0) bytes.append(buffer, read);
+  while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0)
+    bytes.append(buffer, read);
   CloseHandle(file);
   return bytes;
 }
@@ -631,7 +658,8 @@ TEST_F(UpdateJourneyTest, RestartGuidanceKeepsTheStateWhateverEndsTheWizard) {
     if (row.startedAs != nullptr) {
       ASSERT_TRUE(CreateDirectoryW(elsewhere.c_str(), nullptr));
       ASSERT_TRUE(CreateDirectoryW((elsewhere + L"\\a").c_str(), nullptr));
-      ASSERT_TRUE(testing_support::WriteFileBytes("C:\\started elsewhere\\a\\Updater.exe", "planted"));
+      ASSERT_TRUE(
+          testing_support::WriteFileBytes("C:\\started elsewhere\\a\\Updater.exe", "planted"));
       started = elsewhere + L"\\" + row.startedAs;
       ASSERT_TRUE(CopyFileW(genuine.c_str(), started.c_str(), TRUE));
     }
@@ -760,8 +788,8 @@ TEST_F(UpdateJourneyTest, DamagedUpdaterKeyNeverReachesBeyondTheUpdatersOwnFolde
        sz(rel), ""},
       {"double-byte with 0x5C trail bytes", false, PAGE_INSTALL, 0, REG_SZ, REG_SZ, sz(dbcs),
        sz("\x95\x5C"), sz(dbcs + "\\\x95\x5C.exe"), sz(dbcs + "\\" + product::kLauncherFileName),
-       sz(appData + "\\" + product::kWorkFolderPrefix + "\x95\x5C"), sz("\x95\x5C"),
-       sz("\x95\x5C"), "\x95\x5C"},
+       sz(appData + "\\" + product::kWorkFolderPrefix + "\x95\x5C"), sz("\x95\x5C"), sz("\x95\x5C"),
+       "\x95\x5C"},
   };
   const auto removePlaces = [&] {
     for (const std::string& place : places) testing_support::RemoveTree(place);
@@ -866,14 +894,15 @@ TEST_F(UpdateJourneyTest, AProductFolderWaitingForARestartGetsNothingBeforeIt) {
   const std::string folder = testing_support::ProductFolder();
   ASSERT_TRUE(standin::CreateFolders(folder));
   ASSERT_TRUE(testing_support::WriteFileBytes(folder + "\\TidemarkShell.dll", "in use"));
-  ASSERT_TRUE(MoveFileExA((folder + "\\TidemarkShell.dll").c_str(), nullptr,
-                          MOVEFILE_DELAY_UNTIL_REBOOT));
+  ASSERT_TRUE(
+      MoveFileExA((folder + "\\TidemarkShell.dll").c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
   StartAndWaitFor(PAGE_INTRODUCTION);
   Next(PAGE_RESTART_GUIDANCE);
   ExpectClosingPage(wizard_, kCloseText);
   wizard_.Press(PSBTN_FINISH);
   EXPECT_EQ(3010, wizard_.WaitForExit());
-  EXPECT_TRUE(testing_support::ReadTraceLines("setup.log").empty()) << "setup ran before the restart";
+  EXPECT_TRUE(testing_support::ReadTraceLines("setup.log").empty())
+      << "setup ran before the restart";
   EXPECT_EQ(1u, UpdaterMarking());
   std::string resume;
   EXPECT_TRUE(ResumeRunValue(&resume)) << "the update goes on by itself after the restart";
@@ -937,9 +966,11 @@ TEST_F(UpdateJourneyTest, ALaterRunKeepsWhatTheUserChangedAfterAFailedAttempt) {
     const std::string weekRun = "\"" + testing_support::ProductFolder() + "\\Tidemark.exe\" /week";
     ASSERT_TRUE(testing_support::SetStringValue(HKEY_CURRENT_USER, runKey, "Tidemark", weekRun));
     std::string log;
-    ASSERT_TRUE(testing_support::ReadFileBytes(testing_support::ProductFolder() + "\\Tidemark.log", &log));
+    ASSERT_TRUE(
+        testing_support::ReadFileBytes(testing_support::ProductFolder() + "\\Tidemark.log", &log));
     log += "a week of work\r\n";
-    ASSERT_TRUE(testing_support::WriteFileBytes(testing_support::ProductFolder() + "\\Tidemark.log", log));
+    ASSERT_TRUE(
+        testing_support::WriteFileBytes(testing_support::ProductFolder() + "\\Tidemark.log", log));
     const UserData week = CaptureUserData();
 
     if (complete) {
@@ -963,15 +994,19 @@ TEST_F(UpdateJourneyTest, ALaterRunKeepsWhatTheUserChangedAfterAFailedAttempt) {
     ExpectUserDataKept(week, after);
     EXPECT_FALSE(UpdaterKeyExists());
     // Run 1's versions are kept beside the week's: the settings and the Run value in dated keys.
-    const std::string settingsBeside = testing_support::FindDatedKeyBeside(HKEY_CURRENT_USER, settings);
+    const std::string settingsBeside =
+        testing_support::FindDatedKeyBeside(HKEY_CURRENT_USER, settings);
     ASSERT_FALSE(settingsBeside.empty()) << "run 1's settings were not kept beside";
     DWORD type = 0;
     std::string data;
-    ASSERT_TRUE(testing_support::GetRawValue(HKEY_CURRENT_USER, settingsBeside, "Interval", &type, &data));
+    ASSERT_TRUE(
+        testing_support::GetRawValue(HKEY_CURRENT_USER, settingsBeside, "Interval", &type, &data));
     EXPECT_EQ(first.settings.at("|Interval").second, data);
-    const std::string runBeside = testing_support::FindDatedKeyBeside(HKEY_CURRENT_USER, product::kAutoRunKeptBesideKey);
+    const std::string runBeside =
+        testing_support::FindDatedKeyBeside(HKEY_CURRENT_USER, product::kAutoRunKeptBesideKey);
     ASSERT_FALSE(runBeside.empty()) << "run 1's Run value was not kept beside";
-    ASSERT_TRUE(testing_support::GetRawValue(HKEY_CURRENT_USER, runBeside, "Tidemark", &type, &data));
+    ASSERT_TRUE(
+        testing_support::GetRawValue(HKEY_CURRENT_USER, runBeside, "Tidemark", &type, &data));
     EXPECT_EQ(first.runValue, data);
     RegDeleteTreeA(HKEY_CURRENT_USER, settingsBeside.c_str());
     RegDeleteKeyA(HKEY_CURRENT_USER, settingsBeside.c_str());

@@ -10,7 +10,8 @@
 
 namespace wizard_testing {
 
-const wchar_t kWizardTitle[] = L"Tidemark\u30b7\u30ea\u30fc\u30ba\u30a2\u30c3\u30d7\u30c7\u30fc\u30bf";
+const wchar_t kWizardTitle[] =
+    L"Tidemark\u30b7\u30ea\u30fc\u30ba\u30a2\u30c3\u30d7\u30c7\u30fc\u30bf";
 
 namespace {
 
@@ -99,8 +100,8 @@ IconImage ReadIcon(HICON icon) {
     info.biPlanes = 1;
     info.biBitCount = 32;
     HDC dc = GetDC(nullptr);
-    GetDIBits(dc, parts.hbmColor, 0, size, image.colour.data(), reinterpret_cast<BITMAPINFO*>(&info),
-              DIB_RGB_COLORS);
+    GetDIBits(dc, parts.hbmColor, 0, size, image.colour.data(),
+              reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
     GetDIBits(dc, parts.hbmMask, 0, size, mask.data(), reinterpret_cast<BITMAPINFO*>(&info),
               DIB_RGB_COLORS);
     ReleaseDC(nullptr, dc);
@@ -325,9 +326,10 @@ bool WizardDriver::SaveScreenshot(const std::wstring& path) const {
   HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   DWORD written = 0;
-  const bool ok = WriteFile(file, &header, sizeof(header), &written, nullptr) &&
-                  WriteFile(file, &info, sizeof(info), &written, nullptr) &&
-                  WriteFile(file, pixels.data(), static_cast<DWORD>(pixels.size()), &written, nullptr);
+  const bool ok =
+      WriteFile(file, &header, sizeof(header), &written, nullptr) &&
+      WriteFile(file, &info, sizeof(info), &written, nullptr) &&
+      WriteFile(file, pixels.data(), static_cast<DWORD>(pixels.size()), &written, nullptr);
   CloseHandle(file);
   return ok;
 }

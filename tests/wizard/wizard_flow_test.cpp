@@ -60,12 +60,20 @@ TEST_F(WizardFlowTest, FreshMachineOpensOnTheIntroductionWithItsTextsAndNextOnly
   wizard_.Settle();
   EXPECT_TRUE(wizard_.HasWizardWindow());
   EXPECT_EQ(kWizardTitle, wizard_.Title());
-  EXPECT_EQ(L"Tidemark SX\u30a2\u30c3\u30d7\u30c7\u30fc\u30c8\u30d7\u30ed\u30b0\u30e9\u30e0\u3078\u3088\u3046\u3053\u305d\u3002",
-            wizard_.PageText(1002));
-  EXPECT_EQ(L"\u3053\u306e\u30d7\u30ed\u30b0\u30e9\u30e0\u306f\u3001\u300cTidemark SX\u300d\u306e\u66f4\u65b0\u3001\u307e\u305f\u306f\u65b0\u898f\u30a4\u30f3\u30b9\u30c8\u30fc\u30eb\u3092\u884c\u3044\u307e\u3059\u3002",
-            wizard_.PageText(1003));
-  EXPECT_EQ(L"\u66f4\u65b0\uff0f\u30a4\u30f3\u30b9\u30c8\u30fc\u30eb\u5f8c\u306e\u30d0\u30fc\u30b8\u30e7\u30f3\u306f\u3001\u300c2.30\u300d\u3068\u306a\u308a\u307e\u3059\u3002",
-            wizard_.PageText(1004));
+  EXPECT_EQ(
+      L"Tidemark "
+      L"SX\u30a2\u30c3\u30d7\u30c7\u30fc\u30c8\u30d7\u30ed\u30b0\u30e9\u30e0\u3078\u3088\u3046"
+      L"\u3053\u305d\u3002",
+      wizard_.PageText(1002));
+  EXPECT_EQ(
+      L"\u3053\u306e\u30d7\u30ed\u30b0\u30e9\u30e0\u306f\u3001\u300cTidemark "
+      L"SX\u300d\u306e\u66f4\u65b0\u3001\u307e\u305f\u306f\u65b0\u898f\u30a4\u30f3\u30b9\u30c8"
+      L"\u30fc\u30eb\u3092\u884c\u3044\u307e\u3059\u3002",
+      wizard_.PageText(1003));
+  EXPECT_EQ(
+      L"\u66f4\u65b0\uff0f\u30a4\u30f3\u30b9\u30c8\u30fc\u30eb\u5f8c\u306e\u30d0\u30fc\u30b8\u30e7"
+      L"\u30f3\u306f\u3001\u300c2.30\u300d\u3068\u306a\u308a\u307e\u3059\u3002",
+      wizard_.PageText(1004));
   EXPECT_TRUE(wizard_.Button(kNextButton).enabled);
   EXPECT_FALSE(wizard_.Button(kBackButton).enabled);
   EXPECT_FALSE(wizard_.Button(kFinishButton).visible);
@@ -83,7 +91,8 @@ TEST_F(WizardFlowTest, AutoPlayIsVetoedWhileTheWizardIsOpen) {
   DWORD_PTR answer = 0;
   ASSERT_TRUE(SendMessageTimeoutW(wizard_.sheet(), query, 0, 0, SMTO_ABORTIFHUNG, 5000, &answer));
   EXPECT_EQ(1u, answer);
-  ASSERT_TRUE(SendMessageTimeoutW(wizard_.sheet(), query, 2, 0x10, SMTO_ABORTIFHUNG, 5000, &answer));
+  ASSERT_TRUE(
+      SendMessageTimeoutW(wizard_.sheet(), query, 2, 0x10, SMTO_ABORTIFHUNG, 5000, &answer));
   EXPECT_EQ(1u, answer) << "every medium and content type";
 }
 
@@ -93,7 +102,8 @@ TEST_F(WizardFlowTest, NextWithoutProductMarksTheUpdateAndGoesStraightToInstall)
   ASSERT_TRUE(wizard_.WaitForPage(PAGE_INTRODUCTION));
   wizard_.Press(PSBTN_NEXT);
   DWORD markingAtFirstSight = kNoMarking;
-  ASSERT_TRUE(wizard_.WaitForPage(PAGE_INSTALL, 20000, [&] { markingAtFirstSight = UpdaterMarking(); }));
+  ASSERT_TRUE(
+      wizard_.WaitForPage(PAGE_INSTALL, 20000, [&] { markingAtFirstSight = UpdaterMarking(); }));
   EXPECT_EQ(1u, markingAtFirstSight) << "Marking is written before the install page is shown";
   wizard_.Settle();
   EXPECT_EQ(kWizardTitle, wizard_.Title()) << "the caption survives the page change";
@@ -109,12 +119,16 @@ TEST_F(WizardFlowTest, NextWithAnUnreadableInstalledVersionGoesToUninstall) {
   ASSERT_TRUE(wizard_.WaitForPage(PAGE_INTRODUCTION));
   wizard_.Press(PSBTN_NEXT);
   DWORD markingAtFirstSight = kNoMarking;
-  ASSERT_TRUE(wizard_.WaitForPage(PAGE_UNINSTALL, 20000, [&] { markingAtFirstSight = UpdaterMarking(); }));
+  ASSERT_TRUE(
+      wizard_.WaitForPage(PAGE_UNINSTALL, 20000, [&] { markingAtFirstSight = UpdaterMarking(); }));
   EXPECT_EQ(1u, markingAtFirstSight) << "Marking is written before the uninstall page is shown";
   wizard_.Settle();
   EXPECT_EQ(kWizardTitle, wizard_.Title());
-  EXPECT_EQ(L"\u65e7\u30d0\u30fc\u30b8\u30e7\u30f3\u306eTidemark SX\u3092\u30a2\u30f3\u30a4\u30f3\u30b9\u30c8\u30fc\u30eb\u3059\u308b\u5fc5\u8981\u304c\u3042\u308a\u307e\u3059\u3002",
-            wizard_.PageText(1009));
+  EXPECT_EQ(
+      L"\u65e7\u30d0\u30fc\u30b8\u30e7\u30f3\u306eTidemark "
+      L"SX\u3092\u30a2\u30f3\u30a4\u30f3\u30b9\u30c8\u30fc\u30eb\u3059\u308b\u5fc5\u8981\u304c"
+      L"\u3042\u308a\u307e\u3059\u3002",
+      wizard_.PageText(1009));
   EXPECT_FALSE(wizard_.Button(kBackButton).enabled);
   ExpectPageFrame(wizard_);
 }
@@ -198,7 +212,12 @@ TEST_F(WizardFlowTest, SecondStartEndsAtOnceAndBringsBackTheRunningWizard) {
 }
 
 const wchar_t kBlockedText[] =
-    L"\u30a2\u30c3\u30d7\u30c7\u30fc\u30c8\u30d7\u30ed\u30b0\u30e9\u30e0\u3092\u958b\u59cb\u3067\u304d\u307e\u305b\u3093\u3002\u5225\u306e\u30a2\u30c3\u30d7\u30c7\u30fc\u30c8\u30d7\u30ed\u30b0\u30e9\u30e0\u304c\u5b9f\u884c\u4e2d\u304b\u3001\u4ed6\u306e\u30d7\u30ed\u30b0\u30e9\u30e0\u304c\u958b\u59cb\u3092\u59a8\u3052\u3066\u3044\u307e\u3059\u3002\n\n\u5b9f\u884c\u4e2d\u306e\u30d7\u30ed\u30b0\u30e9\u30e0\u3092\u7d42\u4e86\u3057\u3066\u304b\u3089\u3001\u3082\u3046\u4e00\u5ea6\u5b9f\u884c\u3057\u3066\u304f\u3060\u3055\u3044\u3002";
+    L"\u30a2\u30c3\u30d7\u30c7\u30fc\u30c8\u30d7\u30ed\u30b0\u30e9\u30e0\u3092\u958b\u59cb\u3067"
+    L"\u304d\u307e\u305b\u3093\u3002\u5225\u306e\u30a2\u30c3\u30d7\u30c7\u30fc\u30c8\u30d7\u30ed"
+    L"\u30b0\u30e9\u30e0\u304c\u5b9f\u884c\u4e2d\u304b\u3001\u4ed6\u306e\u30d7\u30ed\u30b0\u30e9"
+    L"\u30e0\u304c\u958b\u59cb\u3092\u59a8\u3052\u3066\u3044\u307e\u3059\u3002\n\n\u5b9f\u884c"
+    L"\u4e2d\u306e\u30d7\u30ed\u30b0\u30e9\u30e0\u3092\u7d42\u4e86\u3057\u3066\u304b\u3089\u3001"
+    L"\u3082\u3046\u4e00\u5ea6\u5b9f\u884c\u3057\u3066\u304f\u3060\u3055\u3044\u3002";
 
 // Another program took the global mutex name first. Where the system has private namespaces the
 // updater's mutex is not that one and the wizard comes up; where it has none (this Wine), the
@@ -249,7 +268,11 @@ class ScopedProgramDefaults {
 };
 
 const wchar_t kUnsupportedText[] =
-    L"\u3053\u306e\u30a2\u30c3\u30d7\u30c7\u30fc\u30c8\u30d7\u30ed\u30b0\u30e9\u30e0\u3067\u30a2\u30c3\u30d7\u30c7\u30fc\u30c8\u3059\u308bTidemark\u306f\u3001\u304a\u4f7f\u3044\u306eOS\u3067\u306f\u4f7f\u7528\u51fa\u6765\u306a\u3044\u70ba\u3001\u30a2\u30c3\u30d7\u30c7\u30fc\u30c8\u51fa\u6765\u307e\u305b\u3093\u3002\n\n\u30a2\u30c3\u30d7\u30c7\u30fc\u30c8\u30d7\u30ed\u30b0\u30e9\u30e0\u3092\u7d42\u4e86\u3057\u307e\u3059\u3002";
+    L"\u3053\u306e\u30a2\u30c3\u30d7\u30c7\u30fc\u30c8\u30d7\u30ed\u30b0\u30e9\u30e0\u3067\u30a2"
+    L"\u30c3\u30d7\u30c7\u30fc\u30c8\u3059\u308bTidemark\u306f\u3001\u304a\u4f7f\u3044\u306eOS"
+    L"\u3067\u306f\u4f7f\u7528\u51fa\u6765\u306a\u3044\u70ba\u3001\u30a2\u30c3\u30d7\u30c7\u30fc"
+    L"\u30c8\u51fa\u6765\u307e\u305b\u3093\u3002\n\n\u30a2\u30c3\u30d7\u30c7\u30fc\u30c8\u30d7"
+    L"\u30ed\u30b0\u30e9\u30e0\u3092\u7d42\u4e86\u3057\u307e\u3059\u3002";
 
 TEST_F(WizardFlowTest, OlderWindowsIsRefusedWithoutWizardOrRegistryChange) {
   ScopedProgramDefaults xp(L"Updater.exe", L"", {{L"Version", L"winxp"}});
@@ -305,7 +328,8 @@ TEST_F(WizardFlowTest, DllsPlantedBesideTheUpdaterNeverServeIt) {
       {"libgcc_s_dw2-1.dll", ".loaded"},  // the i686 runtime's start-up asks for it by name
   };
   for (const auto& c : cases) {
-    ASSERT_TRUE(CopyFileA((programs + "\\planted_dll.dll").c_str(), folder.Child(c.dll).c_str(), FALSE));
+    ASSERT_TRUE(
+        CopyFileA((programs + "\\planted_dll.dll").c_str(), folder.Child(c.dll).c_str(), FALSE));
   }
   ScopedProgramDefaults nativeFirst(
       L"Updater.exe", L"DllOverrides",
