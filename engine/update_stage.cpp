@@ -12,24 +12,18 @@ constexpr wchar_t kSessionManagerKey[] = L"SYSTEM\\CurrentControlSet\\Control\\S
 // The list the system carries out at the restart; newer Windows versions keep a second one.
 constexpr const wchar_t* kPendingRenameValues[] = {L"PendingFileRenameOperations",
                                                    L"PendingFileRenameOperations2"};
-constexpr size_t kWidePathSize = 600;
 
-// "\??\" + the product folder (no trailing backslash), as the pending list writes a path.
-bool GetPendingFormOfProductFolder(wchar_t (&wide)[kWidePathSize], int* length) {
+// "\??\" + the product folder, as the pending list writes a path; empty when unknown.
+base::WideText GetPendingFormOfProductFolder() {
   char folder[kPathBufferSize];
-  if (!GetProductInstallFolder(folder)) return false;
-  if (HasTrailingBackslash(folder)) folder[lstrlenA(folder) - 1] = '\0';
+  if (!GetProductInstallFolder(folder)) return base::WideText();
   const base::WideText converted = ToWide(folder);
-  if (converted.empty() || converted.size() + 4 >= kWidePathSize) return false;
-  lstrcpyW(wide, L"\\??\\");
-  lstrcatW(wide, converted.c_str());
-  *length = lstrlenW(wide);
-  return true;
+  return converted.empty() ? converted : L"\\??\\" + converted;
 }
 
 // Walks one pending list: pairs of strings (source, target), where an empty target means a
 // deletion, so an empty string is no end marker; the data's size is.
-bool ListHasRemovalUnder(HKEY key, const wchar_t* valueName, const wchar_t* folder, int length) {
+bool ListHasRemovalUnder(HKEY key, const wchar_t* valueName, const wchar_t* folder) {
   DWORD type = 0;
   DWORD bytes = 0;
   if (RegQueryValueExW(key, valueName, nullptr, &type, nullptr, &bytes) != ERROR_SUCCESS ||
@@ -68,16 +62,15 @@ int GetUninstallOutcome() {
 }
 
 int IsRestartPending() {
-  wchar_t folder[kWidePathSize];
-  int length = 0;
-  if (!GetPendingFormOfProductFolder(folder, &length)) return 0;
+  const base::WideText folder = GetPendingFormOfProductFolder();
+  if (folder.empty()) return 0;
   base::ScopedRegKey key;
   if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0, KEY_QUERY_VALUE, key.receive()) !=
       ERROR_SUCCESS) {
     return 0;
   }
   for (const wchar_t* value : kPendingRenameValues) {
-    if (ListHasRemovalUnder(key.get(), value, folder, length)) return 1;
+    if (ListHasRemovalUnder(key.get(), value, folder.c_str())) return 1;
   }
   return 0;
 }
