@@ -154,7 +154,10 @@ LONG ScopedProfileHive::Load(const char* sid) {
     result =
         checked ? CheckHiveFile(checked.get(), user, &identity) : static_cast<LONG>(GetLastError());
   }
-  if (result == ERROR_SUCCESS) result = late::RegLoadAppKeyW(file, &root_, KEY_ALL_ACCESS, 0, 0);
+  base::ScopedRegKey loadedRoot;
+  if (result == ERROR_SUCCESS) {
+    result = late::RegLoadAppKeyW(file, loadedRoot.receive(), KEY_ALL_ACCESS, 0, 0);
+  }
   if (result == ERROR_SUCCESS) {
     // The name may have been given to another file between the check and the load; the loaded
     // file cannot be moved while it is loaded, so the one there now is the one loaded.
@@ -162,12 +165,10 @@ LONG ScopedProfileHive::Load(const char* sid) {
     BY_HANDLE_FILE_INFORMATION loaded = {};
     if (!now || !GetFileInformationByHandle(now.get(), &loaded) || !SameFile(identity, loaded) ||
         loaded.nNumberOfLinks != 1) {
-      RegCloseKey(root_);
-      root_ = nullptr;
-      result = ERROR_FILE_INVALID;
+      result = ERROR_FILE_INVALID;  // the key closes, which unloads it
+    } else {
+      root_ = loadedRoot.release();
     }
-  } else {
-    root_ = nullptr;
   }
   if (result != ERROR_SUCCESS) {
     RunLogWrite("restore: the profile hive of user %s is not loaded: %s (error %ld)", sid,
